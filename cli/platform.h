@@ -1,0 +1,18 @@
+// What the command-line tool needs of its platform.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvane::cli {
+
+// The system's font folder, or "" when it cannot be found.
+std::string DefaultTargetFolder();
+
+enum class Stream { Out, Err };
+
+// Writes UTF-8 text; on a Windows console as wide text, so Chinese shows right.
+void Write(Stream stream, std::string_view text);
+bool IsTerminal(Stream stream);
+
+}  // namespace quorvane::cli

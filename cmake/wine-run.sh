@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Runs a Windows program of one build tree under Wine: in that tree's own Wine
+# prefix (created once) and on that tree's own virtual display of 1024 x 768, so
+# tests see the same screen everywhere and never touch the user's desktop.
+#   wine-run.sh --prefix DIR [--arch win64|win32] PROGRAM [ARGS...]
+set -uo pipefail
+
+prefix="" arch=win64
+while (($#)); do
+  case "$1" in
+    --prefix) prefix=$2; shift 2 ;;
+    --arch) arch=$2; shift 2 ;;
+    --) shift; break ;;
+    *) break ;;
+  esac
+done
+[[ -n $prefix && $# -gt 0 ]] || { echo "usage: wine-run.sh --prefix DIR [--arch A] PROGRAM [ARGS...]" >&2; exit 2; }
+
+mkdir -p "$(dirname "$prefix")"
+export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset DISPLAY
+
+exec 9>"$prefix.lock"
+flock 9
+
+display_file=$prefix.display
+if [[ -f $display_file ]] && read -r number pid <"$display_file" && kill -0 "$pid" 2>/dev/null; then
+  DISPLAY=:$number
+else
+  for number in $(seq 90 400); do
+    [[ -e /tmp/.X$number-lock || -e /tmp/.X11-unix/X$number ]] && continue
+    setsid Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
+    pid=$!
+    for _ in $(seq 100); do
+      [[ -e /tmp/.X11-unix/X$number ]] && break
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    if [[ -e /tmp/.X11-unix/X$number ]]; then
+      echo "$number $pid" >"$display_file"
+      DISPLAY=:$number
+      break
+    fi
+  done
+fi
+[[ -n ${DISPLAY:-} ]] || { echo "wine-run.sh: could not start Xvfb" >&2; exit 2; }
+export DISPLAY
+
+if [[ ! -f $prefix/system.reg ]]; then
+  wineboot -i </dev/null >/dev/null 2>&1 9>&-
+  wineserver -w
+fi
+flock -u 9
+exec 9>&-
+
+exec wine "$@"

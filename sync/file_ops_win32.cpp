@@ -1,0 +1,340 @@
+// Windows backend of the file operations, on the wide functions only: the ANSI
+// ones turn names outside the code page into "?" and then fail on them.
+#include <windows.h>
+
+#include <random>
+#include <string>
+
+#include "sync/fault_injection.h"
+#include "sync/file_ops.h"
+#include "sync/wide_text.h"
+
+namespace quorvane {
+
+namespace {
+
+// A kernel handle that closes itself; move-only.
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+  ~FileHandle() { Reset(); }
+  FileHandle(FileHandle&& other) noexcept : handle_(other.Release()) {}
+  FileHandle& operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      handle_ = other.Release();
+    }
+    return *this;
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+
+  HANDLE Get() const { return handle_; }
+  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+  HANDLE Release() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
+  void Reset() {
+    if (Valid()) CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// A FindFirstFile search handle; not copyable.
+class FindHandle {
+ public:
+  explicit FindHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+  ~FindHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+  }
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+  HANDLE Get() const { return handle_; }
+  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// The wide path for a file call. Past MAX_PATH the "\\?\" form lifts the limit;
+// it takes no "." or "..", so such a path is made full first.
+std::wstring SystemPath(std::string_view utf8) {
+  std::wstring path = Widen(utf8);
+  constexpr size_t kRoomForFileName = 12;
+  if (path.size() + kRoomForFileName < MAX_PATH || path.starts_with(L"\\\\?\\")) return path;
+  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::wstring full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return path;
+  full.resize(length);
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+// Splits "folder\pattern" at the last separator. Searches always enumerate every
+// entry ("folder\*") and match the long names themselves: Windows also matches
+// 8.3 short names, so its "*.ttf" would find "a.ttfx" through "A~1.TTF".
+struct SplitSearch {
+  std::wstring folder;  // with its trailing separator, or empty
+  std::string pattern;
+};
+
+SplitSearch SplitPattern(std::string_view pattern) {
+  const size_t split = pattern.find_last_of("\\/:");
+  if (split == std::string_view::npos) return {L"", std::string(pattern)};
+  return {SystemPath(pattern.substr(0, split + 1)), std::string(pattern.substr(split + 1))};
+}
+
+HANDLE FindFirst(const std::wstring& folderWithSeparator, WIN32_FIND_DATAW& data) {
+  const std::wstring all = folderWithSeparator + L"*";
+  return FindFirstFileExW(all.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                          FIND_FIRST_EX_LARGE_FETCH);
+}
+
+bool IsDotName(const wchar_t* name) { return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0)); }
+
+bool HasWildcard(std::string_view path) {
+  const size_t split = path.find_last_of("\\/:");
+  const std::string_view last = split == std::string_view::npos ? path : path.substr(split + 1);
+  return last.find_first_of("*?") != std::string_view::npos;
+}
+
+// First entry whose long name matches the path's last component.
+bool FindFirstMatch(std::string_view path, WIN32_FIND_DATAW& match) {
+  const SplitSearch split = SplitPattern(path);
+  FindHandle find{FindFirst(split.folder, match)};
+  if (!find.Valid()) return false;
+  do {
+    if (MatchesPattern(Narrow(match.cFileName), split.pattern)) return true;
+  } while (FindNextFileW(find.Get(), &match));
+  return false;
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+  const size_t split = path.find_last_of(L"\\/");
+  if (split == std::wstring::npos) return L".";
+  return path.substr(0, split + 1);
+}
+
+std::wstring RandomSuffix() {
+  static std::mt19937_64 generator{std::random_device{}()};
+  static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+  std::uint64_t value = generator();
+  std::wstring suffix(16, L'0');
+  for (wchar_t& c : suffix) {
+    c = kDigits[value & 15];
+    value >>= 4;
+  }
+  return suffix;
+}
+
+struct FileIdentity {
+  DWORD volume = 0;
+  DWORD indexHigh = 0;
+  DWORD indexLow = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+bool IdentityOf(HANDLE file, FileIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) return false;
+  identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return true;
+}
+
+// Creates a fresh, exclusively owned temporary file beside `target`. The ".tmp"
+// name keeps it from ever being listed as a font.
+FileHandle CreateTemporaryBeside(const std::wstring& target, std::wstring& tempPath) {
+  const std::wstring folder = FolderOf(target);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    if (InjectedFault(FileStep::Open)) return FileHandle{};
+    tempPath = folder + (IsSeparator(folder.back()) ? L"" : L"\\") + L".quorvane-" + RandomSuffix() + L".tmp";
+    FileHandle file{CreateFileW(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
+    if (file.Valid() || GetLastError() != ERROR_FILE_EXISTS) return file;
+  }
+  return FileHandle{};
+}
+
+// A failed cleanup is retried, so one refused delete leaves no temporary behind.
+void RemoveTemporary(const std::wstring& tempPath) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (InjectedFault(FileStep::Delete)) continue;
+    if (DeleteFileW(tempPath.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return;
+  }
+}
+
+// Our own loop rather than CopyFileExW: Wine never calls CopyFileExW's progress
+// routine, and a window has to stay alive during a 20 MB font on every system.
+bool CopyContents(HANDLE in, HANDLE out, const CopyProgress& progress) {
+  static constexpr DWORD kBufferSize = 1 << 20;
+  std::unique_ptr<char[]> buffer(new char[kBufferSize]);
+  for (;;) {
+    DWORD got = 0;
+    if (InjectedFault(FileStep::Read) || !ReadFile(in, buffer.get(), kBufferSize, &got, nullptr)) return false;
+    if (got == 0) return true;
+    DWORD put = 0;
+    if (InjectedFault(FileStep::Write) || !WriteFile(out, buffer.get(), got, &put, nullptr) || put != got) {
+      return false;
+    }
+    if (progress) progress();
+  }
+}
+
+}  // namespace
+
+struct DirectorySearch::State {
+  State(HANDLE handle, std::string namePattern, const WIN32_FIND_DATAW& first)
+      : find(handle), pattern(std::move(namePattern)), pending(first) {}
+
+  FindHandle find;
+  std::string pattern;
+  WIN32_FIND_DATAW pending;  // the entry FindFirstFileExW returned, not yet tested
+  bool hasPending = true;
+};
+
+DirectorySearch::DirectorySearch() = default;
+DirectorySearch::~DirectorySearch() = default;
+
+void DirectorySearch::Close() { state_.reset(); }
+
+bool DirectorySearch::IsOpen() const { return state_ != nullptr; }
+
+std::string DirectorySearch::Next(std::string_view pattern, AttributeMask mask, bool filesOnly) {
+  if (!pattern.empty()) {
+    Close();
+    const SplitSearch split = SplitPattern(pattern);
+    WIN32_FIND_DATAW first;
+    HANDLE find = FindFirst(split.folder, first);
+    if (find == INVALID_HANDLE_VALUE) return {};
+    state_ = std::make_unique<State>(find, split.pattern, first);
+  }
+  if (!state_) return {};
+  mask &= kSearchableAttributes;
+
+  WIN32_FIND_DATAW& data = state_->pending;
+  for (;;) {
+    if (!state_->hasPending && !FindNextFileW(state_->find.Get(), &data)) {
+      Close();
+      return {};
+    }
+    state_->hasPending = false;
+    const std::string name = Narrow(data.cFileName);
+    if (!MatchesPattern(name, state_->pattern)) continue;
+    const DWORD attributes = data.dwFileAttributes;
+    const bool accepted = filesOnly    ? (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0
+                          : mask != 0 ? (attributes & mask) != 0
+                                      : attributes == 0;
+    if (accepted) return name;
+  }
+}
+
+bool FileExists(std::string_view path) {
+  if (path.empty()) return false;
+  if (!HasWildcard(path)) return GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  WIN32_FIND_DATAW match;
+  return FindFirstMatch(path, match);
+}
+
+std::int64_t FileSize(std::string_view path) {
+  if (path.empty()) return -1;
+  if (!HasWildcard(path)) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data)) return -1;
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  }
+  WIN32_FIND_DATAW match;
+  if (!FindFirstMatch(path, match)) return -1;
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(match.nFileSizeHigh) << 32) | match.nFileSizeLow);
+}
+
+bool EntryExists(std::string_view path) {
+  return !path.empty() && GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsFolder(std::string_view path) {
+  const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool CopyOneFile(std::string_view source, std::string_view target, const CopyProgress& progress) {
+  if (source.empty() || target.empty()) return false;
+  const std::wstring sourcePath = SystemPath(source), targetPath = SystemPath(target);
+
+  if (InjectedFault(FileStep::Open)) return false;
+  FileHandle in{CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
+  if (!in.Valid()) return false;
+  BY_HANDLE_FILE_INFORMATION sourceInfo;
+  if (!GetFileInformationByHandle(in.Get(), &sourceInfo) ||
+      (sourceInfo.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return false;
+  }
+
+  // Windows refuses to overwrite read-only, hidden and system files; Wine and an
+  // elevated process do not always, so the attributes are tested here.
+  const DWORD targetAttributes = GetFileAttributesW(targetPath.c_str());
+  if (targetAttributes != INVALID_FILE_ATTRIBUTES) {
+    if (targetAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                            FILE_ATTRIBUTE_SYSTEM)) {
+      return false;
+    }
+    FileHandle existing{CreateFileW(targetPath.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    0, nullptr)};
+    FileIdentity sourceId{sourceInfo.dwVolumeSerialNumber, sourceInfo.nFileIndexHigh, sourceInfo.nFileIndexLow};
+    FileIdentity targetId;
+    if (existing.Valid() && IdentityOf(existing.Get(), targetId) && targetId == sourceId) return false;
+  }
+
+  std::wstring tempPath;
+  FileHandle out = CreateTemporaryBeside(targetPath, tempPath);
+  if (!out.Valid()) return false;
+
+  bool ok = CopyContents(in.Get(), out.Get(), progress) &&
+            SetFileTime(out.Get(), nullptr, nullptr, &sourceInfo.ftLastWriteTime);
+  if (ok && (InjectedFault(FileStep::Close) || !CloseHandle(out.Release()))) ok = false;
+  if (ok && (InjectedFault(FileStep::Rename) ||
+             !MoveFileExW(tempPath.c_str(), targetPath.c_str(), MOVEFILE_REPLACE_EXISTING))) {
+    ok = false;
+  }
+  if (!ok) {
+    out.Reset();
+    RemoveTemporary(tempPath);
+    return false;
+  }
+  // As CopyFile does, the copy takes the source's attributes; set only now, so a
+  // read-only temporary never has to be deleted.
+  constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const DWORD copied = sourceInfo.dwFileAttributes & kCopiedAttributes;
+  SetFileAttributesW(targetPath.c_str(), copied != 0 ? copied : FILE_ATTRIBUTE_NORMAL);
+  return true;
+}
+
+bool ListFolder(std::string_view folder, std::vector<FolderEntry>& entries) {
+  std::wstring prefix = SystemPath(folder);
+  if (!prefix.empty() && !IsSeparator(prefix.back())) prefix += L'\\';
+  WIN32_FIND_DATAW data;
+  FindHandle find{FindFirst(prefix, data)};
+  if (!find.Valid()) return false;
+  do {
+    if (IsDotName(data.cFileName)) continue;
+    EntryKind kind = EntryKind::File;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      kind = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::FolderLink : EntryKind::Folder;
+    }
+    entries.push_back({Narrow(data.cFileName), kind});
+  } while (FindNextFileW(find.Get(), &data));
+  return true;
+}
+
+}  // namespace quorvane

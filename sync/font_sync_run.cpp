@@ -1,0 +1,137 @@
+#include "sync/font_sync_run.h"
+
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "sync/ascii.h"
+#include "sync/file_ops.h"
+
+namespace quorvane {
+
+namespace {
+
+// Clears a flag however the scope is left, so a run that ends early can never
+// leave the window believing one is still in progress.
+class ScopedFlag {
+ public:
+  explicit ScopedFlag(bool& flag) : flag_(flag) { flag_ = true; }
+  ~ScopedFlag() { flag_ = false; }
+  ScopedFlag(const ScopedFlag&) = delete;
+  ScopedFlag& operator=(const ScopedFlag&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+// The names of a target folder, read in one pass. A dry run writes nothing, so
+// this one listing answers its same-name test for every row instead of one
+// system call per row. It answers only "absent", and only for a plain ASCII name
+// that no entry matches even ignoring case; any other name is asked of the file
+// system, which alone knows its rules for case, Unicode, short names and devices.
+class TargetNames {
+ public:
+  explicit TargetNames(std::string_view folder) {
+    std::vector<FolderEntry> entries;
+    if (!ListFolder(folder, entries)) return;
+    read_ = true;
+    names_.reserve(entries.size());
+    for (const FolderEntry& entry : entries) names_.insert(Folded(entry.name));
+  }
+
+  bool Exists(std::string_view name, std::string_view path) const {
+    if (read_ && IsPlain(name) && (names_.empty() || !names_.contains(Folded(name)))) return false;
+    return EntryExists(path);
+  }
+
+ private:
+  static std::string Folded(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded) c = FoldAscii(c);
+    return folded;
+  }
+
+  // CON, PRN, AUX, NUL, COM0-9 and LPT0-9, whatever the case.
+  static bool IsDeviceName(std::string_view stem) {
+    while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+    if (stem.size() != 3 && stem.size() != 4) return false;
+    char folded[4] = {};
+    for (size_t i = 0; i < stem.size(); ++i) folded[i] = FoldAscii(stem[i]);
+    const std::string_view head(folded, 3);
+    if (stem.size() == 3) return head == "con" || head == "prn" || head == "aux" || head == "nul";
+    return (head == "com" || head == "lpt") && folded[3] >= '0' && folded[3] <= '9';
+  }
+
+  // Printable ASCII without wildcards, short-name tildes, stream colons or the
+  // trailing dot or space Windows strips, and not a device name such as "nul.ttf".
+  static bool IsPlain(std::string_view name) {
+    if (name.empty() || name.back() == '.' || name.back() == ' ') return false;
+    for (const char c : name) {
+      if (c < 0x20 || c > 0x7e || c == '*' || c == '?' || c == '~' || c == ':' || c == '\\') return false;
+    }
+    return !IsDeviceName(name.substr(0, name.find('.')));
+  }
+
+  bool read_ = false;
+  std::unordered_set<std::string> names_;
+};
+
+}  // namespace
+
+std::optional<SyncTally> FontSyncRun::Run(std::string_view sourceFolder, std::string_view targetFolder,
+                                          const SyncOptions& options) {
+  if (running_) return std::nullopt;  // a second run would share the list with the first
+  if (sourceFolder.empty()) {
+    view_.ShowMessage(kNoSourceMessage, kValidationTitle, MessageKind::Warning);
+    return std::nullopt;
+  }
+  // A bare "\a.ttf" would land in the root of the current drive.
+  if (targetFolder.empty()) {
+    view_.ShowMessage(kNoTargetMessage, kValidationTitle, MessageKind::Warning);
+    return std::nullopt;
+  }
+
+  const ScopedFlag running(running_);
+  stopRequested_ = false;
+  SyncTally tally;
+  view_.SetProgress(0, view_.RowCount());
+
+  std::optional<TargetNames> targetNames;
+  if (options.dryRun) targetNames.emplace(targetFolder);
+  const std::string targetPrefix = JoinPath(targetFolder, "");
+  std::string targetPath;
+
+  // The row count is read again for every row: the list can be cleared while the
+  // run processes events, and the run then ends cleanly.
+  for (std::int64_t row = 0; row < view_.RowCount() && !stopRequested_; ++row) {
+    const std::string name = view_.CellText(row, kNameColumn);
+    const std::string sourcePath = view_.CellText(row, kPathColumn);
+    targetPath.assign(targetPrefix).append(name);
+    const bool exists =
+        !name.empty() && (targetNames ? targetNames->Exists(name, targetPath) : EntryExists(targetPath));
+    const FileOutcome outcome = HandleRow(sourcePath, name.empty() ? std::string_view() : targetPath, exists, options);
+    tally.Add(outcome);
+    if (row < view_.RowCount()) view_.SetStatus(row, StatusText(outcome));
+    view_.SetProgress(row + 1, view_.RowCount());
+    view_.ProcessPendingEvents();
+  }
+
+  view_.ShowMessage(SummaryMessage(tally), kSummaryTitle,
+                    tally.AnyFailed() ? MessageKind::Warning : MessageKind::Information);
+  return tally;
+}
+
+FileOutcome FontSyncRun::HandleRow(std::string_view sourcePath, std::string_view targetPath, bool targetExists,
+                                   const SyncOptions& options) {
+  if (sourcePath.empty() || targetPath.empty()) return FileOutcome::CopyFailed;
+  const CopyProgress progress = [this] { view_.ProcessPendingEvents(); };
+  if (!targetExists) {
+    if (options.dryRun) return FileOutcome::CopySucceeded;
+    return CopyOneFile(sourcePath, targetPath, progress) ? FileOutcome::CopySucceeded : FileOutcome::CopyFailed;
+  }
+  if (options.policy == SyncPolicy::Ignore) return FileOutcome::Ignored;
+  if (options.dryRun) return FileOutcome::ReplaceSucceeded;
+  return CopyOneFile(sourcePath, targetPath, progress) ? FileOutcome::ReplaceSucceeded : FileOutcome::ReplaceFailed;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,67 @@
+// Path joining and name matching, shared by both file-operation backends.
+#include <string>
+
+#include "sync/ascii.h"
+#include "sync/file_ops.h"
+
+namespace quorvane {
+
+namespace {
+
+bool IsSeparator(char c) {
+#ifdef _WIN32
+  return c == '\\' || c == '/';
+#else
+  return c == '/';
+#endif
+}
+
+}  // namespace
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string path;
+  path.reserve(folder.size() + 1 + name.size());
+  path.append(folder);
+  if (!folder.empty() && !IsSeparator(folder.back())) path.push_back(kPathSeparator);
+  path.append(name);
+  return path;
+}
+
+namespace {
+
+// Iterative matcher with single-star backtracking: never recursive, so hostile
+// patterns cannot exhaust the stack.
+bool MatchesWildcards(std::string_view name, std::string_view pattern) {
+  size_t n = 0, p = 0;
+  size_t starP = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
+      ++p;
+      ++n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace
+
+// As on Windows, a trailing ".*" also matches a name without any dot, so "*.*"
+// means every entry.
+bool MatchesPattern(std::string_view name, std::string_view pattern) {
+  if (MatchesWildcards(name, pattern)) return true;
+  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" && name.find('.') == std::string_view::npos) {
+    return MatchesWildcards(name, pattern.substr(0, pattern.size() - 2));
+  }
+  return false;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,41 @@
+// The window's side of listing and running. The core reaches the list, the
+// progress bar, messages and the event pump only through this interface, so the
+// window, the command-line tool and the tests each bring their own.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace quorvane {
+
+// Columns of the work list, in display order.
+enum Column : int { kNumberColumn = 0, kNameColumn = 1, kPathColumn = 2, kStatusColumn = 3 };
+
+struct ListedRow {
+  std::string number;  // running number as decimal text
+  std::string name;    // bare file name
+  std::string path;    // the file's full path in the source folder
+};
+
+enum class MessageKind { Information, Warning };
+
+class SyncRunView {
+ public:
+  virtual ~SyncRunView() = default;
+
+  // Appends rows at the end of the list, each with the status kReadyText. Rows
+  // come in one batch so a list control can hold its repaint until the end.
+  virtual void AddRows(std::span<const ListedRow> rows) = 0;
+  virtual std::string CellText(std::int64_t row, int column) const = 0;
+  virtual std::int64_t RowCount() const = 0;
+  virtual void SetStatus(std::int64_t row, std::string_view text) = 0;
+  // `handled` of `total` rows are done; the view scales this to its bar.
+  virtual void SetProgress(std::int64_t handled, std::int64_t total) = 0;
+  virtual void ShowMessage(std::string_view text, std::string_view title, MessageKind kind) = 0;
+  // Lets the user interface breathe; called between rows and during long copies.
+  virtual void ProcessPendingEvents() = 0;
+};
+
+}  // namespace quorvane

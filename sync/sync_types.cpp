@@ -1,0 +1,77 @@
+#include "sync/sync_types.h"
+
+#include <algorithm>
+
+#include "sync/ascii.h"
+
+namespace quorvane {
+
+std::string_view StatusText(FileOutcome outcome) {
+  switch (outcome) {
+    case FileOutcome::CopySucceeded: return "复制成功";
+    case FileOutcome::CopyFailed: return "复制失败";
+    case FileOutcome::ReplaceSucceeded: return "替换成功";
+    case FileOutcome::ReplaceFailed: return "替换失败";
+    case FileOutcome::Ignored: return "同名忽略";
+  }
+  return {};
+}
+
+bool IsFailure(FileOutcome outcome) {
+  return outcome == FileOutcome::CopyFailed || outcome == FileOutcome::ReplaceFailed;
+}
+
+namespace {
+
+// Every font pattern is "*" and a plain tail, which a suffix test answers several
+// times faster than the general matcher; listing asks it for every entry.
+constexpr bool IsStarAndTail(std::string_view pattern) {
+  return pattern.size() > 1 && pattern[0] == '*' && pattern.find_first_of("*?", 1) == std::string_view::npos;
+}
+static_assert(std::all_of(FontFilePatterns.begin(), FontFilePatterns.end(), IsStarAndTail));
+
+bool EndsWithFolded(std::string_view name, std::string_view tail) {
+  if (name.size() < tail.size()) return false;
+  const std::string_view end = name.substr(name.size() - tail.size());
+  for (size_t i = 0; i < tail.size(); ++i) {
+    if (FoldAscii(end[i]) != FoldAscii(tail[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int FontPatternIndex(std::string_view name) {
+  for (size_t i = 0; i < FontFilePatterns.size(); ++i) {
+    if (EndsWithFolded(name, FontFilePatterns[i].substr(1))) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void SyncTally::Add(FileOutcome outcome) {
+  ++total;
+  ++counts[static_cast<int>(outcome)];
+}
+
+bool SyncTally::AnyFailed() const {
+  return Count(FileOutcome::CopyFailed) > 0 || Count(FileOutcome::ReplaceFailed) > 0;
+}
+
+std::string SummaryMessage(const SyncTally& tally) {
+  std::string text = "本次任务共处理文件";
+  text += std::to_string(tally.total);
+  text += "个：复制成功";
+  text += std::to_string(tally.Count(FileOutcome::CopySucceeded));
+  text += "个；复制失败";
+  text += std::to_string(tally.Count(FileOutcome::CopyFailed));
+  text += "个；替换成功";
+  text += std::to_string(tally.Count(FileOutcome::ReplaceSucceeded));
+  text += "个；替换失败";
+  text += std::to_string(tally.Count(FileOutcome::ReplaceFailed));
+  text += "个；同名忽略";
+  text += std::to_string(tally.Count(FileOutcome::Ignored));
+  text += "个。";
+  return text;
+}
+
+}  // namespace quorvane

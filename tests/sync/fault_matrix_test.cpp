@@ -1,0 +1,202 @@
+// Whatever fails, and wherever: the source stays as it was, the target is its
+// old self or the complete new file, and no temporary file is left behind.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "sync/fault_injection.h"
+#include "sync/file_ops.h"
+#include "sync/font_listing.h"
+#include "sync/font_sync_run.h"
+#include "test_support.h"
+
+namespace quorvane {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using namespace quorvane::testing;
+
+const char* NameOf(FileStep step) {
+  switch (step) {
+    case FileStep::Open: return "open";
+    case FileStep::Read: return "read";
+    case FileStep::Write: return "write";
+    case FileStep::Close: return "close";
+    case FileStep::Rename: return "rename";
+    case FileStep::Delete: return "delete";
+  }
+  return "?";
+}
+
+struct Scenario {
+  const char* name;
+  bool targetExists;
+};
+
+class FaultMatrixTest : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(FaultMatrixTest, EveryFailingStepOfOneCopyLosesNothing) {
+  const bool replace = GetParam().targetExists;
+  // Several buffers' worth, so every read and write of the loop can be failed.
+  const std::string sourceBytes(3 * (1 << 20) + 17, 's');
+  const std::string oldBytes = "old font";
+  int faultsInjected = 0;
+
+  for (FileStep step :
+       {FileStep::Open, FileStep::Read, FileStep::Write, FileStep::Close, FileStep::Rename, FileStep::Delete}) {
+    for (int k = 1;; ++k) {
+      TempFolder temp;
+      const std::string source = temp.Path("src/a.ttf"), target = temp.Path("dst/a.ttf");
+      WriteFile(source, sourceBytes);
+      MakeFolder(temp.Path("dst"));
+      if (replace) WriteFile(target, oldBytes);
+      const auto sourceTime = fs::last_write_time(PathOf(source));
+
+      RecordingView view;
+      FontListing(temp.Path("src"), view);
+      int seen = 0;
+      {
+        FailNthStep fault(step, k);
+        FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {SyncPolicy::Replace});
+        seen = fault.seen();
+      }
+      const std::string where = std::string(NameOf(step)) + " #" + std::to_string(k);
+
+      EXPECT_EQ(ReadFile(source), sourceBytes) << where;
+      EXPECT_EQ(fs::last_write_time(PathOf(source)), sourceTime) << where;
+      EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty()) << where;
+      if (seen < k) {  // the step came fewer than k times: nothing was failed
+        EXPECT_EQ(ReadFile(target), sourceBytes) << where;
+        EXPECT_THAT(view.Column(kStatusColumn), ElementsAre(replace ? "替换成功" : "复制成功")) << where;
+        break;
+      }
+      ++faultsInjected;
+      EXPECT_THAT(view.Column(kStatusColumn), ElementsAre(replace ? "替换失败" : "复制失败")) << where;
+      if (replace) {
+        EXPECT_EQ(ReadFile(target), oldBytes) << where;
+      } else {
+        EXPECT_FALSE(EntryExists(target)) << where;
+      }
+    }
+  }
+  EXPECT_GE(faultsInjected, 5) << "open, read, write, close and rename all come in every copy";
+}
+
+INSTANTIATE_TEST_SUITE_P(CopyAndReplace, FaultMatrixTest,
+                         ::testing::Values(Scenario{"Copy", false}, Scenario{"Replace", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class EdgeFolderTest : public ::testing::Test {
+ protected:
+  TempFolder temp;
+  RecordingView view;
+};
+
+TEST_F(EdgeFolderTest, SourceFolderAsTargetChangesNothing) {
+  WriteFile(temp.Path("fonts/a.ttf"), "a");
+  WriteFile(temp.Path("fonts/sub/b.ttf"), "b");
+  FontListing(temp.Path("fonts"), view);
+  FontSyncRun(view).Run(temp.Path("fonts"), temp.Path("fonts"), {SyncPolicy::Ignore});
+  EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("同名忽略", "复制成功"));
+  FontSyncRun(view).Run(temp.Path("fonts"), temp.Path("fonts"), {SyncPolicy::Replace});
+  // a.ttf would be copied onto itself; sub/b.ttf replaces the copy the first run made.
+  EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("替换失败", "替换成功"));
+  EXPECT_EQ(ReadFile(temp.Path("fonts/a.ttf")), "a");
+  EXPECT_EQ(ReadFile(temp.Path("fonts/sub/b.ttf")), "b");
+  EXPECT_THAT(TemporaryFilesIn(temp.Path("fonts")), IsEmpty());
+}
+
+TEST_F(EdgeFolderTest, ATargetInsideTheSourceTakesEachListedFileOnce) {
+  WriteFile(temp.Path("fonts/a.ttf"), "a");
+  WriteFile(temp.Path("fonts/b.otf"), "b");
+  MakeFolder(temp.Path("fonts/out"));
+  FontListing(temp.Path("fonts"), view);
+  const auto tally = FontSyncRun(view).Run(temp.Path("fonts"), temp.Path("fonts/out"), {SyncPolicy::Replace});
+  EXPECT_EQ(tally->total, 2);
+  EXPECT_EQ(ReadFile(temp.Path("fonts/out/a.ttf")), "a");
+  EXPECT_EQ(ReadFile(temp.Path("fonts/a.ttf")), "a");
+}
+
+TEST_F(EdgeFolderTest, AFileAsTargetFolderFailsEveryCopyAndStaysIntact) {
+  WriteFile(temp.Path("src/a.ttf"), "a");
+  WriteFile(temp.Path("not-a-folder"), "keep me");
+  FontListing(temp.Path("src"), view);
+  FontSyncRun(view).Run(temp.Path("src"), temp.Path("not-a-folder"), {SyncPolicy::Replace});
+  EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("复制失败"));
+  EXPECT_EQ(ReadFile(temp.Path("not-a-folder")), "keep me");
+}
+
+TEST_F(EdgeFolderTest, AFileOrMissingFolderAsSourceListsNothing) {
+  WriteFile(temp.Path("a.ttf"), "a");
+  EXPECT_EQ(FontListing(temp.Path("a.ttf"), view), 0);
+  EXPECT_EQ(FontListing(temp.Path("missing"), view), 0);
+#ifdef _WIN32
+  EXPECT_EQ(FontListing("\\\\no-such-server.invalid\\share", view), 0);
+#else
+  EXPECT_EQ(FontListing("//no-such-server.invalid/share", view), 0);
+#endif
+  EXPECT_THAT(view.rows, IsEmpty());
+  EXPECT_THAT(view.messages, IsEmpty());
+}
+
+TEST_F(EdgeFolderTest, ARelativeSourceIsTakenFromTheCurrentFolder) {
+  WriteFile(temp.Path("src/a.ttf"), "a");
+  MakeFolder(temp.Path("dst"));
+  const fs::path before = fs::current_path();
+  fs::current_path(temp.Root());
+  FontListing("src", view);
+  const auto tally = FontSyncRun(view).Run("src", "dst", {});
+  fs::current_path(before);
+  EXPECT_EQ(tally->Count(FileOutcome::CopySucceeded), 1);
+  EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), "a");
+}
+
+TEST_F(EdgeFolderTest, PathsLongerThanMaxPathWork) {
+  std::string deep = "src";
+  while (temp.Path(deep).size() < 300) deep += "/" + std::string(40, 'd');
+  WriteFile(temp.Path(deep + "/long.ttf"), "long");
+  std::string deepTarget = "dst";
+  while (temp.Path(deepTarget).size() < 300) deepTarget += "/" + std::string(40, 't');
+  MakeFolder(temp.Path(deepTarget));
+
+  FontListing(temp.Path("src"), view);
+  ASSERT_EQ(view.rows.size(), 1u);
+  EXPECT_GT(view.rows[0][kPathColumn].size(), 300u);
+  FontSyncRun(view).Run(temp.Path("src"), temp.Path(deepTarget), {});
+  EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("复制成功"));
+  EXPECT_EQ(ReadFile(temp.Path(deepTarget + "/long.ttf")), "long");
+  EXPECT_EQ(FileSize(temp.Path(deepTarget + "/long.ttf")), 4);
+}
+
+TEST_F(EdgeFolderTest, NamesInAnyScriptAreListedAndCopied) {
+  const std::vector<std::string> names = {"宋体 常规.ttf", "Шрифт.otf", "emoji 🎨.ttf", "with  spaces .fon"};
+  for (const auto& name : names) WriteFile(temp.Path("src/" + name), name);
+  MakeFolder(temp.Path("dst"));
+  FontListing(temp.Path("src"), view);
+  EXPECT_EQ(view.rows.size(), names.size());
+  const auto tally = FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {});
+  EXPECT_EQ(tally->Count(FileOutcome::CopySucceeded), 4);
+  for (const auto& name : names) EXPECT_EQ(ReadFile(temp.Path("dst/" + name)), name);
+}
+
+TEST_F(EdgeFolderTest, AHundredThousandEntriesAreListed) {
+#ifdef _WIN32
+  // Wine looks names up without regard to case by scanning the folder, so making
+  // n files costs n squared; the Windows listing gets a twentieth of the entries.
+  constexpr int kEntries = 5000;
+#else
+  constexpr int kEntries = 100000;
+#endif
+  MakeFolder(temp.Path("big"));
+  for (int i = 0; i < kEntries; ++i) {
+    const fs::path path = temp.Root() / "big" / (std::to_string(i) + (i % 2 ? ".ttf" : ".txt"));
+    ASSERT_TRUE(std::ofstream(path).good());
+  }
+  EXPECT_EQ(FontListing(temp.Path("big"), view), kEntries / 2);
+  EXPECT_EQ(view.rows.back()[kNumberColumn], std::to_string(kEntries / 2));
+}
+
+}  // namespace
+}  // namespace quorvane

@@ -1,0 +1,118 @@
+#include "sync/font_listing.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "sync/file_ops.h"
+#include "sync/sync_types.h"
+#include "links.h"
+#include "test_support.h"
+
+namespace quorvane {
+namespace {
+
+using ::testing::Each;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using namespace quorvane::testing;
+
+TEST(FontListingTest, ListsOneFolderInPatternOrderWithRunningNumbers) {
+  TempFolder temp;
+  for (const char* name : {"b.fon", "c.otf", "a.ttf", "d.ttc", "notes.txt", "a.ttfx", "E.TTF"}) {
+    WriteFile(temp.Path(name), name);
+  }
+  RecordingView view;
+  EXPECT_EQ(FontListing(temp.Path(), view), 5);
+
+  const auto names = view.Column(kNameColumn);
+  ASSERT_EQ(names.size(), 5u);
+  // Two .ttf files come first in file-system order, then .otf, .fon, .ttc.
+  EXPECT_THAT(std::vector(names.begin(), names.begin() + 2), ::testing::UnorderedElementsAre("a.ttf", "E.TTF"));
+  EXPECT_THAT(std::vector(names.begin() + 2, names.end()), ElementsAre("c.otf", "b.fon", "d.ttc"));
+  EXPECT_THAT(view.Column(kNumberColumn), ElementsAre("1", "2", "3", "4", "5"));
+  EXPECT_THAT(view.Column(kStatusColumn), Each(std::string(kReadyText)));
+  for (const auto& row : view.rows) EXPECT_EQ(row[kPathColumn], temp.Path(row[kNameColumn]));
+  EXPECT_EQ(view.addRowsCalls, 1) << "rows arrive in one batch";
+  EXPECT_THAT(view.messages, IsEmpty());
+}
+
+TEST(FontListingTest, WalksSubFoldersAtEveryDepthAfterTheFolderItself) {
+  TempFolder temp;
+  WriteFile(temp.Path("sub/deeper/deepest/z.ttf"), "z");
+  WriteFile(temp.Path("sub/m.otf"), "m");
+  WriteFile(temp.Path("top.fon"), "t");
+  MakeFolder(temp.Path("empty"));
+  RecordingView view;
+  FontListing(temp.Path(), view);
+  EXPECT_THAT(view.Column(kPathColumn),
+              ElementsAre(temp.Path("top.fon"), temp.Path("sub/m.otf"), temp.Path("sub/deeper/deepest/z.ttf")));
+}
+
+TEST(FontListingTest, NeverFollowsAFolderLinkButListsAFileLink) {
+  TempFolder temp;
+  WriteFile(temp.Path("fonts/a.ttf"), "a");
+  WriteFile(temp.Path("elsewhere/b.ttf"), "b");
+  if (!MakeFolderLink(temp.Path("fonts"), temp.Path("fonts/loop"))) GTEST_SKIP() << "no folder links here";
+  std::error_code error;
+  fs::create_symlink(PathOf(temp.Path("elsewhere/b.ttf")), PathOf(temp.Path("fonts/linked.ttf")), error);
+  RecordingView view;
+  FontListing(temp.Path("fonts"), view);
+  if (error) {
+    EXPECT_THAT(view.Column(kNameColumn), ElementsAre("a.ttf"));
+  } else {
+    EXPECT_THAT(view.Column(kNameColumn), ::testing::UnorderedElementsAre("a.ttf", "linked.ttf"));
+  }
+}
+
+TEST(FontListingTest, AppendsAfterEarlierRowsAndNeverListsAFileTwice) {
+  TempFolder temp;
+  WriteFile(temp.Path("one/a.ttf"), "a");
+  WriteFile(temp.Path("two/a.ttf"), "a");
+  WriteFile(temp.Path("two/b.ttf"), "b");
+  RecordingView view;
+  FontListing(temp.Path("one"), view);
+  EXPECT_EQ(FontListing(temp.Path("one"), view), 0);
+  EXPECT_EQ(FontListing(temp.Path("two"), view), 2);
+  EXPECT_EQ(FontListing(temp.Path(), view), 0) << "every file below is already listed";
+  EXPECT_THAT(view.Column(kNumberColumn), ElementsAre("1", "2", "3"));
+  EXPECT_THAT(std::vector({view.rows[1][kPathColumn], view.rows[2][kPathColumn]}),
+              ::testing::UnorderedElementsAre(temp.Path("two/a.ttf"), temp.Path("two/b.ttf")));
+}
+
+TEST(FontListingTest, AFolderWithoutFontsOrWithoutExistenceListsNothingQuietly) {
+  TempFolder temp;
+  WriteFile(temp.Path("readme.txt"), "x");
+  MakeFolder(temp.Path("a.ttf"));  // a folder with a font's name is no font
+  RecordingView view;
+  EXPECT_EQ(FontListing(temp.Path(), view), 0);
+  EXPECT_EQ(FontListing(temp.Path("missing"), view), 0);
+  EXPECT_EQ(FontListing("", view), 0);
+  EXPECT_THAT(view.rows, IsEmpty());
+  EXPECT_THAT(view.messages, IsEmpty());
+}
+
+TEST(FontListingTest, TakesExactlyTheNamesThePatternsMatch) {
+  TempFolder temp;
+  const std::vector<std::string> names = {"a.ttf", ".ttf",     "ttf",   "a.ttf.bak", "j.TtF", "b.tTc", "c.tt",
+                                          "d..otf", "e.OTF.fon", "fon",  "f.ttfx",    "g.ttc.x", "h.FoN", "i.o-tf"};
+  for (const std::string& name : names) WriteFile(temp.Path(name), name);
+  RecordingView view;
+  FontListing(temp.Path(), view);
+  std::vector<std::string> expected;
+  for (const std::string& name : names) {
+    if (FontPatternIndex(name) >= 0) expected.push_back(name);
+  }
+  EXPECT_THAT(view.Column(kNameColumn), ::testing::UnorderedElementsAreArray(expected));
+}
+
+TEST(FontListingTest, AFolderEndingInASeparatorGivesCleanPaths) {
+  TempFolder temp;
+  WriteFile(temp.Path("a.ttf"), "a");
+  RecordingView view;
+  FontListing(temp.Path() + kPathSeparator, view);
+  ASSERT_EQ(view.rows.size(), 1u);
+  EXPECT_EQ(view.rows[0][kPathColumn], temp.Path("a.ttf"));
+}
+
+}  // namespace
+}  // namespace quorvane

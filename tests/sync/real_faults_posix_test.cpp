@@ -1,0 +1,106 @@
+// Faults the system itself makes: a full disk, permissions as an ordinary user,
+// names that look like patterns. Each runs in a child process where it needs a
+// mount namespace or another user.
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "sync/file_ops.h"
+#include "sync/font_listing.h"
+#include "sync/font_sync_run.h"
+#include "test_support.h"
+
+namespace quorvane {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using namespace quorvane::testing;
+
+constexpr int kSkipped = 77;
+constexpr uid_t kNobody = 65534;
+
+// Runs `body` in a child; its result is the child's exit status.
+int InChild(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+bool BecomeNobody() {
+  if (::geteuid() != 0) return true;  // already an ordinary user
+  return ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
+}
+
+TEST(RealFaultsTest, AFullDiskKeepsTheOldTargetAndLeavesNoTemporary) {
+  TempFolder temp;
+  WriteFile(temp.Path("src/big.ttc"), std::string(3 << 20, 'b'));
+  MakeFolder(temp.Path("small"));
+  const std::string source = temp.Path("src/big.ttc"), mount = temp.Path("small");
+  const int result = InChild([&] {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", mount.c_str(), "tmpfs", 0, "size=1m") != 0) {
+      return kSkipped;
+    }
+    WriteFile(mount + "/big.ttc", "old");
+    const bool copied = CopyOneFile(source, mount + "/big.ttc");
+    const bool intact = ReadFile(mount + "/big.ttc") == "old" && TemporaryFilesIn(mount).empty();
+    return !copied && intact ? 0 : 1;
+  });
+  if (result == kSkipped) GTEST_SKIP() << "this machine refuses a private tmpfs mount (unshare -m)";
+  EXPECT_EQ(result, 0) << "the copy must fail on the full disk and leave the old target alone";
+  EXPECT_EQ(FileSize(source), 3 << 20);
+}
+
+TEST(RealFaultsTest, PermissionsHoldForAnOrdinaryUser) {
+  TempFolder temp;
+  fs::permissions(temp.Root(), fs::perms::all);
+  WriteFile(temp.Path("src/a.ttf"), "new");
+  WriteFile(temp.Path("open/a.ttf"), "read-only");
+  SetReadOnly(temp.Path("open/a.ttf"), true);
+  WriteFile(temp.Path("closed/a.ttf"), "writable file, closed folder");
+  fs::permissions(PathOf(temp.Path("open")), fs::perms::all);
+  fs::permissions(PathOf(temp.Path("closed/a.ttf")), fs::perms::all);
+  fs::permissions(PathOf(temp.Path("closed")), fs::perms::owner_all | fs::perms::group_read |
+                                                    fs::perms::group_exec | fs::perms::others_read |
+                                                    fs::perms::others_exec);
+  WriteFile(temp.Path("secret/a.ttf"), "unreadable");
+  fs::permissions(PathOf(temp.Path("secret/a.ttf")), fs::perms::none);
+
+  const int result = InChild([&] {
+    if (!BecomeNobody()) return kSkipped;
+    int failures = 0;
+    failures += CopyOneFile(temp.Path("src/a.ttf"), temp.Path("open/a.ttf")) ? 1 : 0;
+    failures += CopyOneFile(temp.Path("src/a.ttf"), temp.Path("closed/a.ttf")) ? 2 : 0;
+    failures += CopyOneFile(temp.Path("secret/a.ttf"), temp.Path("open/b.ttf")) ? 4 : 0;
+    return failures;
+  });
+  if (result == kSkipped) GTEST_SKIP() << "cannot switch to the user nobody";
+  EXPECT_EQ(result, 0) << "bit 1: read-only target, 2: closed folder, 4: unreadable source";
+  SetReadOnly(temp.Path("open/a.ttf"), false);
+  EXPECT_EQ(ReadFile(temp.Path("open/a.ttf")), "read-only");
+  EXPECT_EQ(ReadFile(temp.Path("closed/a.ttf")), "writable file, closed folder");
+  EXPECT_FALSE(EntryExists(temp.Path("open/b.ttf")));
+  EXPECT_THAT(TemporaryFilesIn(temp.Path("open")), IsEmpty());
+}
+
+TEST(RealFaultsTest, ANameThatLooksLikeAPatternIsJustAName) {
+  TempFolder temp;
+  WriteFile(temp.Path("src/*.ttf"), "star");
+  WriteFile(temp.Path("dst/a.ttf"), "a");
+  RecordingView view;
+  FontListing(temp.Path("src"), view);
+  FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {SyncPolicy::Replace});
+  EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("复制成功")) << "a.ttf is no same-name file of *.ttf";
+  EXPECT_EQ(ReadFile(temp.Path("dst/*.ttf")), "star");
+  EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), "a");
+}
+
+}  // namespace
+}  // namespace quorvane

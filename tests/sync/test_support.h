@@ -1,0 +1,93 @@
+// Real temporary folders and a view that only records what it is given: the
+// core is tested on the file system it runs on, natively and under Wine.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sync/fault_injection.h"
+#include "sync/sync_run_view.h"
+
+namespace quorvane::testing {
+
+namespace fs = std::filesystem;
+
+inline fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+
+inline std::string Utf8Of(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+// A fresh folder under the system's temporary folder, removed with all it holds.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  // The folder's path joined with a relative UTF-8 path, in the platform's form.
+  std::string Path(const std::string& relative = {}) const;
+  const fs::path& Root() const { return root_; }
+
+ private:
+  fs::path root_;
+};
+
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+void MakeFolder(const std::string& path);
+void SetReadOnly(const std::string& path, bool readOnly);
+// Leftover temporaries of a copy, in one folder.
+std::vector<std::string> TemporaryFilesIn(const std::string& folder);
+
+// Fails the n-th occurrence of one step (from 1) while it lives, and counts how
+// often the step came.
+class FailNthStep : public FaultInjector {
+ public:
+  FailNthStep(FileStep step, int n) : step_(step), n_(n) { SetFaultInjector(this); }
+  ~FailNthStep() override { SetFaultInjector(nullptr); }
+  FailNthStep(const FailNthStep&) = delete;
+  FailNthStep& operator=(const FailNthStep&) = delete;
+  bool ShouldFail(FileStep step) override { return step == step_ && ++seen_ == n_; }
+  int seen() const { return seen_; }
+
+ private:
+  FileStep step_;
+  int n_;
+  int seen_ = 0;
+};
+
+struct ShownMessage {
+  std::string text;
+  std::string title;
+  MessageKind kind;
+};
+
+class RecordingView : public SyncRunView {
+ public:
+  void AddRows(std::span<const ListedRow> rows) override;
+  std::string CellText(std::int64_t row, int column) const override;
+  std::int64_t RowCount() const override { return static_cast<std::int64_t>(rows.size()); }
+  void SetStatus(std::int64_t row, std::string_view text) override;
+  void SetProgress(std::int64_t handled, std::int64_t total) override;
+  void ShowMessage(std::string_view text, std::string_view title, MessageKind kind) override;
+  void ProcessPendingEvents() override;
+
+  std::vector<std::string> Column(int column) const;
+
+  std::vector<std::array<std::string, 4>> rows;
+  std::vector<ShownMessage> messages;
+  std::vector<std::pair<std::int64_t, std::int64_t>> progress;
+  int addRowsCalls = 0;
+  int eventsProcessed = 0;
+  // Runs inside ProcessPendingEvents, as a click handler would.
+  std::function<void()> onEvents;
+};
+
+}  // namespace quorvane::testing
