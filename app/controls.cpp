@@ -1,0 +1,482 @@
+#include "app/controls.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "app/frame.h"
+#include "sync/wide_text.h"
+
+namespace quorvane {
+namespace {
+
+struct KindClass {
+  Kind kind;
+  const wchar_t* className;
+  DWORD style;
+  DWORD exStyle;
+};
+
+// Window class and styles of each kind's control. Push buttons are never default
+// buttons; the list keeps its selection hidden when it loses the focus and never
+// sorts; the progress bar is drawn in segments; the status bar has no grip.
+constexpr KindClass kKindClasses[] = {
+    {.kind = Kind::Button,
+     .className = WC_BUTTONW,
+     .style = BS_PUSHBUTTON | BS_CENTER | BS_VCENTER | BS_MULTILINE,
+     .exStyle = 0},
+    {.kind = Kind::RadioBox, .className = WC_BUTTONW, .style = BS_AUTORADIOBUTTON | BS_LEFT | BS_VCENTER, .exStyle = 0},
+    {.kind = Kind::GroupBox, .className = WC_BUTTONW, .style = BS_GROUPBOX | BS_LEFT, .exStyle = 0},
+    {.kind = Kind::EditBox, .className = WC_EDITW, .style = ES_LEFT | ES_AUTOHSCROLL, .exStyle = WS_EX_CLIENTEDGE},
+    {.kind = Kind::ProcessBar, .className = PROGRESS_CLASSW, .style = 0, .exStyle = WS_EX_STATICEDGE},
+    {.kind = Kind::StatusBar,
+     .className = STATUSCLASSNAMEW,
+     .style = SBARS_TOOLTIPS | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER,
+     .exStyle = 0},
+    {.kind = Kind::ListView,
+     .className = WC_LISTVIEWW,
+     .style = LVS_REPORT | LVS_SINGLESEL | LVS_OWNERDATA,
+     .exStyle = WS_EX_CLIENTEDGE},
+    {.kind = Kind::TransLabel, .className = kTransLabelClass, .style = 0, .exStyle = 0},
+};
+
+constexpr DWORD kListExtendedStyles =
+    LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_SUBITEMIMAGES | LVS_EX_INFOTIP;
+
+const KindClass* ClassOf(Kind kind) {
+  const auto found = std::ranges::find(kKindClasses, kind, &KindClass::kind);
+  return found == std::end(kKindClasses) ? nullptr : &*found;
+}
+
+int TextHeight(HWND hwnd, HFONT font) {
+  HDC dc = GetDC(hwnd);
+  HGDIOBJ old = SelectObject(dc, font);
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(hwnd, dc);
+  return metrics.tmHeight;
+}
+
+// The label shows what lies behind it: the container paints itself into the
+// label's DC first, so a shorter new text leaves nothing of the old one.
+void PaintTransLabel(HWND hwnd) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(hwnd, &paint);
+  RECT client;
+  GetClientRect(hwnd, &client);
+  FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+  HWND parent = GetParent(hwnd);
+  POINT origin{0, 0};
+  MapWindowPoints(hwnd, parent, &origin, 1);
+  POINT oldOrigin;
+  OffsetViewportOrgEx(dc, -origin.x, -origin.y, &oldOrigin);
+  SendMessageW(parent, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+  SetViewportOrgEx(dc, oldOrigin.x, oldOrigin.y, nullptr);
+
+  const int length = GetWindowTextLengthW(hwnd);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  GetWindowTextW(hwnd, text.data(), length + 1);
+  auto font = reinterpret_cast<HFONT>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  HGDIOBJ oldFont = SelectObject(dc, font != nullptr ? font : GetStockObject(DEFAULT_GUI_FONT));
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, RGB(0, 0, 0));
+  DrawTextW(dc, text.c_str(), length, &client, DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
+  SelectObject(dc, oldFont);
+  EndPaint(hwnd, &paint);
+}
+
+LRESULT CALLBACK TransLabelProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PAINT:
+      PaintTransLabel(hwnd);
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_SETTEXT: {
+      const LRESULT result = DefWindowProcW(hwnd, message, wParam, lParam);
+      InvalidateRect(hwnd, nullptr, FALSE);
+      return result;
+    }
+    case WM_SETFONT:
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, static_cast<LONG_PTR>(wParam));
+      if (LOWORD(lParam) != 0) InvalidateRect(hwnd, nullptr, FALSE);
+      return 0;
+    case WM_GETFONT:
+      return GetWindowLongPtrW(hwnd, GWLP_USERDATA);
+    case WM_NCHITTEST:
+      return HTTRANSPARENT;
+  }
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+void AddColumns(HWND list, const Element& element, int dpi) {
+  for (std::size_t i = 0; i < element.columns.size(); ++i) {
+    std::wstring title = Widen(element.columns[i].title);
+    LVCOLUMNW column{};
+    column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+    column.fmt = LVCFMT_LEFT;
+    column.cx = ScalePixels(element.columns[i].width, dpi);
+    column.pszText = title.data();
+    column.iSubItem = static_cast<int>(i);
+    SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
+  }
+}
+
+// Settings that only messages can give, once the control exists.
+void ApplyKindSettings(HWND hwnd, const Element& element, int dpi) {
+  switch (element.kind) {
+    case Kind::RadioBox:
+      SendMessageW(hwnd, BM_SETCHECK, element.checked ? BST_CHECKED : BST_UNCHECKED, 0);
+      break;
+    case Kind::ListView:
+      SendMessageW(hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, kListExtendedStyles, kListExtendedStyles);
+      AddColumns(hwnd, element, dpi);
+      break;
+    case Kind::ProcessBar:
+      SendMessageW(hwnd, PBM_SETRANGE32, 0, 100);
+      SendMessageW(hwnd, PBM_SETPOS, 0, 0);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+int ScalePixels(int pixels, int dpi) { return MulDiv(pixels, dpi, 96); }
+
+bool RegisterControlClasses() {
+  static const bool registered = [] {
+    INITCOMMONCONTROLSEX common{sizeof common,
+                                ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&common);
+    WNDCLASSEXW label{};
+    label.cbSize = sizeof label;
+    label.lpfnWndProc = &TransLabelProcedure;
+    label.hInstance = GetModuleHandleW(nullptr);
+    label.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    label.lpszClassName = kTransLabelClass;
+    return RegisterClassExW(&label) != 0;
+  }();
+  return registered;
+}
+
+std::wstring_view ControlClassName(Kind kind) {
+  const KindClass* kindClass = ClassOf(kind);
+  return kindClass == nullptr ? std::wstring_view{} : kindClass->className;
+}
+
+HWND CreateControl(const Element& element, HWND parent, int id, HFONT font, int dpi) {
+  const KindClass* kindClass = ClassOf(element.kind);
+  if (kindClass == nullptr) return nullptr;
+  const DWORD style = WS_CHILD | kindClass->style | (element.tabStop ? WS_TABSTOP : 0);
+  int height = ScalePixels(element.rect.height, dpi);
+  HWND hwnd = CreateWindowExW(kindClass->exStyle, kindClass->className, Widen(element.text).c_str(), style,
+                              ScalePixels(element.rect.x, dpi), ScalePixels(element.rect.y, dpi),
+                              ScalePixels(element.rect.width, dpi), height, parent,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+  if (hwnd == nullptr) return nullptr;
+  SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  if (element.kind == Kind::EditBox) {
+    // A single-line field never gets lower than its text plus the sunken edges.
+    const int least = TextHeight(hwnd, font) + 2 * GetSystemMetrics(SM_CYEDGE);
+    if (height < least) {
+      height = least;
+      SetWindowPos(hwnd, nullptr, 0, 0, ScalePixels(element.rect.width, dpi), height,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+  ApplyKindSettings(hwnd, element, dpi);
+  return hwnd;
+}
+
+std::string Control::Text() const {
+  if (hwnd_ == nullptr) return {};
+  const int length = GetWindowTextLengthW(hwnd_);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  const int copied = GetWindowTextW(hwnd_, text.data(), length + 1);
+  text.resize(static_cast<std::size_t>(std::max(copied, 0)));
+  return Narrow(text);
+}
+
+bool Control::SetText(std::string_view text) const {
+  return hwnd_ != nullptr && SetWindowTextW(hwnd_, Widen(text).c_str()) != FALSE;
+}
+
+bool Control::Checked() const {
+  return hwnd_ != nullptr && SendMessageW(hwnd_, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+bool Control::SetChecked(bool checked) const {
+  if (hwnd_ == nullptr) return false;
+  SendMessageW(hwnd_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+  return true;
+}
+
+bool Control::Visible() const { return hwnd_ != nullptr && (GetWindowLongW(hwnd_, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+bool Control::SetVisible(bool visible) const {
+  if (hwnd_ == nullptr) return false;
+  ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
+  return true;
+}
+
+bool Control::Enabled() const { return hwnd_ != nullptr && IsWindowEnabled(hwnd_) != FALSE; }
+
+bool Control::SetEnabled(bool enabled) const {
+  if (hwnd_ == nullptr) return false;
+  EnableWindow(hwnd_, enabled ? TRUE : FALSE);
+  return true;
+}
+
+// The list is virtual: it draws only the rows it shows and asks the window for
+// their text, so a batch of many thousand rows costs one count update.
+std::vector<std::vector<std::wstring>>* ListControl::Rows() const {
+  return window_ == nullptr || hwnd_ == nullptr ? nullptr : &window_->states_[element_].rows;
+}
+
+int ListControl::ColumnCount() const {
+  return window_ == nullptr ? 0 : static_cast<int>(window_->layout_.elements[element_].columns.size());
+}
+
+void ListControl::ShowRowCount() const {
+  const auto* rows = Rows();
+  if (rows == nullptr || window_->states_[element_].redrawPauses > 0) return;
+  SendMessageW(hwnd_, LVM_SETITEMCOUNT, rows->size(), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+}
+
+int ListControl::InsertRow(int position, std::string_view firstCell) const {
+  auto* rows = Rows();
+  if (rows == nullptr) return -1;
+  const int count = static_cast<int>(rows->size());
+  const int index = position < 0 || position > count ? count : position;
+  rows->insert(rows->begin() + index, std::vector<std::wstring>{Widen(firstCell)});
+  ShowRowCount();
+  // Rows below an insertion moved down; an appended row is drawn by the count.
+  if (index < count) InvalidateRect(hwnd_, nullptr, TRUE);
+  return index;
+}
+
+bool ListControl::SetCellText(int row, int column, std::string_view text) const {
+  auto* rows = Rows();
+  if (rows == nullptr || row < 0 || row >= static_cast<int>(rows->size()) || column < 0 || column >= ColumnCount())
+    return false;
+  auto& cells = (*rows)[static_cast<std::size_t>(row)];
+  if (cells.size() <= static_cast<std::size_t>(column)) cells.resize(static_cast<std::size_t>(column) + 1);
+  cells[static_cast<std::size_t>(column)] = Widen(text);
+  // While paused the whole list repaints at the end; a message per cell would
+  // only pass through every hook and subclass of the list for nothing.
+  if (window_->states_[element_].redrawPauses == 0) SendMessageW(hwnd_, LVM_REDRAWITEMS, row, row);
+  return true;
+}
+
+std::string ListControl::CellText(int row, int column) const {
+  const auto* rows = Rows();
+  if (rows == nullptr || row < 0 || row >= static_cast<int>(rows->size()) || column < 0) return {};
+  const auto& cells = (*rows)[static_cast<std::size_t>(row)];
+  return static_cast<std::size_t>(column) < cells.size() ? Narrow(cells[static_cast<std::size_t>(column)]) : "";
+}
+
+int ListControl::RowCount() const {
+  const auto* rows = Rows();
+  return rows == nullptr ? 0 : static_cast<int>(rows->size());
+}
+
+bool ListControl::DeleteAllRows() const {
+  auto* rows = Rows();
+  if (rows == nullptr) return false;
+  // The list forgets its rows before they go: it must never ask for one that is gone.
+  SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0);
+  rows->clear();
+  return true;
+}
+
+void ListControl::EnsureVisible(int row) const {
+  if (hwnd_ != nullptr) SendMessageW(hwnd_, LVM_ENSUREVISIBLE, row, FALSE);
+}
+
+void ListControl::Reserve(int rows) const {
+  if (auto* store = Rows(); store != nullptr && rows > 0) store->reserve(static_cast<std::size_t>(rows));
+}
+
+ListControl::RedrawPause::RedrawPause(const ListControl& list)
+    : window_(list.Rows() == nullptr ? nullptr : list.window_), element_(list.element_), list_(list.hwnd_) {
+  if (window_ != nullptr && window_->states_[element_].redrawPauses++ == 0) SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
+}
+
+ListControl::RedrawPause::~RedrawPause() {
+  if (window_ == nullptr || --window_->states_[element_].redrawPauses > 0) return;
+  ListControl(window_, element_, list_).ShowRowCount();
+  SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(list_, nullptr, TRUE);
+}
+
+// The list's questions about its rows: the text of a cell it is about to draw,
+// and the row whose first cell starts with what the user typed.
+LRESULT Window::OnNotify(WPARAM wParam, LPARAM lParam) {
+  const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+  const auto element = std::ranges::find(states_, header->hwndFrom, &ElementState::hwnd) - states_.begin();
+  if (header->hwndFrom == nullptr || element <= 0 || element >= static_cast<std::ptrdiff_t>(states_.size()) ||
+      layout_.elements[static_cast<std::size_t>(element)].kind != Kind::ListView) {
+    return DefWindowProcW(hwnd_, WM_NOTIFY, wParam, lParam);
+  }
+  const auto& rows = states_[static_cast<std::size_t>(element)].rows;
+  if (header->code == LVN_GETDISPINFOW) {
+    LVITEMW& item = reinterpret_cast<NMLVDISPINFOW*>(lParam)->item;
+    if (item.mask & LVIF_IMAGE) item.iImage = -1;
+    if (item.mask & LVIF_INDENT) item.iIndent = 0;
+    if ((item.mask & LVIF_TEXT) && item.pszText != nullptr && item.cchTextMax > 0) {
+      std::wstring_view text;
+      if (item.iItem >= 0 && static_cast<std::size_t>(item.iItem) < rows.size() && item.iSubItem >= 0) {
+        const auto& cells = rows[static_cast<std::size_t>(item.iItem)];
+        if (static_cast<std::size_t>(item.iSubItem) < cells.size()) text = cells[static_cast<std::size_t>(item.iSubItem)];
+      }
+      const std::size_t length = std::min(text.size(), static_cast<std::size_t>(item.cchTextMax) - 1);
+      std::copy_n(text.data(), length, item.pszText);
+      item.pszText[length] = L'\0';
+    }
+    return 0;
+  }
+  if (header->code == LVN_ODFINDITEMW) {
+    const auto* find = reinterpret_cast<const NMLVFINDITEMW*>(lParam);
+    if (!(find->lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || find->lvfi.psz == nullptr || rows.empty()) return -1;
+    const std::wstring_view wanted = find->lvfi.psz;
+    const bool partial = (find->lvfi.flags & LVFI_PARTIAL) != 0;
+    const std::size_t count = rows.size();
+    const std::size_t start = find->iStart >= 0 && static_cast<std::size_t>(find->iStart) < count ? find->iStart : 0;
+    for (std::size_t step = 0; step < count; ++step) {
+      const std::size_t row = (start + step) % count;
+      if (!(find->lvfi.flags & LVFI_WRAP) && row < start) break;
+      std::wstring_view first = rows[row].empty() ? std::wstring_view{} : std::wstring_view(rows[row][0]);
+      if (partial) first = first.substr(0, wanted.size());
+      if (first.size() == wanted.size() &&
+          CompareStringOrdinal(first.data(), static_cast<int>(first.size()), wanted.data(),
+                               static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL)
+        return static_cast<LRESULT>(row);
+    }
+    return -1;
+  }
+  return DefWindowProcW(hwnd_, WM_NOTIFY, wParam, lParam);
+}
+
+namespace {
+int ClampProgress(int value) { return std::clamp(value, 0, ProgressControl::kProgressLimit); }
+
+WPARAM BorderFlags(PanelBorder border) {
+  switch (border) {
+    case PanelBorder::None:
+      return SBT_NOBORDERS;
+    case PanelBorder::Raised:
+      return SBT_POPOUT;
+    case PanelBorder::Sunken:
+      break;
+  }
+  return 0;
+}
+}  // namespace
+
+// Panel edges are cumulative widths; a width of -1 or less ends the row at the
+// bar's right end.
+void Window::ApplyStatusPanels(std::size_t element) {
+  ElementState& state = states_[element];
+  HWND bar = state.hwnd;
+  if (bar == nullptr) return;
+  std::vector<int> rightEdges;
+  int right = 0;
+  for (const StatusPanel& panel : state.panels) {
+    if (panel.width <= -1 || right < 0) {
+      right = -1;
+    } else {
+      right += Scale(panel.width);
+    }
+    rightEdges.push_back(right);
+  }
+  SendMessageW(bar, SB_SETPARTS, rightEdges.size(), reinterpret_cast<LPARAM>(rightEdges.data()));
+  state.panelIcons.clear();
+  for (std::size_t i = 0; i < state.panels.size(); ++i) {
+    const StatusPanel& panel = state.panels[i];
+    SendMessageW(bar, SB_SETTEXTW, i | BorderFlags(panel.border),
+                 reinterpret_cast<LPARAM>(Widen(panel.text).c_str()));
+    SendMessageW(bar, SB_SETTIPTEXTW, i, reinterpret_cast<LPARAM>(Widen(panel.tip).c_str()));
+    HICON icon = nullptr;
+    if (state.images != nullptr && panel.image >= 0) {
+      icon = ImageList_GetIcon(state.images, panel.image, ILD_NORMAL);
+      state.panelIcons.emplace_back(icon);
+    }
+    SendMessageW(bar, SB_SETICON, i, reinterpret_cast<LPARAM>(icon));
+  }
+}
+
+
+bool ProgressControl::SetRange(int minimum, int maximum) const {
+  if (hwnd_ == nullptr) return false;
+  SendMessageW(hwnd_, PBM_SETRANGE32, ClampProgress(minimum), ClampProgress(maximum));
+  return true;
+}
+
+bool ProgressControl::SetPosition(int position) const {
+  if (hwnd_ == nullptr) return false;
+  SendMessageW(hwnd_, PBM_SETPOS, ClampProgress(position), 0);
+  return true;
+}
+
+int ProgressControl::Position() const {
+  return hwnd_ == nullptr ? 0 : static_cast<int>(SendMessageW(hwnd_, PBM_GETPOS, 0, 0));
+}
+
+int ProgressControl::Minimum() const {
+  return hwnd_ == nullptr ? 0 : static_cast<int>(SendMessageW(hwnd_, PBM_GETRANGE, TRUE, 0));
+}
+
+int ProgressControl::Maximum() const {
+  return hwnd_ == nullptr ? 0 : static_cast<int>(SendMessageW(hwnd_, PBM_GETRANGE, FALSE, 0));
+}
+
+int StatusBarControl::AddPanel(StatusPanel panel) const {
+  if (window_ == nullptr || hwnd_ == nullptr) return -1;
+  auto& panels = window_->states_[element_].panels;
+  panels.push_back(std::move(panel));
+  window_->ApplyStatusPanels(element_);
+  return static_cast<int>(panels.size()) - 1;
+}
+
+bool StatusBarControl::SetPanelText(int index, std::string_view text) const {
+  if (window_ == nullptr || hwnd_ == nullptr || index < 0 || index >= PanelCount()) return false;
+  StatusPanel& panel = window_->states_[element_].panels[static_cast<std::size_t>(index)];
+  if (panel.text == text) return true;
+  panel.text = text;
+  return SendMessageW(hwnd_, SB_SETTEXTW, static_cast<WPARAM>(index) | BorderFlags(panel.border),
+                      reinterpret_cast<LPARAM>(Widen(text).c_str())) != 0;
+}
+
+int StatusBarControl::PanelCount() const {
+  return window_ == nullptr ? 0 : static_cast<int>(window_->states_[element_].panels.size());
+}
+
+std::string StatusBarControl::PanelText(int index) const {
+  if (hwnd_ == nullptr || index < 0 || index >= PanelCount()) return {};
+  const auto length = LOWORD(SendMessageW(hwnd_, SB_GETTEXTLENGTHW, index, 0));
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  SendMessageW(hwnd_, SB_GETTEXTW, index, reinterpret_cast<LPARAM>(text.data()));
+  text.resize(length);
+  return Narrow(text);
+}
+
+void StatusBarControl::SetImages(HIMAGELIST images) const {
+  if (window_ == nullptr || hwnd_ == nullptr) return;
+  window_->states_[element_].images = images;
+  window_->ApplyStatusPanels(element_);
+}
+
+bool TimerControl::SetPeriod(int milliseconds) const {
+  if (window_ == nullptr || !window_->IsOpen()) return false;
+  window_->states_[element_].timerPeriod = std::max(milliseconds, 0);
+  window_->ApplyTimer(element_);
+  return true;
+}
+
+int TimerControl::Period() const { return window_ == nullptr ? 0 : window_->states_[element_].timerPeriod; }
+
+}  // namespace quorvane

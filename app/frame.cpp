@@ -1,0 +1,588 @@
+#include "app/frame.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <exception>
+
+#include "app/layout_check.h"
+#include "sync/wide_text.h"
+
+namespace quorvane {
+namespace {
+
+constexpr wchar_t kFrameWindowClass[] = L"QuorvaneWindow";
+constexpr wchar_t kIconResource[] = L"DEFAULT_ICON";
+constexpr int kFirstControlId = 100;
+constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+constexpr DWORD kFrameExStyle = WS_EX_APPWINDOW;
+
+ATOM frameClass = 0;
+
+ATOM RegisterFrameClass(WNDPROC procedure) {
+  if (frameClass == 0) {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kFrameWindowClass;
+    // Shared icons stay with the module; there is nothing to free.
+    windowClass.hIcon = static_cast<HICON>(LoadImageW(instance, kIconResource, IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                                      GetSystemMetrics(SM_CYICON), LR_SHARED));
+    windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, kIconResource, IMAGE_ICON,
+                                                        GetSystemMetrics(SM_CXSMICON),
+                                                        GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    frameClass = RegisterClassExW(&windowClass);
+  }
+  return frameClass;
+}
+
+// Controls inside a group box notify the group box; it passes their news on to
+// the window, so handlers see one window whatever the nesting.
+LRESULT CALLBACK GroupBoxProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  switch (message) {
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+      return SendMessageW(GetAncestor(hwnd, GA_ROOT), message, wParam, lParam);
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(hwnd, &GroupBoxProcedure, 0);
+      break;
+  }
+  return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+bool IsKeyDown(int key) { return (GetKeyState(key) & 0x8000) != 0; }
+
+}  // namespace
+
+// ---- Window -----------------------------------------------------------------
+
+Window::Window(Frame& frame, const Layout& layout, const std::vector<HandlerBinding>& handlers)
+    : frame_(frame), layout_(layout), handlers_(handlers), states_(layout.elements.size()) {}
+
+Window::~Window() {
+  if (hwnd_ != nullptr) DestroyWindow(hwnd_);
+}
+
+Window* Window::FromHandle(HWND hwnd) {
+  if (hwnd == nullptr || frameClass == 0 || GetClassLongPtrW(hwnd, GCW_ATOM) != frameClass) return nullptr;
+  return reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
+int Window::Scale(int pixels) const { return ScalePixels(pixels, frame_.Dpi()); }
+
+int Window::IndexOf(std::string_view name) const {
+  for (std::size_t i = 1; i < layout_.elements.size(); ++i) {
+    if (layout_.elements[i].name == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+int Window::IndexOfHandle(HWND hwnd) const {
+  for (std::size_t i = 1; i < states_.size(); ++i) {
+    HWND control = states_[i].hwnd;
+    if (control != nullptr && (control == hwnd || IsChild(control, hwnd))) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+Control Window::Get(std::string_view name) const {
+  const int index = IndexOf(name);
+  return Control(index < 0 ? nullptr : states_[static_cast<std::size_t>(index)].hwnd);
+}
+
+ListControl Window::List(std::string_view name) {
+  const int index = IndexOf(name);
+  if (index < 0 || layout_.elements[static_cast<std::size_t>(index)].kind != Kind::ListView) return ListControl();
+  const auto element = static_cast<std::size_t>(index);
+  return ListControl(this, element, states_[element].hwnd);
+}
+
+ProgressControl Window::Progress(std::string_view name) const {
+  const int index = IndexOf(name);
+  if (index < 0 || layout_.elements[static_cast<std::size_t>(index)].kind != Kind::ProcessBar) return ProgressControl();
+  return ProgressControl(states_[static_cast<std::size_t>(index)].hwnd);
+}
+
+StatusBarControl Window::StatusBar(std::string_view name) {
+  const int index = IndexOf(name);
+  if (index < 0 || layout_.elements[static_cast<std::size_t>(index)].kind != Kind::StatusBar) return StatusBarControl();
+  const auto element = static_cast<std::size_t>(index);
+  return StatusBarControl(this, element, states_[element].hwnd);
+}
+
+TimerControl Window::Timer(std::string_view name) {
+  const int index = IndexOf(name);
+  if (index < 0 || layout_.elements[static_cast<std::size_t>(index)].kind != Kind::Timer) return TimerControl();
+  return TimerControl(this, static_cast<std::size_t>(index));
+}
+
+void Window::Close() {
+  if (hwnd_ != nullptr) SendMessageW(hwnd_, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+bool Window::Build(HWND owner) {
+  if (!CreateFrameWindow(owner)) return false;
+  if (!CreateControls()) {
+    DestroyWindow(hwnd_);
+    return false;
+  }
+  MoveIntoContainers();
+  DockStatusBars();
+  RestoreStackingOrder();
+  const bool takesDrops = std::ranges::any_of(layout_.bindings, [](const Binding& binding) {
+    return binding.event == Event::FilesDropped;
+  });
+  DragAcceptFiles(hwnd_, takesDrops ? TRUE : FALSE);
+  ShowVisibleControls();
+  Raise(0, Event::CreationComplete);
+  if (IsOpen()) {
+    ShowWindow(hwnd_, SW_SHOW);
+    SetForegroundWindow(hwnd_);
+    FocusInitialControl();
+  }
+  return true;
+}
+
+bool Window::CreateFrameWindow(HWND owner) {
+  const Element& window = layout_.elements.front();
+  int width = Scale(window.rect.width);
+  int height = Scale(window.rect.height);
+
+  // The client area must hold every control of the window plus the docked bar;
+  // where the system's frame is thicker than the layout assumed, grow the window.
+  int clientWidth = 0;
+  int clientHeight = 0;
+  int dockedHeight = 0;
+  for (const Element& element : layout_.elements.subspan(1)) {
+    if (!element.container.empty() || element.kind == Kind::Timer) continue;
+    if (element.kind == Kind::StatusBar) {
+      dockedHeight += element.rect.height;
+      continue;
+    }
+    clientWidth = std::max(clientWidth, element.rect.x + element.rect.width);
+    clientHeight = std::max(clientHeight, element.rect.y + element.rect.height);
+  }
+  RECT needed{0, 0, Scale(clientWidth), Scale(clientHeight + dockedHeight)};
+  AdjustWindowRectEx(&needed, kFrameStyle, FALSE, kFrameExStyle);
+  width = std::max(width, static_cast<int>(needed.right - needed.left));
+  height = std::max(height, static_cast<int>(needed.bottom - needed.top));
+
+  const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  hwnd_ = CreateWindowExW(kFrameExStyle, kFrameWindowClass, Widen(window.text).c_str(), kFrameStyle, left, top, width,
+                          height, owner, nullptr, GetModuleHandleW(nullptr), this);
+  if (hwnd_ == nullptr) return false;
+  SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(frame_.Font()), FALSE);
+  // A window that cannot be resized, minimised or maximised offers Move and Close only.
+  HMENU systemMenu = GetSystemMenu(hwnd_, FALSE);
+  for (UINT command : {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE}) {
+    DeleteMenu(systemMenu, command, MF_BYCOMMAND);
+  }
+  return true;
+}
+
+bool Window::CreateControls() {
+  for (std::size_t i = layout_.elements.size() - 1; i >= 1; --i) {
+    const Element& element = layout_.elements[i];
+    if (element.kind == Kind::Timer) continue;
+    HWND control = CreateControl(element, hwnd_, kFirstControlId + static_cast<int>(i), frame_.Font(), frame_.Dpi());
+    if (control == nullptr) return false;
+    states_[i].hwnd = control;
+  }
+  return true;
+}
+
+void Window::MoveIntoContainers() {
+  for (std::size_t i = 1; i < layout_.elements.size(); ++i) {
+    const Element& element = layout_.elements[i];
+    if (element.container.empty() || states_[i].hwnd == nullptr) continue;
+    HWND container = states_[static_cast<std::size_t>(IndexOf(element.container))].hwnd;
+    if (GetParent(states_[i].hwnd) == container) continue;
+    SetParent(states_[i].hwnd, container);
+    SetWindowPos(states_[i].hwnd, nullptr, Scale(element.rect.x), Scale(element.rect.y), 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowSubclass(container, &GroupBoxProcedure, 0, 0);
+  }
+}
+
+void Window::RestoreStackingOrder() {
+  std::vector<std::pair<std::string_view, HWND>> lastOfContainer;
+  for (std::size_t i = 1; i < layout_.elements.size(); ++i) {
+    HWND control = states_[i].hwnd;
+    if (control == nullptr) continue;
+    const std::string_view container = layout_.elements[i].container;
+    auto last = std::ranges::find(lastOfContainer, container, &std::pair<std::string_view, HWND>::first);
+    HWND after = last == lastOfContainer.end() ? HWND_TOP : last->second;
+    SetWindowPos(control, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if (last == lastOfContainer.end()) {
+      lastOfContainer.emplace_back(container, control);
+    } else {
+      last->second = control;
+    }
+  }
+}
+
+void Window::ShowVisibleControls() {
+  for (std::size_t i = 1; i < layout_.elements.size(); ++i) {
+    if (layout_.elements[i].visible && states_[i].hwnd != nullptr) ShowWindow(states_[i].hwnd, SW_SHOWNA);
+  }
+}
+
+void Window::FocusInitialControl() {
+  const int index = layout_.initialFocus.empty() ? -1 : IndexOf(layout_.initialFocus);
+  const std::vector<int> ring = TabRing();
+  if (index > 0 && std::ranges::find(ring, index) != ring.end()) {
+    SetFocus(states_[static_cast<std::size_t>(index)].hwnd);
+  } else if (!ring.empty()) {
+    SetFocus(states_[static_cast<std::size_t>(ring.front())].hwnd);
+  }
+}
+
+void Window::Raise(std::size_t element, Event event, std::span<const std::string> paths) {
+  const std::string_view name = layout_.elements[element].name;
+  const auto handler = std::ranges::find_if(handlers_, [&](const HandlerBinding& binding) {
+    return binding.element == name && binding.event == event;
+  });
+  if (handler == handlers_.end() || !handler->handler) return;
+  // No exception may cross the window procedure; one that reaches here is a
+  // fault of the program, and the frame's answer to faults is the fatal error.
+  try {
+    handler->handler(*this, EventArgs{.element = name, .event = event, .paths = paths});
+  } catch (const std::exception& error) {
+    TerminateWithFatalError({.code = std::nullopt, .text = error.what()});
+  } catch (...) {
+    TerminateWithFatalError({.code = std::nullopt, .text = "unknown exception"});
+  }
+}
+
+void Window::ApplyTimer(std::size_t element) {
+  if (hwnd_ == nullptr) return;
+  const auto id = static_cast<UINT_PTR>(kFirstControlId) + element;
+  const int period = states_[element].timerPeriod;
+  if (period > 0) {
+    SetTimer(hwnd_, id, static_cast<UINT>(period), nullptr);
+  } else {
+    KillTimer(hwnd_, id);
+  }
+}
+
+LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    if (self != nullptr) {
+      self->hwnd_ = hwnd;
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+  }
+  Window* self = FromHandle(hwnd);
+  if (self == nullptr) return DefWindowProcW(hwnd, message, wParam, lParam);
+  ++self->dispatchDepth_;
+  const LRESULT result = self->HandleMessage(message, wParam, lParam);
+  --self->dispatchDepth_;
+  return result;
+}
+
+LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      return OnCommand(wParam, lParam);
+    case WM_TIMER:
+      return OnTimer(wParam);
+    case WM_SIZE:
+      return OnSize(wParam, lParam);
+    case WM_DROPFILES:
+      return OnDropFiles(wParam);
+    case WM_NOTIFY:
+      return OnNotify(wParam, lParam);
+    case WM_ACTIVATE:
+      return OnActivate(wParam);
+    case WM_NCDESTROY:
+      return OnNcDestroy(wParam, lParam);
+  }
+  return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+LRESULT Window::OnCommand(WPARAM wParam, LPARAM lParam) {
+  const int index = LOWORD(wParam) - kFirstControlId;
+  if (HIWORD(wParam) != BN_CLICKED || index <= 0 || index >= static_cast<int>(states_.size())) return 0;
+  const auto element = static_cast<std::size_t>(index);
+  if (states_[element].hwnd != reinterpret_cast<HWND>(lParam)) return 0;
+  const Kind kind = layout_.elements[element].kind;
+  if (kind == Kind::Button || kind == Kind::RadioBox) Raise(element, Event::Click);
+  return 0;
+}
+
+LRESULT Window::OnTimer(WPARAM wParam) {
+  const auto element = static_cast<std::size_t>(wParam) - kFirstControlId;
+  if (element < states_.size() && layout_.elements[element].kind == Kind::Timer && states_[element].timerPeriod > 0) {
+    Raise(element, Event::Tick);
+  }
+  return 0;
+}
+
+LRESULT Window::OnSize(WPARAM, LPARAM) {
+  DockStatusBars();
+  return 0;
+}
+
+void Window::DockStatusBars() {
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  for (std::size_t i = 1; i < states_.size(); ++i) {
+    if (layout_.elements[i].kind != Kind::StatusBar || states_[i].hwnd == nullptr) continue;
+    const int height = Scale(layout_.elements[i].rect.height);
+    SetWindowPos(states_[i].hwnd, nullptr, 0, client.bottom - height, client.right, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+LRESULT Window::OnDropFiles(WPARAM wParam) {
+  auto drop = reinterpret_cast<HDROP>(wParam);
+  std::vector<std::string> paths;
+  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+    std::wstring path(length + 1, L'\0');
+    DragQueryFileW(drop, i, path.data(), length + 1);
+    path.resize(length);
+    paths.push_back(Narrow(path));
+  }
+  DragFinish(drop);
+  Raise(0, Event::FilesDropped, paths);
+  return 0;
+}
+
+// As dialogs do: the control that had the focus when the window lost the
+// activation (to a chooser or a message box) gets it back.
+LRESULT Window::OnActivate(WPARAM wParam) {
+  if (LOWORD(wParam) == WA_INACTIVE) {
+    HWND focus = GetFocus();
+    focusBeforeDeactivation_ = IndexOfHandle(focus) > 0 ? focus : nullptr;
+    return 0;
+  }
+  if (IsWindow(focusBeforeDeactivation_) && IsWindowVisible(focusBeforeDeactivation_) &&
+      IsWindowEnabled(focusBeforeDeactivation_)) {
+    SetFocus(focusBeforeDeactivation_);
+  } else {
+    FocusInitialControl();
+  }
+  return 0;
+}
+
+LRESULT Window::OnNcDestroy(WPARAM wParam, LPARAM lParam) {
+  HWND hwnd = std::exchange(hwnd_, nullptr);
+  SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+  for (ElementState& state : states_) {
+    state.hwnd = nullptr;
+    state.timerPeriod = 0;
+    state.panelIcons.clear();
+  }
+  frame_.OnWindowDestroyed();
+  return DefWindowProcW(hwnd, WM_NCDESTROY, wParam, lParam);
+}
+
+// ---- Keys -------------------------------------------------------------------
+
+std::vector<int> Window::TabRing() const {
+  std::vector<int> ring;
+  for (std::size_t i = layout_.elements.size() - 1; i >= 1; --i) {
+    const Element& element = layout_.elements[i];
+    HWND control = states_[i].hwnd;
+    if (!element.tabStop || control == nullptr) continue;
+    if (!IsWindowVisible(control) || !IsWindowEnabled(control)) continue;
+    if (!element.container.empty() && !IsWindowEnabled(GetParent(control))) continue;
+    ring.push_back(static_cast<int>(i));
+  }
+  std::ranges::stable_sort(ring, {}, [&](int i) { return layout_.elements[static_cast<std::size_t>(i)].tabIndex; });
+  return ring;
+}
+
+bool Window::MoveFocus(HWND focus, bool backward) {
+  const std::vector<int> ring = TabRing();
+  if (ring.empty()) return false;
+  const auto current = std::ranges::find(ring, IndexOfHandle(focus));
+  std::size_t next = 0;
+  if (current == ring.end()) {
+    next = backward ? ring.size() - 1 : 0;
+  } else {
+    const auto position = static_cast<std::size_t>(current - ring.begin());
+    next = backward ? (position + ring.size() - 1) % ring.size() : (position + 1) % ring.size();
+  }
+  HWND target = states_[static_cast<std::size_t>(ring[next])].hwnd;
+  SetFocus(target);
+  // As in dialogs, a field reached by Tab has its whole text selected.
+  if (layout_.elements[static_cast<std::size_t>(ring[next])].kind == Kind::EditBox) {
+    SendMessageW(target, EM_SETSEL, 0, -1);
+  }
+  return true;
+}
+
+bool Window::MoveRadio(int current, bool backward) {
+  const std::string_view container = layout_.elements[static_cast<std::size_t>(current)].container;
+  std::vector<int> group;
+  for (std::size_t i = layout_.elements.size() - 1; i >= 1; --i) {
+    const Element& element = layout_.elements[i];
+    HWND control = states_[i].hwnd;
+    if (element.kind != Kind::RadioBox || element.container != container || control == nullptr) continue;
+    if (IsWindowVisible(control) && IsWindowEnabled(control)) group.push_back(static_cast<int>(i));
+  }
+  std::ranges::stable_sort(group, {}, [&](int i) { return layout_.elements[static_cast<std::size_t>(i)].tabIndex; });
+  const auto found = std::ranges::find(group, current);
+  if (found == group.end()) return false;
+  const auto position = static_cast<std::size_t>(found - group.begin());
+  const std::size_t next = backward ? (position + group.size() - 1) % group.size() : (position + 1) % group.size();
+  const auto target = static_cast<std::size_t>(group[next]);
+  SetFocus(states_[target].hwnd);
+  for (int member : group) {
+    Control(states_[static_cast<std::size_t>(member)].hwnd).SetChecked(static_cast<std::size_t>(member) == target);
+  }
+  Raise(target, Event::Click);
+  return true;
+}
+
+bool Window::TranslateKey(const MSG& message) {
+  if (message.message != WM_KEYDOWN || hwnd_ == nullptr) return false;
+  const auto key = static_cast<int>(message.wParam);
+  if (key != VK_TAB && key != VK_ESCAPE && key != VK_RETURN && key != VK_LEFT && key != VK_RIGHT && key != VK_UP &&
+      key != VK_DOWN) {
+    return false;
+  }
+  // A control that asks for the key itself gets it first.
+  const auto wants = static_cast<UINT>(
+      SendMessageW(message.hwnd, WM_GETDLGCODE, message.wParam, reinterpret_cast<LPARAM>(&message)));
+  if ((wants & (DLGC_WANTALLKEYS | DLGC_WANTMESSAGE)) != 0) return false;
+  switch (key) {
+    case VK_TAB:
+      if ((wants & DLGC_WANTTAB) != 0 || IsKeyDown(VK_CONTROL) || IsKeyDown(VK_MENU)) return false;
+      return MoveFocus(message.hwnd, IsKeyDown(VK_SHIFT));
+    case VK_ESCAPE:
+      Close();
+      return true;
+    case VK_RETURN:
+      return true;
+    default: {
+      if ((wants & DLGC_WANTARROWS) != 0) return false;
+      const int current = IndexOfHandle(message.hwnd);
+      if (current <= 0 || layout_.elements[static_cast<std::size_t>(current)].kind != Kind::RadioBox) return false;
+      return MoveRadio(current, key == VK_LEFT || key == VK_UP);
+    }
+  }
+}
+
+void DispatchFrameMessage(MSG& message) {
+  if (message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST && message.hwnd != nullptr) {
+    Window* window = Window::FromHandle(GetAncestor(message.hwnd, GA_ROOT));
+    if (window != nullptr && window->TranslateKey(message)) return;
+  }
+  TranslateMessage(&message);
+  DispatchMessageW(&message);
+}
+
+// ---- Frame ------------------------------------------------------------------
+
+Frame::Frame(FrameOptions options) {
+  HDC screen = GetDC(nullptr);
+  const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  dpi_ = options.dpi > 0 ? options.dpi : systemDpi;
+  // The stock font is made for the system's DPI already; only a different DPI
+  // asked for by the caller needs a font of its own.
+  if (dpi_ != systemDpi) {
+    LOGFONTW font{};
+    GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+    font.lfHeight = MulDiv(font.lfHeight, dpi_, systemDpi);
+    font_.Reset(CreateFontIndirectW(&font));
+  }
+  if (!RegisterControlClasses() || RegisterFrameClass(&Window::Procedure) == 0) return;
+  owner_.Reset(CreateWindowExW(0, kFrameWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                               GetModuleHandleW(nullptr), nullptr));
+}
+
+Frame::~Frame() {
+  // Windows closed by the frame's own end run no handler and ask for no quit.
+  for (auto& window : windows_) {
+    if (window->IsOpen()) {
+      SetWindowLongPtrW(window->Handle(), GWLP_USERDATA, 0);
+      DestroyWindow(window->Handle());
+      window->hwnd_ = nullptr;
+    }
+  }
+}
+
+std::optional<FatalError> Frame::Register(const Layout& layout, std::vector<HandlerBinding> handlers) {
+  const FatalError broken{.code = std::nullopt, .text = std::string(kLayoutLoadFailed)};
+  if (CheckLayout(layout)) return broken;
+  const bool known = std::ranges::any_of(registrations_, [&](const auto& registration) {
+    return registration->layout.Name() == layout.Name();
+  });
+  if (known) return broken;
+  for (const HandlerBinding& handler : handlers) {
+    const bool bound = std::ranges::any_of(layout.bindings, [&](const Binding& binding) {
+      return binding.element == handler.element && binding.event == handler.event;
+    });
+    if (!bound) return broken;
+  }
+  registrations_.push_back(std::make_unique<Registration>(Registration{layout, std::move(handlers)}));
+  return std::nullopt;
+}
+
+Window* Frame::Find(std::string_view layoutName) const {
+  for (const auto& window : windows_) {
+    if (window->IsOpen() && window->Name() == layoutName) return window.get();
+  }
+  return nullptr;
+}
+
+void Frame::ReleaseClosedWindows() {
+  std::erase_if(windows_, [](const auto& window) { return !window->IsOpen() && window->dispatchDepth_ == 0; });
+}
+
+Window* Frame::Show(std::string_view layoutName, const Window* owner) {
+  if (Window* open = Find(layoutName)) {
+    if (IsIconic(open->Handle())) {
+      ShowWindow(open->Handle(), SW_RESTORE);
+    } else {
+      SetForegroundWindow(open->Handle());
+      SetActiveWindow(open->Handle());
+    }
+    return open;
+  }
+  const auto registration = std::ranges::find_if(registrations_, [&](const auto& candidate) {
+    return candidate->layout.Name() == layoutName;
+  });
+  if (registration == registrations_.end() || !Ready()) return nullptr;
+  ReleaseClosedWindows();
+  windows_.push_back(std::make_unique<Window>(*this, (*registration)->layout, (*registration)->handlers));
+  Window* window = windows_.back().get();
+  HWND ownerHandle = owner != nullptr && owner->IsOpen() ? owner->Handle() : owner_.Get();
+  if (!window->Build(ownerHandle)) {
+    windows_.pop_back();
+    return nullptr;
+  }
+  return window;
+}
+
+void Frame::OnWindowDestroyed() {
+  const bool anyOpen = std::ranges::any_of(windows_, [](const auto& window) { return window->IsOpen(); });
+  if (!anyOpen) PostQuitMessage(0);
+}
+
+int Frame::Run() {
+  MSG message{};
+  for (;;) {
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0) return static_cast<int>(message.wParam);
+    if (got < 0) return kFatalExitCode;
+    DispatchFrameMessage(message);
+  }
+}
+
+}  // namespace quorvane

@@ -1,0 +1,189 @@
+// The application frame: builds windows from their layouts, owns them while
+// they are open, raises the events bound to their elements and runs the
+// message loop with the frame's own key handling.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/controls.h"
+#include "app/fatal_error.h"
+#include "app/handles.h"
+#include "app/layout.h"
+
+namespace quorvane {
+
+class Frame;
+class Window;
+
+struct EventArgs {
+  std::string_view element;
+  Event event;
+  // The dropped files and folders of Event::FilesDropped.
+  std::span<const std::string> paths;
+};
+
+// Every handler has this one shape; it reaches controls only through `window`.
+using Handler = std::function<void(Window& window, const EventArgs& args)>;
+
+struct HandlerBinding {
+  std::string_view element;
+  Event event;
+  Handler handler;
+};
+
+// One open (or just closed) window built from a layout.
+class Window {
+ public:
+  Window(Frame& frame, const Layout& layout, const std::vector<HandlerBinding>& handlers);
+  ~Window();
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+
+  std::string_view Name() const { return layout_.Name(); }
+  const Layout& GetLayout() const { return layout_; }
+  Frame& GetFrame() const { return frame_; }
+  // Null once the window has been destroyed.
+  HWND Handle() const { return hwnd_; }
+  bool IsOpen() const { return hwnd_ != nullptr; }
+
+  // Typed access by element name; an unknown name or a control of another kind
+  // gives an accessor whose every call fails harmlessly.
+  Control Get(std::string_view name) const;
+  ListControl List(std::string_view name);
+  ProgressControl Progress(std::string_view name) const;
+  StatusBarControl StatusBar(std::string_view name);
+  TimerControl Timer(std::string_view name);
+
+  // Sends the window its close request, as the close button does.
+  void Close();
+
+  // The frame's keys (Tab ring, radio arrows, Esc, Enter) for a message bound
+  // for this window or one of its controls; true when the key was used up.
+  bool TranslateKey(const MSG& message);
+
+  int Scale(int pixels) const;
+
+  // The window object behind a top-level window handle of the frame, or nullptr.
+  static Window* FromHandle(HWND hwnd);
+
+ private:
+  friend class Frame;
+  friend class TimerControl;
+  friend class StatusBarControl;
+  friend class ListControl;
+
+  struct ElementState {
+    HWND hwnd = nullptr;
+    int timerPeriod = 0;
+    std::vector<StatusPanel> panels;
+    HIMAGELIST images = nullptr;
+    std::vector<UniqueIcon> panelIcons;
+    // A list's rows, cell by cell: the list itself holds none and asks for
+    // the text of the rows it shows.
+    std::vector<std::vector<std::wstring>> rows;
+    int redrawPauses = 0;
+  };
+
+  bool Build(HWND owner);
+  bool CreateFrameWindow(HWND owner);
+  bool CreateControls();
+  void MoveIntoContainers();
+  void DockStatusBars();
+  void RestoreStackingOrder();
+  void ShowVisibleControls();
+  void FocusInitialControl();
+  void Raise(std::size_t element, Event event, std::span<const std::string> paths = {});
+  int IndexOf(std::string_view name) const;
+  int IndexOfHandle(HWND hwnd) const;
+  std::vector<int> TabRing() const;
+  bool MoveFocus(HWND focus, bool backward);
+  bool MoveRadio(int current, bool backward);
+  void ApplyTimer(std::size_t element);
+  void ApplyStatusPanels(std::size_t element);
+
+  static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT OnCommand(WPARAM wParam, LPARAM lParam);
+  LRESULT OnTimer(WPARAM wParam);
+  LRESULT OnSize(WPARAM wParam, LPARAM lParam);
+  LRESULT OnDropFiles(WPARAM wParam);
+  LRESULT OnNotify(WPARAM wParam, LPARAM lParam);
+  LRESULT OnActivate(WPARAM wParam);
+  LRESULT OnNcDestroy(WPARAM wParam, LPARAM lParam);
+
+  Frame& frame_;
+  Layout layout_;
+  const std::vector<HandlerBinding>& handlers_;
+  HWND hwnd_ = nullptr;
+  std::vector<ElementState> states_;
+  int dispatchDepth_ = 0;
+  HWND focusBeforeDeactivation_ = nullptr;
+};
+
+struct FrameOptions {
+  // Pixels per inch to lay windows out for; 0 takes the screen's.
+  int dpi = 0;
+};
+
+class Frame {
+ public:
+  explicit Frame(FrameOptions options = {});
+  ~Frame();
+  Frame(const Frame&) = delete;
+  Frame& operator=(const Frame&) = delete;
+
+  // False when the hidden owner window could not be made.
+  bool Ready() const { return static_cast<bool>(owner_); }
+  HWND OwnerWindow() const { return owner_.Get(); }
+  int Dpi() const { return dpi_; }
+  HFONT Font() const { return font_ ? font_.Get() : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
+
+  // Checks a layout and the handlers for its bound events; a layout that does
+  // not hold together is the fatal error kLayoutLoadFailed.
+  std::optional<FatalError> Register(const Layout& layout, std::vector<HandlerBinding> handlers);
+
+  // Builds and shows the window of a registered layout, owned by `owner` (the
+  // hidden owner window when null). A window of that layout that is still open
+  // is brought back instead. Null when the window could not be built.
+  Window* Show(std::string_view layoutName, const Window* owner = nullptr);
+
+  // The open window of a layout, or nullptr.
+  Window* Find(std::string_view layoutName) const;
+
+  // The message loop; returns the exit code of the quit request.
+  int Run();
+
+ private:
+  friend class Window;
+  struct Registration {
+    Layout layout;
+    std::vector<HandlerBinding> handlers;
+  };
+
+  void OnWindowDestroyed();
+  void ReleaseClosedWindows();
+
+  int dpi_ = 96;
+  UniqueFont font_;
+  UniqueWindow owner_;
+  std::vector<std::unique_ptr<Registration>> registrations_;
+  std::vector<std::unique_ptr<Window>> windows_;
+};
+
+// Translates and dispatches one message, giving the frame's keys their meaning
+// first. The message loop and ProcessPendingEvents both go through here.
+void DispatchFrameMessage(MSG& message);
+
+// Pixels scaled from 96 DPI to `dpi`.
+int ScalePixels(int pixels, int dpi);
+
+}  // namespace quorvane

@@ -1,0 +1,37 @@
+// The program's entry: start-up in its fixed order, the tool window, the message
+// loop, and the way back out.
+#include <windows.h>
+
+#include "app/fatal_error.h"
+#include "app/frame.h"
+#include "app/startup.h"
+#include "skin/attach/skin_attachment.h"
+#include "ui/windows.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Before anything can load a DLL: the folder we are about to enter must not be
+  // one that DLLs come from.
+  quorvane::RestrictDllSearch();
+  quorvane::OleSession ole;
+  quorvane::EnterExecutableFolder();
+
+  quorvane::Frame frame;
+  if (!frame.Ready()) {
+    quorvane::PresentFatalError(
+        {.code = static_cast<long>(GetLastError()), .text = std::string(quorvane::kStartWindowFailed)});
+    return quorvane::kFatalExitCode;
+  }
+  quorvane::ShellDialogs dialogs;
+  quorvane::ProgramWindows windows(frame, dialogs);
+  if (const auto error = windows.Register()) {
+    quorvane::PresentFatalError(*error);
+    return quorvane::kFatalExitCode;
+  }
+  // The look is a nicety: a skin that cannot attach leaves the system look.
+  quorvane::SkinAttachment();
+  if (frame.Show(quorvane::kMainWindowName) == nullptr) {
+    quorvane::PresentFatalError({.code = std::nullopt, .text = std::string(quorvane::kStartWindowFailed)});
+    return quorvane::kFatalExitCode;
+  }
+  return frame.Run();
+}

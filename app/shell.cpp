@@ -1,0 +1,122 @@
+#include "app/shell.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "app/frame.h"
+#include "sync/wide_text.h"
+
+namespace quorvane {
+namespace {
+
+struct SavedState {
+  HWND window;
+  bool enabled;
+};
+
+BOOL CALLBACK DisableParentless(HWND window, LPARAM saved) {
+  if (GetParent(window) == nullptr) {
+    reinterpret_cast<std::vector<SavedState>*>(saved)->push_back({window, IsWindowEnabled(window) != FALSE});
+    EnableWindow(window, FALSE);
+  }
+  return TRUE;
+}
+
+std::string PathOfItem(PIDLIST_ABSOLUTE item) {
+  wchar_t path[MAX_PATH] = {};
+  const bool converted = SHGetPathFromIDListW(item, path) != FALSE && path[0] != L'\0';
+  IMalloc* allocator = nullptr;
+  if (SUCCEEDED(SHGetMalloc(&allocator))) {
+    allocator->Free(item);
+    allocator->Release();
+  }
+  return converted ? Narrow(path) : std::string{};
+}
+
+}  // namespace
+
+MessageButton MessageButtonOf(int result) {
+  switch (result) {
+    case IDCANCEL:
+      return MessageButton::Cancel;
+    case IDABORT:
+      return MessageButton::Abort;
+    case IDRETRY:
+      return MessageButton::Retry;
+    case IDIGNORE:
+      return MessageButton::Ignore;
+    case IDYES:
+      return MessageButton::Yes;
+    case IDNO:
+      return MessageButton::No;
+    default:
+      return MessageButton::Ok;
+  }
+}
+
+UINT MessageBoxStyle(UINT style) { return (style & MB_SYSTEMMODAL) != 0 ? style : style | MB_TASKMODAL; }
+
+MessageButton ShowMessage(std::string_view message, UINT style, std::optional<std::string_view> title, HWND owner) {
+  const std::wstring text = Widen(message);
+  const std::wstring caption = Widen(title.value_or(kDefaultMessageTitle));
+  return MessageButtonOf(MessageBoxW(owner, text.c_str(), caption.c_str(), MessageBoxStyle(style)));
+}
+
+std::string ChooseFolder(std::string_view title, bool includeFiles) {
+  const std::wstring titleText = Widen(title);
+  wchar_t displayName[MAX_PATH] = {};
+  BROWSEINFOW browse{};
+  browse.pszDisplayName = displayName;
+  browse.lpszTitle = titleText.c_str();
+  browse.ulFlags = BIF_EDITBOX | (includeFiles ? BIF_BROWSEINCLUDEFILES : 0);
+
+  // While the chooser is open no window of the program may take input; each
+  // gets back exactly the state it had.
+  HWND active = GetActiveWindow();
+  if (!IsWindow(active)) active = nullptr;
+  HWND foreground = GetForegroundWindow();
+  std::vector<SavedState> saved;
+  EnumThreadWindows(GetCurrentThreadId(), &DisableParentless, reinterpret_cast<LPARAM>(&saved));
+  browse.hwndOwner = active;
+
+  PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&browse);
+
+  for (const SavedState& state : saved) {
+    if (IsWindow(state.window)) EnableWindow(state.window, state.enabled ? TRUE : FALSE);
+  }
+  if (IsWindow(foreground)) SetForegroundWindow(foreground);
+  if (IsWindow(active)) SetActiveWindow(active);
+  return item == nullptr ? std::string{} : PathOfItem(item);
+}
+
+void OpenWebPage(std::string_view address) {
+  HWND owner = FindWindowExW(nullptr, nullptr, nullptr, L"Microsoft Internet Explorer");
+  ShellExecuteW(owner, L"open", Widen(address).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void ProcessPendingEvents() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE) && message.message != WM_QUIT) {
+    if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) break;
+    DispatchFrameMessage(message);
+  }
+}
+
+void Delay(int milliseconds) { Sleep(static_cast<DWORD>(std::max(milliseconds, 0))); }
+
+void DelayProcessingEvents(int milliseconds) {
+  if (milliseconds <= 0) return;
+  const DWORD deadline = GetTickCount() + static_cast<DWORD>(milliseconds);
+  for (;;) {
+    ProcessPendingEvents();
+    ProcessPendingEvents();
+    if (GetTickCount() > deadline) return;
+    ProcessPendingEvents();
+    ProcessPendingEvents();
+  }
+}
+
+}  // namespace quorvane

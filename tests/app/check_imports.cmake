@@ -1,0 +1,18 @@
+cmake_minimum_required(VERSION 3.25)
+# Fails unless EXE imports only DLLs that Windows never looks for beside the
+# executable: known DLLs, and the common controls that the manifest binds.
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cannot read ${EXE}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+set(allowed advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll shell32.dll user32.dll)
+foreach(line ${imports})
+  string(REPLACE "DLL Name: " "" dll "${line}")
+  string(TOLOWER "${dll}" dll)
+  if(NOT dll IN_LIST allowed)
+    message(FATAL_ERROR "${EXE} imports ${dll}, which a planted copy beside it could replace")
+  endif()
+endforeach()
+list(LENGTH imports count)
+message(STATUS "${count} imports, all known DLLs")

@@ -1,0 +1,103 @@
+// The resources every executable of ours carries: manifest, icon and version.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "app/startup.h"
+
+namespace quorvane {
+namespace {
+
+std::string_view ResourceText(const wchar_t* name, const wchar_t* type) {
+  HRSRC found = FindResourceW(nullptr, name, type);
+  if (found == nullptr) return {};
+  const auto* data = static_cast<const char*>(LockResource(LoadResource(nullptr, found)));
+  return {data, SizeofResource(nullptr, found)};
+}
+
+TEST(Resources, ManifestAsksForCommonControls6DpiAwarenessAndAnExecutionLevel) {
+  const std::string_view manifest = ResourceText(MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  ASSERT_FALSE(manifest.empty());
+  EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string_view::npos);
+  EXPECT_NE(manifest.find("<dpiAware>true</dpiAware>"), std::string_view::npos);
+  EXPECT_NE(manifest.find("level=\"highestAvailable\""), std::string_view::npos);
+  for (const char* os : {"35138b9a-5d96-4fbd-8e2d-a2440225f93a", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
+                         "1f676c76-80e1-4239-95bb-83d0f6d0da78", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}) {
+    EXPECT_NE(manifest.find(os), std::string_view::npos) << os;
+  }
+}
+
+TEST(Resources, IconIsOne32By32ImageWithAlpha) {
+  const std::string_view group = ResourceText(L"DEFAULT_ICON", MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+  ASSERT_EQ(group.size(), 6u + 14u);  // one directory entry
+  HICON icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), L"DEFAULT_ICON", IMAGE_ICON, 32, 32, 0));
+  ASSERT_NE(icon, nullptr);
+  ICONINFO info{};
+  ASSERT_TRUE(GetIconInfo(icon, &info));
+  BITMAP bitmap{};
+  GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+  EXPECT_EQ(bitmap.bmWidth, 32);
+  EXPECT_EQ(bitmap.bmHeight, 32);
+  EXPECT_EQ(bitmap.bmBitsPixel, 32);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  DestroyIcon(icon);
+}
+
+TEST(Resources, VersionIs170) {
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+  ASSERT_GT(size, 0u);
+  std::string block(size, '\0');
+  ASSERT_TRUE(GetFileVersionInfoW(path, 0, size, block.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(7, 1));
+  EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+}
+
+TEST(Startup, TheExecutablesFolderBecomesTheCurrentDirectory) {
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring expected(path);
+  expected.resize(expected.rfind(L'\\'));
+  EXPECT_EQ(ExecutableFolder(), expected);
+  wchar_t before[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, before);
+  SetCurrentDirectoryW(L"C:\\");
+  ASSERT_TRUE(EnterExecutableFolder());
+  wchar_t now[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, now);
+  EXPECT_EQ(std::wstring(now), expected);
+  SetCurrentDirectoryW(before);
+}
+
+TEST(Startup, DllSearchLeavesOutTheCurrentDirectory) {
+  ASSERT_TRUE(RestrictDllSearch());
+  wchar_t folder[MAX_PATH] = L"unchanged";
+  EXPECT_EQ(GetDllDirectoryW(MAX_PATH, folder), 0u);
+  EXPECT_STREQ(folder, L"");
+  // A DLL that sits only in the current directory is no longer found there.
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  wchar_t system[MAX_PATH];
+  GetSystemDirectoryW(system, MAX_PATH);
+  const std::wstring planted = std::wstring(temp) + L"qvprobe.dll";
+  ASSERT_TRUE(CopyFileW((std::wstring(system) + L"\\version.dll").c_str(), planted.c_str(), FALSE));
+  wchar_t before[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, before);
+  SetCurrentDirectoryW(temp);
+  EXPECT_EQ(LoadLibraryW(L"qvprobe.dll"), nullptr);
+  EXPECT_NE(LoadLibraryW(L"version.dll"), nullptr);
+  SetCurrentDirectoryW(before);
+  DeleteFileW(planted.c_str());
+}
+
+}  // namespace
+}  // namespace quorvane

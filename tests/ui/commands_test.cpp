@@ -1,0 +1,387 @@
+// The tool window's commands through the real window, with stand-in dialogs and
+// real folders: listing, running, ending, clearing, help and website.
+#include <windows.h>
+#include <commctrl.h>
+#include <gtest/gtest.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <map>
+
+#include "sync/sync_types.h"
+#include "sync/wide_text.h"
+#include "tests/sync/test_support.h"
+#include "tests/ui/ui_test_support.h"
+
+namespace quorvane {
+namespace {
+
+using namespace testing_support;
+using testing::ReadFile;
+using testing::TempFolder;
+using testing::WriteFile;
+
+class CommandsTest : public ToolWindowTest {
+ protected:
+  void SetUp() override {
+    ToolWindowTest::SetUp();
+    dialogs_.onMessage = [this] {
+      endShownUnderMessage_ = window_->Get("按钮_结束").Visible();
+      stateUnderMessage_ = Panel(0);
+    };
+  }
+
+  // Source fonts a.ttf, b.OTF, sub\d.fon and sub\e.ttc, plus a file that is no font.
+  void MakeSource() {
+    WriteFile(source_.Path("a.ttf"), "new a");
+    WriteFile(source_.Path("b.OTF"), "new b");
+    WriteFile(source_.Path("notes.txt"), "not a font");
+    testing::MakeFolder(source_.Path("sub"));
+    WriteFile(source_.Path("sub\\d.fon"), "new d");
+    WriteFile(source_.Path("sub\\e.ttc"), "new e");
+  }
+
+  void ChooseSource(const std::string& folder) {
+    dialogs_.folders.push_back(folder);
+    Click("按钮_浏览2");
+  }
+
+  void Execute() {
+    window_->Get("编辑框1").SetText(target_.Path());
+    Click("按钮_执行");
+  }
+
+  std::vector<std::string> Column(int column) {
+    std::vector<std::string> cells;
+    for (int row = 0; row < List().RowCount(); ++row) cells.push_back(List().CellText(row, column));
+    return cells;
+  }
+
+  // `count` fonts of 20 kB each, so a run takes a while.
+  void MakeManySources(int count) {
+    for (int i = 0; i < count; ++i) {
+      std::string name = std::to_string(i);
+      name.append(".ttf");
+      WriteFile(source_.Path(name), std::string(20000, 'x'));
+    }
+  }
+
+  std::string Panel(int index) { return window_->StatusBar("状态条1").PanelText(index); }
+
+  TempFolder source_;
+  TempFolder target_;
+  bool endShownUnderMessage_ = true;
+  std::string stateUnderMessage_;
+};
+
+TEST(TargetFolderRule, StartupAndDefaultSpellTheSystemFolderTheirWay) {
+  EXPECT_EQ(StartupTargetFolder("C:\\WINDOWS\\FONTS"), "C:\\Windows\\Fonts");
+  EXPECT_EQ(StartupTargetFolder("c:\\windows\\fonts"), "C:\\Windows\\Fonts");
+  EXPECT_EQ(StartupTargetFolder("D:\\Windows\\Fonts"), "D:\\Windows\\Fonts");
+  EXPECT_EQ(StartupTargetFolder(""), "C:\\Windows\\Fonts");
+  EXPECT_EQ(DefaultTargetFolder("C:\\Windows\\Fonts"), "C:\\WINDOWS\\Fonts");
+  EXPECT_EQ(DefaultTargetFolder("E:\\WinNT\\Fonts"), "E:\\WinNT\\Fonts");
+  EXPECT_EQ(DefaultTargetFolder("C:\\Windows\\Fonts2"), "C:\\Windows\\Fonts2");
+}
+
+TEST(StatusTexts, ProgressResultAndElapsedTime) {
+  EXPECT_EQ(ProgressStatus(3, 10), "正在执行：3/10");
+  EXPECT_EQ(ResultStatus(3, 2, false), "已完成：共 3 个，失败 2 个");
+  EXPECT_EQ(ResultStatus(0, 0, true), "已结束：共 0 个，失败 0 个");
+  EXPECT_EQ(ElapsedStatus(0), "用时 0:00");
+  EXPECT_EQ(ElapsedStatus(65), "用时 1:05");
+  EXPECT_EQ(ElapsedStatus(600), "用时 10:00");
+}
+
+TEST_F(CommandsTest, WindowOpensWithTheSystemFontFolderAndItsStatusPanels) {
+  EXPECT_EQ(Text("编辑框1"), "C:\\Windows\\Fonts");
+  EXPECT_EQ(Text("编辑框2"), "");
+  StatusBarControl bar = window_->StatusBar("状态条1");
+  ASSERT_EQ(bar.PanelCount(), 3);
+  EXPECT_EQ(Panel(0), "就绪");
+  EXPECT_EQ(Panel(1), "用时 0:00");
+  EXPECT_EQ(Panel(2), "　技术支持：support@quorvane.example");
+  int edges[3] = {};
+  SendMessageW(bar.Handle(), SB_GETPARTS, 3, reinterpret_cast<LPARAM>(edges));
+  EXPECT_EQ(edges[2], -1);
+}
+
+TEST_F(CommandsTest, OnAnotherDriveTheWindowKeepsTheSystemsOwnFolder) {
+  Frame frame;
+  FakeDialogs dialogs;
+  ProgramWindows windows(frame, dialogs, "D:\\Win\\Fonts");
+  ASSERT_FALSE(windows.Register());
+  Window* window = frame.Show(kMainWindowName);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->Get("编辑框1").Text(), "D:\\Win\\Fonts");
+  SendMessageW(window->Get("按钮_默认").Handle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(window->Get("编辑框1").Text(), "D:\\Win\\Fonts");
+}
+
+TEST_F(CommandsTest, DefaultReplacesWhatTheUserTyped) {
+  window_->Get("编辑框1").SetText("D:\\别处");
+  Click("按钮_默认");
+  EXPECT_EQ(Text("编辑框1"), "C:\\WINDOWS\\Fonts");
+}
+
+TEST_F(CommandsTest, ChoosingASourceListsOneReadyRowPerFontFile) {
+  MakeSource();
+  ChooseSource(source_.Path());
+  EXPECT_EQ(dialogs_.chooserTitles, std::vector<std::string>{"请选择源字体文件夹"});
+  EXPECT_EQ(Text("编辑框2"), source_.Path());
+  EXPECT_EQ(Column(0), (std::vector<std::string>{"1", "2", "3", "4"}));
+  EXPECT_EQ(Column(1), (std::vector<std::string>{"a.ttf", "b.OTF", "d.fon", "e.ttc"}));
+  EXPECT_EQ(Column(2), (std::vector<std::string>{source_.Path("a.ttf"), source_.Path("b.OTF"),
+                                                 source_.Path("sub\\d.fon"), source_.Path("sub\\e.ttc")}));
+  EXPECT_EQ(Column(3), std::vector<std::string>(4, "准备就绪"));
+  EXPECT_EQ(Panel(0), "就绪");
+}
+
+TEST_F(CommandsTest, CancelledChoosersLeaveFieldsAndListAsTheyWere) {
+  MakeSource();
+  ChooseSource(source_.Path());
+  Click("按钮_浏览2");
+  EXPECT_EQ(Text("编辑框2"), source_.Path());
+  EXPECT_EQ(List().RowCount(), 4);
+  Click("按钮_浏览1");
+  EXPECT_EQ(Text("编辑框1"), "C:\\Windows\\Fonts");
+  dialogs_.folders.push_back(target_.Path());
+  Click("按钮_浏览1");
+  EXPECT_EQ(Text("编辑框1"), target_.Path());
+  EXPECT_EQ(dialogs_.chooserTitles.back(), "请选择目标字体文件夹");
+  EXPECT_EQ(List().RowCount(), 4);
+}
+
+TEST_F(CommandsTest, ADriveRootKeepsItsTrailingSeparator) {
+  ChooseSource("Q:\\");
+  EXPECT_EQ(Text("编辑框2"), "Q:\\");
+  EXPECT_EQ(List().RowCount(), 0);
+}
+
+TEST_F(CommandsTest, ExecuteWithoutSourceWarnsAndChangesNothing) {
+  List().InsertRow(-1, "1");
+  List().SetCellText(0, 3, "准备就绪");
+  Execute();
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].text, "对不起，请选择源字体文件夹！");
+  EXPECT_EQ(dialogs_.messages[0].title, "消息");
+  EXPECT_EQ(dialogs_.messages[0].style & MB_ICONMASK, static_cast<UINT>(MB_ICONWARNING));
+  EXPECT_EQ(dialogs_.messages[0].owner, window_->Handle());
+  EXPECT_EQ(List().RowCount(), 1);
+  EXPECT_EQ(List().CellText(0, 3), "准备就绪");
+  EXPECT_EQ(window_->Progress("进度条1").Position(), 0);
+  EXPECT_EQ(Panel(0), "就绪");
+}
+
+TEST_F(CommandsTest, FullRunWithReplaceCopiesStatusesProgressAndSummary) {
+  MakeSource();
+  WriteFile(target_.Path("a.ttf"), "old a");
+  ChooseSource(source_.Path());
+  Click("单选框_同名替换");
+  Execute();
+  EXPECT_EQ(Column(3), (std::vector<std::string>{"替换成功", "复制成功", "复制成功", "复制成功"}));
+  ProgressControl progress = window_->Progress("进度条1");
+  EXPECT_EQ(progress.Maximum(), 4);
+  EXPECT_EQ(progress.Position(), 4);
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].text,
+            "本次任务共处理文件4个：复制成功3个；复制失败0个；替换成功1个；替换失败0个；同名忽略0个。");
+  EXPECT_EQ(dialogs_.messages[0].title, "执行结果");
+  EXPECT_EQ(dialogs_.messages[0].style & MB_ICONMASK, static_cast<UINT>(MB_ICONINFORMATION));
+  EXPECT_FALSE(endShownUnderMessage_);
+  EXPECT_EQ(stateUnderMessage_, "已完成：共 4 个，失败 0 个");
+  EXPECT_EQ(ReadFile(target_.Path("a.ttf")), "new a");
+  EXPECT_EQ(ReadFile(target_.Path("e.ttc")), "new e");
+  EXPECT_EQ(ReadFile(source_.Path("a.ttf")), "new a");
+  EXPECT_EQ(Panel(0), "已完成：共 4 个，失败 0 个");
+  EXPECT_TRUE(window_->Get("按钮_执行").Visible());
+  EXPECT_FALSE(window_->Get("按钮_结束").Visible());
+  EXPECT_EQ(window_->Timer("时钟1").Period(), 0);
+}
+
+TEST_F(CommandsTest, IgnoreLeavesSameNameFilesAndAFailedReplaceWarns) {
+  MakeSource();
+  WriteFile(target_.Path("a.ttf"), "old a");
+  WriteFile(target_.Path("b.OTF"), "old b");
+  testing::SetReadOnly(target_.Path("b.OTF"), true);
+  ChooseSource(source_.Path());
+  Execute();
+  EXPECT_EQ(Column(3), (std::vector<std::string>{"同名忽略", "同名忽略", "复制成功", "复制成功"}));
+  EXPECT_EQ(ReadFile(target_.Path("a.ttf")), "old a");
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].style & MB_ICONMASK, static_cast<UINT>(MB_ICONINFORMATION));
+
+  Click("单选框_同名替换");
+  Execute();
+  EXPECT_EQ(Column(3), (std::vector<std::string>{"替换成功", "替换失败", "替换成功", "替换成功"}));
+  EXPECT_EQ(ReadFile(target_.Path("b.OTF")), "old b");
+  ASSERT_EQ(dialogs_.messages.size(), 2u);
+  EXPECT_EQ(dialogs_.messages[1].style & MB_ICONMASK, static_cast<UINT>(MB_ICONWARNING));
+  EXPECT_EQ(Panel(0), "已完成：共 4 个，失败 1 个");
+  testing::SetReadOnly(target_.Path("b.OTF"), false);
+}
+
+// Runs `action` once, the first time the run lets events through.
+class DuringRun {
+ public:
+  explicit DuringRun(std::function<void()> action) {
+    pending_ = std::move(action);
+    timer_ = SetTimer(nullptr, 0, 1, &DuringRun::Fire);
+  }
+  ~DuringRun() { KillTimer(nullptr, timer_); }
+
+ private:
+  static void CALLBACK Fire(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    if (auto action = std::exchange(pending_, nullptr)) action();
+  }
+  static inline std::function<void()> pending_;
+  UINT_PTR timer_;
+};
+
+TEST_F(CommandsTest, DuringARunTheControlsAreLockedAndASecondExecuteStartsNothing) {
+  MakeManySources(60);
+  ChooseSource(source_.Path());
+  std::map<std::string, bool> enabledDuringRun;
+  bool endShown = false;
+  bool executeShown = true;
+  DuringRun check([&] {
+    for (const char* name : {"编辑框1", "编辑框2", "按钮_浏览1", "按钮_浏览2", "按钮_默认", "按钮_清空",
+                             "单选框_同名替换", "单选框_同名忽略", "按钮_帮助", "按钮_官网"}) {
+      enabledDuringRun[name] = window_->Get(name).Enabled();
+    }
+    endShown = window_->Get("按钮_结束").Visible();
+    executeShown = window_->Get("按钮_执行").Visible();
+    const HWND execute = window_->Get("按钮_执行").Handle();
+    SendMessageW(window_->Handle(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(execute), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(execute));
+  });
+  Execute();
+  EXPECT_TRUE(endShown);
+  EXPECT_FALSE(executeShown);
+  for (const auto& [name, enabled] : enabledDuringRun) {
+    const bool stays = name == "按钮_帮助" || name == "按钮_官网";
+    EXPECT_EQ(enabled, stays) << name;
+    EXPECT_TRUE(window_->Get(name).Enabled()) << name;
+  }
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(Column(3), std::vector<std::string>(60, "复制成功"));
+}
+
+TEST_F(CommandsTest, EndStopsAfterTheCurrentFileAndStillSummarises) {
+  MakeManySources(60);
+  ChooseSource(source_.Path());
+  DuringRun end([&] {
+    const HWND button = window_->Get("按钮_结束").Handle();
+    SendMessageW(window_->Handle(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+  });
+  Execute();
+  const std::vector<std::string> statuses = Column(3);
+  const auto handled = std::ranges::count(statuses, std::string("复制成功"));
+  EXPECT_GT(handled, 0);
+  EXPECT_LT(handled, 60);
+  EXPECT_EQ(std::ranges::count(statuses, std::string("准备就绪")), 60 - handled);
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  std::string summaryStart = "本次任务共处理文件";
+  summaryStart.append(std::to_string(handled)).append("个");
+  EXPECT_EQ(dialogs_.messages[0].text.find(summaryStart), 0u);
+  EXPECT_EQ(Panel(0).find("已结束"), 0u);
+  EXPECT_TRUE(window_->Get("按钮_执行").Visible());
+  EXPECT_TRUE(window_->Get("编辑框2").Enabled());
+}
+
+TEST_F(CommandsTest, ClosingTheWindowDuringARunEndsTheRunWithoutMoreMessages) {
+  MakeManySources(60);
+  ChooseSource(source_.Path());
+  DuringRun close([&] { window_->Close(); });
+  window_->Get("编辑框1").SetText(target_.Path());
+  SendMessageW(window_->Get("按钮_执行").Handle(), BM_CLICK, 0, 0);
+  EXPECT_FALSE(window_->IsOpen());
+  EXPECT_FALSE(windows_->Tool().Running());
+  EXPECT_TRUE(dialogs_.messages.empty());
+  EXPECT_LT(std::distance(std::filesystem::directory_iterator(testing::PathOf(target_.Path())),
+                          std::filesystem::directory_iterator()),
+            60);
+  EXPECT_TRUE(TakeQuit());
+}
+
+TEST_F(CommandsTest, ClearEmptiesTheListAndResetsTheProgress) {
+  Click("按钮_清空");
+  EXPECT_EQ(List().RowCount(), 0);
+  MakeSource();
+  ChooseSource(source_.Path());
+  Execute();
+  ASSERT_EQ(window_->Progress("进度条1").Position(), 4);
+  Click("按钮_清空");
+  EXPECT_EQ(List().RowCount(), 0);
+  EXPECT_EQ(Header_GetItemCount(ListView_GetHeader(List().Handle())), 4);
+  EXPECT_EQ(window_->Progress("进度条1").Position(), 0);
+}
+
+TEST_F(CommandsTest, ProgressIsScaledForMoreThan32767Rows) {
+  ToolWindow& view = windows_->Tool();
+  view.SetProgress(40000, 80000);
+  EXPECT_EQ(window_->Progress("进度条1").Maximum(), 32767);
+  EXPECT_EQ(window_->Progress("进度条1").Position(), 16383);
+  view.SetProgress(80000, 80000);
+  EXPECT_EQ(window_->Progress("进度条1").Position(), 32767);
+}
+
+TEST_F(CommandsTest, HelpTwiceLeavesOneHelpWindow) {
+  Click("按钮_帮助");
+  Window* help = frame_.Find(kHelpWindowName);
+  ASSERT_NE(help, nullptr);
+  HWND first = help->Handle();
+  SetForegroundWindow(window_->Handle());
+  Click("按钮_帮助");
+  EXPECT_EQ(frame_.Find(kHelpWindowName)->Handle(), first);
+  int helpWindows = 0;
+  for (HWND top = GetTopWindow(nullptr); top != nullptr; top = GetWindow(top, GW_HWNDNEXT)) {
+    wchar_t title[16] = {};
+    GetWindowTextW(top, title, 16);
+    DWORD process = 0;
+    GetWindowThreadProcessId(top, &process);
+    if (process == GetCurrentProcessId() && std::wstring(title) == L"帮助") ++helpWindows;
+  }
+  EXPECT_EQ(helpWindows, 1);
+  // Owned by the tool window, it closes with it.
+  DestroyWindow(window_->Handle());
+  EXPECT_FALSE(IsWindow(first));
+}
+
+TEST_F(CommandsTest, WebsiteOpensTheMakersAddress) {
+  Click("按钮_官网");
+  EXPECT_EQ(dialogs_.pages, std::vector<std::string>{"https://www.quorvane.example"});
+}
+
+// An Explorer drop of `paths` as the shell delivers it.
+HGLOBAL MakeDrop(const std::vector<std::string>& paths) {
+  std::wstring list;
+  for (const std::string& path : paths) list += Widen(path) + L'\0';
+  list += L'\0';
+  HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + list.size() * sizeof(wchar_t));
+  auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = TRUE;
+  std::memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), list.data(), list.size() * sizeof(wchar_t));
+  GlobalUnlock(memory);
+  return memory;
+}
+
+TEST_F(CommandsTest, DroppingAFolderChoosesItAsTheSource) {
+  MakeSource();
+  SendMessageW(window_->Handle(), WM_DROPFILES,
+               reinterpret_cast<WPARAM>(MakeDrop({source_.Path("notes.txt"), source_.Path()})), 0);
+  EXPECT_EQ(Text("编辑框2"), source_.Path());
+  EXPECT_EQ(List().RowCount(), 4);
+  SendMessageW(window_->Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({source_.Path("a.ttf")})), 0);
+  EXPECT_EQ(List().RowCount(), 4);
+}
+
+}  // namespace
+}  // namespace quorvane

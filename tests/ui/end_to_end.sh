@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# Runs the real quorvane.exe under Wine and drives it from outside with xdotool,
+# as a user would, keeping screenshots of what it showed.
+#   end_to_end.sh window|job QUORVANE_EXE SCREENSHOT_DIR WINE_RUNNER [RUNNER_ARGS...]
+# window: the tool window opens with its title, Esc ends the program with exit code 0.
+# job:    choose a source in the real folder chooser, type a target, pick 同名替换,
+#         run, confirm the summary, then check the files on disk.
+set -uo pipefail
+
+scenario=$1 exe=$2 shots=$3
+shift 3
+runner=("$@")
+
+fail() { echo "end_to_end $scenario: $*" >&2; exit 1; }
+
+prefix=""
+for ((i = 0; i < ${#runner[@]}; i++)); do
+  [[ ${runner[i]} == --prefix ]] && prefix=${runner[i + 1]}
+done
+[[ -n $prefix ]] || fail "the Wine runner has no --prefix"
+mkdir -p "$shots"
+
+app_pid=""
+start_app() {
+  "${runner[@]}" "$exe" &
+  app_pid=$!
+  for _ in $(seq 100); do
+    [[ -f $prefix.display ]] && break
+    sleep 0.1
+  done
+  DISPLAY=:$(cut -d' ' -f1 "$prefix.display")
+  export DISPLAY
+}
+
+# Waits for a window whose title matches; its X id.
+wait_window() {
+  local title=$1 id=""
+  for _ in $(seq 150); do
+    id=$(xdotool search --name "$title" 2>/dev/null | head -n 1)
+    [[ -n $id ]] && { echo "$id"; return 0; }
+    kill -0 "$app_pid" 2>/dev/null || return 1
+    sleep 0.2
+  done
+  return 1
+}
+
+shot() {
+  import -window root "$shots/$1.png" || fail "no screenshot $1"
+  echo "screenshot: $shots/$1.png"
+}
+
+# Keys go to the window under the pointer: there is no window manager.
+keys() {
+  xdotool mousemove 512 384
+  for key in "$@"; do
+    xdotool key "$key"
+    sleep 0.25
+  done
+}
+
+# Esc closes the window, and the program ends on its own with exit code 0.
+finish() {
+  keys Escape
+  for _ in $(seq 50); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.2
+  done
+  if kill -0 "$app_pid" 2>/dev/null; then
+    kill "$app_pid"
+    fail "still running 10 s after Esc"
+  fi
+  wait "$app_pid"
+  local code=$?
+  [[ $code -eq 0 ]] || fail "exit code $code, expected 0"
+}
+
+case $scenario in
+  window)
+    start_app
+    wait_window "Quorvane V1.7" >/dev/null || fail "no tool window"
+    sleep 1
+    shot main
+    finish
+    ;;
+
+  job)
+    work=$(mktemp -d /tmp/qv-e2e.XXXXXX)
+    trap 'rm -rf "$work"' EXIT
+    mkdir -p "$work/source/sub" "$work/target"
+    printf 'new a' >"$work/source/a.ttf"
+    printf 'new b' >"$work/source/b.otf"
+    printf 'not a font' >"$work/source/notes.txt"
+    printf 'new c' >"$work/source/sub/c.fon"
+    printf 'new d' >"$work/source/sub/d.ttc"
+    printf 'old a' >"$work/target/a.ttf"
+    before=$(cd "$work/source" && find . -type f -exec md5sum {} + | sort)
+
+    start_app
+    wait_window "Quorvane V1.7" >/dev/null || fail "no tool window"
+    sleep 1
+    # 浏览 of the source folder has the focus at start.
+    keys space
+    wait_window "选择文件夹|Browse" >/dev/null || fail "no folder chooser"
+    sleep 1
+    # Wine's chooser has no edit box: walk its tree from "/" by type-ahead.
+    keys shift+Tab Down Right
+    IFS=/ read -r -a parts <<<"${work#/}/source"
+    for part in "${parts[@]}"; do
+      xdotool type --delay 60 "$part"
+      sleep 0.4
+      keys Right
+    done
+    shot chooser
+    keys Return
+    sleep 2
+    shot listed
+    # The focus is back on 浏览; Shift+Tab reaches the target field with its text selected.
+    keys shift+Tab
+    xdotool type --delay 20 "Z:${work//\//\\}\\target"
+    # Seven steps of the ring to 同名忽略, Down to 同名替换, four back to 执行.
+    keys Tab Tab Tab Tab Tab Tab Tab Down
+    keys shift+Tab shift+Tab shift+Tab shift+Tab space
+    wait_window "执行结果" >/dev/null || fail "no summary"
+    sleep 1
+    shot summary
+    keys Return
+    sleep 1
+    shot done
+    finish
+
+    for font in a.ttf b.otf c.fon d.ttc; do
+      [[ -f $work/target/$font ]] || fail "$font not copied"
+    done
+    [[ $(cat "$work/target/a.ttf") == "new a" ]] || fail "a.ttf not replaced"
+    [[ $(cat "$work/target/c.fon") == "new c" ]] || fail "c.fon differs"
+    [[ ! -e $work/target/notes.txt ]] || fail "notes.txt copied"
+    after=$(cd "$work/source" && find . -type f -exec md5sum {} + | sort)
+    [[ $before == "$after" ]] || fail "the source folder changed"
+    echo "target: $(ls "$work/target" | tr '\n' ' ')"
+    ;;
+
+  *)
+    fail "unknown scenario"
+    ;;
+esac
+echo "end_to_end $scenario: passed"
