@@ -1,0 +1,321 @@
+// Carrying the skin library inside the executable means it must become a file
+// before Windows can load it. That file is the weak spot, so: a fresh folder
+// with a random name that only the current user may touch, created exclusively;
+// the library written under a random name and read back before loading; the
+// folder held open so no other run removes it; the file deleted at exit once
+// the module is released; and folders of crashed runs cleared at the next start.
+#include "skin/attach/carried_skin.h"
+
+#include <windows.h>
+#include <ntsecapi.h>
+#include <sddl.h>
+
+#include <array>
+#include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "skin/attach/skin_attachment.h"
+#include "skin/engine/skin_engine_api.h"
+
+namespace quorvane::skin {
+namespace {
+
+class KernelHandle {
+ public:
+  KernelHandle() = default;
+  explicit KernelHandle(HANDLE handle) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+  KernelHandle(KernelHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  KernelHandle& operator=(KernelHandle&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+  }
+  KernelHandle(const KernelHandle&) = delete;
+  KernelHandle& operator=(const KernelHandle&) = delete;
+  ~KernelHandle() { Close(); }
+
+  HANDLE get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+  void Close() {
+    if (handle_) CloseHandle(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+class FindHandle {
+ public:
+  explicit FindHandle(HANDLE handle) : handle_(handle) {}
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+  ~FindHandle() {
+    if (valid()) FindClose(handle_);
+  }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+struct LocalFreer {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+
+// A carried library that became a loaded module, and the files behind it.
+class CarriedModule {
+ public:
+  CarriedModule(std::wstring folder, KernelHandle folderHandle, std::wstring file)
+      : folder_(std::move(folder)), folderHandle_(std::move(folderHandle)), file_(std::move(file)) {}
+  CarriedModule(CarriedModule&& other) noexcept
+      : folder_(std::exchange(other.folder_, {})),
+        folderHandle_(std::move(other.folderHandle_)),
+        file_(std::exchange(other.file_, {})),
+        module_(std::exchange(other.module_, nullptr)) {}
+  CarriedModule& operator=(CarriedModule&&) = delete;
+  CarriedModule(const CarriedModule&) = delete;
+  CarriedModule& operator=(const CarriedModule&) = delete;
+  ~CarriedModule() {
+    if (module_) FreeLibrary(module_);
+    if (!file_.empty()) DeleteFileW(file_.c_str());
+    folderHandle_.Close();
+    if (!folder_.empty()) RemoveDirectoryW(folder_.c_str());
+  }
+
+  void Keep(HMODULE module) { module_ = module; }
+  const std::wstring& file() const { return file_; }
+
+ private:
+  std::wstring folder_;
+  KernelHandle folderHandle_;
+  std::wstring file_;
+  HMODULE module_ = nullptr;
+};
+
+WrittenLibraryHook writtenLibraryHook = nullptr;
+
+// Lives until static destruction at exit: only then are the modules released.
+std::vector<CarriedModule>& LoadedModules() {
+  static std::vector<CarriedModule> modules;
+  return modules;
+}
+
+std::wstring RandomName() {
+  std::array<unsigned char, 12> bytes{};
+  // From advapi32, a known DLL: a statically imported bcrypt.dll would be
+  // looked for beside the executable first.
+  if (!RtlGenRandom(bytes.data(), static_cast<ULONG>(bytes.size()))) return {};
+  static constexpr wchar_t kHex[] = L"0123456789abcdef";
+  std::wstring name;
+  for (unsigned char byte : bytes) {
+    name += kHex[byte >> 4];
+    name += kHex[byte & 15];
+  }
+  return name;
+}
+
+// "Only me": full access for the current user, nothing inherited from %TEMP%.
+std::unique_ptr<void, LocalFreer> PrivateDescriptor() {
+  HANDLE rawToken = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return nullptr;
+  KernelHandle token(rawToken);
+  DWORD size = 0;
+  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  std::vector<std::byte> buffer(size);
+  if (size == 0 || !GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return nullptr;
+  wchar_t* sidText = nullptr;
+  if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sidText)) return nullptr;
+  std::unique_ptr<wchar_t, LocalFreer> sid(sidText);
+  const std::wstring sddl = L"D:P(A;OICI;FA;;;" + std::wstring(sid.get()) + L")";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    return nullptr;
+  return std::unique_ptr<void, LocalFreer>(descriptor);
+}
+
+bool WriteAll(HANDLE file, std::span<const std::byte> bytes) {
+  while (!bytes.empty()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
+    bytes = bytes.subspan(written);
+  }
+  return true;
+}
+
+bool SameBytes(HANDLE file, std::span<const std::byte> expected) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size) || static_cast<unsigned long long>(size.QuadPart) != expected.size()) return false;
+  std::vector<std::byte> chunk(1u << 16);
+  while (!expected.empty()) {
+    const DWORD want = static_cast<DWORD>(std::min(chunk.size(), expected.size()));
+    DWORD got = 0;
+    if (!ReadFile(file, chunk.data(), want, &got, nullptr) || got == 0) return false;
+    if (std::memcmp(chunk.data(), expected.data(), got) != 0) return false;
+    expected = expected.subspan(got);
+  }
+  return true;
+}
+
+using AttachFunction = std::uint32_t(WINAPI*)(const void*, std::uint32_t, std::uint32_t, std::uint32_t,
+                                              std::uint32_t, std::uint32_t);
+
+CarryResult Attach(std::span<const std::byte> library, std::span<const std::byte> skin) {
+  if (library.size() < 2 || library[0] != std::byte{'M'} || library[1] != std::byte{'Z'})
+    return {CarryOutcome::kNoCarriedLibrary};
+  if (skin.empty() || skin.size() > UINT32_MAX) return {CarryOutcome::kNoCarriedSkin};
+
+  const std::wstring root = TemporaryRoot();
+  auto descriptor = PrivateDescriptor();
+  if (root.empty() || !descriptor) return {CarryOutcome::kNoPrivateFolder};
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
+
+  // Held from just after its creation without delete sharing: a starting run's
+  // clean-up takes only folders it can open exclusively, so it never takes ours.
+  // If one took the folder in the moment before we held it, try another name.
+  std::wstring folder;
+  KernelHandle folderHandle;
+  for (int attempt = 0; attempt < 4 && folder.empty(); ++attempt) {
+    const std::wstring name = RandomName();
+    if (name.empty()) break;
+    const std::wstring candidate = root + kSkinFolderPrefix + name;
+    if (!CreateDirectoryW(candidate.c_str(), &security)) continue;  // fails if it exists
+    folderHandle = KernelHandle(CreateFileW(candidate.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (folderHandle) folder = candidate;
+  }
+  if (folder.empty()) return {CarryOutcome::kNoPrivateFolder};
+  const std::wstring fileName = RandomName();
+  CarriedModule carried(folder, std::move(folderHandle), fileName.empty() ? L"" : folder + L"\\" + fileName + L".dll");
+  if (carried.file().empty()) return {CarryOutcome::kWriteFailed};
+
+  {
+    KernelHandle out(CreateFileW(carried.file().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out || !WriteAll(out.get(), library)) return {CarryOutcome::kWriteFailed};
+  }
+  if (writtenLibraryHook) writtenLibraryHook(carried.file());
+  // Read back through a handle that denies writers until the image is mapped.
+  KernelHandle check(CreateFileW(carried.file().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!check || !SameBytes(check.get(), library)) return {CarryOutcome::kBytesDiffer};
+  HMODULE module = LoadLibraryExW(carried.file().c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  check.Close();
+  if (!module) return {CarryOutcome::kLoadFailed};
+
+  const FARPROC found = GetProcAddress(module, kAttachExportName);
+  if (!found) {
+    FreeLibrary(module);
+    return {CarryOutcome::kNoExport};
+  }
+  carried.Keep(module);
+  LoadedModules().push_back(std::move(carried));
+
+  const auto attach = reinterpret_cast<AttachFunction>(reinterpret_cast<void (*)()>(found));
+  const std::uint32_t result = attach(skin.data(), static_cast<std::uint32_t>(skin.size()), kDefaultSkinFlags,
+                                      kDefaultSkinAccent, kDefaultSkinLightness, kSkinInterfaceVersion);
+  return {result == kSkinResultAttached ? CarryOutcome::kAttached : CarryOutcome::kRefused, result};
+}
+
+// A live run holds its folder open without delete sharing, so asking for
+// delete access fails then; and while we hold the folder unshared, no run can
+// start using it. The listing goes through that same handle for that reason.
+void RemoveFolder(const std::wstring& folder) {
+  KernelHandle held(CreateFileW(folder.c_str(), DELETE | FILE_LIST_DIRECTORY | SYNCHRONIZE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!held) return;
+  std::vector<std::uint64_t> buffer(2048);  // 16 KiB, aligned for the entries
+  const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof buffer[0]);
+  FILE_INFO_BY_HANDLE_CLASS listing = FileFullDirectoryRestartInfo;
+  while (GetFileInformationByHandleEx(held.get(), listing, buffer.data(), bytes)) {
+    listing = FileFullDirectoryInfo;
+    auto* at = reinterpret_cast<const std::byte*>(buffer.data());
+    for (;;) {
+      const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(at);
+      if (!(entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+        DeleteFileW((folder + L"\\" + name).c_str());
+      }
+      if (entry->NextEntryOffset == 0) break;
+      at += entry->NextEntryOffset;
+    }
+  }
+  FILE_DISPOSITION_INFO dispose{TRUE};
+  SetFileInformationByHandle(held.get(), FileDispositionInfo, &dispose, sizeof dispose);
+}
+
+}  // namespace
+
+std::wstring TemporaryRoot() {
+  std::array<wchar_t, MAX_PATH + 2> buffer{};
+  const DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+  if (length == 0 || length >= buffer.size()) return {};
+  std::wstring root(buffer.data(), length);
+  if (root.back() != L'\\') root += L'\\';
+  return root;
+}
+
+CarryResult AttachLibraryImage(std::span<const std::byte> library, std::span<const std::byte> skin) noexcept {
+  try {
+    return Attach(library, skin);
+  } catch (...) {
+    return {CarryOutcome::kLoadFailed};
+  }
+}
+
+void SetWrittenLibraryHook(WrittenLibraryHook hook) noexcept { writtenLibraryHook = hook; }
+
+std::span<const std::byte> CarriedResource(const wchar_t* name) noexcept {
+  HMODULE self = GetModuleHandleW(nullptr);
+  HRSRC resource = FindResourceW(self, name, RT_RCDATA);
+  if (!resource) return {};
+  HGLOBAL loaded = LoadResource(self, resource);
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  if (!bytes) return {};
+  return {static_cast<const std::byte*>(bytes), SizeofResource(self, resource)};
+}
+
+void RemoveLeftovers() noexcept {
+  try {
+    const std::wstring root = TemporaryRoot();
+    if (root.empty()) return;
+    WIN32_FIND_DATAW entry;
+    FindHandle find(FindFirstFileW((root + kSkinFolderPrefix + L"*").c_str(), &entry));
+    if (!find.valid()) return;
+    do {
+      if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+      const std::wstring folder = root + entry.cFileName;
+      // A link is removed itself, never followed.
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        RemoveDirectoryW(folder.c_str());
+      } else {
+        RemoveFolder(folder);
+      }
+    } while (FindNextFileW(find.get(), &entry));
+  } catch (...) {
+  }
+}
+
+}  // namespace quorvane::skin
+
+namespace quorvane {
+
+bool SkinAttachment() {
+  static const bool attached = [] {
+    skin::RemoveLeftovers();
+    const auto library = skin::CarriedResource(L"CarriedSkinLibrary");
+    const auto skinBytes = skin::CarriedResource(L"CarriedSkin");
+    if (library.empty() || skinBytes.empty()) return false;
+    return skin::AttachLibraryImage(library, skinBytes).outcome == skin::CarryOutcome::kAttached;
+  }();
+  return attached;
+}
+
+}  // namespace quorvane
