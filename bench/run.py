@@ -336,7 +336,8 @@ def machine():
                 cpu = line.split(":", 1)[1].strip()
                 break
     fs = subprocess.run(["df", "--output=fstype", ROOT], capture_output=True, text=True).stdout.split()[-1]
-    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    loader = "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK) else "wine"
+    wine = subprocess.run([loader, "--version"], capture_output=True, text=True).stdout.strip()
     return (f"{os.cpu_count()} cores ({cpu}), {os.sysconf('SC_PAGE_SIZE') * os.sysconf('SC_PHYS_PAGES') >> 30} GiB, "
             f"{fs} file system, Linux {platform.release()}, {wine}")
 

@@ -2,30 +2,54 @@
 # Runs a Windows program of one build tree under Wine: in that tree's own Wine
 # prefix (created once) and on that tree's own virtual display of 1024 x 768, so
 # tests see the same screen everywhere and never touch the user's desktop.
-#   wine-run.sh --prefix DIR [--arch win64|win32] PROGRAM [ARGS...]
+#   wine-run.sh --prefix DIR [--arch win64|win32] [--here] PROGRAM [ARGS...]
+#   wine-run.sh --arch win64|win32 --can-run   exit 0 when this machine can run that build
+# --here runs on the current display instead of the tree's virtual one.
 set -uo pipefail
 
-prefix="" arch=win64
+prefix="" arch=win64 here=0 check=0
 while (($#)); do
   case "$1" in
     --prefix) prefix=$2; shift 2 ;;
     --arch) arch=$2; shift 2 ;;
+    --here) here=1; shift ;;
+    --can-run) check=1; shift ;;
     --) shift; break ;;
     *) break ;;
   esac
 done
-[[ -n $prefix && $# -gt 0 ]] || { echo "usage: wine-run.sh --prefix DIR [--arch A] PROGRAM [ARGS...]" >&2; exit 2; }
+
+# Debian's `wine` always starts the 32-bit loader, which then hands 64-bit
+# programs to wine64. Some kernels run no 32-bit code at all, so 64-bit
+# programs go to wine64 directly.
+loader=wine
+if [[ $arch == win64 && -x /usr/lib/wine/wine64 ]]; then
+  loader=/usr/lib/wine/wine64
+  export WINELOADER=$loader
+fi
+if ((check)); then
+  out=$("$loader" --version 2>&1) && exit 0
+  if [[ $out == *"Exec format error"* ]]; then
+    echo "this machine runs no 32-bit programs (the kernel's IA-32 emulation is off)"
+  else
+    echo "$loader does not start: ${out##*$'\n'}"
+  fi
+  exit 1
+fi
+[[ -n $prefix && $# -gt 0 ]] || { echo "usage: wine-run.sh --prefix DIR [--arch A] [--here] PROGRAM [ARGS...]" >&2; exit 2; }
 
 mkdir -p "$(dirname "$prefix")"
 export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-unset DISPLAY
+((here)) || unset DISPLAY
 
 exec 9>"$prefix.lock"
 flock 9
 
 display_file=$prefix.display
-if [[ -f $display_file ]] && read -r number pid <"$display_file" && kill -0 "$pid" 2>/dev/null; then
+if ((here)); then
+  :
+elif [[ -f $display_file ]] && read -r number pid <"$display_file" && kill -0 "$pid" 2>/dev/null; then
   DISPLAY=:$number
 else
   for number in $(seq 90 400); do
@@ -48,10 +72,10 @@ fi
 export DISPLAY
 
 if [[ ! -f $prefix/system.reg ]]; then
-  wineboot -i </dev/null >/dev/null 2>&1 9>&-
+  "$loader" wineboot -i </dev/null >/dev/null 2>&1 9>&-
   wineserver -w
 fi
 flock -u 9
 exec 9>&-
 
-exec wine "$@"
+exec "$loader" "$@"

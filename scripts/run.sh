@@ -13,10 +13,7 @@ exe=$PWD/build/win64/bin/quorvane.exe
 prefix=$PWD/build/win64/wineprefix-run
 
 if [[ -n ${DISPLAY:-} ]] && xdotool getdisplaygeometry >/dev/null 2>&1; then
-  export WINEPREFIX=$prefix WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
-  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-  [[ -f $prefix/system.reg ]] || wineboot -i >/dev/null 2>&1
-  exec wine "$exe"
+  exec cmake/wine-run.sh --prefix "$prefix" --here "$exe"
 fi
 
 # No display: Wine's own desktop on a virtual screen draws the window frame too.
