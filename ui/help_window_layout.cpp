@@ -60,6 +60,7 @@ constexpr Element kElements[] = {
 };
 
 constexpr Binding kBindings[] = {
+    {.element = kHelpWindowName, .event = Event::CreationComplete},
     {.element = "按钮1", .event = Event::Click},
 };
 

@@ -273,21 +273,40 @@ TEST_F(MainWindowTest, ClickingAHeaderDoesNotReorderRows) {
 
 // ---- Help window ------------------------------------------------------------
 
+// Wine's Chinese font has taller lines than the 12 pixels the layout was made
+// for: the help window must grow rather than cut its last lines off.
+int HelpTextHeight(HWND label, int width) {
+  const std::wstring text = Widen(HelpText());
+  RECT need{0, 0, width, 0};
+  HDC dc = GetDC(label);
+  HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &need, DT_WORDBREAK | DT_NOPREFIX | DT_CALCRECT);
+  SelectObject(dc, oldFont);
+  ReleaseDC(label, dc);
+  return need.bottom;
+}
+
 TEST_F(MainWindowTest, HelpWindowIsCentredWithItsTwelveLinesAndCloseButton) {
   Window* help = frame_.Show(kHelpWindowName, window_);
   ASSERT_NE(help, nullptr);
-  RECT rect;
-  GetWindowRect(help->Handle(), &rect);
-  EXPECT_EQ(rect.right - rect.left, 443);
-  EXPECT_EQ(rect.bottom - rect.top, 300);
-  EXPECT_EQ(rect.left, 290);
-  EXPECT_EQ(rect.top, 234);
   EXPECT_EQ(help->Get("透明标签1").Text(), std::string(HelpText()));
   EXPECT_EQ(help->Get("按钮1").Text(), "关闭");
   EXPECT_EQ(GetFocus(), help->Get("按钮1").Handle());
   const RECT label = RectInParent(help->Get("透明标签1").Handle());
+  const RECT close = RectInParent(help->Get("按钮1").Handle());
+  const int labelHeight = std::max(200, HelpTextHeight(help->Get("透明标签1").Handle(), 400));
+  EXPECT_EQ(label.left, 24);
+  EXPECT_EQ(label.top, 16);
   EXPECT_EQ(label.right - label.left, 400);
-  EXPECT_EQ(label.bottom - label.top, 200);
+  EXPECT_EQ(label.bottom - label.top, labelHeight);
+  EXPECT_EQ(close.top - label.bottom, 8);
+  EXPECT_EQ(close.bottom - close.top, 32);
+  RECT rect;
+  GetWindowRect(help->Handle(), &rect);
+  EXPECT_EQ(rect.right - rect.left, 443);
+  EXPECT_EQ(rect.bottom - rect.top, 300 + labelHeight - 200);
+  EXPECT_EQ(rect.left, 290);
+  EXPECT_EQ(rect.top, (768 - (rect.bottom - rect.top)) / 2);
   EXPECT_EQ(GetWindow(help->Handle(), GW_OWNER), window_->Handle());
   EXPECT_NE(GetWindowLongW(help->Handle(), GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
 }
