@@ -2,6 +2,7 @@
 # Runs a Windows program of one build tree under Wine: in that tree's own Wine
 # prefix (created once) and on that tree's own virtual display of 1024 x 768, so
 # tests see the same screen everywhere and never touch the user's desktop.
+# QUORVANE_SCREEN=WxH gives a newly started display another size.
 #   wine-run.sh --prefix DIR [--arch win64|win32] [--here] PROGRAM [ARGS...]
 #   wine-run.sh --arch win64|win32 --can-run   exit 0 when this machine can run that build
 # --here runs on the current display instead of the tree's virtual one.
@@ -54,7 +55,7 @@ elif [[ -f $display_file ]] && read -r number pid <"$display_file" && kill -0 "$
 else
   for number in $(seq 90 400); do
     [[ -e /tmp/.X$number-lock || -e /tmp/.X11-unix/X$number ]] && continue
-    setsid Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
+    setsid Xvfb ":$number" -screen 0 "${QUORVANE_SCREEN:-1024x768}x24" -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
     pid=$!
     for _ in $(seq 100); do
       [[ -e /tmp/.X11-unix/X$number ]] && break

@@ -1,6 +1,8 @@
-// Shows the skinned tool window and a help window for the screenshots:
+// Shows a skinned window with a control of every kind, in the states the real
+// window shows only mid-run (rows, a selection, progress, a disabled and a hot
+// button), for the screenshots:
 //   skin_gallery READY_FILE DONE_FILE
-// creates READY_FILE once both windows are drawn and ends when DONE_FILE
+// creates READY_FILE once the window is drawn and ends when DONE_FILE
 // appears (or after a minute).
 #include <windows.h>
 #include <commctrl.h>
@@ -11,31 +13,6 @@
 #include "skin_test_window.h"
 
 namespace {
-
-constexpr const wchar_t* kHelpLines[] = {
-    L"Quorvane V1.7 使用说明",
-    L"1. 点击“浏览”选择源字体文件夹，列表显示其中的字体文件。",
-    L"2. 目标字体文件夹默认为 C:\\Windows\\Fonts。",
-    L"3. 在“高级选项”中选择同名文件的处理方式。",
-    L"4. 点击“执行”开始复制，进度条显示进度。",
-    L"5. 点击“清空”清除列表。",
-};
-
-HWND BuildHelpWindow() {
-  HWND window = CreateWindowExW(0, L"QuorvaneSkinTestWindow", L"帮助", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 620,
-                                40, 380, 300, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-  int y = 16;
-  for (const wchar_t* line : kHelpLines) {
-    HWND label = CreateWindowExW(0, WC_STATICW, line, WS_CHILD | WS_VISIBLE | SS_LEFT, 20, y, 330, 20, window, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
-    y += 26;
-  }
-  HWND close = CreateWindowExW(0, WC_BUTTONW, L"关闭", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 270, 210,
-                               80, 32, window, nullptr, GetModuleHandleW(nullptr), nullptr);
-  SendMessageW(close, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
-  return window;
-}
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -59,9 +36,7 @@ int wmain(int argc, wchar_t** argv) {
   SendMessageW(w.list, LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&selected));
   EnableWindow(w.clearButton, FALSE);
 
-  HWND help = BuildHelpWindow();
   ShowWindow(w.window, SW_SHOW);
-  ShowWindow(help, SW_SHOWNOACTIVATE);
   SetForegroundWindow(w.window);
   SetFocus(w.list);
   SendMessageW(w.window, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS | UISF_HIDEACCEL), 0);
@@ -86,7 +61,6 @@ int wmain(int argc, wchar_t** argv) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
-  DestroyWindow(help);
   DestroyWindow(w.window);
   return attached ? 0 : 1;
 }

@@ -49,7 +49,8 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
     FIXTURES_REQUIRED wine_desktop RESOURCE_LOCK wine_desktop)
 endif()
 
-# Screenshots of the skinned windows at 100 % and 150 % DPI in build/<preset>/screenshots/.
+# Screenshots of the skinned program at 100 % and 150 % DPI, and of every kind of
+# control, in build/<preset>/screenshots/.
 add_executable(skin_gallery skin_gallery.cpp ${manifest_rc})
 target_include_directories(skin_gallery PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(skin_gallery PRIVATE skin_test_window quorvane_options)
@@ -64,6 +65,6 @@ if(CMAKE_CROSSCOMPILING)
   endif()
   add_test(NAME skin_screenshots
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/screenshots.sh ${runner} ${CMAKE_BINARY_DIR} ${wine_arch}
-            $<TARGET_FILE:skin_gallery> ${CMAKE_BINARY_DIR}/screenshots F4F5F7)
+            $<TARGET_FILE:quorvane> $<TARGET_FILE:skin_gallery> ${CMAKE_BINARY_DIR}/screenshots F4F5F7)
   set_tests_properties(skin_screenshots PROPERTIES RUN_SERIAL TRUE TIMEOUT 600)
 endif()
