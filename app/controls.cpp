@@ -59,6 +59,20 @@ int TextHeight(HWND hwnd, HFONT font) {
   return metrics.tmHeight;
 }
 
+constexpr UINT kTransLabelFormat = DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX;
+
+std::wstring TransLabelText(HWND label) {
+  const int length = GetWindowTextLengthW(label);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(label, text.data(), length + 1)));
+  return text;
+}
+
+HGDIOBJ TransLabelFont(HWND label) {
+  auto font = reinterpret_cast<HFONT>(GetWindowLongPtrW(label, GWLP_USERDATA));
+  return font != nullptr ? font : GetStockObject(DEFAULT_GUI_FONT);
+}
+
 // The label shows what lies behind it: the container paints itself into the
 // label's DC first, so a shorter new text leaves nothing of the old one.
 void PaintTransLabel(HWND hwnd) {
@@ -75,14 +89,11 @@ void PaintTransLabel(HWND hwnd) {
   SendMessageW(parent, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
   SetViewportOrgEx(dc, oldOrigin.x, oldOrigin.y, nullptr);
 
-  const int length = GetWindowTextLengthW(hwnd);
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  GetWindowTextW(hwnd, text.data(), length + 1);
-  auto font = reinterpret_cast<HFONT>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  HGDIOBJ oldFont = SelectObject(dc, font != nullptr ? font : GetStockObject(DEFAULT_GUI_FONT));
+  const std::wstring text = TransLabelText(hwnd);
+  HGDIOBJ oldFont = SelectObject(dc, TransLabelFont(hwnd));
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, RGB(0, 0, 0));
-  DrawTextW(dc, text.c_str(), length, &client, DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &client, kTransLabelFormat);
   SelectObject(dc, oldFont);
   EndPaint(hwnd, &paint);
 }
@@ -146,6 +157,18 @@ void ApplyKindSettings(HWND hwnd, const Element& element, int dpi) {
 }  // namespace
 
 int ScalePixels(int pixels, int dpi) { return MulDiv(pixels, dpi, 96); }
+
+int TransLabelTextHeight(HWND label) {
+  RECT need;
+  GetClientRect(label, &need);
+  const std::wstring text = TransLabelText(label);
+  HDC dc = GetDC(label);
+  HGDIOBJ oldFont = SelectObject(dc, TransLabelFont(label));
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &need, kTransLabelFormat | DT_CALCRECT);
+  SelectObject(dc, oldFont);
+  ReleaseDC(label, dc);
+  return static_cast<int>(need.bottom - need.top);
+}
 
 bool RegisterControlClasses() {
   static const bool registered = [] {

@@ -147,6 +147,9 @@ class TimerControl {
 // Creates the window of one control, hidden, as a child of `parent`; nullptr on failure.
 HWND CreateControl(const Element& element, HWND parent, int id, HFONT font, int dpi);
 
+// The height a transparent label's text needs at the label's width, as it paints it.
+int TransLabelTextHeight(HWND label);
+
 // Registers the frame's own control classes once per process.
 bool RegisterControlClasses();
 

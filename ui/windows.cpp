@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <string>
 
 namespace quorvane {
 namespace {
@@ -24,20 +23,9 @@ void MoveBy(HWND control, int down, int taller) {
 // window grow by what is missing, and the window stays centred.
 void ShowTheWholeHelpText(Window& help) {
   HWND label = help.Get(kHelpLabel).Handle();
-  const int length = GetWindowTextLengthW(label);
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  GetWindowTextW(label, text.data(), length + 1);
   RECT have;
   GetClientRect(label, &have);
-  RECT need = have;
-  auto font = reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0));
-  HDC dc = GetDC(label);
-  HGDIOBJ oldFont = SelectObject(dc, font != nullptr ? font : GetStockObject(DEFAULT_GUI_FONT));
-  DrawTextW(dc, text.c_str(), length, &need, DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX | DT_CALCRECT);
-  SelectObject(dc, oldFont);
-  ReleaseDC(label, dc);
-
-  const int missing = static_cast<int>(need.bottom - have.bottom);
+  const int missing = TransLabelTextHeight(label) - static_cast<int>(have.bottom);
   if (missing <= 0) return;
   MoveBy(label, 0, missing);
   MoveBy(help.Get(kHelpCloseButton).Handle(), missing, 0);
