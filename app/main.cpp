@@ -2,11 +2,11 @@
 // loop, and the way back out.
 #include <windows.h>
 
-#include "app/fatal_error.h"
-#include "app/frame.h"
-#include "app/startup.h"
+#include "frame/fatal_error.h"
+#include "frame/frame.h"
+#include "frame/startup.h"
 #include "skin/attach/skin_attachment.h"
-#include "ui/windows.h"
+#include "ui/program_windows.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // Before anything can load a DLL: the folder we are about to enter must not be

@@ -2,8 +2,8 @@
 
 #include <commctrl.h>
 
+#include "base/text.h"
 #include "sync/sync_types.h"
-#include "sync/wide_text.h"
 
 namespace quorvane::bench {
 
@@ -130,7 +130,7 @@ std::int64_t ListWindow::RowCount() const {
   return SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0);
 }
 
-void ListWindow::SetStatus(std::int64_t row, std::string_view text) {
+void ListWindow::SetStatus(std::int64_t row, std::string_view text, const std::optional<FileError>&) {
   if (row < 0 || row >= RowCount()) return;
   if (mode_ == Mode::Virtual) {
     rows_[static_cast<size_t>(row)][kStatusColumn] = text;

@@ -28,10 +28,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.h"
 #include "bench/list_window.h"
 #include "sync/font_listing.h"
 #include "sync/font_sync_run.h"
-#include "sync/wide_text.h"
 
 namespace {
 
@@ -252,7 +252,7 @@ class MemoryView final : public quorvane::SyncRunView {
   }
   std::string CellText(std::int64_t, int) const override { return {}; }
   std::int64_t RowCount() const override { return static_cast<std::int64_t>(rows_.size()); }
-  void SetStatus(std::int64_t, std::string_view) override {}
+  void SetStatus(std::int64_t, std::string_view, const std::optional<quorvane::FileError>&) override {}
   void SetProgress(std::int64_t, std::int64_t) override {}
   void ShowMessage(std::string_view, std::string_view, quorvane::MessageKind) override {}
   void ProcessPendingEvents() override {}

@@ -7,6 +7,7 @@
 #include "cli/arguments.h"
 #include "cli/platform.h"
 #include "sync/file_ops.h"
+#include "sync/font_folder.h"
 #include "sync/font_listing.h"
 #include "sync/font_sync_run.h"
 
@@ -35,7 +36,7 @@ class ConsoleView final : public SyncRunView {
 
   std::int64_t RowCount() const override { return static_cast<std::int64_t>(rows_.size()); }
 
-  void SetStatus(std::int64_t row, std::string_view text) override {
+  void SetStatus(std::int64_t row, std::string_view text, const std::optional<FileError>&) override {
     if (row < 0 || row >= RowCount()) return;
     auto& cells = rows_[static_cast<size_t>(row)];
     cells[kStatusColumn] = text;
@@ -109,7 +110,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
     return kExitOk;
   }
 
-  const std::string target = arguments.target.value_or(DefaultTargetFolder());
+  const std::string target = arguments.target.value_or(SystemFontFolder());
   if (target.empty()) return Fail("no target folder: give one with --target");
   if (!IsFolder(target)) return Fail("target folder does not exist: " + target);
   for (const std::string& source : arguments.sources) {

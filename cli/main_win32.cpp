@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "cli/command_line.h"
-#include "sync/wide_text.h"
 
 int wmain(int argc, wchar_t** argv) {
   std::vector<std::string> args;

@@ -6,9 +6,6 @@
 
 namespace quorvane::cli {
 
-// The system's font folder, or "" when it cannot be found.
-std::string DefaultTargetFolder();
-
 enum class Stream { Out, Err };
 
 // Writes UTF-8 text; on a Windows console as wide text, so Chinese shows right.

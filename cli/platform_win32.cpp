@@ -1,8 +1,7 @@
 #include <windows.h>
-#include <shlobj.h>
 
+#include "base/text.h"
 #include "cli/platform.h"
-#include "sync/wide_text.h"
 
 namespace quorvane::cli {
 
@@ -16,14 +15,6 @@ bool IsConsole(HANDLE handle) {
 }
 
 }  // namespace
-
-std::string DefaultTargetFolder() {
-  PWSTR path = nullptr;
-  std::string folder;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Fonts, 0, nullptr, &path))) folder = Narrow(path);
-  CoTaskMemFree(path);
-  return folder;
-}
 
 void Write(Stream stream, std::string_view text) {
   const HANDLE handle = HandleOf(stream);

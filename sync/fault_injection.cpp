@@ -8,6 +8,6 @@ FaultInjector* activeInjector = nullptr;
 
 void SetFaultInjector(FaultInjector* injector) { activeInjector = injector; }
 
-bool InjectedFault(FileStep step) { return activeInjector != nullptr && activeInjector->ShouldFail(step); }
+int InjectedFault(FileStep step) { return activeInjector != nullptr ? activeInjector->FailWith(step) : 0; }
 
 }  // namespace quorvane

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sync/file_error.h"
+
 namespace quorvane {
 
 #ifdef _WIN32
@@ -82,8 +84,8 @@ using CopyProgress = std::function<void()>;
 // rename. Refuses a read-only (on Windows also hidden or system) target and a
 // target that is the source itself. Keeps the source's last-write time and
 // never writes to the source. On failure the target keeps its old content and no
-// temporary file remains.
-bool CopyOneFile(std::string_view source, std::string_view target, const CopyProgress& progress = {});
+// temporary file remains, and the result says which step failed and why.
+FileResult CopyOneFile(std::string_view source, std::string_view target, const CopyProgress& progress = {});
 
 enum class EntryKind { File, Folder, FolderLink, Other };
 
@@ -94,8 +96,8 @@ struct FolderEntry {
 
 // One pass over a folder's entries in file-system order, without "." and "..".
 // A link to a file counts as a File; a link or junction to a folder as
-// FolderLink. Returns false when the folder cannot be read.
-bool ListFolder(std::string_view folder, std::vector<FolderEntry>& entries);
+// FolderLink. Fails with the system's reason when the folder cannot be read.
+FileResult ListFolder(std::string_view folder, std::vector<FolderEntry>& entries);
 
 // Case-insensitive (ASCII) wildcard match of a bare name against a pattern
 // holding * and ?.

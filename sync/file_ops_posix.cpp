@@ -10,49 +10,13 @@
 #include <random>
 #include <string>
 
+#include "base/posix_handles.h"
 #include "sync/fault_injection.h"
 #include "sync/file_ops.h"
 
 namespace quorvane {
 
 namespace {
-
-// A file descriptor that closes itself; move-only.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  ~FileDescriptor() { Reset(); }
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.Release()) {}
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = other.Release();
-    }
-    return *this;
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  int Get() const { return fd_; }
-  bool Valid() const { return fd_ >= 0; }
-  int Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
-
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 std::string PathString(std::string_view path) { return std::string(path.empty() ? std::string_view(".") : path); }
 
@@ -115,40 +79,48 @@ std::string RandomSuffix() {
   return suffix;
 }
 
+FileResult LastError(FileStep step) { return Failure(step, errno); }
+
 // Creates a fresh, exclusively owned temporary file beside `target`. The ".tmp"
 // name keeps it from ever being listed as a font.
-FileDescriptor CreateTemporaryBeside(std::string_view target, mode_t mode, std::string& tempPath) {
+UniqueFd CreateTemporaryBeside(std::string_view target, mode_t mode, std::string& tempPath, FileResult& result) {
   const std::string folder = FolderOf(target);
   for (int attempt = 0; attempt < 16; ++attempt) {
-    if (InjectedFault(FileStep::Open)) return FileDescriptor{};
+    if (const int fault = InjectedFault(FileStep::Open)) {
+      result = Failure(FileStep::Open, fault);
+      return UniqueFd{};
+    }
     tempPath = JoinPath(folder, ".quorvane-" + RandomSuffix() + ".tmp");
-    FileDescriptor fd{::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode)};
-    if (fd.Valid() || errno != EEXIST) return fd;
+    UniqueFd fd{::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode)};
+    if (fd.Valid()) return fd;
+    result = LastError(FileStep::Open);
+    if (errno != EEXIST) return fd;
   }
-  return FileDescriptor{};
+  return UniqueFd{};
 }
 
 // A failed cleanup is retried, so one refused delete leaves no temporary behind.
 void RemoveTemporary(const std::string& tempPath) {
   for (int attempt = 0; attempt < 3; ++attempt) {
-    if (!InjectedFault(FileStep::Delete) && (::unlink(tempPath.c_str()) == 0 || errno == ENOENT)) return;
+    if (InjectedFault(FileStep::Delete) == 0 && (::unlink(tempPath.c_str()) == 0 || errno == ENOENT)) return;
   }
 }
 
-bool CopyWithReadWrite(int in, int out, const CopyProgress& progress) {
+FileResult CopyWithReadWrite(int in, int out, const CopyProgress& progress) {
   static constexpr size_t kBufferSize = 1 << 20;
   std::unique_ptr<char[]> buffer(new char[kBufferSize]);
   for (;;) {
-    if (InjectedFault(FileStep::Read)) return false;
+    if (const int fault = InjectedFault(FileStep::Read)) return Failure(FileStep::Read, fault);
     const ssize_t got = ::read(in, buffer.get(), kBufferSize);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
+    if (got < 0) return LastError(FileStep::Read);
+    if (got == 0) return {};
     for (ssize_t done = 0; done < got;) {
-      if (InjectedFault(FileStep::Write)) return false;
+      if (const int fault = InjectedFault(FileStep::Write)) return Failure(FileStep::Write, fault);
       const ssize_t put = ::write(out, buffer.get() + done, static_cast<size_t>(got - done));
       if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) return false;
+      if (put < 0) return LastError(FileStep::Write);
+      if (put == 0) return Failure(FileStep::Write, EIO);
       done += put;
     }
     if (progress) progress();
@@ -156,19 +128,20 @@ bool CopyWithReadWrite(int in, int out, const CopyProgress& progress) {
 }
 
 // Chunks keep the caller's window alive during a large copy.
-bool CopyContents(int in, int out, const CopyProgress& progress) {
+FileResult CopyContents(int in, int out, const CopyProgress& progress) {
   static constexpr size_t kChunk = 8 << 20;
   bool first = true;
   for (;;) {
-    if (InjectedFault(FileStep::Write)) return false;
+    if (const int fault = InjectedFault(FileStep::Write)) return Failure(FileStep::Write, fault);
     const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
     if (copied < 0 && errno == EINTR) continue;
     if (copied < 0 && first &&
         (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF)) {
       return CopyWithReadWrite(in, out, progress);
     }
-    if (copied < 0) return false;
-    if (copied == 0) return true;
+    // copy_file_range reads and writes in one call; its failure counts as the write's.
+    if (copied < 0) return LastError(FileStep::Write);
+    if (copied == 0) return {};
     first = false;
     if (progress) progress();
   }
@@ -177,7 +150,7 @@ bool CopyContents(int in, int out, const CopyProgress& progress) {
 }  // namespace
 
 struct DirectorySearch::State {
-  DirHandle dir;
+  UniqueDir dir;
   std::string pattern;
   AttributeMask mask = 0;
   bool filesOnly = false;
@@ -194,7 +167,7 @@ std::string DirectorySearch::Next(std::string_view pattern, AttributeMask mask, 
   if (!pattern.empty()) {
     Close();
     auto [folder, namePattern] = SplitPattern(pattern);
-    DirHandle dir{::opendir(folder.c_str())};
+    UniqueDir dir{::opendir(folder.c_str())};
     if (!dir) return {};
     state_ = std::make_unique<State>(State{std::move(dir), std::move(namePattern), 0, false});
   }
@@ -202,8 +175,8 @@ std::string DirectorySearch::Next(std::string_view pattern, AttributeMask mask, 
   state_->mask = mask & kSearchableAttributes;
   state_->filesOnly = filesOnly;
 
-  const int dirFd = ::dirfd(state_->dir.get());
-  while (const dirent* entry = ::readdir(state_->dir.get())) {
+  const int dirFd = ::dirfd(state_->dir.Get());
+  while (const dirent* entry = ::readdir(state_->dir.Get())) {
     if (!MatchesPattern(entry->d_name, state_->pattern)) continue;
     struct stat st;
     if (::fstatat(dirFd, entry->d_name, &st, 0) != 0 && ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -258,48 +231,70 @@ bool IsFolder(std::string_view path) {
   return ::stat(PathString(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool CopyOneFile(std::string_view source, std::string_view target, const CopyProgress& progress) {
+FileResult CopyOneFile(std::string_view source, std::string_view target, const CopyProgress& progress) {
   const std::string sourcePath(source), targetPath(target);
-  if (sourcePath.empty() || targetPath.empty()) return false;
+  if (sourcePath.empty() || targetPath.empty()) return Failure(FileStep::Open, ENOENT);
 
-  if (InjectedFault(FileStep::Open)) return false;
-  FileDescriptor in{::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (!in.Valid()) return false;
+  if (const int fault = InjectedFault(FileStep::Open)) return Failure(FileStep::Open, fault);
+  UniqueFd in{::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (!in) return LastError(FileStep::Open);
   struct stat sourceStat;
-  if (::fstat(in.Get(), &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode)) return false;
+  if (::fstat(in.Get(), &sourceStat) != 0) return LastError(FileStep::Open);
+  if (!S_ISREG(sourceStat.st_mode)) return Failure(FileStep::Open, S_ISDIR(sourceStat.st_mode) ? EISDIR : EINVAL);
 
   // Root and some file systems ignore permission bits, so read-only is decided
   // here from the mode, as Windows decides it from the attribute.
   struct stat targetStat;
   if (::stat(targetPath.c_str(), &targetStat) == 0) {
-    if (targetStat.st_dev == sourceStat.st_dev && targetStat.st_ino == sourceStat.st_ino) return false;
-    if (S_ISDIR(targetStat.st_mode) || (targetStat.st_mode & 0222) == 0) return false;
+    if (targetStat.st_dev == sourceStat.st_dev && targetStat.st_ino == sourceStat.st_ino) {
+      return {FileError{FileStep::Open, 0, FileErrorKind::SameFile}};
+    }
+    if (S_ISDIR(targetStat.st_mode)) return Failure(FileStep::Open, EISDIR);
+    if ((targetStat.st_mode & 0222) == 0) return Failure(FileStep::Open, EACCES);
   }
 
   std::string tempPath;
-  FileDescriptor out = CreateTemporaryBeside(targetPath, sourceStat.st_mode & 0777, tempPath);
-  if (!out.Valid()) return false;
+  FileResult result;
+  UniqueFd out = CreateTemporaryBeside(targetPath, sourceStat.st_mode & 0777, tempPath, result);
+  if (!out) return result;
 
   const std::array<timespec, 2> times = {sourceStat.st_atim, sourceStat.st_mtim};
-  bool ok = CopyContents(in.Get(), out.Get(), progress) && ::futimens(out.Get(), times.data()) == 0;
-  if (ok && (InjectedFault(FileStep::Close) || ::close(out.Release()) != 0)) ok = false;
-  if (ok && (InjectedFault(FileStep::Rename) || ::rename(tempPath.c_str(), targetPath.c_str()) != 0)) ok = false;
-  if (!ok) {
+  result = CopyContents(in.Get(), out.Get(), progress);
+  if (result && ::futimens(out.Get(), times.data()) != 0) result = LastError(FileStep::Write);
+  if (result) {
+    if (const int fault = InjectedFault(FileStep::Close)) {
+      result = Failure(FileStep::Close, fault);
+    } else if (::close(out.Release()) != 0) {
+      result = LastError(FileStep::Close);
+    }
+  }
+  if (result) {
+    if (const int fault = InjectedFault(FileStep::Rename)) {
+      result = Failure(FileStep::Rename, fault);
+    } else if (::rename(tempPath.c_str(), targetPath.c_str()) != 0) {
+      result = LastError(FileStep::Rename);
+    }
+  }
+  if (!result) {
     out.Reset();
     RemoveTemporary(tempPath);
   }
-  return ok;
+  return result;
 }
 
-bool ListFolder(std::string_view folder, std::vector<FolderEntry>& entries) {
-  DirHandle dir{::opendir(PathString(folder).c_str())};
-  if (!dir) return false;
-  const int dirFd = ::dirfd(dir.get());
-  while (const dirent* entry = ::readdir(dir.get())) {
+FileResult ListFolder(std::string_view folder, std::vector<FolderEntry>& entries) {
+  UniqueDir dir{::opendir(PathString(folder).c_str())};
+  if (!dir) return LastError(FileStep::Open);
+  const int dirFd = ::dirfd(dir.Get());
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir.Get());
+    if (entry == nullptr) break;
     if (IsDotName(entry->d_name)) continue;
     entries.push_back({entry->d_name, KindOf(dirFd, *entry)});
   }
-  return true;
+  if (errno != 0) return LastError(FileStep::Read);
+  return {};
 }
 
 }  // namespace quorvane

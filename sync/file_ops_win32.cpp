@@ -5,61 +5,14 @@
 #include <random>
 #include <string>
 
+#include "base/text.h"
+#include "base/win32_handles.h"
 #include "sync/fault_injection.h"
 #include "sync/file_ops.h"
-#include "sync/wide_text.h"
 
 namespace quorvane {
 
 namespace {
-
-// A kernel handle that closes itself; move-only.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-  ~FileHandle() { Reset(); }
-  FileHandle(FileHandle&& other) noexcept : handle_(other.Release()) {}
-  FileHandle& operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      handle_ = other.Release();
-    }
-    return *this;
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-
-  HANDLE Get() const { return handle_; }
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  HANDLE Release() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle;
-  }
-  void Reset() {
-    if (Valid()) CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE handle_;
-};
-
-// A FindFirstFile search handle; not copyable.
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-  ~FindHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  HANDLE Get() const { return handle_; }
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE handle_;
-};
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -110,7 +63,7 @@ bool HasWildcard(std::string_view path) {
 // First entry whose long name matches the path's last component.
 bool FindFirstMatch(std::string_view path, WIN32_FIND_DATAW& match) {
   const SplitSearch split = SplitPattern(path);
-  FindHandle find{FindFirst(split.folder, match)};
+  UniqueFindHandle find{FindFirst(split.folder, match)};
   if (!find.Valid()) return false;
   do {
     if (MatchesPattern(Narrow(match.cFileName), split.pattern)) return true;
@@ -150,41 +103,49 @@ bool IdentityOf(HANDLE file, FileIdentity& identity) {
   return true;
 }
 
+FileResult LastError(FileStep step) { return Failure(step, static_cast<int>(GetLastError())); }
+
 // Creates a fresh, exclusively owned temporary file beside `target`. The ".tmp"
 // name keeps it from ever being listed as a font.
-FileHandle CreateTemporaryBeside(const std::wstring& target, std::wstring& tempPath) {
+UniqueKernelHandle CreateTemporaryBeside(const std::wstring& target, std::wstring& tempPath, FileResult& result) {
   const std::wstring folder = FolderOf(target);
   for (int attempt = 0; attempt < 16; ++attempt) {
-    if (InjectedFault(FileStep::Open)) return FileHandle{};
+    if (const int fault = InjectedFault(FileStep::Open)) {
+      result = Failure(FileStep::Open, fault);
+      return UniqueKernelHandle{};
+    }
     tempPath = folder + (IsSeparator(folder.back()) ? L"" : L"\\") + L".quorvane-" + RandomSuffix() + L".tmp";
-    FileHandle file{CreateFileW(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
-    if (file.Valid() || GetLastError() != ERROR_FILE_EXISTS) return file;
+    UniqueKernelHandle file{CreateFileW(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
+    if (file) return file;
+    result = LastError(FileStep::Open);
+    if (GetLastError() != ERROR_FILE_EXISTS) return file;
   }
-  return FileHandle{};
+  return UniqueKernelHandle{};
 }
 
 // A failed cleanup is retried, so one refused delete leaves no temporary behind.
 void RemoveTemporary(const std::wstring& tempPath) {
   for (int attempt = 0; attempt < 3; ++attempt) {
-    if (InjectedFault(FileStep::Delete)) continue;
+    if (InjectedFault(FileStep::Delete) != 0) continue;
     if (DeleteFileW(tempPath.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return;
   }
 }
 
 // Our own loop rather than CopyFileExW: Wine never calls CopyFileExW's progress
 // routine, and a window has to stay alive during a 20 MB font on every system.
-bool CopyContents(HANDLE in, HANDLE out, const CopyProgress& progress) {
+FileResult CopyContents(HANDLE in, HANDLE out, const CopyProgress& progress) {
   static constexpr DWORD kBufferSize = 1 << 20;
   std::unique_ptr<char[]> buffer(new char[kBufferSize]);
   for (;;) {
     DWORD got = 0;
-    if (InjectedFault(FileStep::Read) || !ReadFile(in, buffer.get(), kBufferSize, &got, nullptr)) return false;
-    if (got == 0) return true;
+    if (const int fault = InjectedFault(FileStep::Read)) return Failure(FileStep::Read, fault);
+    if (!ReadFile(in, buffer.get(), kBufferSize, &got, nullptr)) return LastError(FileStep::Read);
+    if (got == 0) return {};
     DWORD put = 0;
-    if (InjectedFault(FileStep::Write) || !WriteFile(out, buffer.get(), got, &put, nullptr) || put != got) {
-      return false;
-    }
+    if (const int fault = InjectedFault(FileStep::Write)) return Failure(FileStep::Write, fault);
+    if (!WriteFile(out, buffer.get(), got, &put, nullptr)) return LastError(FileStep::Write);
+    if (put != got) return Failure(FileStep::Write, ERROR_WRITE_FAULT);
     if (progress) progress();
   }
 }
@@ -195,7 +156,7 @@ struct DirectorySearch::State {
   State(HANDLE handle, std::string namePattern, const WIN32_FIND_DATAW& first)
       : find(handle), pattern(std::move(namePattern)), pending(first) {}
 
-  FindHandle find;
+  UniqueFindHandle find;
   std::string pattern;
   WIN32_FIND_DATAW pending;  // the entry FindFirstFileExW returned, not yet tested
   bool hasPending = true;
@@ -265,19 +226,17 @@ bool IsFolder(std::string_view path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool CopyOneFile(std::string_view source, std::string_view target, const CopyProgress& progress) {
-  if (source.empty() || target.empty()) return false;
+FileResult CopyOneFile(std::string_view source, std::string_view target, const CopyProgress& progress) {
+  if (source.empty() || target.empty()) return Failure(FileStep::Open, ERROR_PATH_NOT_FOUND);
   const std::wstring sourcePath = SystemPath(source), targetPath = SystemPath(target);
 
-  if (InjectedFault(FileStep::Open)) return false;
-  FileHandle in{CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
-  if (!in.Valid()) return false;
+  if (const int fault = InjectedFault(FileStep::Open)) return Failure(FileStep::Open, fault);
+  UniqueKernelHandle in{CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
+  if (!in) return LastError(FileStep::Open);
   BY_HANDLE_FILE_INFORMATION sourceInfo;
-  if (!GetFileInformationByHandle(in.Get(), &sourceInfo) ||
-      (sourceInfo.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return false;
-  }
+  if (!GetFileInformationByHandle(in.Get(), &sourceInfo)) return LastError(FileStep::Open);
+  if ((sourceInfo.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Failure(FileStep::Open, ERROR_ACCESS_DENIED);
 
   // Windows refuses to overwrite read-only, hidden and system files; Wine and an
   // elevated process do not always, so the attributes are tested here.
@@ -285,31 +244,45 @@ bool CopyOneFile(std::string_view source, std::string_view target, const CopyPro
   if (targetAttributes != INVALID_FILE_ATTRIBUTES) {
     if (targetAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                             FILE_ATTRIBUTE_SYSTEM)) {
-      return false;
+      return Failure(FileStep::Open, ERROR_ACCESS_DENIED);
     }
-    FileHandle existing{CreateFileW(targetPath.c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    0, nullptr)};
+    UniqueKernelHandle existing{CreateFileW(targetPath.c_str(), FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr)};
     FileIdentity sourceId{sourceInfo.dwVolumeSerialNumber, sourceInfo.nFileIndexHigh, sourceInfo.nFileIndexLow};
     FileIdentity targetId;
-    if (existing.Valid() && IdentityOf(existing.Get(), targetId) && targetId == sourceId) return false;
+    if (existing && IdentityOf(existing.Get(), targetId) && targetId == sourceId) {
+      return {FileError{FileStep::Open, 0, FileErrorKind::SameFile}};
+    }
   }
 
   std::wstring tempPath;
-  FileHandle out = CreateTemporaryBeside(targetPath, tempPath);
-  if (!out.Valid()) return false;
+  FileResult result;
+  UniqueKernelHandle out = CreateTemporaryBeside(targetPath, tempPath, result);
+  if (!out) return result;
 
-  bool ok = CopyContents(in.Get(), out.Get(), progress) &&
-            SetFileTime(out.Get(), nullptr, nullptr, &sourceInfo.ftLastWriteTime);
-  if (ok && (InjectedFault(FileStep::Close) || !CloseHandle(out.Release()))) ok = false;
-  if (ok && (InjectedFault(FileStep::Rename) ||
-             !MoveFileExW(tempPath.c_str(), targetPath.c_str(), MOVEFILE_REPLACE_EXISTING))) {
-    ok = false;
+  result = CopyContents(in.Get(), out.Get(), progress);
+  if (result && !SetFileTime(out.Get(), nullptr, nullptr, &sourceInfo.ftLastWriteTime)) {
+    result = LastError(FileStep::Write);
   }
-  if (!ok) {
+  if (result) {
+    if (const int fault = InjectedFault(FileStep::Close)) {
+      result = Failure(FileStep::Close, fault);
+    } else if (!CloseHandle(out.Release())) {
+      result = LastError(FileStep::Close);
+    }
+  }
+  if (result) {
+    if (const int fault = InjectedFault(FileStep::Rename)) {
+      result = Failure(FileStep::Rename, fault);
+    } else if (!MoveFileExW(tempPath.c_str(), targetPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      result = LastError(FileStep::Rename);
+    }
+  }
+  if (!result) {
     out.Reset();
     RemoveTemporary(tempPath);
-    return false;
+    return result;
   }
   // As CopyFile does, the copy takes the source's attributes; set only now, so a
   // read-only temporary never has to be deleted.
@@ -317,15 +290,16 @@ bool CopyOneFile(std::string_view source, std::string_view target, const CopyPro
                                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   const DWORD copied = sourceInfo.dwFileAttributes & kCopiedAttributes;
   SetFileAttributesW(targetPath.c_str(), copied != 0 ? copied : FILE_ATTRIBUTE_NORMAL);
-  return true;
+  return result;
 }
 
-bool ListFolder(std::string_view folder, std::vector<FolderEntry>& entries) {
+FileResult ListFolder(std::string_view folder, std::vector<FolderEntry>& entries) {
   std::wstring prefix = SystemPath(folder);
   if (!prefix.empty() && !IsSeparator(prefix.back())) prefix += L'\\';
   WIN32_FIND_DATAW data;
-  FindHandle find{FindFirst(prefix, data)};
-  if (!find.Valid()) return false;
+  UniqueFindHandle find{FindFirst(prefix, data)};
+  // An empty drive root has not even "." to list.
+  if (!find) return GetLastError() == ERROR_FILE_NOT_FOUND ? FileResult{} : LastError(FileStep::Open);
   do {
     if (IsDotName(data.cFileName)) continue;
     EntryKind kind = EntryKind::File;
@@ -334,7 +308,8 @@ bool ListFolder(std::string_view folder, std::vector<FolderEntry>& entries) {
     }
     entries.push_back({Narrow(data.cFileName), kind});
   } while (FindNextFileW(find.Get(), &data));
-  return true;
+  if (GetLastError() != ERROR_NO_MORE_FILES) return LastError(FileStep::Read);
+  return {};
 }
 
 }  // namespace quorvane

@@ -109,9 +109,9 @@ std::optional<SyncTally> FontSyncRun::Run(std::string_view sourceFolder, std::st
     targetPath.assign(targetPrefix).append(name);
     const bool exists =
         !name.empty() && (targetNames ? targetNames->Exists(name, targetPath) : EntryExists(targetPath));
-    const FileOutcome outcome = HandleRow(sourcePath, name.empty() ? std::string_view() : targetPath, exists, options);
-    tally.Add(outcome);
-    if (row < view_.RowCount()) view_.SetStatus(row, StatusText(outcome));
+    const RowResult result = HandleRow(sourcePath, name.empty() ? std::string_view() : targetPath, exists, options);
+    tally.Add(result.outcome);
+    if (row < view_.RowCount()) view_.SetStatus(row, StatusText(result.outcome), result.reason);
     view_.SetProgress(row + 1, view_.RowCount());
     view_.ProcessPendingEvents();
   }
@@ -121,17 +121,20 @@ std::optional<SyncTally> FontSyncRun::Run(std::string_view sourceFolder, std::st
   return tally;
 }
 
-FileOutcome FontSyncRun::HandleRow(std::string_view sourcePath, std::string_view targetPath, bool targetExists,
-                                   const SyncOptions& options) {
-  if (sourcePath.empty() || targetPath.empty()) return FileOutcome::CopyFailed;
-  const CopyProgress progress = [this] { view_.ProcessPendingEvents(); };
-  if (!targetExists) {
-    if (options.dryRun) return FileOutcome::CopySucceeded;
-    return CopyOneFile(sourcePath, targetPath, progress) ? FileOutcome::CopySucceeded : FileOutcome::CopyFailed;
+FontSyncRun::RowResult FontSyncRun::HandleRow(std::string_view sourcePath, std::string_view targetPath,
+                                              bool targetExists, const SyncOptions& options) {
+  // A row without a name or a source path names no file; the copy refuses it
+  // at once, with the system's "not found".
+  if (sourcePath.empty() || targetPath.empty()) {
+    return {FileOutcome::CopyFailed, CopyOneFile(sourcePath, targetPath).error};
   }
-  if (options.policy == SyncPolicy::Ignore) return FileOutcome::Ignored;
-  if (options.dryRun) return FileOutcome::ReplaceSucceeded;
-  return CopyOneFile(sourcePath, targetPath, progress) ? FileOutcome::ReplaceSucceeded : FileOutcome::ReplaceFailed;
+  const CopyProgress progress = [this] { view_.ProcessPendingEvents(); };
+  if (targetExists && options.policy == SyncPolicy::Ignore) return {FileOutcome::Ignored, std::nullopt};
+  const FileOutcome succeeded = targetExists ? FileOutcome::ReplaceSucceeded : FileOutcome::CopySucceeded;
+  const FileOutcome failed = targetExists ? FileOutcome::ReplaceFailed : FileOutcome::CopyFailed;
+  if (options.dryRun) return {succeeded, std::nullopt};
+  const FileResult copied = CopyOneFile(sourcePath, targetPath, progress);
+  return {copied ? succeeded : failed, copied.error};
 }
 
 }  // namespace quorvane

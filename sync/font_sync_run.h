@@ -31,8 +31,12 @@ class FontSyncRun {
   bool IsRunning() const { return running_; }
 
  private:
-  FileOutcome HandleRow(std::string_view sourcePath, std::string_view targetPath, bool targetExists,
-                        const SyncOptions& options);
+  struct RowResult {
+    FileOutcome outcome;
+    std::optional<FileError> reason;
+  };
+  RowResult HandleRow(std::string_view sourcePath, std::string_view targetPath, bool targetExists,
+                      const SyncOptions& options);
 
   SyncRunView& view_;
   bool running_ = false;

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "sync/file_error.h"
 
 namespace quorvane {
 
@@ -30,7 +33,9 @@ class SyncRunView {
   virtual void AddRows(std::span<const ListedRow> rows) = 0;
   virtual std::string CellText(std::int64_t row, int column) const = 0;
   virtual std::int64_t RowCount() const = 0;
-  virtual void SetStatus(std::int64_t row, std::string_view text) = 0;
+  // The row's status text; a failed row also gets why it failed, which the view
+  // may show beside the text (the text itself stays the outcome's own).
+  virtual void SetStatus(std::int64_t row, std::string_view text, const std::optional<FileError>& reason) = 0;
   // `handled` of `total` rows are done; the view scales this to its bar.
   virtual void SetProgress(std::int64_t handled, std::int64_t total) = 0;
   virtual void ShowMessage(std::string_view text, std::string_view title, MessageKind kind) = 0;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/shell.h"
+#include "frame/shell.h"
 
 namespace quorvane {
 

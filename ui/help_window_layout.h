@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/layout.h"
+#include "frame/layout.h"
 
 namespace quorvane {
 

@@ -1,16 +1,14 @@
 #include "ui/tool_window.h"
 
-#include <shlobj.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
 
-#include "app/shell.h"
+#include "base/text.h"
+#include "frame/shell.h"
 #include "sync/file_ops.h"
 #include "sync/font_listing.h"
 #include "sync/sync_types.h"
-#include "sync/wide_text.h"
 #include "ui/help_window_layout.h"
 #include "ui/main_window_layout.h"
 #include "ui/maker.h"
@@ -60,14 +58,6 @@ std::string DefaultTargetFolder(std::string_view systemFontFolder) {
     return std::string(kDefaultFontFolder);
   }
   return std::string(systemFontFolder);
-}
-
-std::string SystemFontFolder() {
-  PWSTR path = nullptr;
-  std::string folder;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Fonts, 0, nullptr, &path))) folder = Narrow(path);
-  CoTaskMemFree(path);
-  return folder;
 }
 
 std::string ProgressStatus(std::int64_t handled, std::int64_t total) {
@@ -254,7 +244,7 @@ std::string ToolWindow::CellText(std::int64_t row, int column) const {
 
 std::int64_t ToolWindow::RowCount() const { return window_ == nullptr ? 0 : window_->List(kFileList).RowCount(); }
 
-void ToolWindow::SetStatus(std::int64_t row, std::string_view text) {
+void ToolWindow::SetStatus(std::int64_t row, std::string_view text, const std::optional<FileError>&) {
   if (text == StatusText(FileOutcome::CopyFailed) || text == StatusText(FileOutcome::ReplaceFailed)) ++failed_;
   if (window_ != nullptr) window_->List(kFileList).SetCellText(static_cast<int>(row), kStatusColumn, text);
 }

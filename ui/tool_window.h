@@ -8,7 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/frame.h"
+#include "frame/frame.h"
+#include "sync/font_folder.h"
 #include "sync/font_sync_run.h"
 #include "sync/sync_run_view.h"
 #include "ui/dialogs.h"
@@ -31,8 +32,6 @@ inline constexpr int kTimerPeriod = 500;
 std::string StartupTargetFolder(std::string_view systemFontFolder);
 // The same rule for the default button, in its own spelling.
 std::string DefaultTargetFolder(std::string_view systemFontFolder);
-// The font folder of the running system.
-std::string SystemFontFolder();
 
 // "正在执行：3/10" while a run goes, and the short result when it has ended.
 std::string ProgressStatus(std::int64_t handled, std::int64_t total);
@@ -50,7 +49,7 @@ class ToolWindow final : public SyncRunView {
   void AddRows(std::span<const ListedRow> rows) override;
   std::string CellText(std::int64_t row, int column) const override;
   std::int64_t RowCount() const override;
-  void SetStatus(std::int64_t row, std::string_view text) override;
+  void SetStatus(std::int64_t row, std::string_view text, const std::optional<FileError>& reason) override;
   void SetProgress(std::int64_t handled, std::int64_t total) override;
   void ShowMessage(std::string_view text, std::string_view title, MessageKind kind) override;
   void ProcessPendingEvents() override;

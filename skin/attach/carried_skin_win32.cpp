@@ -16,86 +16,41 @@
 #include <utility>
 #include <vector>
 
+#include "base/win32_handles.h"
 #include "skin/attach/skin_attachment.h"
 #include "skin/engine/skin_engine_api.h"
 
 namespace quorvane::skin {
 namespace {
 
-class KernelHandle {
- public:
-  KernelHandle() = default;
-  explicit KernelHandle(HANDLE handle) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
-  KernelHandle(KernelHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  KernelHandle& operator=(KernelHandle&& other) noexcept {
-    if (this != &other) {
-      Close();
-      handle_ = std::exchange(other.handle_, nullptr);
-    }
-    return *this;
-  }
-  KernelHandle(const KernelHandle&) = delete;
-  KernelHandle& operator=(const KernelHandle&) = delete;
-  ~KernelHandle() { Close(); }
-
-  HANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-  void Close() {
-    if (handle_) CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-};
-
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE handle) : handle_(handle) {}
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  ~FindHandle() {
-    if (valid()) FindClose(handle_);
-  }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
-struct LocalFreer {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
-
 // A carried library that became a loaded module, and the files behind it.
 class CarriedModule {
  public:
-  CarriedModule(std::wstring folder, KernelHandle folderHandle, std::wstring file)
+  CarriedModule(std::wstring folder, UniqueKernelHandle folderHandle, std::wstring file)
       : folder_(std::move(folder)), folderHandle_(std::move(folderHandle)), file_(std::move(file)) {}
   CarriedModule(CarriedModule&& other) noexcept
       : folder_(std::exchange(other.folder_, {})),
         folderHandle_(std::move(other.folderHandle_)),
         file_(std::exchange(other.file_, {})),
-        module_(std::exchange(other.module_, nullptr)) {}
+        module_(std::move(other.module_)) {}
   CarriedModule& operator=(CarriedModule&&) = delete;
   CarriedModule(const CarriedModule&) = delete;
   CarriedModule& operator=(const CarriedModule&) = delete;
   ~CarriedModule() {
-    if (module_) FreeLibrary(module_);
+    module_.Reset();
     if (!file_.empty()) DeleteFileW(file_.c_str());
-    folderHandle_.Close();
+    folderHandle_.Reset();
     if (!folder_.empty()) RemoveDirectoryW(folder_.c_str());
   }
 
-  void Keep(HMODULE module) { module_ = module; }
+  void Keep(UniqueModule module) { module_ = std::move(module); }
   const std::wstring& file() const { return file_; }
 
  private:
   std::wstring folder_;
-  KernelHandle folderHandle_;
+  UniqueKernelHandle folderHandle_;
   std::wstring file_;
-  HMODULE module_ = nullptr;
+  UniqueModule module_;
 };
 
 WrittenLibraryHook writtenLibraryHook = nullptr;
@@ -121,22 +76,22 @@ std::wstring RandomName() {
 }
 
 // "Only me": full access for the current user, nothing inherited from %TEMP%.
-std::unique_ptr<void, LocalFreer> PrivateDescriptor() {
+UniqueLocalMemory PrivateDescriptor() {
   HANDLE rawToken = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return nullptr;
-  KernelHandle token(rawToken);
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return {};
+  const UniqueKernelHandle token(rawToken);
   DWORD size = 0;
-  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
   std::vector<std::byte> buffer(size);
-  if (size == 0 || !GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return nullptr;
+  if (size == 0 || !GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) return {};
   wchar_t* sidText = nullptr;
-  if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sidText)) return nullptr;
-  std::unique_ptr<wchar_t, LocalFreer> sid(sidText);
-  const std::wstring sddl = L"D:P(A;OICI;FA;;;" + std::wstring(sid.get()) + L")";
+  if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sidText)) return {};
+  const UniqueLocalMemory sid(sidText);
+  const std::wstring sddl = L"D:P(A;OICI;FA;;;" + std::wstring(sidText) + L")";
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
-    return nullptr;
-  return std::unique_ptr<void, LocalFreer>(descriptor);
+    return {};
+  return UniqueLocalMemory(descriptor);
 }
 
 bool WriteAll(HANDLE file, std::span<const std::byte> bytes) {
@@ -174,19 +129,19 @@ CarryResult Attach(std::span<const std::byte> library, std::span<const std::byte
   const std::wstring root = TemporaryRoot();
   auto descriptor = PrivateDescriptor();
   if (root.empty() || !descriptor) return {CarryOutcome::kNoPrivateFolder};
-  SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor.Get(), FALSE};
 
   // Held from just after its creation without delete sharing: a starting run's
   // clean-up takes only folders it can open exclusively, so it never takes ours.
   // If one took the folder in the moment before we held it, try another name.
   std::wstring folder;
-  KernelHandle folderHandle;
+  UniqueKernelHandle folderHandle;
   for (int attempt = 0; attempt < 4 && folder.empty(); ++attempt) {
     const std::wstring name = RandomName();
     if (name.empty()) break;
     const std::wstring candidate = root + kSkinFolderPrefix + name;
     if (!CreateDirectoryW(candidate.c_str(), &security)) continue;  // fails if it exists
-    folderHandle = KernelHandle(CreateFileW(candidate.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    folderHandle = UniqueKernelHandle(CreateFileW(candidate.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                             nullptr, OPEN_EXISTING,
                                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (folderHandle) folder = candidate;
@@ -197,25 +152,22 @@ CarryResult Attach(std::span<const std::byte> library, std::span<const std::byte
   if (carried.file().empty()) return {CarryOutcome::kWriteFailed};
 
   {
-    KernelHandle out(CreateFileW(carried.file().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out || !WriteAll(out.get(), library)) return {CarryOutcome::kWriteFailed};
+    const UniqueKernelHandle out(CreateFileW(carried.file().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out || !WriteAll(out.Get(), library)) return {CarryOutcome::kWriteFailed};
   }
   if (writtenLibraryHook) writtenLibraryHook(carried.file());
   // Read back through a handle that denies writers until the image is mapped.
-  KernelHandle check(CreateFileW(carried.file().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!check || !SameBytes(check.get(), library)) return {CarryOutcome::kBytesDiffer};
-  HMODULE module = LoadLibraryExW(carried.file().c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  check.Close();
+  UniqueKernelHandle check(CreateFileW(carried.file().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!check || !SameBytes(check.Get(), library)) return {CarryOutcome::kBytesDiffer};
+  UniqueModule module(LoadLibraryExW(carried.file().c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+  check.Reset();
   if (!module) return {CarryOutcome::kLoadFailed};
 
-  const FARPROC found = GetProcAddress(module, kAttachExportName);
-  if (!found) {
-    FreeLibrary(module);
-    return {CarryOutcome::kNoExport};
-  }
-  carried.Keep(module);
+  const FARPROC found = GetProcAddress(module.Get(), kAttachExportName);
+  if (!found) return {CarryOutcome::kNoExport};
+  carried.Keep(std::move(module));
   LoadedModules().push_back(std::move(carried));
 
   const auto attach = reinterpret_cast<AttachFunction>(reinterpret_cast<void (*)()>(found));
@@ -228,13 +180,14 @@ CarryResult Attach(std::span<const std::byte> library, std::span<const std::byte
 // delete access fails then; and while we hold the folder unshared, no run can
 // start using it. The listing goes through that same handle for that reason.
 void RemoveFolder(const std::wstring& folder) {
-  KernelHandle held(CreateFileW(folder.c_str(), DELETE | FILE_LIST_DIRECTORY | SYNCHRONIZE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  const UniqueKernelHandle held(CreateFileW(folder.c_str(), DELETE | FILE_LIST_DIRECTORY | SYNCHRONIZE, 0, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                            nullptr));
   if (!held) return;
   std::vector<std::uint64_t> buffer(2048);  // 16 KiB, aligned for the entries
   const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof buffer[0]);
   FILE_INFO_BY_HANDLE_CLASS listing = FileFullDirectoryRestartInfo;
-  while (GetFileInformationByHandleEx(held.get(), listing, buffer.data(), bytes)) {
+  while (GetFileInformationByHandleEx(held.Get(), listing, buffer.data(), bytes)) {
     listing = FileFullDirectoryInfo;
     auto* at = reinterpret_cast<const std::byte*>(buffer.data());
     for (;;) {
@@ -248,7 +201,7 @@ void RemoveFolder(const std::wstring& folder) {
     }
   }
   FILE_DISPOSITION_INFO dispose{TRUE};
-  SetFileInformationByHandle(held.get(), FileDispositionInfo, &dispose, sizeof dispose);
+  SetFileInformationByHandle(held.Get(), FileDispositionInfo, &dispose, sizeof dispose);
 }
 
 }  // namespace
@@ -287,8 +240,8 @@ void RemoveLeftovers() noexcept {
     const std::wstring root = TemporaryRoot();
     if (root.empty()) return;
     WIN32_FIND_DATAW entry;
-    FindHandle find(FindFirstFileW((root + kSkinFolderPrefix + L"*").c_str(), &entry));
-    if (!find.valid()) return;
+    const UniqueFindHandle find(FindFirstFileW((root + kSkinFolderPrefix + L"*").c_str(), &entry));
+    if (!find) return;
     do {
       if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
       const std::wstring folder = root + entry.cFileName;
@@ -298,7 +251,7 @@ void RemoveLeftovers() noexcept {
       } else {
         RemoveFolder(folder);
       }
-    } while (FindNextFileW(find.get(), &entry));
+    } while (FindNextFileW(find.Get(), &entry));
   } catch (...) {
   }
 }

@@ -15,7 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "skin/engine/gdi.h"
+#include "base/win32_handles.h"
 #include "skin/engine/skin_engine_api.h"
 #include "skin/engine/skin_paint.h"
 #include "skin/format/skin_theme.h"
@@ -41,8 +41,8 @@ struct Attachment {
   SkinTheme theme;
   std::uint32_t flags = 0;
   bool highContrast = false;
-  Brush background;
-  Brush editBackground;
+  UniqueBrush background;
+  UniqueBrush editBackground;
   std::unordered_map<HWND, std::unique_ptr<SkinnedWindow>> windows;
 
   bool SteppedAside() const { return highContrast && !(flags & kSkinFlagKeepInHighContrast); }
@@ -120,16 +120,16 @@ ButtonLook LookOf(const SkinnedWindow& skinned) { return {.hot = skinned.hot}; }
 void RepaintNow(HWND window, const SkinnedWindow& skinned) {
   const ClientPainter painter = PainterFor(skinned.kind);
   if (!painter || !IsWindowVisible(window) || skinned.attachment->SteppedAside()) return;
-  WindowDc dc(window);
-  if (!dc.get()) return;
+  const UniqueWindowDc dc = ClientDc(window);
+  if (!dc) return;
   for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     if (!IsWindowVisible(child)) continue;
     RECT rect;
     GetWindowRect(child, &rect);
     MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
-    ExcludeClipRect(dc.get(), rect.left, rect.top, rect.right, rect.bottom);
+    ExcludeClipRect(dc.Get(), rect.left, rect.top, rect.right, rect.bottom);
   }
-  PaintBuffered(window, dc.get(), skinned.attachment->theme, LookOf(skinned), painter);
+  PaintBuffered(window, dc.Get(), skinned.attachment->theme, LookOf(skinned), painter);
 }
 
 FrameLook FrameFor(HWND window, const SkinnedWindow& skinned) {
@@ -220,19 +220,19 @@ bool HandleAsParent(const Attachment& attachment, UINT message, WPARAM wParam, L
       if (message == WM_CTLCOLOREDIT || (skinned && skinned->kind == Kind::Edit)) {
         SetTextColor(dc, ToColorRef(enabled ? c.editText : c.textDisabled));
         SetBkColor(dc, ToColorRef(c.editBackground));
-        result = reinterpret_cast<LRESULT>(attachment.editBackground.get());
+        result = reinterpret_cast<LRESULT>(attachment.editBackground.Get());
         return true;
       }
       // Labels: text straight on the window's background, nothing of their own.
       SetTextColor(dc, ToColorRef(enabled ? c.labelText : c.textDisabled));
       SetBkColor(dc, ToColorRef(c.windowBackground));
       SetBkMode(dc, TRANSPARENT);
-      result = reinterpret_cast<LRESULT>(attachment.background.get());
+      result = reinterpret_cast<LRESULT>(attachment.background.Get());
       return true;
     }
     case WM_CTLCOLORBTN:
       SetBkColor(reinterpret_cast<HDC>(wParam), ToColorRef(c.windowBackground));
-      result = reinterpret_cast<LRESULT>(attachment.background.get());
+      result = reinterpret_cast<LRESULT>(attachment.background.Get());
       return true;
     case WM_COMMAND:
       // A click handler may run long; show the released button first.
@@ -319,8 +319,8 @@ bool Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam, SkinnedWind
       if (!HasFrame(kind)) return false;
       result = DefSubclassProc(window, message, wParam, lParam);  // scroll bars
       {
-        WindowDc dc(window, true);
-        if (dc.get()) PaintFieldFrame(window, dc.get(), attachment.theme, FrameFor(window, skinned));
+        const UniqueWindowDc dc = WholeWindowDc(window);
+        if (dc) PaintFieldFrame(window, dc.Get(), attachment.theme, FrameFor(window, skinned));
       }
       return true;
     case WM_PRINT:
@@ -449,8 +449,8 @@ std::uint32_t Attach(const void* skin, std::uint32_t length, std::uint32_t flags
   attachment->theme = AdjustTheme(loaded.theme, adjustment);
   attachment->flags = flags;
   attachment->highContrast = HighContrastOn();
-  attachment->background = Brush(CreateSolidBrush(ToColorRef(attachment->theme.colours.windowBackground)));
-  attachment->editBackground = Brush(CreateSolidBrush(ToColorRef(attachment->theme.colours.editBackground)));
+  attachment->background = UniqueBrush(CreateSolidBrush(ToColorRef(attachment->theme.colours.windowBackground)));
+  attachment->editBackground = UniqueBrush(CreateSolidBrush(ToColorRef(attachment->theme.colours.editBackground)));
   if (!attachment->background || !attachment->editBackground) return kSkinResultOutOfMemory;
   attachment->hook = SetWindowsHookExW(WH_CBT, CreationHook, nullptr, attachment->thread);
   if (!attachment->hook) return kSkinResultHookFailed;

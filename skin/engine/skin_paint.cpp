@@ -6,7 +6,7 @@
 #include <array>
 #include <string>
 
-#include "skin/engine/gdi.h"
+#include "base/win32_handles.h"
 
 namespace quorvane::skin {
 namespace {
@@ -51,10 +51,10 @@ void RoundBox(HDC dc, const RECT& rect, const Rgb* fill, Rgb border, int width, 
     FrameBox(dc, rect, border, width);
     return;
   }
-  Pen pen(width > 0 ? CreatePen(PS_INSIDEFRAME, width, ToColorRef(border)) : nullptr);
-  Brush brush(fill ? CreateSolidBrush(ToColorRef(*fill)) : nullptr);
-  Selected usePen(dc, pen ? pen.get() : GetStockObject(NULL_PEN));
-  Selected useBrush(dc, brush ? brush.get() : GetStockObject(NULL_BRUSH));
+  const UniquePen pen(width > 0 ? CreatePen(PS_INSIDEFRAME, width, ToColorRef(border)) : nullptr);
+  const UniqueBrush brush(fill ? CreateSolidBrush(ToColorRef(*fill)) : nullptr);
+  const ScopedSelection usePen = SelectInto(dc, pen ? pen.Get() : GetStockObject(NULL_PEN));
+  const ScopedSelection useBrush = SelectInto(dc, brush ? brush.Get() : GetStockObject(NULL_BRUSH));
   // Without a pen GDI leaves the right and bottom edge unpainted.
   const int grow = pen ? 0 : 1;
   RoundRect(dc, rect.left, rect.top, rect.right + grow, rect.bottom + grow, radius * 2, radius * 2);
@@ -133,7 +133,7 @@ void PaintPushButton(HWND button, HDC dc, const SkinTheme& theme, ButtonLook loo
   RoundBox(dc, rect, &face, border, Px(dc, theme.metrics.borderWidth), radius);
   if (showFocus) RoundBox(dc, rect, nullptr, c.focusRing, Px(dc, theme.metrics.focusWidth), radius);
 
-  Selected font(dc, ControlFont(button));
+  const ScopedSelection font = SelectInto(dc, ControlFont(button));
   RECT textBox = rect;
   InflateRect(&textBox, -Px(dc, 6), -Px(dc, 2));
   CentredText(dc, WindowText(button), textBox, ButtonAlignment(style, DT_CENTER), (style & BS_MULTILINE) != 0,
@@ -163,23 +163,24 @@ void PaintRadioButton(HWND button, HDC dc, const SkinTheme& theme, ButtonLook lo
   const Rgb face = !enabled ? c.buttonFaceDisabled : pressed ? c.buttonFacePressed : c.radioFace;
   const Rgb ring = !enabled ? c.textDisabled : (look.hot || pressed) ? c.buttonBorderHot : c.radioBorder;
   {
-    Pen pen(CreatePen(PS_INSIDEFRAME, Px(dc, std::max<std::uint32_t>(theme.metrics.borderWidth, 1)), ToColorRef(ring)));
-    Brush brush(CreateSolidBrush(ToColorRef(face)));
-    Selected usePen(dc, pen.get());
-    Selected useBrush(dc, brush.get());
+    const UniquePen pen(
+        CreatePen(PS_INSIDEFRAME, Px(dc, std::max<std::uint32_t>(theme.metrics.borderWidth, 1)), ToColorRef(ring)));
+    const UniqueBrush brush(CreateSolidBrush(ToColorRef(face)));
+    const ScopedSelection usePen = SelectInto(dc, pen.Get());
+    const ScopedSelection useBrush = SelectInto(dc, brush.Get());
     Ellipse(dc, circle.left, circle.top, circle.right, circle.bottom);
   }
   if (checked) {
     RECT dot = circle;
     const int inset = size * 3 / 10;
     InflateRect(&dot, -inset, -inset);
-    Brush brush(CreateSolidBrush(ToColorRef(enabled ? c.radioMark : c.textDisabled)));
-    Selected usePen(dc, GetStockObject(NULL_PEN));
-    Selected useBrush(dc, brush.get());
+    const UniqueBrush brush(CreateSolidBrush(ToColorRef(enabled ? c.radioMark : c.textDisabled)));
+    const ScopedSelection usePen = SelectInto(dc, GetStockObject(NULL_PEN));
+    const ScopedSelection useBrush = SelectInto(dc, brush.Get());
     Ellipse(dc, dot.left, dot.top, dot.right + 1, dot.bottom + 1);
   }
 
-  Selected font(dc, ControlFont(button));
+  const ScopedSelection font = SelectInto(dc, ControlFont(button));
   const int gap = Px(dc, 6);
   RECT textBox = rect;
   if (textLeft) {
@@ -205,7 +206,7 @@ void PaintGroupBox(HWND box, HDC dc, const SkinTheme& theme, ButtonLook) {
   RECT rect;
   GetClientRect(box, &rect);
   Fill(dc, rect, c.windowBackground);
-  Selected font(dc, ControlFont(box));
+  const ScopedSelection font = SelectInto(dc, ControlFont(box));
   const int textHeight = TextHeight(dc);
   RECT frame = rect;
   frame.top += textHeight / 2;
@@ -232,7 +233,7 @@ void PaintHeader(HWND header, HDC dc, const SkinTheme& theme, ButtonLook) {
   Fill(dc, rect, c.headerBackground);
   Line(dc, rect.left, rect.bottom - 1, rect.right, rect.bottom, c.headerDivider);
 
-  Selected font(dc, ControlFont(header));
+  const ScopedSelection font = SelectInto(dc, ControlFont(header));
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, ToColorRef(c.headerText));
   const int padding = Px(dc, theme.metrics.headerPadding);
@@ -298,7 +299,7 @@ void PaintStatusBar(HWND bar, HDC dc, const SkinTheme& theme, ButtonLook) {
   Fill(dc, rect, c.statusBackground);
   Line(dc, rect.left, rect.top, rect.right, rect.top + 1, c.statusDivider);
 
-  Selected font(dc, ControlFont(bar));
+  const ScopedSelection font = SelectInto(dc, ControlFont(bar));
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, ToColorRef(c.statusText));
   const int padding = Px(dc, theme.metrics.panelPadding);
@@ -393,7 +394,7 @@ void PaintFieldFrame(HWND field, HDC windowDc, const SkinTheme& theme, FrameLook
   const int room = std::min<int>(inner.left - window.left, inner.top - window.top);
   if (room <= 0) return;
 
-  SavedDc saved(windowDc);
+  const ScopedSavedDc saved = SaveDcState(windowDc);
   ExcludeClipRect(windowDc, inner.left, inner.top, inner.right, inner.bottom);
   Fill(windowDc, window, look.fill);
   const int width = std::min(Px(windowDc, std::max<std::uint32_t>(theme.metrics.borderWidth, 1)), room);
@@ -406,15 +407,15 @@ void PaintBuffered(HWND window, HDC target, const SkinTheme& theme, ButtonLook l
   const int width = client.right - client.left;
   const int height = client.bottom - client.top;
   if (width <= 0 || height <= 0) return;
-  MemoryDc memory(target);
-  Bitmap bitmap(memory.get() ? CreateCompatibleBitmap(target, width, height) : nullptr);
+  const UniqueMemoryDc memory(CreateCompatibleDC(target));
+  const UniqueBitmap bitmap(memory ? CreateCompatibleBitmap(target, width, height) : nullptr);
   if (!bitmap) {
     painter(window, target, theme, look);  // unbuffered is better than nothing
     return;
   }
-  Selected useBitmap(memory.get(), bitmap.get());
-  painter(window, memory.get(), theme, look);
-  BitBlt(target, 0, 0, width, height, memory.get(), 0, 0, SRCCOPY);
+  const ScopedSelection useBitmap = SelectInto(memory.Get(), bitmap.Get());
+  painter(window, memory.Get(), theme, look);
+  BitBlt(target, 0, 0, width, height, memory.Get(), 0, 0, SRCCOPY);
 }
 
 }  // namespace quorvane::skin

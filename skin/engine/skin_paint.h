@@ -9,6 +9,8 @@
 
 namespace quorvane::skin {
 
+inline COLORREF ToColorRef(Rgb colour) { return RGB(colour.red, colour.green, colour.blue); }
+
 struct ButtonLook {
   bool hot = false;
 };

@@ -18,18 +18,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using namespace quorvane::testing;
 
-const char* NameOf(FileStep step) {
-  switch (step) {
-    case FileStep::Open: return "open";
-    case FileStep::Read: return "read";
-    case FileStep::Write: return "write";
-    case FileStep::Close: return "close";
-    case FileStep::Rename: return "rename";
-    case FileStep::Delete: return "delete";
-  }
-  return "?";
-}
-
 struct Scenario {
   const char* name;
   bool targetExists;
@@ -62,7 +50,7 @@ TEST_P(FaultMatrixTest, EveryFailingStepOfOneCopyLosesNothing) {
         FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {SyncPolicy::Replace});
         seen = fault.seen();
       }
-      const std::string where = std::string(NameOf(step)) + " #" + std::to_string(k);
+      const std::string where = std::string(StepName(step)) + " #" + std::to_string(k);
 
       EXPECT_EQ(ReadFile(source), sourceBytes) << where;
       EXPECT_EQ(fs::last_write_time(PathOf(source)), sourceTime) << where;
@@ -74,6 +62,8 @@ TEST_P(FaultMatrixTest, EveryFailingStepOfOneCopyLosesNothing) {
       }
       ++faultsInjected;
       EXPECT_THAT(view.Column(kStatusColumn), ElementsAre(replace ? "替换失败" : "复制失败")) << where;
+      // The row says which step failed, with the code the system gave.
+      EXPECT_EQ(view.reasons.at(0), (FileError{step, kIoErrorCode})) << where;
       if (replace) {
         EXPECT_EQ(ReadFile(target), oldBytes) << where;
       } else {
@@ -87,6 +77,28 @@ TEST_P(FaultMatrixTest, EveryFailingStepOfOneCopyLosesNothing) {
 INSTANTIATE_TEST_SUITE_P(CopyAndReplace, FaultMatrixTest,
                          ::testing::Values(Scenario{"Copy", false}, Scenario{"Replace", true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A full disk, told by the seam as the system would tell it, reaches the view
+// with the system's own words for it; the other rows keep their own outcomes.
+TEST(FaultReasonTest, AFullDiskReachesTheViewWithItsReason) {
+  TempFolder temp;
+  WriteFile(temp.Path("src/a.ttf"), std::string(2 << 20, 'a'));
+  WriteFile(temp.Path("src/b.otf"), "b");
+  MakeFolder(temp.Path("dst"));
+  RecordingView view;
+  FontListing(temp.Path("src"), view);
+  {
+    FailNthStep fault(FileStep::Write, 1, kDiskFullCode);
+    FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {SyncPolicy::Replace});
+  }
+  EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("复制失败", "复制成功"));
+  ASSERT_TRUE(view.reasons.at(0).has_value());
+  EXPECT_EQ(view.reasons[0]->step, FileStep::Write);
+  EXPECT_EQ(ReasonText(*view.reasons[0]), SystemErrorText(kDiskFullCode));
+  EXPECT_NE(ReasonText(*view.reasons[0]), SystemErrorText(kAccessDeniedCode));
+  EXPECT_FALSE(view.reasons.at(1).has_value());
+  EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty());
+}
 
 class EdgeFolderTest : public ::testing::Test {
  protected:

@@ -235,9 +235,9 @@ TEST_F(CopyOneFileTest, ARefusedCleanupIsRetried) {
     // The delete after the failed rename is refused once, then retried.
     class FailRenameAndFirstDelete : public FaultInjector {
      public:
-      bool ShouldFail(FileStep step) override {
-        if (step == FileStep::Rename) return true;
-        return step == FileStep::Delete && deletes++ == 0;
+      int FailWith(FileStep step) override {
+        if (step == FileStep::Rename) return kIoErrorCode;
+        return step == FileStep::Delete && deletes++ == 0 ? kIoErrorCode : 0;
       }
       int deletes = 0;
     } fault;

@@ -3,9 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "links.h"
 #include "sync/file_ops.h"
 #include "sync/sync_types.h"
-#include "links.h"
 #include "test_support.h"
 
 namespace quorvane {

@@ -1,7 +1,7 @@
 #include <windows.h>
 
+#include "base/text.h"
 #include "links.h"
-#include "sync/wide_text.h"
 
 namespace quorvane::testing {
 

@@ -49,12 +49,14 @@ TEST(RealFaultsTest, AFullDiskKeepsTheOldTargetAndLeavesNoTemporary) {
       return kSkipped;
     }
     WriteFile(mount + "/big.ttc", "old");
-    const bool copied = CopyOneFile(source, mount + "/big.ttc");
+    const FileResult copied = CopyOneFile(source, mount + "/big.ttc");
     const bool intact = ReadFile(mount + "/big.ttc") == "old" && TemporaryFilesIn(mount).empty();
-    return !copied && intact ? 0 : 1;
+    const bool saysWhy = copied.error && copied.error->code == ENOSPC && copied.error->step == FileStep::Write;
+    return (!copied && intact ? 0 : 1) | (saysWhy ? 0 : 2);
   });
   if (result == kSkipped) GTEST_SKIP() << "this machine refuses a private tmpfs mount (unshare -m)";
-  EXPECT_EQ(result, 0) << "the copy must fail on the full disk and leave the old target alone";
+  EXPECT_EQ(result, 0) << "bit 1: the copy must fail on the full disk and leave the old target alone; "
+                          "bit 2: it must say the write failed for want of space";
   EXPECT_EQ(FileSize(source), 3 << 20);
 }
 
@@ -88,6 +90,31 @@ TEST(RealFaultsTest, PermissionsHoldForAnOrdinaryUser) {
   EXPECT_EQ(ReadFile(temp.Path("closed/a.ttf")), "writable file, closed folder");
   EXPECT_FALSE(EntryExists(temp.Path("open/b.ttf")));
   EXPECT_THAT(TemporaryFilesIn(temp.Path("open")), IsEmpty());
+}
+
+// What an ordinary user is refused reaches the view with the system's reason.
+TEST(RealFaultsTest, AnAccessDeniedReachesTheViewWithItsReason) {
+  TempFolder temp;
+  fs::permissions(temp.Root(), fs::perms::all);
+  WriteFile(temp.Path("src/a.ttf"), "new");
+  MakeFolder(temp.Path("closed"));
+  fs::permissions(PathOf(temp.Path("src")), fs::perms::all);
+  fs::permissions(PathOf(temp.Path("src/a.ttf")), fs::perms::all);
+  fs::permissions(PathOf(temp.Path("closed")), fs::perms::owner_all | fs::perms::others_read |
+                                                    fs::perms::others_exec);
+  const int result = InChild([&] {
+    if (!BecomeNobody()) return kSkipped;
+    RecordingView view;
+    FontListing(temp.Path("src"), view);
+    FontSyncRun(view).Run(temp.Path("src"), temp.Path("closed"), {SyncPolicy::Replace});
+    const auto& reason = view.reasons.at(0);
+    int bits = view.Column(kStatusColumn) == std::vector<std::string>{"复制失败"} ? 0 : 1;
+    if (!reason || reason->code != EACCES || reason->step != FileStep::Open) bits |= 2;
+    if (!reason || ReasonText(*reason, Language::English) != "Permission denied") bits |= 4;
+    return bits;
+  });
+  if (result == kSkipped) GTEST_SKIP() << "cannot switch to the user nobody";
+  EXPECT_EQ(result, 0) << "bit 1: row not 复制失败, 2: reason not EACCES at open, 4: reason text wrong";
 }
 
 TEST(RealFaultsTest, ANameThatLooksLikeAPatternIsJustAName) {

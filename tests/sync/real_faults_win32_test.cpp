@@ -4,10 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "sync/file_ops.h"
 #include "sync/font_listing.h"
 #include "sync/font_sync_run.h"
-#include "sync/wide_text.h"
 #include "test_support.h"
 
 namespace quorvane {

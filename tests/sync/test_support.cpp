@@ -65,6 +65,7 @@ std::vector<std::string> TemporaryFilesIn(const std::string& folder) {
 void RecordingView::AddRows(std::span<const ListedRow> added) {
   ++addRowsCalls;
   for (const ListedRow& row : added) rows.push_back({row.number, row.name, row.path, std::string(kReadyText)});
+  reasons.resize(rows.size());
 }
 
 std::string RecordingView::CellText(std::int64_t row, int column) const {
@@ -72,10 +73,11 @@ std::string RecordingView::CellText(std::int64_t row, int column) const {
   return rows[static_cast<size_t>(row)][static_cast<size_t>(column)];
 }
 
-void RecordingView::SetStatus(std::int64_t row, std::string_view text) {
+void RecordingView::SetStatus(std::int64_t row, std::string_view text, const std::optional<FileError>& reason) {
   ASSERT_GE(row, 0);
   ASSERT_LT(row, RowCount());
   rows[static_cast<size_t>(row)][kStatusColumn] = text;
+  reasons[static_cast<size_t>(row)] = reason;
 }
 
 void RecordingView::SetProgress(std::int64_t handled, std::int64_t total) { progress.emplace_back(handled, total); }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -46,20 +47,34 @@ void SetReadOnly(const std::string& path, bool readOnly);
 // Leftover temporaries of a copy, in one folder.
 std::vector<std::string> TemporaryFilesIn(const std::string& folder);
 
-// Fails the n-th occurrence of one step (from 1) while it lives, and counts how
-// often the step came.
+// System error codes for the faults tests inject.
+#ifdef _WIN32
+inline constexpr int kIoErrorCode = 29;     // ERROR_WRITE_FAULT
+inline constexpr int kDiskFullCode = 112;   // ERROR_DISK_FULL
+inline constexpr int kAccessDeniedCode = 5;  // ERROR_ACCESS_DENIED
+#else
+inline constexpr int kIoErrorCode = EIO;
+inline constexpr int kDiskFullCode = ENOSPC;
+inline constexpr int kAccessDeniedCode = EACCES;
+#endif
+
+// Fails the n-th occurrence of one step (from 1) with `code` while it lives,
+// and counts how often the step came.
 class FailNthStep : public FaultInjector {
  public:
-  FailNthStep(FileStep step, int n) : step_(step), n_(n) { SetFaultInjector(this); }
+  FailNthStep(FileStep step, int n, int code = kIoErrorCode) : step_(step), n_(n), code_(code) {
+    SetFaultInjector(this);
+  }
   ~FailNthStep() override { SetFaultInjector(nullptr); }
   FailNthStep(const FailNthStep&) = delete;
   FailNthStep& operator=(const FailNthStep&) = delete;
-  bool ShouldFail(FileStep step) override { return step == step_ && ++seen_ == n_; }
+  int FailWith(FileStep step) override { return step == step_ && ++seen_ == n_ ? code_ : 0; }
   int seen() const { return seen_; }
 
  private:
   FileStep step_;
   int n_;
+  int code_;
   int seen_ = 0;
 };
 
@@ -74,7 +89,7 @@ class RecordingView : public SyncRunView {
   void AddRows(std::span<const ListedRow> rows) override;
   std::string CellText(std::int64_t row, int column) const override;
   std::int64_t RowCount() const override { return static_cast<std::int64_t>(rows.size()); }
-  void SetStatus(std::int64_t row, std::string_view text) override;
+  void SetStatus(std::int64_t row, std::string_view text, const std::optional<FileError>& reason) override;
   void SetProgress(std::int64_t handled, std::int64_t total) override;
   void ShowMessage(std::string_view text, std::string_view title, MessageKind kind) override;
   void ProcessPendingEvents() override;
@@ -82,6 +97,8 @@ class RecordingView : public SyncRunView {
   std::vector<std::string> Column(int column) const;
 
   std::vector<std::array<std::string, 4>> rows;
+  // Per row, the failure the run gave with its status, if any.
+  std::vector<std::optional<FileError>> reasons;
   std::vector<ShownMessage> messages;
   std::vector<std::pair<std::int64_t, std::int64_t>> progress;
   int addRowsCalls = 0;

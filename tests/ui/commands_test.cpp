@@ -12,8 +12,8 @@
 #include <iterator>
 #include <map>
 
+#include "base/text.h"
 #include "sync/sync_types.h"
-#include "sync/wide_text.h"
 #include "tests/sync/test_support.h"
 #include "tests/ui/ui_test_support.h"
 

@@ -6,8 +6,8 @@
 
 #include <map>
 
-#include "app/controls.h"
-#include "sync/wide_text.h"
+#include "base/text.h"
+#include "frame/controls.h"
 #include "tests/ui/ui_test_support.h"
 
 namespace quorvane {

@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
-#include "app/shell.h"
-#include "ui/windows.h"
+#include "frame/shell.h"
+#include "ui/program_windows.h"
 
 namespace {
 

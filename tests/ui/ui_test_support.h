@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/app/window_test_support.h"
-#include "ui/windows.h"
+#include "tests/frame/window_test_support.h"
+#include "ui/program_windows.h"
 
 namespace quorvane::testing_support {
 

@@ -1,13 +1,14 @@
-#include "app/frame.h"
+#include "frame/frame.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
 
 #include <algorithm>
 #include <exception>
+#include <type_traits>
 
-#include "app/layout_check.h"
-#include "sync/wide_text.h"
+#include "base/text.h"
+#include "frame/layout_check.h"
 
 namespace quorvane {
 namespace {
@@ -65,7 +66,24 @@ bool IsKeyDown(int key) { return (GetKeyState(key) & 0x8000) != 0; }
 // ---- Window -----------------------------------------------------------------
 
 Window::Window(Frame& frame, const Layout& layout, const std::vector<HandlerBinding>& handlers)
-    : frame_(frame), layout_(layout), handlers_(handlers), states_(layout.elements.size()) {}
+    : frame_(frame), layout_(layout), handlers_(handlers), slots_(layout.elements.size()) {
+  for (std::size_t i = 1; i < slots_.size(); ++i) {
+    const Element& element = layout_.elements[i];
+    switch (element.kind) {
+      case Kind::ListView:
+        slots_[i].state.emplace<ListState>(static_cast<int>(element.columns.size()));
+        break;
+      case Kind::StatusBar:
+        slots_[i].state.emplace<StatusBarState>();
+        break;
+      case Kind::Timer:
+        slots_[i].state.emplace<TimerState>();
+        break;
+      default:
+        break;
+    }
+  }
+}
 
 Window::~Window() {
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
@@ -86,8 +104,8 @@ int Window::IndexOf(std::string_view name) const {
 }
 
 int Window::IndexOfHandle(HWND hwnd) const {
-  for (std::size_t i = 1; i < states_.size(); ++i) {
-    HWND control = states_[i].hwnd;
+  for (std::size_t i = 1; i < slots_.size(); ++i) {
+    HWND control = slots_[i].hwnd;
     if (control != nullptr && (control == hwnd || IsChild(control, hwnd))) return static_cast<int>(i);
   }
   return -1;
@@ -95,34 +113,26 @@ int Window::IndexOfHandle(HWND hwnd) const {
 
 Control Window::Get(std::string_view name) const {
   const int index = IndexOf(name);
-  return Control(index < 0 ? nullptr : states_[static_cast<std::size_t>(index)].hwnd);
+  return Control(index < 0 ? nullptr : slots_[static_cast<std::size_t>(index)].hwnd);
 }
 
-ListControl Window::List(std::string_view name) {
+template <typename State>
+State* Window::StateOf(std::string_view name) {
   const int index = IndexOf(name);
-  if (index < 0 || layout_.elements[static_cast<std::size_t>(index)].kind != Kind::ListView) return ListControl();
-  const auto element = static_cast<std::size_t>(index);
-  return ListControl(this, element, states_[element].hwnd);
+  return index < 0 ? nullptr : std::get_if<State>(&slots_[static_cast<std::size_t>(index)].state);
 }
+
+ListControl Window::List(std::string_view name) { return ListControl(StateOf<ListState>(name)); }
 
 ProgressControl Window::Progress(std::string_view name) const {
   const int index = IndexOf(name);
   if (index < 0 || layout_.elements[static_cast<std::size_t>(index)].kind != Kind::ProcessBar) return ProgressControl();
-  return ProgressControl(states_[static_cast<std::size_t>(index)].hwnd);
+  return ProgressControl(slots_[static_cast<std::size_t>(index)].hwnd);
 }
 
-StatusBarControl Window::StatusBar(std::string_view name) {
-  const int index = IndexOf(name);
-  if (index < 0 || layout_.elements[static_cast<std::size_t>(index)].kind != Kind::StatusBar) return StatusBarControl();
-  const auto element = static_cast<std::size_t>(index);
-  return StatusBarControl(this, element, states_[element].hwnd);
-}
+StatusBarControl Window::StatusBar(std::string_view name) { return StatusBarControl(StateOf<StatusBarState>(name)); }
 
-TimerControl Window::Timer(std::string_view name) {
-  const int index = IndexOf(name);
-  if (index < 0 || layout_.elements[static_cast<std::size_t>(index)].kind != Kind::Timer) return TimerControl();
-  return TimerControl(this, static_cast<std::size_t>(index));
-}
+TimerControl Window::Timer(std::string_view name) { return TimerControl(StateOf<TimerState>(name)); }
 
 void Window::Close() {
   if (hwnd_ != nullptr) SendMessageW(hwnd_, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -192,10 +202,17 @@ bool Window::CreateFrameWindow(HWND owner) {
 bool Window::CreateControls() {
   for (std::size_t i = layout_.elements.size() - 1; i >= 1; --i) {
     const Element& element = layout_.elements[i];
-    if (element.kind == Kind::Timer) continue;
-    HWND control = CreateControl(element, hwnd_, kFirstControlId + static_cast<int>(i), frame_.Font(), frame_.Dpi());
+    Slot& slot = slots_[i];
+    const int id = kFirstControlId + static_cast<int>(i);
+    if (auto* timer = std::get_if<TimerState>(&slot.state)) {
+      timer->Attach(hwnd_, static_cast<UINT_PTR>(id));
+      continue;
+    }
+    HWND control = CreateControl(element, hwnd_, id, frame_.Font(), frame_.Dpi());
     if (control == nullptr) return false;
-    states_[i].hwnd = control;
+    slot.hwnd = control;
+    if (auto* list = std::get_if<ListState>(&slot.state)) list->Attach(control);
+    if (auto* bar = std::get_if<StatusBarState>(&slot.state)) bar->Attach(control, frame_.Dpi());
   }
   return true;
 }
@@ -203,11 +220,11 @@ bool Window::CreateControls() {
 void Window::MoveIntoContainers() {
   for (std::size_t i = 1; i < layout_.elements.size(); ++i) {
     const Element& element = layout_.elements[i];
-    if (element.container.empty() || states_[i].hwnd == nullptr) continue;
-    HWND container = states_[static_cast<std::size_t>(IndexOf(element.container))].hwnd;
-    if (GetParent(states_[i].hwnd) == container) continue;
-    SetParent(states_[i].hwnd, container);
-    SetWindowPos(states_[i].hwnd, nullptr, Scale(element.rect.x), Scale(element.rect.y), 0, 0,
+    if (element.container.empty() || slots_[i].hwnd == nullptr) continue;
+    HWND container = slots_[static_cast<std::size_t>(IndexOf(element.container))].hwnd;
+    if (GetParent(slots_[i].hwnd) == container) continue;
+    SetParent(slots_[i].hwnd, container);
+    SetWindowPos(slots_[i].hwnd, nullptr, Scale(element.rect.x), Scale(element.rect.y), 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     SetWindowSubclass(container, &GroupBoxProcedure, 0, 0);
   }
@@ -216,7 +233,7 @@ void Window::MoveIntoContainers() {
 void Window::RestoreStackingOrder() {
   std::vector<std::pair<std::string_view, HWND>> lastOfContainer;
   for (std::size_t i = 1; i < layout_.elements.size(); ++i) {
-    HWND control = states_[i].hwnd;
+    HWND control = slots_[i].hwnd;
     if (control == nullptr) continue;
     const std::string_view container = layout_.elements[i].container;
     auto last = std::ranges::find(lastOfContainer, container, &std::pair<std::string_view, HWND>::first);
@@ -232,7 +249,7 @@ void Window::RestoreStackingOrder() {
 
 void Window::ShowVisibleControls() {
   for (std::size_t i = 1; i < layout_.elements.size(); ++i) {
-    if (layout_.elements[i].visible && states_[i].hwnd != nullptr) ShowWindow(states_[i].hwnd, SW_SHOWNA);
+    if (layout_.elements[i].visible && slots_[i].hwnd != nullptr) ShowWindow(slots_[i].hwnd, SW_SHOWNA);
   }
 }
 
@@ -240,9 +257,9 @@ void Window::FocusInitialControl() {
   const int index = layout_.initialFocus.empty() ? -1 : IndexOf(layout_.initialFocus);
   const std::vector<int> ring = TabRing();
   if (index > 0 && std::ranges::find(ring, index) != ring.end()) {
-    SetFocus(states_[static_cast<std::size_t>(index)].hwnd);
+    SetFocus(slots_[static_cast<std::size_t>(index)].hwnd);
   } else if (!ring.empty()) {
-    SetFocus(states_[static_cast<std::size_t>(ring.front())].hwnd);
+    SetFocus(slots_[static_cast<std::size_t>(ring.front())].hwnd);
   }
 }
 
@@ -260,17 +277,6 @@ void Window::Raise(std::size_t element, Event event, std::span<const std::string
     TerminateWithFatalError({.code = std::nullopt, .text = error.what()});
   } catch (...) {
     TerminateWithFatalError({.code = std::nullopt, .text = "unknown exception"});
-  }
-}
-
-void Window::ApplyTimer(std::size_t element) {
-  if (hwnd_ == nullptr) return;
-  const auto id = static_cast<UINT_PTR>(kFirstControlId) + element;
-  const int period = states_[element].timerPeriod;
-  if (period > 0) {
-    SetTimer(hwnd_, id, static_cast<UINT>(period), nullptr);
-  } else {
-    KillTimer(hwnd_, id);
   }
 }
 
@@ -312,9 +318,9 @@ LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 LRESULT Window::OnCommand(WPARAM wParam, LPARAM lParam) {
   const int index = LOWORD(wParam) - kFirstControlId;
-  if (HIWORD(wParam) != BN_CLICKED || index <= 0 || index >= static_cast<int>(states_.size())) return 0;
+  if (HIWORD(wParam) != BN_CLICKED || index <= 0 || index >= static_cast<int>(slots_.size())) return 0;
   const auto element = static_cast<std::size_t>(index);
-  if (states_[element].hwnd != reinterpret_cast<HWND>(lParam)) return 0;
+  if (slots_[element].hwnd != reinterpret_cast<HWND>(lParam)) return 0;
   const Kind kind = layout_.elements[element].kind;
   if (kind == Kind::Button || kind == Kind::RadioBox) Raise(element, Event::Click);
   return 0;
@@ -322,10 +328,23 @@ LRESULT Window::OnCommand(WPARAM wParam, LPARAM lParam) {
 
 LRESULT Window::OnTimer(WPARAM wParam) {
   const auto element = static_cast<std::size_t>(wParam) - kFirstControlId;
-  if (element < states_.size() && layout_.elements[element].kind == Kind::Timer && states_[element].timerPeriod > 0) {
-    Raise(element, Event::Tick);
-  }
+  if (element >= slots_.size()) return 0;
+  const auto* timer = std::get_if<TimerState>(&slots_[element].state);
+  if (timer != nullptr && timer->Ticks(wParam)) Raise(element, Event::Tick);
   return 0;
+}
+
+// The list's questions about its rows go to the list's own state.
+LRESULT Window::OnNotify(WPARAM wParam, LPARAM lParam) {
+  const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+  if (header->hwndFrom != nullptr) {
+    for (const Slot& slot : slots_) {
+      const auto* list = std::get_if<ListState>(&slot.state);
+      LRESULT result = 0;
+      if (list != nullptr && slot.hwnd == header->hwndFrom && list->Answer(*header, result)) return result;
+    }
+  }
+  return DefWindowProcW(hwnd_, WM_NOTIFY, wParam, lParam);
 }
 
 LRESULT Window::OnSize(WPARAM, LPARAM) {
@@ -336,10 +355,10 @@ LRESULT Window::OnSize(WPARAM, LPARAM) {
 void Window::DockStatusBars() {
   RECT client;
   GetClientRect(hwnd_, &client);
-  for (std::size_t i = 1; i < states_.size(); ++i) {
-    if (layout_.elements[i].kind != Kind::StatusBar || states_[i].hwnd == nullptr) continue;
+  for (std::size_t i = 1; i < slots_.size(); ++i) {
+    if (layout_.elements[i].kind != Kind::StatusBar || slots_[i].hwnd == nullptr) continue;
     const int height = Scale(layout_.elements[i].rect.height);
-    SetWindowPos(states_[i].hwnd, nullptr, 0, client.bottom - height, client.right, height,
+    SetWindowPos(slots_[i].hwnd, nullptr, 0, client.bottom - height, client.right, height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
   }
 }
@@ -380,13 +399,24 @@ LRESULT Window::OnActivate(WPARAM wParam) {
 LRESULT Window::OnNcDestroy(WPARAM wParam, LPARAM lParam) {
   HWND hwnd = std::exchange(hwnd_, nullptr);
   SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-  for (ElementState& state : states_) {
-    state.hwnd = nullptr;
-    state.timerPeriod = 0;
-    state.panelIcons.clear();
-  }
+  ForgetHandles();
   frame_.OnWindowDestroyed();
   return DefWindowProcW(hwnd, WM_NCDESTROY, wParam, lParam);
+}
+
+// The controls are gone with the window; the list keeps its rows for whoever
+// still reads them.
+void Window::ForgetHandles() {
+  for (Slot& slot : slots_) {
+    slot.hwnd = nullptr;
+    std::visit(
+        [](auto& state) {
+          using State = std::decay_t<decltype(state)>;
+          if constexpr (std::is_same_v<State, ListState>) state.Attach(nullptr);
+          if constexpr (std::is_same_v<State, StatusBarState> || std::is_same_v<State, TimerState>) state.Detach();
+        },
+        slot.state);
+  }
 }
 
 // ---- Keys -------------------------------------------------------------------
@@ -395,7 +425,7 @@ std::vector<int> Window::TabRing() const {
   std::vector<int> ring;
   for (std::size_t i = layout_.elements.size() - 1; i >= 1; --i) {
     const Element& element = layout_.elements[i];
-    HWND control = states_[i].hwnd;
+    HWND control = slots_[i].hwnd;
     if (!element.tabStop || control == nullptr) continue;
     if (!IsWindowVisible(control) || !IsWindowEnabled(control)) continue;
     if (!element.container.empty() && !IsWindowEnabled(GetParent(control))) continue;
@@ -416,7 +446,7 @@ bool Window::MoveFocus(HWND focus, bool backward) {
     const auto position = static_cast<std::size_t>(current - ring.begin());
     next = backward ? (position + ring.size() - 1) % ring.size() : (position + 1) % ring.size();
   }
-  HWND target = states_[static_cast<std::size_t>(ring[next])].hwnd;
+  HWND target = slots_[static_cast<std::size_t>(ring[next])].hwnd;
   SetFocus(target);
   // As in dialogs, a field reached by Tab has its whole text selected.
   if (layout_.elements[static_cast<std::size_t>(ring[next])].kind == Kind::EditBox) {
@@ -430,7 +460,7 @@ bool Window::MoveRadio(int current, bool backward) {
   std::vector<int> group;
   for (std::size_t i = layout_.elements.size() - 1; i >= 1; --i) {
     const Element& element = layout_.elements[i];
-    HWND control = states_[i].hwnd;
+    HWND control = slots_[i].hwnd;
     if (element.kind != Kind::RadioBox || element.container != container || control == nullptr) continue;
     if (IsWindowVisible(control) && IsWindowEnabled(control)) group.push_back(static_cast<int>(i));
   }
@@ -440,9 +470,9 @@ bool Window::MoveRadio(int current, bool backward) {
   const auto position = static_cast<std::size_t>(found - group.begin());
   const std::size_t next = backward ? (position + group.size() - 1) % group.size() : (position + 1) % group.size();
   const auto target = static_cast<std::size_t>(group[next]);
-  SetFocus(states_[target].hwnd);
+  SetFocus(slots_[target].hwnd);
   for (int member : group) {
-    Control(states_[static_cast<std::size_t>(member)].hwnd).SetChecked(static_cast<std::size_t>(member) == target);
+    Control(slots_[static_cast<std::size_t>(member)].hwnd).SetChecked(static_cast<std::size_t>(member) == target);
   }
   Raise(target, Event::Click);
   return true;
@@ -489,9 +519,7 @@ void DispatchFrameMessage(MSG& message) {
 // ---- Frame ------------------------------------------------------------------
 
 Frame::Frame(FrameOptions options) {
-  HDC screen = GetDC(nullptr);
-  const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
+  const int systemDpi = GetDeviceCaps(ClientDc(nullptr).Get(), LOGPIXELSY);
   dpi_ = options.dpi > 0 ? options.dpi : systemDpi;
   // The stock font is made for the system's DPI already; only a different DPI
   // asked for by the caller needs a font of its own.
@@ -513,6 +541,7 @@ Frame::~Frame() {
       SetWindowLongPtrW(window->Handle(), GWLP_USERDATA, 0);
       DestroyWindow(window->Handle());
       window->hwnd_ = nullptr;
+      window->ForgetHandles();
     }
   }
 }

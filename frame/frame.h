@@ -12,12 +12,13 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
-#include "app/controls.h"
-#include "app/fatal_error.h"
-#include "app/handles.h"
-#include "app/layout.h"
+#include "base/win32_handles.h"
+#include "frame/controls.h"
+#include "frame/fatal_error.h"
+#include "frame/layout.h"
 
 namespace quorvane {
 
@@ -77,20 +78,11 @@ class Window {
 
  private:
   friend class Frame;
-  friend class TimerControl;
-  friend class StatusBarControl;
-  friend class ListControl;
 
-  struct ElementState {
+  // One per element: its window, and the state of the kinds that keep any.
+  struct Slot {
     HWND hwnd = nullptr;
-    int timerPeriod = 0;
-    std::vector<StatusPanel> panels;
-    HIMAGELIST images = nullptr;
-    std::vector<UniqueIcon> panelIcons;
-    // A list's rows, cell by cell: the list itself holds none and asks for
-    // the text of the rows it shows.
-    std::vector<std::vector<std::wstring>> rows;
-    int redrawPauses = 0;
+    std::variant<std::monostate, ListState, StatusBarState, TimerState> state;
   };
 
   bool Build(HWND owner);
@@ -102,13 +94,14 @@ class Window {
   void ShowVisibleControls();
   void FocusInitialControl();
   void Raise(std::size_t element, Event event, std::span<const std::string> paths = {});
+  template <typename State>
+  State* StateOf(std::string_view name);
   int IndexOf(std::string_view name) const;
   int IndexOfHandle(HWND hwnd) const;
   std::vector<int> TabRing() const;
   bool MoveFocus(HWND focus, bool backward);
   bool MoveRadio(int current, bool backward);
-  void ApplyTimer(std::size_t element);
-  void ApplyStatusPanels(std::size_t element);
+  void ForgetHandles();
 
   static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -124,7 +117,8 @@ class Window {
   Layout layout_;
   const std::vector<HandlerBinding>& handlers_;
   HWND hwnd_ = nullptr;
-  std::vector<ElementState> states_;
+  // Sized once: accessors point into it.
+  std::vector<Slot> slots_;
   int dispatchDepth_ = 0;
   HWND focusBeforeDeactivation_ = nullptr;
 };
@@ -182,8 +176,5 @@ class Frame {
 // Translates and dispatches one message, giving the frame's keys their meaning
 // first. The message loop and ProcessPendingEvents both go through here.
 void DispatchFrameMessage(MSG& message);
-
-// Pixels scaled from 96 DPI to `dpi`.
-int ScalePixels(int pixels, int dpi);
 
 }  // namespace quorvane

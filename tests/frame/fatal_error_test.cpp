@@ -1,4 +1,4 @@
-#include "app/fatal_error.h"
+#include "frame/fatal_error.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The real modal dialogs, closed by a helper thread that finds them, and the
 // event-processing operations.
-#include "app/shell.h"
+#include "frame/shell.h"
 
 #include <gtest/gtest.h>
 

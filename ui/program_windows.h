@@ -3,8 +3,8 @@
 
 #include <optional>
 
-#include "app/fatal_error.h"
-#include "app/frame.h"
+#include "frame/fatal_error.h"
+#include "frame/frame.h"
 #include "ui/dialogs.h"
 #include "ui/help_window_layout.h"
 #include "ui/main_window_layout.h"

@@ -1,4 +1,4 @@
-#include "app/startup.h"
+#include "frame/startup.h"
 
 #include <windows.h>
 #include <ole2.h>

@@ -1,11 +1,11 @@
-#include "app/fatal_error.h"
+#include "frame/fatal_error.h"
 
 #include <windows.h>
 
 #include <cstdio>
 #include <iterator>
 
-#include "sync/wide_text.h"
+#include "base/text.h"
 
 namespace quorvane {
 namespace {

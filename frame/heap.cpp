@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <new>
 
-#include "app/fatal_error.h"
+#include "frame/fatal_error.h"
 
 namespace {
 

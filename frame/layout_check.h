@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "app/layout.h"
+#include "frame/layout.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "ui/windows.h"
+#include "ui/program_windows.h"
 
 #include <windows.h>
 

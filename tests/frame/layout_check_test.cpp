@@ -1,4 +1,4 @@
-#include "app/layout_check.h"
+#include "frame/layout_check.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/shell.h"
+#include "frame/shell.h"
 
 #include <shellapi.h>
 #include <shlobj.h>
@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/frame.h"
-#include "sync/wide_text.h"
+#include "base/text.h"
+#include "frame/frame.h"
 
 namespace quorvane {
 namespace {

@@ -1,6 +1,6 @@
 // The frame against a small layout of every kind: building, stacking, keys,
 // events and the typed element access, on real windows under Wine.
-#include "app/frame.h"
+#include "frame/frame.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <array>
 #include <vector>
 
-#include "tests/app/window_test_support.h"
+#include "tests/frame/window_test_support.h"
 
 namespace quorvane {
 namespace {

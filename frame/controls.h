@@ -11,11 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/layout.h"
+#include "base/win32_handles.h"
+#include "frame/layout.h"
 
 namespace quorvane {
-
-class Window;
 
 // Any control: the properties every kind has.
 class Control {
@@ -38,11 +37,100 @@ class Control {
   HWND hwnd_ = nullptr;
 };
 
+// The state each kind of control keeps beyond its window: the window it
+// belongs to owns one per element that needs it, and the element's accessor
+// works on that and nothing else.
+
+// A list's rows, cell by cell: the list is virtual, holds none itself and
+// asks for the text of the rows it shows, so a batch of many thousand rows
+// costs one count update.
+class ListState {
+ public:
+  explicit ListState(int columns) : columns_(columns) {}
+
+  void Attach(HWND list) { list_ = list; }
+  HWND Handle() const { return list_; }
+  int InsertRow(int position, std::string_view firstCell);
+  bool SetCellText(int row, int column, std::string_view text);
+  std::string CellText(int row, int column) const;
+  int RowCount() const { return static_cast<int>(rows_.size()); }
+  bool DeleteAllRows();
+  void Reserve(int rows);
+  void PauseRedraw();
+  void ResumeRedraw();
+  // Answers the list's questions (the text of a cell, the row that starts with
+  // what the user typed); false for any other notification.
+  bool Answer(const NMHDR& header, LRESULT& result) const;
+
+ private:
+  void ShowRowCount() const;
+
+  HWND list_ = nullptr;
+  int columns_;
+  std::vector<std::vector<std::wstring>> rows_;
+  int redrawPauses_ = 0;
+};
+
+enum class PanelBorder { Sunken, None, Raised };
+
+struct StatusPanel {
+  // Pixels at 96 DPI; -1 and below reach the right end of the bar.
+  int width = 50;
+  PanelBorder border = PanelBorder::Sunken;
+  // Index into the bar's image list; -1 for none.
+  int image = -1;
+  std::string text{};
+  std::string tip{};
+};
+
+// The panels added to a status bar at run time.
+class StatusBarState {
+ public:
+  void Attach(HWND bar, int dpi) {
+    bar_ = bar;
+    dpi_ = dpi;
+  }
+  void Detach();
+  HWND Handle() const { return bar_; }
+  int AddPanel(StatusPanel panel);
+  bool SetPanelText(int index, std::string_view text);
+  int PanelCount() const { return static_cast<int>(panels_.size()); }
+  void SetImages(HIMAGELIST images);
+
+ private:
+  void Apply();
+
+  HWND bar_ = nullptr;
+  int dpi_ = 96;
+  std::vector<StatusPanel> panels_;
+  HIMAGELIST images_ = nullptr;
+  std::vector<UniqueIcon> panelIcons_;
+};
+
+// A timer element is a window timer of its window, under the element's id.
+class TimerState {
+ public:
+  void Attach(HWND window, UINT_PTR id) {
+    window_ = window;
+    id_ = id;
+  }
+  void Detach();
+  bool SetPeriod(int milliseconds);
+  int Period() const { return period_; }
+  // True when a WM_TIMER with this id is a tick to raise.
+  bool Ticks(UINT_PTR id) const { return id == id_ && period_ > 0; }
+
+ private:
+  HWND window_ = nullptr;
+  UINT_PTR id_ = 0;
+  int period_ = 0;
+};
+
 // The report-style list: rows of text cells.
 class ListControl : public Control {
  public:
   ListControl() = default;
-  ListControl(Window* window, std::size_t element, HWND hwnd) : Control(hwnd), window_(window), element_(element) {}
+  explicit ListControl(ListState* state) : Control(state != nullptr ? state->Handle() : nullptr), state_(state) {}
 
   // Inserts at `position`, or after the last row when it is negative; the index
   // of the new row, or -1.
@@ -68,19 +156,14 @@ class ListControl : public Control {
     RedrawPause& operator=(const RedrawPause&) = delete;
 
    private:
-    Window* window_;
-    std::size_t element_;
-    HWND list_;
+    ListState* state_;
   };
   RedrawPause PauseRedraw() const { return RedrawPause(*this); }
 
  private:
-  std::vector<std::vector<std::wstring>>* Rows() const;
-  int ColumnCount() const;
-  void ShowRowCount() const;
+  ListState* Usable() const { return state_ != nullptr && hwnd_ != nullptr ? state_ : nullptr; }
 
-  Window* window_ = nullptr;
-  std::size_t element_ = 0;
+  ListState* state_ = nullptr;
 };
 
 // The progress bar; range and position are whole numbers within 0...kProgressLimit.
@@ -96,24 +179,12 @@ class ProgressControl : public Control {
   int Maximum() const;
 };
 
-enum class PanelBorder { Sunken, None, Raised };
-
-struct StatusPanel {
-  // Pixels at 96 DPI; -1 and below reach the right end of the bar.
-  int width = 50;
-  PanelBorder border = PanelBorder::Sunken;
-  // Index into the bar's image list; -1 for none.
-  int image = -1;
-  std::string text{};
-  std::string tip{};
-};
-
 // The docked status bar and the panels added to it at run time.
 class StatusBarControl : public Control {
  public:
   StatusBarControl() = default;
-  StatusBarControl(Window* window, std::size_t element, HWND hwnd)
-      : Control(hwnd), window_(window), element_(element) {}
+  explicit StatusBarControl(StatusBarState* state)
+      : Control(state != nullptr ? state->Handle() : nullptr), state_(state) {}
 
   // Adds a panel to the right of the last; its index, or -1.
   int AddPanel(StatusPanel panel) const;
@@ -124,25 +195,28 @@ class StatusBarControl : public Control {
   void SetImages(HIMAGELIST images) const;
 
  private:
-  Window* window_ = nullptr;
-  std::size_t element_ = 0;
+  StatusBarState* Usable() const { return state_ != nullptr && hwnd_ != nullptr ? state_ : nullptr; }
+
+  StatusBarState* state_ = nullptr;
 };
 
 // The timer element: a period in milliseconds, 0 when stopped.
 class TimerControl {
  public:
   TimerControl() = default;
-  TimerControl(Window* window, std::size_t element) : window_(window), element_(element) {}
+  explicit TimerControl(TimerState* state) : state_(state) {}
 
-  bool Exists() const { return window_ != nullptr; }
+  bool Exists() const { return state_ != nullptr; }
   // A positive period (re)starts the timer; 0 or less stops it.
   bool SetPeriod(int milliseconds) const;
   int Period() const;
 
  private:
-  Window* window_ = nullptr;
-  std::size_t element_ = 0;
+  TimerState* state_ = nullptr;
 };
+
+// Pixels scaled from 96 DPI to `dpi`.
+int ScalePixels(int pixels, int dpi);
 
 // Creates the window of one control, hidden, as a child of `parent`; nullptr on failure.
 HWND CreateControl(const Element& element, HWND parent, int id, HFONT font, int dpi);

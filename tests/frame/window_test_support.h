@@ -7,8 +7,8 @@
 #include <chrono>
 #include <string>
 
-#include "app/frame.h"
-#include "app/shell.h"
+#include "frame/frame.h"
+#include "frame/shell.h"
 
 namespace quorvane::testing_support {
 

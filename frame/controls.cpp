@@ -1,12 +1,11 @@
-#include "app/controls.h"
+#include "frame/controls.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
 #include <vector>
 
-#include "app/frame.h"
-#include "sync/wide_text.h"
+#include "base/text.h"
 
 namespace quorvane {
 namespace {
@@ -50,12 +49,10 @@ const KindClass* ClassOf(Kind kind) {
 }
 
 int TextHeight(HWND hwnd, HFONT font) {
-  HDC dc = GetDC(hwnd);
-  HGDIOBJ old = SelectObject(dc, font);
+  const UniqueWindowDc dc = ClientDc(hwnd);
+  const ScopedSelection selected = SelectInto(dc.Get(), font);
   TEXTMETRICW metrics{};
-  GetTextMetricsW(dc, &metrics);
-  SelectObject(dc, old);
-  ReleaseDC(hwnd, dc);
+  GetTextMetricsW(dc.Get(), &metrics);
   return metrics.tmHeight;
 }
 
@@ -90,11 +87,12 @@ void PaintTransLabel(HWND hwnd) {
   SetViewportOrgEx(dc, oldOrigin.x, oldOrigin.y, nullptr);
 
   const std::wstring text = TransLabelText(hwnd);
-  HGDIOBJ oldFont = SelectObject(dc, TransLabelFont(hwnd));
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, RGB(0, 0, 0));
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &client, kTransLabelFormat);
-  SelectObject(dc, oldFont);
+  {
+    const ScopedSelection font = SelectInto(dc, TransLabelFont(hwnd));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(0, 0, 0));
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &client, kTransLabelFormat);
+  }
   EndPaint(hwnd, &paint);
 }
 
@@ -162,11 +160,9 @@ int TransLabelTextHeight(HWND label) {
   RECT need;
   GetClientRect(label, &need);
   const std::wstring text = TransLabelText(label);
-  HDC dc = GetDC(label);
-  HGDIOBJ oldFont = SelectObject(dc, TransLabelFont(label));
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &need, kTransLabelFormat | DT_CALCRECT);
-  SelectObject(dc, oldFont);
-  ReleaseDC(label, dc);
+  const UniqueWindowDc dc = ClientDc(label);
+  const ScopedSelection font = SelectInto(dc.Get(), TransLabelFont(label));
+  DrawTextW(dc.Get(), text.c_str(), static_cast<int>(text.size()), &need, kTransLabelFormat | DT_CALCRECT);
   return static_cast<int>(need.bottom - need.top);
 }
 
@@ -254,66 +250,128 @@ bool Control::SetEnabled(bool enabled) const {
   return true;
 }
 
-// The list is virtual: it draws only the rows it shows and asks the window for
-// their text, so a batch of many thousand rows costs one count update.
-std::vector<std::vector<std::wstring>>* ListControl::Rows() const {
-  return window_ == nullptr || hwnd_ == nullptr ? nullptr : &window_->states_[element_].rows;
+// ---- List --------------------------------------------------------------------
+
+void ListState::ShowRowCount() const {
+  if (list_ == nullptr || redrawPauses_ > 0) return;
+  SendMessageW(list_, LVM_SETITEMCOUNT, rows_.size(), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
 }
 
-int ListControl::ColumnCount() const {
-  return window_ == nullptr ? 0 : static_cast<int>(window_->layout_.elements[element_].columns.size());
-}
-
-void ListControl::ShowRowCount() const {
-  const auto* rows = Rows();
-  if (rows == nullptr || window_->states_[element_].redrawPauses > 0) return;
-  SendMessageW(hwnd_, LVM_SETITEMCOUNT, rows->size(), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
-}
-
-int ListControl::InsertRow(int position, std::string_view firstCell) const {
-  auto* rows = Rows();
-  if (rows == nullptr) return -1;
-  const int count = static_cast<int>(rows->size());
+int ListState::InsertRow(int position, std::string_view firstCell) {
+  const int count = RowCount();
   const int index = position < 0 || position > count ? count : position;
-  rows->insert(rows->begin() + index, std::vector<std::wstring>{Widen(firstCell)});
+  rows_.insert(rows_.begin() + index, std::vector<std::wstring>{Widen(firstCell)});
   ShowRowCount();
   // Rows below an insertion moved down; an appended row is drawn by the count.
-  if (index < count) InvalidateRect(hwnd_, nullptr, TRUE);
+  if (index < count) InvalidateRect(list_, nullptr, TRUE);
   return index;
 }
 
-bool ListControl::SetCellText(int row, int column, std::string_view text) const {
-  auto* rows = Rows();
-  if (rows == nullptr || row < 0 || row >= static_cast<int>(rows->size()) || column < 0 || column >= ColumnCount())
-    return false;
-  auto& cells = (*rows)[static_cast<std::size_t>(row)];
+bool ListState::SetCellText(int row, int column, std::string_view text) {
+  if (row < 0 || row >= RowCount() || column < 0 || column >= columns_) return false;
+  auto& cells = rows_[static_cast<std::size_t>(row)];
   if (cells.size() <= static_cast<std::size_t>(column)) cells.resize(static_cast<std::size_t>(column) + 1);
   cells[static_cast<std::size_t>(column)] = Widen(text);
   // While paused the whole list repaints at the end; a message per cell would
   // only pass through every hook and subclass of the list for nothing.
-  if (window_->states_[element_].redrawPauses == 0) SendMessageW(hwnd_, LVM_REDRAWITEMS, row, row);
+  if (redrawPauses_ == 0) SendMessageW(list_, LVM_REDRAWITEMS, row, row);
   return true;
 }
 
-std::string ListControl::CellText(int row, int column) const {
-  const auto* rows = Rows();
-  if (rows == nullptr || row < 0 || row >= static_cast<int>(rows->size()) || column < 0) return {};
-  const auto& cells = (*rows)[static_cast<std::size_t>(row)];
+std::string ListState::CellText(int row, int column) const {
+  if (row < 0 || row >= RowCount() || column < 0) return {};
+  const auto& cells = rows_[static_cast<std::size_t>(row)];
   return static_cast<std::size_t>(column) < cells.size() ? Narrow(cells[static_cast<std::size_t>(column)]) : "";
 }
 
+bool ListState::DeleteAllRows() {
+  // The list forgets its rows before they go: it must never ask for one that is gone.
+  SendMessageW(list_, LVM_DELETEALLITEMS, 0, 0);
+  rows_.clear();
+  return true;
+}
+
+void ListState::Reserve(int rows) {
+  if (rows > 0) rows_.reserve(static_cast<std::size_t>(rows));
+}
+
+void ListState::PauseRedraw() {
+  if (redrawPauses_++ == 0) SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
+}
+
+void ListState::ResumeRedraw() {
+  if (--redrawPauses_ > 0) return;
+  ShowRowCount();
+  SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(list_, nullptr, TRUE);
+}
+
+bool ListState::Answer(const NMHDR& header, LRESULT& result) const {
+  if (header.code == LVN_GETDISPINFOW) {
+    LVITEMW& item = reinterpret_cast<NMLVDISPINFOW*>(const_cast<NMHDR*>(&header))->item;
+    if (item.mask & LVIF_IMAGE) item.iImage = -1;
+    if (item.mask & LVIF_INDENT) item.iIndent = 0;
+    if ((item.mask & LVIF_TEXT) && item.pszText != nullptr && item.cchTextMax > 0) {
+      std::wstring_view text;
+      if (item.iItem >= 0 && static_cast<std::size_t>(item.iItem) < rows_.size() && item.iSubItem >= 0) {
+        const auto& cells = rows_[static_cast<std::size_t>(item.iItem)];
+        if (static_cast<std::size_t>(item.iSubItem) < cells.size()) text = cells[static_cast<std::size_t>(item.iSubItem)];
+      }
+      const std::size_t length = std::min(text.size(), static_cast<std::size_t>(item.cchTextMax) - 1);
+      std::copy_n(text.data(), length, item.pszText);
+      item.pszText[length] = L'\0';
+    }
+    result = 0;
+    return true;
+  }
+  if (header.code == LVN_ODFINDITEMW) {
+    result = -1;
+    const auto* find = reinterpret_cast<const NMLVFINDITEMW*>(&header);
+    if (!(find->lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || find->lvfi.psz == nullptr || rows_.empty()) return true;
+    const std::wstring_view wanted = find->lvfi.psz;
+    const bool partial = (find->lvfi.flags & LVFI_PARTIAL) != 0;
+    const std::size_t count = rows_.size();
+    const std::size_t start = find->iStart >= 0 && static_cast<std::size_t>(find->iStart) < count ? find->iStart : 0;
+    for (std::size_t step = 0; step < count; ++step) {
+      const std::size_t row = (start + step) % count;
+      if (!(find->lvfi.flags & LVFI_WRAP) && row < start) break;
+      std::wstring_view first = rows_[row].empty() ? std::wstring_view{} : std::wstring_view(rows_[row][0]);
+      if (partial) first = first.substr(0, wanted.size());
+      if (first.size() == wanted.size() &&
+          CompareStringOrdinal(first.data(), static_cast<int>(first.size()), wanted.data(),
+                               static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL) {
+        result = static_cast<LRESULT>(row);
+        return true;
+      }
+    }
+    return true;
+  }
+  return false;
+}
+
+int ListControl::InsertRow(int position, std::string_view firstCell) const {
+  ListState* state = Usable();
+  return state == nullptr ? -1 : state->InsertRow(position, firstCell);
+}
+
+bool ListControl::SetCellText(int row, int column, std::string_view text) const {
+  ListState* state = Usable();
+  return state != nullptr && state->SetCellText(row, column, text);
+}
+
+std::string ListControl::CellText(int row, int column) const {
+  const ListState* state = Usable();
+  return state == nullptr ? std::string{} : state->CellText(row, column);
+}
+
 int ListControl::RowCount() const {
-  const auto* rows = Rows();
-  return rows == nullptr ? 0 : static_cast<int>(rows->size());
+  const ListState* state = Usable();
+  return state == nullptr ? 0 : state->RowCount();
 }
 
 bool ListControl::DeleteAllRows() const {
-  auto* rows = Rows();
-  if (rows == nullptr) return false;
-  // The list forgets its rows before they go: it must never ask for one that is gone.
-  SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0);
-  rows->clear();
-  return true;
+  ListState* state = Usable();
+  return state != nullptr && state->DeleteAllRows();
 }
 
 void ListControl::EnsureVisible(int row) const {
@@ -321,67 +379,15 @@ void ListControl::EnsureVisible(int row) const {
 }
 
 void ListControl::Reserve(int rows) const {
-  if (auto* store = Rows(); store != nullptr && rows > 0) store->reserve(static_cast<std::size_t>(rows));
+  if (ListState* state = Usable()) state->Reserve(rows);
 }
 
-ListControl::RedrawPause::RedrawPause(const ListControl& list)
-    : window_(list.Rows() == nullptr ? nullptr : list.window_), element_(list.element_), list_(list.hwnd_) {
-  if (window_ != nullptr && window_->states_[element_].redrawPauses++ == 0) SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
+ListControl::RedrawPause::RedrawPause(const ListControl& list) : state_(list.Usable()) {
+  if (state_ != nullptr) state_->PauseRedraw();
 }
 
 ListControl::RedrawPause::~RedrawPause() {
-  if (window_ == nullptr || --window_->states_[element_].redrawPauses > 0) return;
-  ListControl(window_, element_, list_).ShowRowCount();
-  SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
-  InvalidateRect(list_, nullptr, TRUE);
-}
-
-// The list's questions about its rows: the text of a cell it is about to draw,
-// and the row whose first cell starts with what the user typed.
-LRESULT Window::OnNotify(WPARAM wParam, LPARAM lParam) {
-  const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-  const auto element = std::ranges::find(states_, header->hwndFrom, &ElementState::hwnd) - states_.begin();
-  if (header->hwndFrom == nullptr || element <= 0 || element >= static_cast<std::ptrdiff_t>(states_.size()) ||
-      layout_.elements[static_cast<std::size_t>(element)].kind != Kind::ListView) {
-    return DefWindowProcW(hwnd_, WM_NOTIFY, wParam, lParam);
-  }
-  const auto& rows = states_[static_cast<std::size_t>(element)].rows;
-  if (header->code == LVN_GETDISPINFOW) {
-    LVITEMW& item = reinterpret_cast<NMLVDISPINFOW*>(lParam)->item;
-    if (item.mask & LVIF_IMAGE) item.iImage = -1;
-    if (item.mask & LVIF_INDENT) item.iIndent = 0;
-    if ((item.mask & LVIF_TEXT) && item.pszText != nullptr && item.cchTextMax > 0) {
-      std::wstring_view text;
-      if (item.iItem >= 0 && static_cast<std::size_t>(item.iItem) < rows.size() && item.iSubItem >= 0) {
-        const auto& cells = rows[static_cast<std::size_t>(item.iItem)];
-        if (static_cast<std::size_t>(item.iSubItem) < cells.size()) text = cells[static_cast<std::size_t>(item.iSubItem)];
-      }
-      const std::size_t length = std::min(text.size(), static_cast<std::size_t>(item.cchTextMax) - 1);
-      std::copy_n(text.data(), length, item.pszText);
-      item.pszText[length] = L'\0';
-    }
-    return 0;
-  }
-  if (header->code == LVN_ODFINDITEMW) {
-    const auto* find = reinterpret_cast<const NMLVFINDITEMW*>(lParam);
-    if (!(find->lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || find->lvfi.psz == nullptr || rows.empty()) return -1;
-    const std::wstring_view wanted = find->lvfi.psz;
-    const bool partial = (find->lvfi.flags & LVFI_PARTIAL) != 0;
-    const std::size_t count = rows.size();
-    const std::size_t start = find->iStart >= 0 && static_cast<std::size_t>(find->iStart) < count ? find->iStart : 0;
-    for (std::size_t step = 0; step < count; ++step) {
-      const std::size_t row = (start + step) % count;
-      if (!(find->lvfi.flags & LVFI_WRAP) && row < start) break;
-      std::wstring_view first = rows[row].empty() ? std::wstring_view{} : std::wstring_view(rows[row][0]);
-      if (partial) first = first.substr(0, wanted.size());
-      if (first.size() == wanted.size() &&
-          CompareStringOrdinal(first.data(), static_cast<int>(first.size()), wanted.data(),
-                               static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL)
-        return static_cast<LRESULT>(row);
-    }
-    return -1;
-  }
-  return DefWindowProcW(hwnd_, WM_NOTIFY, wParam, lParam);
+  if (state_ != nullptr) state_->ResumeRedraw();
 }
 
 namespace {
@@ -400,38 +406,61 @@ WPARAM BorderFlags(PanelBorder border) {
 }
 }  // namespace
 
+// ---- Status bar ----------------------------------------------------------------
+
 // Panel edges are cumulative widths; a width of -1 or less ends the row at the
 // bar's right end.
-void Window::ApplyStatusPanels(std::size_t element) {
-  ElementState& state = states_[element];
-  HWND bar = state.hwnd;
-  if (bar == nullptr) return;
+void StatusBarState::Apply() {
+  if (bar_ == nullptr) return;
   std::vector<int> rightEdges;
   int right = 0;
-  for (const StatusPanel& panel : state.panels) {
+  for (const StatusPanel& panel : panels_) {
     if (panel.width <= -1 || right < 0) {
       right = -1;
     } else {
-      right += Scale(panel.width);
+      right += ScalePixels(panel.width, dpi_);
     }
     rightEdges.push_back(right);
   }
-  SendMessageW(bar, SB_SETPARTS, rightEdges.size(), reinterpret_cast<LPARAM>(rightEdges.data()));
-  state.panelIcons.clear();
-  for (std::size_t i = 0; i < state.panels.size(); ++i) {
-    const StatusPanel& panel = state.panels[i];
-    SendMessageW(bar, SB_SETTEXTW, i | BorderFlags(panel.border),
-                 reinterpret_cast<LPARAM>(Widen(panel.text).c_str()));
-    SendMessageW(bar, SB_SETTIPTEXTW, i, reinterpret_cast<LPARAM>(Widen(panel.tip).c_str()));
+  SendMessageW(bar_, SB_SETPARTS, rightEdges.size(), reinterpret_cast<LPARAM>(rightEdges.data()));
+  panelIcons_.clear();
+  for (std::size_t i = 0; i < panels_.size(); ++i) {
+    const StatusPanel& panel = panels_[i];
+    SendMessageW(bar_, SB_SETTEXTW, i | BorderFlags(panel.border), reinterpret_cast<LPARAM>(Widen(panel.text).c_str()));
+    SendMessageW(bar_, SB_SETTIPTEXTW, i, reinterpret_cast<LPARAM>(Widen(panel.tip).c_str()));
     HICON icon = nullptr;
-    if (state.images != nullptr && panel.image >= 0) {
-      icon = ImageList_GetIcon(state.images, panel.image, ILD_NORMAL);
-      state.panelIcons.emplace_back(icon);
+    if (images_ != nullptr && panel.image >= 0) {
+      icon = ImageList_GetIcon(images_, panel.image, ILD_NORMAL);
+      panelIcons_.emplace_back(icon);
     }
-    SendMessageW(bar, SB_SETICON, i, reinterpret_cast<LPARAM>(icon));
+    SendMessageW(bar_, SB_SETICON, i, reinterpret_cast<LPARAM>(icon));
   }
 }
 
+void StatusBarState::Detach() {
+  bar_ = nullptr;
+  panelIcons_.clear();
+}
+
+int StatusBarState::AddPanel(StatusPanel panel) {
+  panels_.push_back(std::move(panel));
+  Apply();
+  return PanelCount() - 1;
+}
+
+bool StatusBarState::SetPanelText(int index, std::string_view text) {
+  if (index < 0 || index >= PanelCount()) return false;
+  StatusPanel& panel = panels_[static_cast<std::size_t>(index)];
+  if (panel.text == text) return true;
+  panel.text = text;
+  return SendMessageW(bar_, SB_SETTEXTW, static_cast<WPARAM>(index) | BorderFlags(panel.border),
+                      reinterpret_cast<LPARAM>(Widen(text).c_str())) != 0;
+}
+
+void StatusBarState::SetImages(HIMAGELIST images) {
+  images_ = images;
+  Apply();
+}
 
 bool ProgressControl::SetRange(int minimum, int maximum) const {
   if (hwnd_ == nullptr) return false;
@@ -458,24 +487,17 @@ int ProgressControl::Maximum() const {
 }
 
 int StatusBarControl::AddPanel(StatusPanel panel) const {
-  if (window_ == nullptr || hwnd_ == nullptr) return -1;
-  auto& panels = window_->states_[element_].panels;
-  panels.push_back(std::move(panel));
-  window_->ApplyStatusPanels(element_);
-  return static_cast<int>(panels.size()) - 1;
+  StatusBarState* state = Usable();
+  return state == nullptr ? -1 : state->AddPanel(std::move(panel));
 }
 
 bool StatusBarControl::SetPanelText(int index, std::string_view text) const {
-  if (window_ == nullptr || hwnd_ == nullptr || index < 0 || index >= PanelCount()) return false;
-  StatusPanel& panel = window_->states_[element_].panels[static_cast<std::size_t>(index)];
-  if (panel.text == text) return true;
-  panel.text = text;
-  return SendMessageW(hwnd_, SB_SETTEXTW, static_cast<WPARAM>(index) | BorderFlags(panel.border),
-                      reinterpret_cast<LPARAM>(Widen(text).c_str())) != 0;
+  StatusBarState* state = Usable();
+  return state != nullptr && state->SetPanelText(index, text);
 }
 
 int StatusBarControl::PanelCount() const {
-  return window_ == nullptr ? 0 : static_cast<int>(window_->states_[element_].panels.size());
+  return state_ == nullptr ? 0 : state_->PanelCount();
 }
 
 std::string StatusBarControl::PanelText(int index) const {
@@ -488,18 +510,29 @@ std::string StatusBarControl::PanelText(int index) const {
 }
 
 void StatusBarControl::SetImages(HIMAGELIST images) const {
-  if (window_ == nullptr || hwnd_ == nullptr) return;
-  window_->states_[element_].images = images;
-  window_->ApplyStatusPanels(element_);
+  if (StatusBarState* state = Usable()) state->SetImages(images);
 }
 
-bool TimerControl::SetPeriod(int milliseconds) const {
-  if (window_ == nullptr || !window_->IsOpen()) return false;
-  window_->states_[element_].timerPeriod = std::max(milliseconds, 0);
-  window_->ApplyTimer(element_);
+// ---- Timer -------------------------------------------------------------------
+
+bool TimerState::SetPeriod(int milliseconds) {
+  if (window_ == nullptr) return false;
+  period_ = std::max(milliseconds, 0);
+  if (period_ > 0) {
+    SetTimer(window_, id_, static_cast<UINT>(period_), nullptr);
+  } else {
+    KillTimer(window_, id_);
+  }
   return true;
 }
 
-int TimerControl::Period() const { return window_ == nullptr ? 0 : window_->states_[element_].timerPeriod; }
+void TimerState::Detach() {
+  window_ = nullptr;
+  period_ = 0;
+}
+
+bool TimerControl::SetPeriod(int milliseconds) const { return state_ != nullptr && state_->SetPeriod(milliseconds); }
+
+int TimerControl::Period() const { return state_ == nullptr ? 0 : state_->Period(); }
 
 }  // namespace quorvane
