@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "base/win32_handles.h"
 #include "bench/list_window.h"
 #include "sync/font_listing.h"
 #include "sync/font_sync_run.h"
@@ -85,19 +86,18 @@ class Program {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE null = quiet ? CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr)
-                        : INVALID_HANDLE_VALUE;
-    if (null != INVALID_HANDLE_VALUE) {
+    const quorvane::UniqueKernelHandle null(
+        quiet ? CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr) : nullptr);
+    if (null) {
       startup.dwFlags = STARTF_USESTDHANDLES;
       startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-      startup.hStdOutput = null;
-      startup.hStdError = null;
+      startup.hStdOutput = null.Get();
+      startup.hStdError = null.Get();
     }
-    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, null != INVALID_HANDLE_VALUE, 0, nullptr,
-                        nullptr, &startup, &process_)) {
+    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, null ? TRUE : FALSE, 0, nullptr, nullptr,
+                        &startup, &process_)) {
       std::fprintf(stderr, "cannot start the program: error %lu\n", GetLastError());
     }
-    if (null != INVALID_HANDLE_VALUE) CloseHandle(null);
   }
   ~Program() {
     if (process_.hProcess == nullptr) return;

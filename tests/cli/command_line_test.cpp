@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "../sync/test_support.h"
 #include "sync/file_ops.h"
+#include "tests/sync/test_support.h"
 
 namespace quorvane::cli {
 namespace {
