@@ -130,8 +130,9 @@ std::int64_t ListWindow::RowCount() const {
   return SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0);
 }
 
-void ListWindow::SetStatus(std::int64_t row, std::string_view text, const std::optional<FileError>&) {
+void ListWindow::SetStatus(std::int64_t row, const RowReport& report) {
   if (row < 0 || row >= RowCount()) return;
+  const std::string_view text = StatusText(report.state);
   if (mode_ == Mode::Virtual) {
     rows_[static_cast<size_t>(row)][kStatusColumn] = text;
     SendMessageW(list_, LVM_REDRAWITEMS, static_cast<WPARAM>(row), static_cast<LPARAM>(row));
@@ -154,6 +155,8 @@ void ListWindow::SetProgress(std::int64_t handled, std::int64_t total) {
 
 // A probe shows no modal box: it keeps the summary to print.
 void ListWindow::ShowMessage(std::string_view text, std::string_view, MessageKind) { summary_ = text; }
+
+void ListWindow::ShowSummary(const RunSummary& summary) { summary_ = SummaryMessage(summary.tally); }
 
 void ListWindow::ProcessPendingEvents() {
   MSG message;

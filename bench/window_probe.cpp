@@ -252,8 +252,10 @@ class MemoryView final : public quorvane::SyncRunView {
   }
   std::string CellText(std::int64_t, int) const override { return {}; }
   std::int64_t RowCount() const override { return static_cast<std::int64_t>(rows_.size()); }
-  void SetStatus(std::int64_t, std::string_view, const std::optional<quorvane::FileError>&) override {}
+  void SetStatus(std::int64_t, const quorvane::RowReport&) override {}
   void SetProgress(std::int64_t, std::int64_t) override {}
+  void SetCopyProgress(std::int64_t, std::uint64_t, std::uint64_t) override {}
+  void ShowSummary(const quorvane::RunSummary&) override {}
   void ShowMessage(std::string_view, std::string_view, quorvane::MessageKind) override {}
   void ProcessPendingEvents() override {}
 
@@ -265,7 +267,7 @@ int List(const std::string& mode, const std::string& folder) {
   if (mode == "memory") {
     MemoryView view;
     const auto start = Clock::now();
-    const std::int64_t rows = quorvane::FontListing(folder, view);
+    const std::int64_t rows = quorvane::FontListing(folder, view).added;
     std::printf("%.1f ms: %lld rows listed\n", MillisecondsSince(start), static_cast<long long>(rows));
     return rows > 0 ? 0 : 1;
   }
@@ -274,7 +276,7 @@ int List(const std::string& mode, const std::string& folder) {
   if (!window.Ready()) return 1;
   window.ProcessPendingEvents();
   const auto start = Clock::now();
-  const std::int64_t rows = quorvane::FontListing(folder, window);
+  const std::int64_t rows = quorvane::FontListing(folder, window).added;
   const double listed = MillisecondsSince(start);
   std::printf("%.1f ms: %lld rows listed\n", listed, static_cast<long long>(rows));
   return rows > 0 ? 0 : 1;
@@ -283,18 +285,18 @@ int List(const std::string& mode, const std::string& folder) {
 int Gap(const std::string& source, const std::string& target) {
   quorvane::bench::ListWindow window(quorvane::bench::ListWindow::Mode::Virtual);
   if (!window.Ready()) return 1;
-  if (quorvane::FontListing(source, window) == 0) return 1;
+  if (quorvane::FontListing(source, window).added == 0) return 1;
   window.ProcessPendingEvents();
 
   GapMeter meter(window.Handle());
   const auto start = Clock::now();
   quorvane::FontSyncRun run(window);
-  const auto tally = run.Run(source, target, {quorvane::SyncPolicy::Replace, false});
+  const auto summary = run.Run(source, target, {.policy = quorvane::SyncPolicy::Replace});
   const double took = MillisecondsSince(start);
   const double longest = meter.Stop([&] { window.ProcessPendingEvents(); });
-  if (!tally || tally->AnyFailed()) return 1;
+  if (!summary || summary->tally.AnyFailed()) return 1;
   std::printf("%.1f ms: longest gap in a run of %.0f ms over %lld files\n", longest, took,
-              static_cast<long long>(tally->total));
+              static_cast<long long>(summary->tally.total));
   return 0;
 }
 

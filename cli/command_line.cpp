@@ -36,8 +36,9 @@ class ConsoleView final : public SyncRunView {
 
   std::int64_t RowCount() const override { return static_cast<std::int64_t>(rows_.size()); }
 
-  void SetStatus(std::int64_t row, std::string_view text, const std::optional<FileError>&) override {
-    if (row < 0 || row >= RowCount()) return;
+  void SetStatus(std::int64_t row, const RowReport& report) override {
+    if (row < 0 || row >= RowCount() || report.state == RowState::Copying || report.state == RowState::Ready) return;
+    const std::string_view text = StatusText(report.state);
     auto& cells = rows_[static_cast<size_t>(row)];
     cells[kStatusColumn] = text;
     ClearProgress();
@@ -60,13 +61,16 @@ class ConsoleView final : public SyncRunView {
     barShown_ = true;
   }
 
+  void SetCopyProgress(std::int64_t, std::uint64_t, std::uint64_t) override {}
+
   void ShowMessage(std::string_view text, std::string_view title, MessageKind) override {
     ClearProgress();
-    if (title == kSummaryTitle) {
-      Write(Stream::Out, std::string(text) + "\n");
-    } else {
-      Write(Stream::Err, std::string(title) + ": " + std::string(text) + "\n");
-    }
+    Write(Stream::Err, std::string(title) + ": " + std::string(text) + "\n");
+  }
+
+  void ShowSummary(const RunSummary& summary) override {
+    ClearProgress();
+    Write(Stream::Out, SummaryMessage(summary.tally) + "\n");
   }
 
   void ProcessPendingEvents() override {}
@@ -121,9 +125,9 @@ int RunCommandLine(const std::vector<std::string>& args) {
   for (const std::string& source : arguments.sources) FontListing(source, view);
 
   FontSyncRun run(view);
-  const auto tally = run.Run(arguments.sources.front(), target, {arguments.policy, arguments.dryRun});
-  if (!tally) return kExitUsage;
-  return tally->AnyFailed() ? kExitFailed : kExitOk;
+  const auto summary = run.Run(arguments.sources.front(), target, {.policy = arguments.policy, .dryRun = arguments.dryRun});
+  if (!summary) return kExitUsage;
+  return summary->tally.AnyFailed() ? kExitFailed : kExitOk;
 }
 
 }  // namespace quorvane::cli

@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "sync/file_error.h"
+#include "sync/sync_types.h"
 
 namespace quorvane {
 
@@ -75,17 +77,84 @@ std::int64_t FileSize(std::string_view path);
 // True when `path` names a folder (following links).
 bool IsFolder(std::string_view path);
 
-// Called now and then while a large file copies, so the caller can keep its
-// window alive.
-using CopyProgress = std::function<void()>;
+// Which file an entry is, whatever its name or the path that leads to it
+// (st_dev and st_ino; the volume serial number and file index on Windows).
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
 
-// Copies `source` over `target` without ever losing data: the bytes go into a
-// fresh temporary file beside the target, which then replaces the target in one
-// rename. Refuses a read-only (on Windows also hidden or system) target and a
-// target that is the source itself. Keeps the source's last-write time and
-// never writes to the source. On failure the target keeps its old content and no
-// temporary file remains, and the result says which step failed and why.
-FileResult CopyOneFile(std::string_view source, std::string_view target, const CopyProgress& progress = {});
+// The identity of what `path` names, following links; nothing when it is missing.
+std::optional<FileIdentity> IdentityOf(std::string_view path);
+
+// Size and last-write time, in nanoseconds since 1970, of a file.
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;
+};
+
+std::optional<FileStamp> StampOf(std::string_view path);
+
+// Whether two files hold the same bytes, read side by side a piece at a time;
+// nothing when either cannot be read.
+std::optional<bool> SameContent(std::string_view first, std::string_view second);
+
+// What a copy does with a target that exists when the new file takes its name.
+enum class ExistingTarget {
+  Keep,     // leave it: the copy ends as kTargetExists and the temporary goes
+  Replace,  // the new file replaces it, its data on disk first
+};
+
+struct CopyOptions {
+  ExistingTarget existing = ExistingTarget::Replace;
+  // Told how far the copy is, at its start, after each piece and at its end;
+  // false abandons the copy.
+  std::function<bool(std::uint64_t done, std::uint64_t total)> progress;
+};
+
+enum class CopyStatus {
+  Created,       // the target did not exist; now it is the source's copy
+  Replaced,      // the target existed and is now the source's copy
+  TargetExists,  // ExistingTarget::Keep met a target: nothing changed
+  Abandoned,     // the progress callback said stop: nothing changed
+  Failed,        // nothing changed; `error` says why
+};
+
+struct [[nodiscard]] CopyResult {
+  CopyStatus status = CopyStatus::Failed;
+  std::optional<FileError> error;
+  std::uint64_t bytes = 0;
+
+  bool Succeeded() const { return status == CopyStatus::Created || status == CopyStatus::Replaced; }
+  explicit operator bool() const { return Succeeded(); }
+};
+
+// Copies `source` to `target` without ever losing data: the bytes go into a
+// fresh temporary file beside the target, held so that no other run takes it
+// for a leftover, which then takes the target's name in one rename. A new file
+// takes the name only where none exists (so two runs never overwrite each
+// other unseen); a replaced file's data reaches the disk before it replaces
+// the old one, and the folder is synced after, so after a power cut the target
+// is the old file or the new, never a mix. Refuses a read-only (on Windows also
+// hidden or system) target and a target that is the source itself. Keeps the
+// source's last-write time, gives the copy the mode a shared font folder needs
+// (0644 less the umask on POSIX; on Windows the folder's inherited permissions),
+// and never writes to the source. Whatever fails, the target keeps its old
+// content, no temporary file remains, and the result says which step failed and why.
+CopyResult CopyOneFile(std::string_view source, std::string_view target, const CopyOptions& options = {});
+
+// The temporaries our copies make are named ".quorvane-" + 16 hex digits + ".tmp".
+bool IsTemporaryName(std::string_view name);
+
+// Removes from `folder` the temporaries of copies that are no longer running
+// (their process ended without cleaning up); a live copy's is never touched.
+StaleTemporaries RemoveStaleTemporaries(std::string_view folder);
+
+// For an interrupt that must end the process at once: removes the temporary of
+// the copy in progress, if any. Safe in a POSIX signal handler and in a Windows
+// console control handler.
+void AbandonCopyInProgress() noexcept;
 
 enum class EntryKind { File, Folder, FolderLink, Other };
 

@@ -2,11 +2,17 @@
 // for copies, Windows' attribute bits emulated from the mode.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -81,9 +87,39 @@ std::string RandomSuffix() {
 
 FileResult LastError(FileStep step) { return Failure(step, errno); }
 
-// Creates a fresh, exclusively owned temporary file beside `target`. The ".tmp"
-// name keeps it from ever being listed as a font.
-UniqueFd CreateTemporaryBeside(std::string_view target, mode_t mode, std::string& tempPath, FileResult& result) {
+// The temporary of the copy in progress, for AbandonCopyInProgress in a signal
+// handler: a fixed buffer, and a flag written after it and cleared before the
+// temporary is renamed or removed, so the handler can only ever unlink a name
+// that is still a temporary.
+char activeTemporary[PATH_MAX];
+volatile std::sig_atomic_t hasActiveTemporary = 0;
+// Set by AbandonCopyInProgress: the copy in progress must not take its name.
+volatile std::sig_atomic_t temporaryAbandoned = 0;
+
+class ActiveTemporary {
+ public:
+  explicit ActiveTemporary(const std::string& path) {
+    if (path.size() >= sizeof activeTemporary) return;
+    std::memcpy(activeTemporary, path.c_str(), path.size() + 1);
+    temporaryAbandoned = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    hasActiveTemporary = 1;
+  }
+  bool Abandoned() const { return temporaryAbandoned != 0; }
+  ~ActiveTemporary() { Clear(); }
+  ActiveTemporary(const ActiveTemporary&) = delete;
+  ActiveTemporary& operator=(const ActiveTemporary&) = delete;
+  void Clear() {
+    hasActiveTemporary = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+  }
+};
+
+// Creates a fresh temporary file beside `target`, exclusively, and locks it for
+// its whole life: a run that finds one of ours unlocked takes it for the
+// leftover of a run that died. The ".tmp" name keeps it from ever being listed
+// as a font. The copy gets 0644 less the umask: a font folder is shared.
+UniqueFd CreateTemporaryBeside(std::string_view target, std::string& tempPath, FileResult& result) {
   const std::string folder = FolderOf(target);
   for (int attempt = 0; attempt < 16; ++attempt) {
     if (const int fault = InjectedFault(FileStep::Open)) {
@@ -91,10 +127,21 @@ UniqueFd CreateTemporaryBeside(std::string_view target, mode_t mode, std::string
       return UniqueFd{};
     }
     tempPath = JoinPath(folder, ".quorvane-" + RandomSuffix() + ".tmp");
-    UniqueFd fd{::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode)};
-    if (fd.Valid()) return fd;
-    result = LastError(FileStep::Open);
-    if (errno != EEXIST) return fd;
+    UniqueFd fd{::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)};
+    if (!fd) {
+      result = LastError(FileStep::Open);
+      if (errno == EEXIST) continue;
+      return fd;
+    }
+    // Another run's clean-up got to it first (it holds the lock, or already
+    // removed the name): that one is gone; take another name.
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) continue;
+    struct stat mine, named;
+    if (::fstat(fd.Get(), &mine) != 0 || ::stat(tempPath.c_str(), &named) != 0 || mine.st_ino != named.st_ino ||
+        mine.st_dev != named.st_dev) {
+      continue;
+    }
+    return fd;
   }
   return UniqueFd{};
 }
@@ -106,45 +153,126 @@ void RemoveTemporary(const std::string& tempPath) {
   }
 }
 
-FileResult CopyWithReadWrite(int in, int out, const CopyProgress& progress) {
-  static constexpr size_t kBufferSize = 1 << 20;
-  std::unique_ptr<char[]> buffer(new char[kBufferSize]);
-  for (;;) {
-    if (const int fault = InjectedFault(FileStep::Read)) return Failure(FileStep::Read, fault);
-    const ssize_t got = ::read(in, buffer.get(), kBufferSize);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return LastError(FileStep::Read);
-    if (got == 0) return {};
-    for (ssize_t done = 0; done < got;) {
-      if (const int fault = InjectedFault(FileStep::Write)) return Failure(FileStep::Write, fault);
-      const ssize_t put = ::write(out, buffer.get() + done, static_cast<size_t>(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put < 0) return LastError(FileStep::Write);
-      if (put == 0) return Failure(FileStep::Write, EIO);
-      done += put;
+// How the bytes went across: done, failed, or abandoned on the caller's word.
+struct Transfer {
+  FileResult result;
+  bool abandoned = false;
+  std::uint64_t bytes = 0;
+};
+
+class TransferLoop {
+ public:
+  TransferLoop(int in, int out, std::uint64_t total, const CopyOptions& options)
+      : in_(in), out_(out), total_(total), options_(options) {}
+
+  // Chunks keep the caller's window alive, and its stop button quick, during a
+  // large copy.
+  Transfer Run() {
+    if (!Continue()) return Abandon();
+    static constexpr size_t kChunk = 8 << 20;
+    for (bool first = true;; first = false) {
+      if (const int fault = InjectedFault(FileStep::Write)) return Fail(Failure(FileStep::Write, fault));
+      const ssize_t copied = ::copy_file_range(in_, nullptr, out_, nullptr, kChunk, 0);
+      if (copied < 0 && errno == EINTR) {
+        if (!Continue()) return Abandon();
+        continue;
+      }
+      if (copied < 0 && first &&
+          (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF)) {
+        return ReadAndWrite();
+      }
+      // copy_file_range reads and writes in one call; its failure counts as the write's.
+      if (copied < 0) return Fail(LastError(FileStep::Write));
+      if (copied == 0) return Done();
+      transfer_.bytes += static_cast<std::uint64_t>(copied);
+      if (!Continue()) return Abandon();
     }
-    if (progress) progress();
   }
+
+ private:
+  Transfer ReadAndWrite() {
+    static constexpr size_t kBufferSize = 1 << 20;
+    std::unique_ptr<char[]> buffer(new char[kBufferSize]);
+    for (;;) {
+      if (const int fault = InjectedFault(FileStep::Read)) return Fail(Failure(FileStep::Read, fault));
+      const ssize_t got = ::read(in_, buffer.get(), kBufferSize);
+      if (got < 0 && errno == EINTR) {
+        if (!Continue()) return Abandon();
+        continue;
+      }
+      if (got < 0) return Fail(LastError(FileStep::Read));
+      if (got == 0) return Done();
+      for (ssize_t done = 0; done < got;) {
+        if (const int fault = InjectedFault(FileStep::Write)) return Fail(Failure(FileStep::Write, fault));
+        const ssize_t put = ::write(out_, buffer.get() + done, static_cast<size_t>(got - done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return Fail(LastError(FileStep::Write));
+        if (put == 0) return Fail(Failure(FileStep::Write, EIO));
+        done += put;
+      }
+      transfer_.bytes += static_cast<std::uint64_t>(got);
+      if (!Continue()) return Abandon();
+    }
+  }
+
+  bool Continue() const { return !options_.progress || options_.progress(transfer_.bytes, total_); }
+  Transfer Done() { return std::move(transfer_); }
+  Transfer Fail(FileResult result) {
+    transfer_.result = std::move(result);
+    return std::move(transfer_);
+  }
+  Transfer Abandon() {
+    transfer_.abandoned = true;
+    return std::move(transfer_);
+  }
+
+  int in_;
+  int out_;
+  std::uint64_t total_;
+  const CopyOptions& options_;
+  Transfer transfer_;
+};
+
+// The new file takes the target's name only where none exists yet. File
+// systems without the no-replace rename take a hard link (which fails on an
+// existing name) and drop the temporary name; those without hard links
+// either (FAT) fall back to a test just before the rename.
+FileResult RenameWithoutReplacing(const std::string& from, const std::string& to, bool& exists) {
+  exists = false;
+  if (const int fault = InjectedFault(FileStep::Rename)) return Failure(FileStep::Rename, fault);
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+  if (errno == EEXIST) {
+    exists = true;
+    return {};
+  }
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return LastError(FileStep::Rename);
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return {};
+  }
+  if (errno == EEXIST) {
+    exists = true;
+    return {};
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP) return LastError(FileStep::Rename);
+  struct stat st;
+  if (::lstat(to.c_str(), &st) == 0) {
+    exists = true;
+    return {};
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0 ? FileResult{} : LastError(FileStep::Rename);
 }
 
-// Chunks keep the caller's window alive during a large copy.
-FileResult CopyContents(int in, int out, const CopyProgress& progress) {
-  static constexpr size_t kChunk = 8 << 20;
-  bool first = true;
-  for (;;) {
-    if (const int fault = InjectedFault(FileStep::Write)) return Failure(FileStep::Write, fault);
-    const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
-    if (copied < 0 && errno == EINTR) continue;
-    if (copied < 0 && first &&
-        (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF)) {
-      return CopyWithReadWrite(in, out, progress);
-    }
-    // copy_file_range reads and writes in one call; its failure counts as the write's.
-    if (copied < 0) return LastError(FileStep::Write);
-    if (copied == 0) return {};
-    first = false;
-    if (progress) progress();
-  }
+// The new data on disk before it replaces the old, and the folder's new entry
+// after: so a power cut leaves the old file or the new one.
+FileResult ReplaceDurably(int fd, const std::string& from, const std::string& to) {
+  if (const int fault = InjectedFault(FileStep::Flush)) return Failure(FileStep::Flush, fault);
+  if (::fdatasync(fd) != 0) return LastError(FileStep::Flush);
+  if (const int fault = InjectedFault(FileStep::Rename)) return Failure(FileStep::Rename, fault);
+  if (::rename(from.c_str(), to.c_str()) != 0) return LastError(FileStep::Rename);
+  const UniqueFd folder{::open(FolderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  if (folder) ::fsync(folder.Get());  // the new file is in place; a refused sync cannot undo that
+  return {};
 }
 
 }  // namespace
@@ -231,35 +359,49 @@ bool IsFolder(std::string_view path) {
   return ::stat(PathString(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-FileResult CopyOneFile(std::string_view source, std::string_view target, const CopyProgress& progress) {
+CopyResult CopyOneFile(std::string_view source, std::string_view target, const CopyOptions& options) {
   const std::string sourcePath(source), targetPath(target);
-  if (sourcePath.empty() || targetPath.empty()) return Failure(FileStep::Open, ENOENT);
+  const auto failed = [](FileResult result) { return CopyResult{CopyStatus::Failed, std::move(result.error), 0}; };
+  if (sourcePath.empty() || targetPath.empty()) return failed(Failure(FileStep::Open, ENOENT));
 
-  if (const int fault = InjectedFault(FileStep::Open)) return Failure(FileStep::Open, fault);
+  if (const int fault = InjectedFault(FileStep::Open)) return failed(Failure(FileStep::Open, fault));
   UniqueFd in{::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (!in) return LastError(FileStep::Open);
+  if (!in) return failed(LastError(FileStep::Open));
   struct stat sourceStat;
-  if (::fstat(in.Get(), &sourceStat) != 0) return LastError(FileStep::Open);
-  if (!S_ISREG(sourceStat.st_mode)) return Failure(FileStep::Open, S_ISDIR(sourceStat.st_mode) ? EISDIR : EINVAL);
+  if (::fstat(in.Get(), &sourceStat) != 0) return failed(LastError(FileStep::Open));
+  if (!S_ISREG(sourceStat.st_mode)) return failed(Failure(FileStep::Open, S_ISDIR(sourceStat.st_mode) ? EISDIR : EINVAL));
 
   // Root and some file systems ignore permission bits, so read-only is decided
   // here from the mode, as Windows decides it from the attribute.
   struct stat targetStat;
   if (::stat(targetPath.c_str(), &targetStat) == 0) {
     if (targetStat.st_dev == sourceStat.st_dev && targetStat.st_ino == sourceStat.st_ino) {
-      return {FileError{FileStep::Open, 0, FileErrorKind::SameFile}};
+      return failed({FileError{FileStep::Open, 0, FileErrorKind::SameFile}});
     }
-    if (S_ISDIR(targetStat.st_mode)) return Failure(FileStep::Open, EISDIR);
-    if ((targetStat.st_mode & 0222) == 0) return Failure(FileStep::Open, EACCES);
+    if (S_ISDIR(targetStat.st_mode)) return failed(Failure(FileStep::Open, EISDIR));
+    if ((targetStat.st_mode & 0222) == 0) return failed(Failure(FileStep::Open, EACCES));
   }
 
   std::string tempPath;
   FileResult result;
-  UniqueFd out = CreateTemporaryBeside(targetPath, sourceStat.st_mode & 0777, tempPath, result);
-  if (!out) return result;
+  UniqueFd out = CreateTemporaryBeside(targetPath, tempPath, result);
+  if (!out) return failed(result);
+  ActiveTemporary active(tempPath);
+  const auto abandon = [&](CopyResult copy) {
+    active.Clear();
+    out.Reset();
+    RemoveTemporary(tempPath);
+    return copy;
+  };
+  // The lock lives on in this duplicate while `out` is closed before the
+  // rename, so a late write error (NFS reports them at close) still fails the copy.
+  const UniqueFd lock{::dup(out.Get())};
+  if (!lock) return abandon(failed(LastError(FileStep::Open)));
 
+  Transfer transfer = TransferLoop(in.Get(), out.Get(), static_cast<std::uint64_t>(sourceStat.st_size), options).Run();
+  if (transfer.abandoned) return abandon({CopyStatus::Abandoned, std::nullopt, 0});
+  result = std::move(transfer.result);
   const std::array<timespec, 2> times = {sourceStat.st_atim, sourceStat.st_mtim};
-  result = CopyContents(in.Get(), out.Get(), progress);
   if (result && ::futimens(out.Get(), times.data()) != 0) result = LastError(FileStep::Write);
   if (result) {
     if (const int fault = InjectedFault(FileStep::Close)) {
@@ -268,18 +410,20 @@ FileResult CopyOneFile(std::string_view source, std::string_view target, const C
       result = LastError(FileStep::Close);
     }
   }
-  if (result) {
-    if (const int fault = InjectedFault(FileStep::Rename)) {
-      result = Failure(FileStep::Rename, fault);
-    } else if (::rename(tempPath.c_str(), targetPath.c_str()) != 0) {
-      result = LastError(FileStep::Rename);
-    }
+  if (!result) return abandon(failed(result));
+
+  active.Clear();
+  if (active.Abandoned()) return abandon({CopyStatus::Abandoned, std::nullopt, 0});
+  bool exists = false;
+  result = RenameWithoutReplacing(tempPath, targetPath, exists);
+  CopyStatus status = CopyStatus::Created;
+  if (result && exists) {
+    if (options.existing == ExistingTarget::Keep) return abandon({CopyStatus::TargetExists, std::nullopt, 0});
+    result = ReplaceDurably(lock.Get(), tempPath, targetPath);
+    status = CopyStatus::Replaced;
   }
-  if (!result) {
-    out.Reset();
-    RemoveTemporary(tempPath);
-  }
-  return result;
+  if (!result) return abandon(failed(result));
+  return {status, std::nullopt, transfer.bytes};
 }
 
 FileResult ListFolder(std::string_view folder, std::vector<FolderEntry>& entries) {
@@ -295,6 +439,85 @@ FileResult ListFolder(std::string_view folder, std::vector<FolderEntry>& entries
   }
   if (errno != 0) return LastError(FileStep::Read);
   return {};
+}
+
+std::optional<FileIdentity> IdentityOf(std::string_view path) {
+  struct stat st;
+  if (path.empty() || ::stat(std::string(path).c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+std::optional<FileStamp> StampOf(std::string_view path) {
+  struct stat st;
+  if (path.empty() || ::stat(std::string(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileStamp{static_cast<std::uint64_t>(st.st_size),
+                   static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+namespace {
+
+// As much as `size` bytes, less only at the end of the file; -1 on an error.
+ssize_t ReadFully(int fd, char* buffer, size_t size) {
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::read(fd, buffer + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+}  // namespace
+
+std::optional<bool> SameContent(std::string_view first, std::string_view second) {
+  const UniqueFd a{::open(std::string(first).c_str(), O_RDONLY | O_CLOEXEC)};
+  const UniqueFd b{::open(std::string(second).c_str(), O_RDONLY | O_CLOEXEC)};
+  struct stat sa, sb;
+  if (!a || !b || ::fstat(a.Get(), &sa) != 0 || ::fstat(b.Get(), &sb) != 0) return std::nullopt;
+  if (sa.st_size != sb.st_size) return false;
+  static constexpr size_t kPiece = 1 << 20;
+  std::unique_ptr<char[]> bufferA(new char[kPiece]), bufferB(new char[kPiece]);
+  for (;;) {
+    const ssize_t gotA = ReadFully(a.Get(), bufferA.get(), kPiece);
+    const ssize_t gotB = ReadFully(b.Get(), bufferB.get(), kPiece);
+    if (gotA < 0 || gotB < 0) return std::nullopt;
+    if (gotA != gotB || std::memcmp(bufferA.get(), bufferB.get(), static_cast<size_t>(gotA)) != 0) return false;
+    if (gotA == 0) return true;
+  }
+}
+
+StaleTemporaries RemoveStaleTemporaries(std::string_view folder) {
+  StaleTemporaries removed;
+  const UniqueDir dir{::opendir(PathString(folder).c_str())};
+  if (!dir) return removed;
+  const int dirFd = ::dirfd(dir.Get());
+  while (const dirent* entry = ::readdir(dir.Get())) {
+    if (!IsTemporaryName(entry->d_name)) continue;
+    const UniqueFd fd{::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+    struct stat held, named;
+    if (!fd || ::fstat(fd.Get(), &held) != 0 || !S_ISREG(held.st_mode)) continue;
+    // A live copy holds its lock; a file system without locks tells nothing,
+    // and then nothing is taken.
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) continue;
+    // Still the same file under that name, and now ours alone.
+    if (::fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_ino != held.st_ino ||
+        named.st_dev != held.st_dev) {
+      continue;
+    }
+    if (::unlinkat(dirFd, entry->d_name, 0) == 0) {
+      ++removed.count;
+      removed.bytes += static_cast<std::uint64_t>(held.st_size);
+    }
+  }
+  return removed;
+}
+
+void AbandonCopyInProgress() noexcept {
+  if (!hasActiveTemporary) return;
+  temporaryAbandoned = 1;
+  ::unlink(activeTemporary);
 }
 
 }  // namespace quorvane

@@ -2,6 +2,8 @@
 // ones turn names outside the code page into "?" and then fail on them.
 #include <windows.h>
 
+#include <atomic>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -89,24 +91,40 @@ std::wstring RandomSuffix() {
   return suffix;
 }
 
-struct FileIdentity {
-  DWORD volume = 0;
-  DWORD indexHigh = 0;
-  DWORD indexLow = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
-
-bool IdentityOf(HANDLE file, FileIdentity& identity) {
+std::optional<FileIdentity> IdentityOfHandle(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(file, &info)) return false;
-  identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-  return true;
+  if (!GetFileInformationByHandle(file, &info)) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
 FileResult LastError(FileStep step) { return Failure(step, static_cast<int>(GetLastError())); }
 
-// Creates a fresh, exclusively owned temporary file beside `target`. The ".tmp"
-// name keeps it from ever being listed as a font.
+// The temporary of the copy in progress, for AbandonCopyInProgress on the
+// console control handler's thread: set after the handle exists, cleared
+// before it is renamed or removed.
+std::atomic<HANDLE> activeTemporary{nullptr};
+// Set by AbandonCopyInProgress: the copy in progress must not take its name.
+std::atomic<bool> temporaryAbandoned{false};
+
+class ActiveTemporary {
+ public:
+  explicit ActiveTemporary(HANDLE file) {
+    temporaryAbandoned.store(false);
+    activeTemporary.store(file);
+  }
+  ~ActiveTemporary() { Clear(); }
+  ActiveTemporary(const ActiveTemporary&) = delete;
+  ActiveTemporary& operator=(const ActiveTemporary&) = delete;
+  void Clear() { activeTemporary.store(nullptr); }
+  bool Abandoned() const { return temporaryAbandoned.load(); }
+};
+
+// Creates a fresh temporary file beside `target`, exclusively, and holds it
+// open without sharing read or write for its whole life: a run that can open
+// one of ours for itself takes it for the leftover of a run that died. It
+// shares delete, so that its own rename can go through while it is held. The
+// ".tmp" name keeps it from ever being listed as a font.
 UniqueKernelHandle CreateTemporaryBeside(const std::wstring& target, std::wstring& tempPath, FileResult& result) {
   const std::wstring folder = FolderOf(target);
   for (int attempt = 0; attempt < 16; ++attempt) {
@@ -115,8 +133,8 @@ UniqueKernelHandle CreateTemporaryBeside(const std::wstring& target, std::wstrin
       return UniqueKernelHandle{};
     }
     tempPath = folder + (IsSeparator(folder.back()) ? L"" : L"\\") + L".quorvane-" + RandomSuffix() + L".tmp";
-    UniqueKernelHandle file{CreateFileW(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
+    UniqueKernelHandle file{CreateFileW(tempPath.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
     if (file) return file;
     result = LastError(FileStep::Open);
     if (GetLastError() != ERROR_FILE_EXISTS) return file;
@@ -124,18 +142,34 @@ UniqueKernelHandle CreateTemporaryBeside(const std::wstring& target, std::wstrin
   return UniqueKernelHandle{};
 }
 
+// Marks the held temporary for deletion; it goes when the handle closes.
+bool DeleteOnClose(HANDLE file) {
+  FILE_DISPOSITION_INFO dispose{TRUE};
+  return SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose) != FALSE;
+}
+
 // A failed cleanup is retried, so one refused delete leaves no temporary behind.
-void RemoveTemporary(const std::wstring& tempPath) {
+void RemoveTemporary(UniqueKernelHandle& file, const std::wstring& tempPath) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     if (InjectedFault(FileStep::Delete) != 0) continue;
+    if (file && DeleteOnClose(file.Get())) {
+      file.Reset();
+      return;
+    }
+    file.Reset();
     if (DeleteFileW(tempPath.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return;
   }
 }
 
 // Our own loop rather than CopyFileExW: Wine never calls CopyFileExW's progress
-// routine, and a window has to stay alive during a 20 MB font on every system.
-FileResult CopyContents(HANDLE in, HANDLE out, const CopyProgress& progress) {
+// routine, and a window has to stay alive (and its stop button quick) during a
+// 20 MB font on every system. Abandoned (true) when the progress callback says stop.
+FileResult CopyContents(HANDLE in, HANDLE out, std::uint64_t total, const CopyOptions& options,
+                        std::uint64_t& copied, bool& abandoned) {
   static constexpr DWORD kBufferSize = 1 << 20;
+  const auto carryOn = [&] { return !options.progress || options.progress(copied, total); };
+  abandoned = !carryOn();
+  if (abandoned) return {};
   std::unique_ptr<char[]> buffer(new char[kBufferSize]);
   for (;;) {
     DWORD got = 0;
@@ -146,9 +180,13 @@ FileResult CopyContents(HANDLE in, HANDLE out, const CopyProgress& progress) {
     if (const int fault = InjectedFault(FileStep::Write)) return Failure(FileStep::Write, fault);
     if (!WriteFile(out, buffer.get(), got, &put, nullptr)) return LastError(FileStep::Write);
     if (put != got) return Failure(FileStep::Write, ERROR_WRITE_FAULT);
-    if (progress) progress();
+    copied += got;
+    abandoned = !carryOn();
+    if (abandoned) return {};
   }
 }
+
+bool IsExistsError(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
 
 }  // namespace
 
@@ -226,17 +264,20 @@ bool IsFolder(std::string_view path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-FileResult CopyOneFile(std::string_view source, std::string_view target, const CopyProgress& progress) {
-  if (source.empty() || target.empty()) return Failure(FileStep::Open, ERROR_PATH_NOT_FOUND);
+CopyResult CopyOneFile(std::string_view source, std::string_view target, const CopyOptions& options) {
+  const auto failed = [](FileResult result) { return CopyResult{CopyStatus::Failed, std::move(result.error), 0}; };
+  if (source.empty() || target.empty()) return failed(Failure(FileStep::Open, ERROR_PATH_NOT_FOUND));
   const std::wstring sourcePath = SystemPath(source), targetPath = SystemPath(target);
 
-  if (const int fault = InjectedFault(FileStep::Open)) return Failure(FileStep::Open, fault);
+  if (const int fault = InjectedFault(FileStep::Open)) return failed(Failure(FileStep::Open, fault));
   UniqueKernelHandle in{CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
-  if (!in) return LastError(FileStep::Open);
+  if (!in) return failed(LastError(FileStep::Open));
   BY_HANDLE_FILE_INFORMATION sourceInfo;
-  if (!GetFileInformationByHandle(in.Get(), &sourceInfo)) return LastError(FileStep::Open);
-  if ((sourceInfo.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Failure(FileStep::Open, ERROR_ACCESS_DENIED);
+  if (!GetFileInformationByHandle(in.Get(), &sourceInfo)) return failed(LastError(FileStep::Open));
+  if ((sourceInfo.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return failed(Failure(FileStep::Open, ERROR_ACCESS_DENIED));
+  }
 
   // Windows refuses to overwrite read-only, hidden and system files; Wine and an
   // elevated process do not always, so the attributes are tested here.
@@ -244,53 +285,165 @@ FileResult CopyOneFile(std::string_view source, std::string_view target, const C
   if (targetAttributes != INVALID_FILE_ATTRIBUTES) {
     if (targetAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                             FILE_ATTRIBUTE_SYSTEM)) {
-      return Failure(FileStep::Open, ERROR_ACCESS_DENIED);
+      return failed(Failure(FileStep::Open, ERROR_ACCESS_DENIED));
     }
-    UniqueKernelHandle existing{CreateFileW(targetPath.c_str(), FILE_READ_ATTRIBUTES,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_EXISTING, 0, nullptr)};
-    FileIdentity sourceId{sourceInfo.dwVolumeSerialNumber, sourceInfo.nFileIndexHigh, sourceInfo.nFileIndexLow};
-    FileIdentity targetId;
-    if (existing && IdentityOf(existing.Get(), targetId) && targetId == sourceId) {
-      return {FileError{FileStep::Open, 0, FileErrorKind::SameFile}};
+    const UniqueKernelHandle existing{CreateFileW(targetPath.c_str(), FILE_READ_ATTRIBUTES,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                  OPEN_EXISTING, 0, nullptr)};
+    const FileIdentity sourceId{sourceInfo.dwVolumeSerialNumber,
+                                (static_cast<std::uint64_t>(sourceInfo.nFileIndexHigh) << 32) | sourceInfo.nFileIndexLow};
+    if (existing && IdentityOfHandle(existing.Get()) == sourceId) {
+      return failed({FileError{FileStep::Open, 0, FileErrorKind::SameFile}});
     }
   }
 
   std::wstring tempPath;
   FileResult result;
   UniqueKernelHandle out = CreateTemporaryBeside(targetPath, tempPath, result);
-  if (!out) return result;
+  if (!out) return failed(result);
+  ActiveTemporary active(out.Get());
+  const auto abandon = [&](CopyResult copy) {
+    active.Clear();
+    RemoveTemporary(out, tempPath);
+    return copy;
+  };
 
-  result = CopyContents(in.Get(), out.Get(), progress);
+  const std::uint64_t total = (static_cast<std::uint64_t>(sourceInfo.nFileSizeHigh) << 32) | sourceInfo.nFileSizeLow;
+  std::uint64_t copied = 0;
+  bool abandoned = false;
+  result = CopyContents(in.Get(), out.Get(), total, options, copied, abandoned);
+  if (abandoned) return abandon({CopyStatus::Abandoned, std::nullopt, 0});
   if (result && !SetFileTime(out.Get(), nullptr, nullptr, &sourceInfo.ftLastWriteTime)) {
     result = LastError(FileStep::Write);
   }
-  if (result) {
-    if (const int fault = InjectedFault(FileStep::Close)) {
-      result = Failure(FileStep::Close, fault);
-    } else if (!CloseHandle(out.Release())) {
-      result = LastError(FileStep::Close);
+  if (!result) return abandon(failed(result));
+
+  // The new file takes the name only where none exists. What it replaces, it
+  // replaces with its data on disk first, and the rename itself written through.
+  active.Clear();
+  if (active.Abandoned()) return abandon({CopyStatus::Abandoned, std::nullopt, 0});
+  CopyStatus status = CopyStatus::Created;
+  if (const int fault = InjectedFault(FileStep::Rename)) {
+    result = Failure(FileStep::Rename, fault);
+  } else if (!MoveFileExW(tempPath.c_str(), targetPath.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    result = LastError(FileStep::Rename);
+    if (IsExistsError(GetLastError())) {
+      if (options.existing == ExistingTarget::Keep) return abandon({CopyStatus::TargetExists, std::nullopt, 0});
+      status = CopyStatus::Replaced;
+      if (const int fault = InjectedFault(FileStep::Flush)) {
+        result = Failure(FileStep::Flush, fault);
+      } else if (!FlushFileBuffers(out.Get())) {
+        result = LastError(FileStep::Flush);
+      } else if (const int renameFault = InjectedFault(FileStep::Rename)) {
+        result = Failure(FileStep::Rename, renameFault);
+      } else if (!MoveFileExW(tempPath.c_str(), targetPath.c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        result = LastError(FileStep::Rename);
+      } else {
+        result = {};
+      }
     }
   }
-  if (result) {
-    if (const int fault = InjectedFault(FileStep::Rename)) {
-      result = Failure(FileStep::Rename, fault);
-    } else if (!MoveFileExW(tempPath.c_str(), targetPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      result = LastError(FileStep::Rename);
-    }
-  }
-  if (!result) {
-    out.Reset();
-    RemoveTemporary(tempPath);
-    return result;
-  }
+  if (!result) return abandon(failed(result));
+
   // As CopyFile does, the copy takes the source's attributes; set only now, so a
   // read-only temporary never has to be deleted.
   constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  const DWORD copied = sourceInfo.dwFileAttributes & kCopiedAttributes;
-  SetFileAttributesW(targetPath.c_str(), copied != 0 ? copied : FILE_ATTRIBUTE_NORMAL);
-  return result;
+  const DWORD attributes = sourceInfo.dwFileAttributes & kCopiedAttributes;
+  out.Reset();
+  SetFileAttributesW(targetPath.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
+  return {status, std::nullopt, copied};
+}
+
+std::optional<FileIdentity> IdentityOf(std::string_view path) {
+  if (path.empty()) return std::nullopt;
+  const UniqueKernelHandle file{CreateFileW(SystemPath(path).c_str(), 0,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+  return file ? IdentityOfHandle(file.Get()) : std::nullopt;
+}
+
+std::optional<FileStamp> StampOf(std::string_view path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (path.empty() || !GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return std::nullopt;
+  }
+  // 100-ns ticks since 1601 to nanoseconds since 1970.
+  constexpr std::int64_t kEpochDifference = 116444736000000000;
+  const auto ticks = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                               data.ftLastWriteTime.dwLowDateTime);
+  return FileStamp{(static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                   (ticks - kEpochDifference) * 100};
+}
+
+namespace {
+
+// As much as `size` bytes, less only at the end of the file; false on an error.
+bool ReadFully(HANDLE file, char* buffer, DWORD size, DWORD& got) {
+  got = 0;
+  while (got < size) {
+    DWORD n = 0;
+    if (!ReadFile(file, buffer + got, size - got, &n, nullptr)) return false;
+    if (n == 0) break;
+    got += n;
+  }
+  return true;
+}
+
+UniqueKernelHandle OpenForReading(std::string_view path) {
+  return UniqueKernelHandle{CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
+}
+
+}  // namespace
+
+std::optional<bool> SameContent(std::string_view first, std::string_view second) {
+  const UniqueKernelHandle a = OpenForReading(first), b = OpenForReading(second);
+  LARGE_INTEGER sizeA{}, sizeB{};
+  if (!a || !b || !GetFileSizeEx(a.Get(), &sizeA) || !GetFileSizeEx(b.Get(), &sizeB)) return std::nullopt;
+  if (sizeA.QuadPart != sizeB.QuadPart) return false;
+  static constexpr DWORD kPiece = 1 << 20;
+  std::unique_ptr<char[]> bufferA(new char[kPiece]), bufferB(new char[kPiece]);
+  for (;;) {
+    DWORD gotA = 0, gotB = 0;
+    if (!ReadFully(a.Get(), bufferA.get(), kPiece, gotA) || !ReadFully(b.Get(), bufferB.get(), kPiece, gotB)) {
+      return std::nullopt;
+    }
+    if (gotA != gotB || std::memcmp(bufferA.get(), bufferB.get(), gotA) != 0) return false;
+    if (gotA == 0) return true;
+  }
+}
+
+StaleTemporaries RemoveStaleTemporaries(std::string_view folder) {
+  StaleTemporaries removed;
+  std::wstring prefix = SystemPath(folder);
+  if (!prefix.empty() && !IsSeparator(prefix.back())) prefix += L'\\';
+  WIN32_FIND_DATAW data;
+  const UniqueFindHandle find{FindFirst(prefix, data)};
+  if (!find) return removed;
+  do {
+    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        !IsTemporaryName(Narrow(data.cFileName))) {
+      continue;
+    }
+    // A live copy holds its temporary without sharing: then this open fails.
+    UniqueKernelHandle file{CreateFileW((prefix + data.cFileName).c_str(), DELETE | FILE_READ_DATA, 0, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.Get(), &size) || !DeleteOnClose(file.Get())) continue;
+    ++removed.count;
+    removed.bytes += static_cast<std::uint64_t>(size.QuadPart);
+  } while (FindNextFileW(find.Get(), &data));
+  return removed;
+}
+
+void AbandonCopyInProgress() noexcept {
+  HANDLE file = activeTemporary.load();
+  if (file == nullptr) return;
+  temporaryAbandoned.store(true);
+  DeleteOnClose(file);
 }
 
 FileResult ListFolder(std::string_view folder, std::vector<FolderEntry>& entries) {

@@ -20,8 +20,9 @@ namespace {
 // costs a page fault per 4 KiB.
 class FontWalk {
  public:
-  FontWalk(std::unordered_set<std::string> listed, std::int64_t nextNumber, SyncRunView& view)
-      : listed_(std::move(listed)), nextNumber_(nextNumber), view_(view) {}
+  FontWalk(std::unordered_set<std::string> listed, std::int64_t nextNumber, SyncRunView& view,
+           const ListingOptions& options, ListingResult& result)
+      : listed_(std::move(listed)), nextNumber_(nextNumber), view_(view), options_(options), result_(result) {}
 
   std::vector<ListedRow> Run(std::string_view root) {
     std::vector<std::string> pending{std::string(root)};
@@ -33,7 +34,14 @@ class FontWalk {
       pending.pop_back();
       const std::string& folder = folders_.back();
       entries.clear();
-      if (!ListFolder(folder, entries)) continue;
+      if (options_.leaveOut && IdentityOf(folder) == options_.leaveOut) {
+        result_.leftOut = true;
+        continue;
+      }
+      if (const FileResult listed = ListFolder(folder, entries); !listed) {
+        result_.unreadable.push_back({folder, *listed.error});
+        continue;
+      }
 
       for (auto& bucket : buckets) bucket.clear();
       subFolders.clear();
@@ -82,6 +90,8 @@ class FontWalk {
   std::unordered_set<std::string> listed_;
   std::int64_t nextNumber_;
   SyncRunView& view_;
+  const ListingOptions& options_;
+  ListingResult& result_;
   std::vector<std::string> folders_;
   std::vector<Found> found_;
   std::string names_;
@@ -89,16 +99,19 @@ class FontWalk {
 
 }  // namespace
 
-std::int64_t FontListing(std::string_view sourceFolder, SyncRunView& view) {
-  if (sourceFolder.empty()) return 0;
+ListingResult FontListing(std::string_view sourceFolder, SyncRunView& view, const ListingOptions& options) {
+  ListingResult result;
+  if (sourceFolder.empty()) return result;
   const std::int64_t existingRows = view.RowCount();
   std::unordered_set<std::string> listed;
   listed.reserve(static_cast<size_t>(existingRows));
   for (std::int64_t row = 0; row < existingRows; ++row) listed.insert(view.CellText(row, kPathColumn));
 
-  const std::vector<ListedRow> rows = FontWalk(std::move(listed), existingRows + 1, view).Run(sourceFolder);
+  const std::vector<ListedRow> rows =
+      FontWalk(std::move(listed), existingRows + 1, view, options, result).Run(sourceFolder);
   if (!rows.empty()) view.AddRows(rows);
-  return static_cast<std::int64_t>(rows.size());
+  result.added = static_cast<std::int64_t>(rows.size());
+  return result;
 }
 
 }  // namespace quorvane

@@ -1,5 +1,6 @@
 #include "sync/font_sync_run.h"
 
+#include <algorithm>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -76,10 +77,20 @@ class TargetNames {
   std::unordered_set<std::string> names_;
 };
 
+// A dry run counts what it would do as a run would count it done.
+std::optional<FileOutcome> TalliedAs(RowState state) {
+  switch (state) {
+    case RowState::WouldCopy: return FileOutcome::CopySucceeded;
+    case RowState::WouldReplace: return FileOutcome::ReplaceSucceeded;
+    case RowState::WouldIgnore: return FileOutcome::Ignored;
+    default: return OutcomeOf(state);
+  }
+}
+
 }  // namespace
 
-std::optional<SyncTally> FontSyncRun::Run(std::string_view sourceFolder, std::string_view targetFolder,
-                                          const SyncOptions& options) {
+std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::string_view targetFolder,
+                                           const SyncOptions& options) {
   if (running_) return std::nullopt;  // a second run would share the list with the first
   if (sourceFolder.empty()) {
     view_.ShowMessage(kNoSourceMessage, kValidationTitle, MessageKind::Warning);
@@ -93,7 +104,8 @@ std::optional<SyncTally> FontSyncRun::Run(std::string_view sourceFolder, std::st
 
   const ScopedFlag running(running_);
   stopRequested_ = false;
-  SyncTally tally;
+  RunSummary summary;
+  if (!options.dryRun) summary.staleRemoved = RemoveStaleTemporaries(targetFolder);
   view_.SetProgress(0, view_.RowCount());
 
   std::optional<TargetNames> targetNames;
@@ -103,38 +115,95 @@ std::optional<SyncTally> FontSyncRun::Run(std::string_view sourceFolder, std::st
 
   // The row count is read again for every row: the list can be cleared while the
   // run processes events, and the run then ends cleanly.
-  for (std::int64_t row = 0; row < view_.RowCount() && !stopRequested_; ++row) {
+  std::int64_t row = 0;
+  for (; row < view_.RowCount() && !stopRequested_; ++row) {
     const std::string name = view_.CellText(row, kNameColumn);
     const std::string sourcePath = view_.CellText(row, kPathColumn);
     targetPath.assign(targetPrefix).append(name);
     const bool exists =
         !name.empty() && (targetNames ? targetNames->Exists(name, targetPath) : EntryExists(targetPath));
-    const RowResult result = HandleRow(sourcePath, name.empty() ? std::string_view() : targetPath, exists, options);
-    tally.Add(result.outcome);
-    if (row < view_.RowCount()) view_.SetStatus(row, StatusText(result.outcome), result.reason);
+    const RowReport report = HandleRow(row, sourcePath, name.empty() ? std::string_view() : targetPath, exists, options);
+    if (row < view_.RowCount()) view_.SetStatus(row, report);
+    if (report.state == RowState::Ready) break;  // abandoned mid-copy
+    if (const auto outcome = TalliedAs(report.state)) summary.tally.Add(*outcome);
+    ++summary.states[static_cast<int>(report.state)];
+    summary.bytesCopied += report.bytes;
     view_.SetProgress(row + 1, view_.RowCount());
     view_.ProcessPendingEvents();
   }
+  summary.unhandled = std::max<std::int64_t>(view_.RowCount() - row, 0);
+  summary.stopped = summary.unhandled > 0;
 
-  view_.ShowMessage(SummaryMessage(tally), kSummaryTitle,
-                    tally.AnyFailed() ? MessageKind::Warning : MessageKind::Information);
-  return tally;
+  view_.ShowSummary(summary);
+  return summary;
 }
 
-FontSyncRun::RowResult FontSyncRun::HandleRow(std::string_view sourcePath, std::string_view targetPath,
-                                              bool targetExists, const SyncOptions& options) {
+namespace {
+
+// Equal to the file system's resolution: a copy on FAT keeps only even seconds,
+// others whole seconds or finer.
+bool SameStamp(const std::optional<FileStamp>& source, const std::optional<FileStamp>& target) {
+  if (!source || !target || source->size != target->size) return false;
+  if (source->modified == target->modified) return true;
+  constexpr std::int64_t kSecond = 1'000'000'000;
+  const bool coarse = source->modified % kSecond == 0 || target->modified % kSecond == 0;
+  const std::int64_t apart = source->modified > target->modified ? source->modified - target->modified
+                                                                   : target->modified - source->modified;
+  return coarse && apart <= 2 * kSecond;
+}
+
+}  // namespace
+
+RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
+                                 bool targetExists, const SyncOptions& options) {
   // A row without a name or a source path names no file; the copy refuses it
   // at once, with the system's "not found".
   if (sourcePath.empty() || targetPath.empty()) {
-    return {FileOutcome::CopyFailed, CopyOneFile(sourcePath, targetPath).error};
+    return {RowState::CopyFailed, CopyOneFile(sourcePath, targetPath).error, 0};
   }
-  const CopyProgress progress = [this] { view_.ProcessPendingEvents(); };
-  if (targetExists && options.policy == SyncPolicy::Ignore) return {FileOutcome::Ignored, std::nullopt};
-  const FileOutcome succeeded = targetExists ? FileOutcome::ReplaceSucceeded : FileOutcome::CopySucceeded;
-  const FileOutcome failed = targetExists ? FileOutcome::ReplaceFailed : FileOutcome::CopyFailed;
-  if (options.dryRun) return {succeeded, std::nullopt};
-  const FileResult copied = CopyOneFile(sourcePath, targetPath, progress);
-  return {copied ? succeeded : failed, copied.error};
+  bool replacing = targetExists && options.policy == SyncPolicy::Replace;
+  if (targetExists && options.update) {
+    const bool same = options.checksum ? SameContent(sourcePath, targetPath).value_or(false)
+                                       : SameStamp(StampOf(sourcePath), StampOf(targetPath));
+    if (same) return {RowState::UpToDate, std::nullopt, 0};
+    replacing = true;
+  }
+  if (targetExists && !replacing) return {options.dryRun ? RowState::WouldIgnore : RowState::Ignored, std::nullopt, 0};
+  if (options.dryRun) return {targetExists ? RowState::WouldReplace : RowState::WouldCopy, std::nullopt, 0};
+  return Copy(row, sourcePath, targetPath, targetExists,
+              replacing || options.policy == SyncPolicy::Replace || options.update);
+}
+
+// `replacing`: a target that exists when the copy takes its name is replaced;
+// otherwise it is left, and the row is the policy's same-name outcome.
+RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
+                            bool targetExists, bool replacing) {
+  view_.SetStatus(row, {RowState::Copying, std::nullopt, 0});
+  const CopyOptions copyOptions{
+      .existing = replacing ? ExistingTarget::Replace : ExistingTarget::Keep,
+      .progress =
+          [this, row](std::uint64_t done, std::uint64_t total) {
+            view_.SetCopyProgress(row, done, total);
+            view_.ProcessPendingEvents();
+            return !stopRequested_;
+          },
+  };
+  const CopyResult copied = CopyOneFile(sourcePath, targetPath, copyOptions);
+  switch (copied.status) {
+    case CopyStatus::Created:
+    case CopyStatus::Replaced:
+      // One that appeared since the test was replaced: that is what the policy gives it.
+      return {targetExists || copied.status == CopyStatus::Replaced ? RowState::ReplaceSucceeded
+                                                                     : RowState::CopySucceeded,
+              std::nullopt, copied.bytes};
+    case CopyStatus::TargetExists:
+      return {RowState::Ignored, std::nullopt, 0};
+    case CopyStatus::Abandoned:
+      return {RowState::Ready, std::nullopt, 0};
+    case CopyStatus::Failed:
+      break;
+  }
+  return {targetExists ? RowState::ReplaceFailed : RowState::CopyFailed, copied.error, 0};
 }
 
 }  // namespace quorvane

@@ -12,6 +12,11 @@ struct SyncOptions {
   SyncPolicy policy = SyncPolicy::Ignore;
   // Decides every row by the same-name test but copies nothing.
   bool dryRun = false;
+  // A same-name file that matches the source is left alone (RowState::UpToDate),
+  // one that differs is replaced, whatever the policy says.
+  bool update = false;
+  // With update: match by content rather than by size and last-write time.
+  bool checksum = false;
 };
 
 // One run over the rows of a view's list into a target folder.
@@ -20,23 +25,23 @@ class FontSyncRun {
   explicit FontSyncRun(SyncRunView& view) : view_(view) {}
 
   // Validates the folders (an empty source or target is refused with its message),
-  // handles every listed row and shows the summary. Returns the tally, or nothing
-  // when validation refused the run.
-  std::optional<SyncTally> Run(std::string_view sourceFolder, std::string_view targetFolder,
-                               const SyncOptions& options);
+  // removes the leftovers of dead runs from the target, handles every listed row
+  // and shows the summary. Returns the summary, or nothing when validation
+  // refused the run.
+  std::optional<RunSummary> Run(std::string_view sourceFolder, std::string_view targetFolder,
+                                const SyncOptions& options);
 
-  // Asks a run in progress to stop after the file it is handling; may be called
-  // from inside the view's event processing.
+  // Asks a run in progress to stop: the file it is copying is abandoned (its
+  // row is ready again, its target untouched) and no further row is handled.
+  // May be called from inside the view's event processing.
   void RequestStop() { stopRequested_ = true; }
   bool IsRunning() const { return running_; }
 
  private:
-  struct RowResult {
-    FileOutcome outcome;
-    std::optional<FileError> reason;
-  };
-  RowResult HandleRow(std::string_view sourcePath, std::string_view targetPath, bool targetExists,
+  RowReport HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath, bool targetExists,
                       const SyncOptions& options);
+  RowReport Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath, bool targetExists,
+                 bool replacing);
 
   SyncRunView& view_;
   bool running_ = false;

@@ -27,6 +27,19 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
   return path;
 }
 
+bool IsTemporaryName(std::string_view name) {
+  constexpr std::string_view kPrefix = ".quorvane-", kSuffix = ".tmp";
+  constexpr size_t kDigits = 16;
+  if (name.size() != kPrefix.size() + kDigits + kSuffix.size() || !name.starts_with(kPrefix) ||
+      !name.ends_with(kSuffix)) {
+    return false;
+  }
+  for (const char c : name.substr(kPrefix.size(), kDigits)) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
 namespace {
 
 // Iterative matcher with single-star backtracking: never recursive, so hostile

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "sync/file_error.h"
+#include "sync/sync_types.h"
 
 namespace quorvane {
 
@@ -20,6 +21,14 @@ struct ListedRow {
   std::string number;  // running number as decimal text
   std::string name;    // bare file name
   std::string path;    // the file's full path in the source folder
+};
+
+// What became of a row: its state (whose text the status cell shows), why it
+// failed when it did, and how many bytes went into the target for it.
+struct RowReport {
+  RowState state = RowState::Ready;
+  std::optional<FileError> reason;
+  std::uint64_t bytes = 0;
 };
 
 enum class MessageKind { Information, Warning };
@@ -33,12 +42,18 @@ class SyncRunView {
   virtual void AddRows(std::span<const ListedRow> rows) = 0;
   virtual std::string CellText(std::int64_t row, int column) const = 0;
   virtual std::int64_t RowCount() const = 0;
-  // The row's status text; a failed row also gets why it failed, which the view
-  // may show beside the text (the text itself stays the outcome's own).
-  virtual void SetStatus(std::int64_t row, std::string_view text, const std::optional<FileError>& reason) = 0;
+  // A row's new state: Copying while its file copies, then what became of it;
+  // Ready again when the run stopped in the middle of its copy.
+  virtual void SetStatus(std::int64_t row, const RowReport& report) = 0;
   // `handled` of `total` rows are done; the view scales this to its bar.
   virtual void SetProgress(std::int64_t handled, std::int64_t total) = 0;
+  // `done` of `total` bytes of one row's file are copied: once at its start,
+  // after each piece and at its end.
+  virtual void SetCopyProgress(std::int64_t row, std::uint64_t done, std::uint64_t total) = 0;
+  // The run's refusal to start: kNoSourceMessage or kNoTargetMessage.
   virtual void ShowMessage(std::string_view text, std::string_view title, MessageKind kind) = 0;
+  // The run's last act.
+  virtual void ShowSummary(const RunSummary& summary) = 0;
   // Lets the user interface breathe; called between rows and during long copies.
   virtual void ProcessPendingEvents() = 0;
 };

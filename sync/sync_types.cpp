@@ -21,6 +21,44 @@ bool IsFailure(FileOutcome outcome) {
   return outcome == FileOutcome::CopyFailed || outcome == FileOutcome::ReplaceFailed;
 }
 
+RowState StateOf(FileOutcome outcome) {
+  switch (outcome) {
+    case FileOutcome::CopySucceeded: return RowState::CopySucceeded;
+    case FileOutcome::CopyFailed: return RowState::CopyFailed;
+    case FileOutcome::ReplaceSucceeded: return RowState::ReplaceSucceeded;
+    case FileOutcome::ReplaceFailed: return RowState::ReplaceFailed;
+    case FileOutcome::Ignored: return RowState::Ignored;
+  }
+  return RowState::Ready;
+}
+
+std::optional<FileOutcome> OutcomeOf(RowState state) {
+  switch (state) {
+    case RowState::CopySucceeded: return FileOutcome::CopySucceeded;
+    case RowState::CopyFailed: return FileOutcome::CopyFailed;
+    case RowState::ReplaceSucceeded: return FileOutcome::ReplaceSucceeded;
+    case RowState::ReplaceFailed: return FileOutcome::ReplaceFailed;
+    case RowState::Ignored: return FileOutcome::Ignored;
+    default: return std::nullopt;
+  }
+}
+
+std::string_view StatusText(RowState state) {
+  if (const auto outcome = OutcomeOf(state)) return StatusText(*outcome);
+  switch (state) {
+    case RowState::Ready: return kReadyText;
+    case RowState::Copying: return "正在复制";
+    case RowState::UpToDate: return "已是最新";
+    case RowState::WouldCopy: return "将复制";
+    case RowState::WouldReplace: return "将替换";
+    case RowState::WouldIgnore: return "将忽略";
+    case RowState::ReplaceAtReboot: return "重启后替换";
+    default: return {};
+  }
+}
+
+bool IsFailure(RowState state) { return state == RowState::CopyFailed || state == RowState::ReplaceFailed; }
+
 namespace {
 
 // Every font pattern is "*" and a plain tail, which a suffix test answers several

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,32 @@ inline constexpr std::string_view kReadyText = "准备就绪";
 std::string_view StatusText(FileOutcome outcome);
 bool IsFailure(FileOutcome outcome);
 
+// What a row is at any moment: listed, being copied, one of the five outcomes,
+// or one of the states that only options of the command-line tool give.
+enum class RowState {
+  Ready,
+  Copying,
+  CopySucceeded,
+  CopyFailed,
+  ReplaceSucceeded,
+  ReplaceFailed,
+  Ignored,
+  UpToDate,         // same size and time (or content) as the source: left alone
+  WouldCopy,        // a dry run's answers
+  WouldReplace,
+  WouldIgnore,
+  ReplaceAtReboot,  // the target is in use; the new file takes its place at the next start
+};
+
+inline constexpr int kRowStateCount = 12;
+
+RowState StateOf(FileOutcome outcome);
+// The five outcomes of a run as the window counts them; nothing for the others.
+std::optional<FileOutcome> OutcomeOf(RowState state);
+// "准备就绪", "正在复制", the outcomes' texts, "已是最新", "将复制", "将替换", "将忽略", "重启后替换".
+std::string_view StatusText(RowState state);
+bool IsFailure(RowState state);
+
 // Patterns that mark a file as a font file, searched in this order within a folder.
 // ".ttc" joins the classic three: SimSun and YaHei ship as TrueType collections.
 inline constexpr std::array<std::string_view, 4> FontFilePatterns = {"*.ttf", "*.otf", "*.fon", "*.ttc"};
@@ -38,6 +65,28 @@ struct SyncTally {
   void Add(FileOutcome outcome);
   std::int64_t Count(FileOutcome outcome) const { return counts[static_cast<int>(outcome)]; }
   bool AnyFailed() const;
+};
+
+// Temporary files of earlier runs that ended without cleaning up after
+// themselves (killed, or the machine went down), removed from a target folder.
+struct StaleTemporaries {
+  std::int64_t count = 0;
+  std::uint64_t bytes = 0;
+};
+
+// All a run has to say at its end.
+struct RunSummary {
+  // The five outcomes, as the window counts them.
+  SyncTally tally;
+  // Every row handled, by the state it ended in.
+  std::array<std::int64_t, kRowStateCount> states{};
+  std::uint64_t bytesCopied = 0;
+  // Stopped before its end (the user, a signal); `unhandled` rows kept kReadyText.
+  bool stopped = false;
+  std::int64_t unhandled = 0;
+  StaleTemporaries staleRemoved;
+
+  std::int64_t Count(RowState state) const { return states[static_cast<int>(state)]; }
 };
 
 // The closing text of a run, shown under kSummaryTitle.

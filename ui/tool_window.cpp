@@ -244,10 +244,14 @@ std::string ToolWindow::CellText(std::int64_t row, int column) const {
 
 std::int64_t ToolWindow::RowCount() const { return window_ == nullptr ? 0 : window_->List(kFileList).RowCount(); }
 
-void ToolWindow::SetStatus(std::int64_t row, std::string_view text, const std::optional<FileError>&) {
-  if (text == StatusText(FileOutcome::CopyFailed) || text == StatusText(FileOutcome::ReplaceFailed)) ++failed_;
-  if (window_ != nullptr) window_->List(kFileList).SetCellText(static_cast<int>(row), kStatusColumn, text);
+void ToolWindow::SetStatus(std::int64_t row, const RowReport& report) {
+  if (IsFailure(report.state)) ++failed_;
+  if (window_ != nullptr) {
+    window_->List(kFileList).SetCellText(static_cast<int>(row), kStatusColumn, StatusText(report.state));
+  }
 }
+
+void ToolWindow::SetCopyProgress(std::int64_t, std::uint64_t, std::uint64_t) {}
 
 void ToolWindow::SetProgress(std::int64_t handled, std::int64_t total) {
   if (window_ == nullptr) return;
@@ -275,14 +279,20 @@ void ToolWindow::SetProgress(std::int64_t handled, std::int64_t total) {
 void ToolWindow::ShowMessage(std::string_view text, std::string_view title, MessageKind kind) {
   // A window the user has closed gets no more messages.
   if (window_ == nullptr || !window_->IsOpen()) return;
+  const UINT icon = kind == MessageKind::Warning ? MB_ICONWARNING : MB_ICONINFORMATION;
+  dialogs_.ShowMessage(text, title, MB_OK | icon, window_->Handle());
+}
+
+void ToolWindow::ShowSummary(const RunSummary& summary) {
+  if (window_ == nullptr || !window_->IsOpen()) return;
   // The summary is the run's last act: beneath it the window is idle again and
   // its status bar tells the result.
-  if (runShown_ && title == kSummaryTitle) {
+  if (runShown_) {
     ShowRunning(false);
     window_->StatusBar(kStatusBar).SetPanelText(kStatePanel, ResultStatus(handled_, failed_, stopRequested_));
   }
-  const UINT icon = kind == MessageKind::Warning ? MB_ICONWARNING : MB_ICONINFORMATION;
-  dialogs_.ShowMessage(text, title, MB_OK | icon, window_->Handle());
+  ShowMessage(SummaryMessage(summary.tally), kSummaryTitle,
+              summary.tally.AnyFailed() ? MessageKind::Warning : MessageKind::Information);
 }
 
 void ToolWindow::ProcessPendingEvents() {

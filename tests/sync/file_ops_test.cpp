@@ -5,8 +5,13 @@
 
 #include <algorithm>
 
+#include "held_file.h"
 #include "sync/fault_injection.h"
 #include "test_support.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace quorvane {
 namespace {
@@ -34,6 +39,15 @@ TEST(PathsTest, JoinPathUsesExactlyOneSeparator) {
 #ifdef _WIN32
   EXPECT_EQ(JoinPath("D:\\", "a.ttf"), "D:\\a.ttf");
 #endif
+}
+
+TEST(PathsTest, OnlyOurOwnTemporaryNamesAreOurs) {
+  EXPECT_TRUE(IsTemporaryName(".quorvane-0123456789abcdef.tmp"));
+  for (const char* other : {".quorvane-0123456789ABCDEF.tmp", ".quorvane-0123456789abcde.tmp",
+                            ".quorvane-0123456789abcdef0.tmp", "quorvane-0123456789abcdef.tmp",
+                            ".quorvane-0123456789abcdef.TMP", ".quorvane-0123456789abcdef.ttf", ""}) {
+    EXPECT_FALSE(IsTemporaryName(other)) << other;
+  }
 }
 
 TEST(PathsTest, PatternsMatchLongNamesWithoutRegardToCase) {
@@ -218,7 +232,13 @@ TEST_F(CopyOneFileTest, AFailureMidCopyKeepsTheOldTarget) {
 }
 
 TEST_F(CopyOneFileTest, EveryFailingStepKeepsTheOldTargetAndLeavesNoTemporary) {
-  for (FileStep step : {FileStep::Open, FileStep::Write, FileStep::Close, FileStep::Rename}) {
+  // Windows closes the temporary only once it has its name: a failed close can
+  // lose nothing there, so it is no step that fails a copy.
+#ifdef _WIN32
+  for (FileStep step : {FileStep::Open, FileStep::Write, FileStep::Flush, FileStep::Rename}) {
+#else
+  for (FileStep step : {FileStep::Open, FileStep::Write, FileStep::Flush, FileStep::Close, FileStep::Rename}) {
+#endif
     WriteFile(target, "old font");
     {
       FailNthStep fault(step, 1);
@@ -251,11 +271,156 @@ TEST_F(CopyOneFileTest, ARefusedCleanupIsRetried) {
 }
 
 TEST_F(CopyOneFileTest, ReportsProgressDuringALargeCopy) {
-  WriteFile(source, std::string(24 << 20, 'f'));
-  int calls = 0;
-  ASSERT_TRUE(CopyOneFile(source, target, [&] { ++calls; }));
-  EXPECT_GE(calls, 2);
-  EXPECT_EQ(FileSize(target), 24 << 20);
+  constexpr std::uint64_t kSize = 24 << 20;
+  WriteFile(source, std::string(kSize, 'f'));
+  std::vector<std::uint64_t> done;
+  const CopyResult copied = CopyOneFile(source, target, {.progress = [&](std::uint64_t bytes, std::uint64_t total) {
+                                          EXPECT_EQ(total, kSize);
+                                          done.push_back(bytes);
+                                          return true;
+                                        }});
+  ASSERT_TRUE(copied);
+  EXPECT_EQ(copied.status, CopyStatus::Created);
+  EXPECT_EQ(copied.bytes, kSize);
+  ASSERT_GE(done.size(), 3u) << "the start and at least two pieces";
+  EXPECT_EQ(done.front(), 0u);
+  EXPECT_EQ(done.back(), kSize);
+  EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
+  EXPECT_EQ(FileSize(target), static_cast<std::int64_t>(kSize));
+}
+
+TEST_F(CopyOneFileTest, AnAbandonedCopyChangesNothing) {
+  const std::string big(20 << 20, 'f');
+  WriteFile(source, big);
+  for (const bool targetExists : {false, true}) {
+    if (targetExists) WriteFile(target, "old font");
+    int calls = 0;
+    const CopyResult copied = CopyOneFile(source, target, {.progress = [&](std::uint64_t, std::uint64_t) {
+                                            return ++calls < 2;  // stop after the first piece
+                                          }});
+    EXPECT_EQ(copied.status, CopyStatus::Abandoned);
+    EXPECT_EQ(calls, 2);
+    if (targetExists) {
+      EXPECT_EQ(ReadFile(target), "old font");
+    } else {
+      EXPECT_FALSE(EntryExists(target));
+    }
+    ExpectNoTemporaries();
+  }
+  EXPECT_EQ(ReadFile(source), big);
+}
+
+// A same-name file that appears while the copy runs (another run, another
+// program) is left alone, or replaced, as the caller says: never overwritten unseen.
+TEST_F(CopyOneFileTest, ANewFileTakesItsNameOnlyWhereNoneExists) {
+  const auto appearing = [&](std::uint64_t, std::uint64_t) {
+    if (!EntryExists(target)) WriteFile(target, "theirs");
+    return true;
+  };
+  CopyResult copied = CopyOneFile(source, target, {.existing = ExistingTarget::Keep, .progress = appearing});
+  EXPECT_EQ(copied.status, CopyStatus::TargetExists);
+  EXPECT_FALSE(copied.error);
+  EXPECT_EQ(ReadFile(target), "theirs");
+  ExpectNoTemporaries();
+
+  fs::remove(PathOf(target));
+  copied = CopyOneFile(source, target, {.existing = ExistingTarget::Replace, .progress = appearing});
+  EXPECT_EQ(copied.status, CopyStatus::Replaced);
+  EXPECT_EQ(ReadFile(target), "new font");
+
+  fs::remove(PathOf(target));
+  copied = CopyOneFile(source, target, {.existing = ExistingTarget::Keep, .progress = {}});
+  EXPECT_EQ(copied.status, CopyStatus::Created);
+  EXPECT_EQ(ReadFile(target), "new font");
+  ExpectNoTemporaries();
+}
+
+// What an interrupt that ends the process at once calls: the temporary goes,
+// the copy can only fail, and the old target stays.
+TEST_F(CopyOneFileTest, AbandoningTheCopyInProgressRemovesItsTemporary) {
+  WriteFile(source, std::string(20 << 20, 'f'));
+  WriteFile(target, "old font");
+  bool sawTemporary = false;
+  const CopyResult copied = CopyOneFile(source, target, {.progress = [&](std::uint64_t done, std::uint64_t) {
+                                          if (done > 0 && !sawTemporary) {
+                                            sawTemporary = !TemporaryFilesIn(temp.Path("dst")).empty();
+                                            AbandonCopyInProgress();
+                                          }
+                                          return true;
+                                        }});
+  EXPECT_TRUE(sawTemporary);
+  EXPECT_FALSE(copied);
+  EXPECT_TRUE(ReadFile(target) == "old font");
+  ExpectNoTemporaries();
+  AbandonCopyInProgress();  // with no copy in progress: nothing happens
+  EXPECT_TRUE(ReadFile(target) == "old font");
+  EXPECT_TRUE(CopyOneFile(source, target)) << "the next copy is not abandoned";
+}
+
+#ifndef _WIN32
+TEST_F(CopyOneFileTest, ACopyGetsTheModeOfASharedFontFolder) {
+  fs::permissions(PathOf(source), fs::perms::owner_read | fs::perms::owner_write);
+  const mode_t old = ::umask(022);
+  const CopyResult copied = CopyOneFile(source, target);
+  ::umask(old);
+  ASSERT_TRUE(copied);
+  EXPECT_EQ(fs::status(PathOf(target)).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+}
+#endif
+
+TEST_F(CopyOneFileTest, StaleTemporariesGoAndALiveCopysStays) {
+  const std::string stale = temp.Path("dst/.quorvane-0123456789abcdef.tmp");
+  const std::string live = temp.Path("dst/.quorvane-fedcba9876543210.tmp");
+  WriteFile(stale, std::string(100, 's'));
+  WriteFile(live, "live");
+  // Names that only look like ours are someone else's.
+  for (const char* other : {".quorvane-ABCDEF0123456789.tmp", ".quorvane-0123.tmp", "a.tmp",
+                            ".quorvane-0123456789abcdef.tmp.bak", ".quorvane-0123456789abcdeg.tmp"}) {
+    WriteFile(temp.Path(std::string("dst/") + other), "other");
+  }
+  MakeFolder(temp.Path("dst/.quorvane-00000000000000aa.tmp"));
+  {
+    HeldFile held(live);
+    ASSERT_TRUE(held.Held());
+    const StaleTemporaries removed = RemoveStaleTemporaries(temp.Path("dst"));
+    EXPECT_EQ(removed.count, 1);
+    EXPECT_EQ(removed.bytes, 100u);
+    EXPECT_FALSE(EntryExists(stale));
+    EXPECT_TRUE(EntryExists(live));
+  }
+  EXPECT_EQ(ReadFile(live), "live");
+  // Its copy gone, the live one is a leftover too.
+  EXPECT_EQ(RemoveStaleTemporaries(temp.Path("dst")).count, 1);
+  EXPECT_FALSE(EntryExists(live));
+  EXPECT_EQ(ReadFile(temp.Path("dst/a.tmp")), "other");
+  EXPECT_TRUE(IsFolder(temp.Path("dst/.quorvane-00000000000000aa.tmp")));
+  EXPECT_EQ(RemoveStaleTemporaries(temp.Path("missing")).count, 0);
+}
+
+TEST_F(CopyOneFileTest, IdentitiesStampsAndContents) {
+  const auto folder = IdentityOf(temp.Path("dst"));
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(IdentityOf(JoinPath(temp.Path("dst"), ".")), folder) << "another spelling, the same folder";
+  EXPECT_NE(IdentityOf(temp.Path("src")), folder);
+  EXPECT_FALSE(IdentityOf(temp.Path("missing")));
+
+  ASSERT_TRUE(CopyOneFile(source, target));
+  const auto sourceStamp = StampOf(source), targetStamp = StampOf(target);
+  ASSERT_TRUE(sourceStamp && targetStamp);
+  EXPECT_EQ(sourceStamp->size, 8u);
+  EXPECT_EQ(sourceStamp->modified, targetStamp->modified) << "a copy keeps the source's time";
+  EXPECT_FALSE(StampOf(temp.Path("dst"))) << "a folder has no stamp";
+
+  EXPECT_EQ(SameContent(source, target), true);
+  WriteFile(target, "new fonT");
+  EXPECT_EQ(SameContent(source, target), false);
+  WriteFile(target, std::string(3 << 20, 'x'));
+  WriteFile(source, std::string(3 << 20, 'x') );
+  EXPECT_EQ(SameContent(source, target), true) << "several pieces";
+  WriteFile(target, std::string(3 << 20, 'x') + "y");
+  EXPECT_EQ(SameContent(source, target), false);
+  EXPECT_FALSE(SameContent(source, temp.Path("missing")));
 }
 
 TEST_F(CopyOneFileTest, HandlesNamesOutsideAnyCodePage) {

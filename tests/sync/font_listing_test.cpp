@@ -14,6 +14,7 @@ namespace {
 using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
 using namespace quorvane::testing;
 
 TEST(FontListingTest, ListsOneFolderInPatternOrderWithRunningNumbers) {
@@ -22,7 +23,7 @@ TEST(FontListingTest, ListsOneFolderInPatternOrderWithRunningNumbers) {
     WriteFile(temp.Path(name), name);
   }
   RecordingView view;
-  EXPECT_EQ(FontListing(temp.Path(), view), 5);
+  EXPECT_EQ(FontListing(temp.Path(), view).added, 5);
 
   const auto names = view.Column(kNameColumn);
   ASSERT_EQ(names.size(), 5u);
@@ -71,9 +72,9 @@ TEST(FontListingTest, AppendsAfterEarlierRowsAndNeverListsAFileTwice) {
   WriteFile(temp.Path("two/b.ttf"), "b");
   RecordingView view;
   FontListing(temp.Path("one"), view);
-  EXPECT_EQ(FontListing(temp.Path("one"), view), 0);
-  EXPECT_EQ(FontListing(temp.Path("two"), view), 2);
-  EXPECT_EQ(FontListing(temp.Path(), view), 0) << "every file below is already listed";
+  EXPECT_EQ(FontListing(temp.Path("one"), view).added, 0);
+  EXPECT_EQ(FontListing(temp.Path("two"), view).added, 2);
+  EXPECT_EQ(FontListing(temp.Path(), view).added, 0) << "every file below is already listed";
   EXPECT_THAT(view.Column(kNumberColumn), ElementsAre("1", "2", "3"));
   EXPECT_THAT(std::vector({view.rows[1][kPathColumn], view.rows[2][kPathColumn]}),
               ::testing::UnorderedElementsAre(temp.Path("two/a.ttf"), temp.Path("two/b.ttf")));
@@ -84,9 +85,9 @@ TEST(FontListingTest, AFolderWithoutFontsOrWithoutExistenceListsNothingQuietly) 
   WriteFile(temp.Path("readme.txt"), "x");
   MakeFolder(temp.Path("a.ttf"));  // a folder with a font's name is no font
   RecordingView view;
-  EXPECT_EQ(FontListing(temp.Path(), view), 0);
-  EXPECT_EQ(FontListing(temp.Path("missing"), view), 0);
-  EXPECT_EQ(FontListing("", view), 0);
+  EXPECT_EQ(FontListing(temp.Path(), view).added, 0);
+  EXPECT_EQ(FontListing(temp.Path("missing"), view).added, 0);
+  EXPECT_EQ(FontListing("", view).added, 0);
   EXPECT_THAT(view.rows, IsEmpty());
   EXPECT_THAT(view.messages, IsEmpty());
 }
@@ -112,6 +113,31 @@ TEST(FontListingTest, AFolderEndingInASeparatorGivesCleanPaths) {
   FontListing(temp.Path() + kPathSeparator, view);
   ASSERT_EQ(view.rows.size(), 1u);
   EXPECT_EQ(view.rows[0][kPathColumn], temp.Path("a.ttf"));
+}
+
+// A target inside the source must not feed the run its own output.
+TEST(FontListingOptionsTest, AFolderLeftOutIsNotListedAndTheResultSaysSo) {
+  TempFolder temp;
+  WriteFile(temp.Path("a.ttf"), "a");
+  WriteFile(temp.Path("fonts/b.ttf"), "b");
+  WriteFile(temp.Path("fonts/deeper/c.ttf"), "c");
+  WriteFile(temp.Path("other/d.ttf"), "d");
+  RecordingView view;
+  const ListingResult result =
+      FontListing(temp.Path(), view, {.leaveOut = IdentityOf(JoinPath(temp.Path("fonts"), "."))});
+  EXPECT_TRUE(result.leftOut);
+  EXPECT_EQ(result.added, 2);
+  EXPECT_THAT(view.Column(kNameColumn), UnorderedElementsAre("a.ttf", "d.ttf"));
+  EXPECT_TRUE(result.unreadable.empty());
+}
+
+TEST(FontListingOptionsTest, AMissingSourceIsNamedWithItsReason) {
+  TempFolder temp;
+  RecordingView view;
+  const ListingResult result = FontListing(temp.Path("missing"), view);
+  ASSERT_EQ(result.unreadable.size(), 1u);
+  EXPECT_EQ(result.unreadable[0].path, temp.Path("missing"));
+  EXPECT_FALSE(ReasonText(result.unreadable[0].reason).empty());
 }
 
 }  // namespace

@@ -49,9 +49,13 @@ class FontSyncRunTest : public ::testing::Test {
   std::string Src(const std::string& name) const { return temp.Path("src/" + name); }
   std::string Dst(const std::string& name) const { return temp.Path("dst/" + name); }
 
+  static std::optional<SyncTally> TallyOf(const std::optional<RunSummary>& summary) {
+    return summary ? std::optional<SyncTally>(summary->tally) : std::nullopt;
+  }
+
   std::optional<SyncTally> ListAndRun(SyncPolicy policy, bool dryRun = false) {
     FontListing(temp.Path("src"), view);
-    return FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {policy, dryRun});
+    return TallyOf(FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {.policy = policy, .dryRun = dryRun}));
   }
 
   // Holds after every finished run: the counters add up to the rows handled.
@@ -115,7 +119,7 @@ TEST_F(FontSyncRunTest, SameNameFileIsKeptUnderIgnoreAndOverwrittenUnderReplace)
   EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("同名忽略"));
   EXPECT_EQ(tally->Count(FileOutcome::Ignored), 1);
 
-  tally = FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {SyncPolicy::Replace});
+  tally = TallyOf(FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {SyncPolicy::Replace}));
   EXPECT_EQ(ReadFile(Dst("a.ttf")), "source");
   EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("替换成功"));
   EXPECT_EQ(tally->Count(FileOutcome::ReplaceSucceeded), 1);
@@ -173,7 +177,7 @@ TEST_F(FontSyncRunTest, AMissingTargetFolderFailsEveryCopyAndCreatesNothing) {
   WriteFile(Src("a.ttf"), "a");
   WriteFile(Src("b.fon"), "b");
   FontListing(temp.Path("src"), view);
-  const auto tally = FontSyncRun(view).Run(temp.Path("src"), temp.Path("missing"), {});
+  const auto tally = TallyOf(FontSyncRun(view).Run(temp.Path("src"), temp.Path("missing"), {}));
   EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("复制失败", "复制失败"));
   EXPECT_EQ(tally->Count(FileOutcome::CopyFailed), 2);
   EXPECT_FALSE(FileExists(temp.Path("missing")));
@@ -184,7 +188,7 @@ TEST_F(FontSyncRunTest, AVanishedSourceFileFailsOnlyItsOwnRow) {
   WriteFile(Src("b.ttf"), "b");
   FontListing(temp.Path("src"), view);
   fs::remove(PathOf(view.rows[0][kPathColumn]));
-  const auto tally = FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {});
+  const auto tally = TallyOf(FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {}));
   EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("复制失败", "复制成功"));
   ExpectConsistent(*tally, 2);
 }
@@ -197,29 +201,50 @@ TEST_F(FontSyncRunTest, AFolderWithoutRowsEndsWithASummaryOfZeros) {
             "本次任务共处理文件0个：复制成功0个；复制失败0个；替换成功0个；替换失败0个；同名忽略0个。");
 }
 
-TEST_F(FontSyncRunTest, StopsAfterTheCurrentFileAndSummarisesWhatWasHandled) {
-  for (const char* name : {"a.ttf", "b.ttf", "c.ttf"}) WriteFile(Src(name), name);
+// A stop in the middle of a file abandons that file: its target is untouched,
+// no temporary stays, its row is ready again with the rows after it.
+TEST_F(FontSyncRunTest, AStopMidFileAbandonsItAndSummarisesWhatWasHandled) {
+  const std::string big(20 << 20, 'b');
+  WriteFile(Src("a.ttf"), "a");
+  WriteFile(Src("b.ttf"), big);
+  WriteFile(Src("c.ttf"), "c");
+  WriteFile(Dst("b.ttf"), "old b");
   FontListing(temp.Path("src"), view);
+  std::int64_t rowOfB = -1;
+  for (std::int64_t row = 0; row < view.RowCount(); ++row) {
+    if (view.rows[static_cast<size_t>(row)][kNameColumn] == "b.ttf") rowOfB = row;
+  }
   FontSyncRun run(view);
-  view.onEvents = [&] { run.RequestStop(); };
-  const auto tally = run.Run(temp.Path("src"), temp.Path("dst"), {});
-  ASSERT_TRUE(tally);
-  EXPECT_EQ(tally->total, 1);
-  EXPECT_EQ(view.rows[0][kStatusColumn], "复制成功");
-  EXPECT_EQ(view.rows[1][kStatusColumn], kReadyText);
-  EXPECT_EQ(view.rows[2][kStatusColumn], kReadyText);
-  EXPECT_EQ(view.messages.back().text, SummaryMessage(*tally));
+  view.onEvents = [&] {
+    const bool copyingB = std::ranges::any_of(view.copyProgress, [&](const auto& call) { return call.row == rowOfB; });
+    if (copyingB) run.RequestStop();
+  };
+  const auto summary = run.Run(temp.Path("src"), temp.Path("dst"), {.policy = SyncPolicy::Replace});
+  ASSERT_TRUE(summary);
+  EXPECT_EQ(summary->tally.total, rowOfB);
+  EXPECT_TRUE(summary->stopped);
+  EXPECT_EQ(summary->unhandled, 3 - rowOfB);
+  for (std::int64_t row = 0; row < 3; ++row) {
+    EXPECT_EQ(view.rows[static_cast<size_t>(row)][kStatusColumn], row < rowOfB ? "复制成功" : kReadyText) << row;
+  }
+  EXPECT_THAT(view.states[static_cast<size_t>(rowOfB)], ElementsAre(RowState::Copying, RowState::Ready));
+  EXPECT_TRUE(ReadFile(Dst("b.ttf")) == "old b") << "the abandoned file's target is untouched";
+  EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty());
+  EXPECT_EQ(view.messages.back().text, SummaryMessage(summary->tally));
   EXPECT_FALSE(run.IsRunning());
 
   view.onEvents = nullptr;
-  EXPECT_EQ(run.Run(temp.Path("src"), temp.Path("dst"), {})->total, 3) << "the next run starts afresh";
+  const auto next = run.Run(temp.Path("src"), temp.Path("dst"), {.policy = SyncPolicy::Replace});
+  EXPECT_EQ(next->tally.total, 3) << "the next run starts afresh";
+  EXPECT_FALSE(next->stopped);
+  EXPECT_TRUE(ReadFile(Dst("b.ttf")) == big);
 }
 
 TEST_F(FontSyncRunTest, AListClearedMidRunEndsTheRunCleanly) {
   for (const char* name : {"a.ttf", "b.ttf", "c.ttf"}) WriteFile(Src(name), name);
   FontListing(temp.Path("src"), view);
   view.onEvents = [&] { view.rows.clear(); };
-  const auto tally = FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {});
+  const auto tally = TallyOf(FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {}));
   ASSERT_TRUE(tally);
   EXPECT_EQ(tally->total, 1);
   EXPECT_THAT(view.rows, IsEmpty());
@@ -232,9 +257,9 @@ TEST_F(FontSyncRunTest, ASecondRunCannotStartInsideTheFirst) {
   FontSyncRun run(view);
   std::optional<std::optional<SyncTally>> inner;
   view.onEvents = [&] {
-    if (!inner) inner = run.Run(temp.Path("src"), temp.Path("dst"), {});
+    if (!inner) inner = TallyOf(run.Run(temp.Path("src"), temp.Path("dst"), {}));
   };
-  const auto outer = run.Run(temp.Path("src"), temp.Path("dst"), {});
+  const auto outer = TallyOf(run.Run(temp.Path("src"), temp.Path("dst"), {}));
   ASSERT_TRUE(inner.has_value());
   EXPECT_EQ(*inner, std::nullopt);
   ExpectConsistent(*outer, 2);
@@ -269,7 +294,7 @@ TEST_F(FontSyncRunTest, DryRunDecidesSameNamesAsTheFileSystemDoes) {
   ExpectConsistent(*tally, static_cast<std::int64_t>(names.size()));
   for (const auto& row : view.rows) {
     const bool exists = EntryExists(Dst(row[kNameColumn]));
-    EXPECT_EQ(row[kStatusColumn], exists ? "同名忽略" : "复制成功") << row[kNameColumn];
+    EXPECT_EQ(row[kStatusColumn], exists ? "将忽略" : "将复制") << row[kNameColumn];
   }
   const auto status = [&](const std::string& name) {
     for (const auto& row : view.rows) {
@@ -277,10 +302,10 @@ TEST_F(FontSyncRunTest, DryRunDecidesSameNamesAsTheFileSystemDoes) {
     }
     return std::string();
   };
-  EXPECT_EQ(status("a.ttf"), "同名忽略");
-  EXPECT_EQ(status("c.ttf"), "同名忽略") << "a folder holds the name";
-  EXPECT_EQ(status("宋体.ttf"), "同名忽略");
-  EXPECT_EQ(status("e.ttf"), "复制成功");
+  EXPECT_EQ(status("a.ttf"), "将忽略");
+  EXPECT_EQ(status("c.ttf"), "将忽略") << "a folder holds the name";
+  EXPECT_EQ(status("宋体.ttf"), "将忽略");
+  EXPECT_EQ(status("e.ttf"), "将复制");
   EXPECT_EQ(ReadFile(Dst("a.ttf")), "same name");
   EXPECT_FALSE(FileExists(Dst("e.ttf")));
 }
@@ -288,7 +313,7 @@ TEST_F(FontSyncRunTest, DryRunDecidesSameNamesAsTheFileSystemDoes) {
 TEST_F(FontSyncRunTest, DryRunIntoAnUnreadableOrMissingTargetStillDecidesEveryRow) {
   WriteFile(Src("a.ttf"), "a");
   FontListing(temp.Path("src"), view);
-  const auto tally = FontSyncRun(view).Run(temp.Path("src"), temp.Path("missing"), {SyncPolicy::Ignore, true});
+  const auto tally = TallyOf(FontSyncRun(view).Run(temp.Path("src"), temp.Path("missing"), {.policy = SyncPolicy::Ignore, .dryRun = true}));
   ASSERT_TRUE(tally);
   EXPECT_EQ(tally->Count(FileOutcome::CopySucceeded), 1);
   EXPECT_FALSE(FileExists(temp.Path("missing")));
@@ -300,6 +325,95 @@ TEST_F(FontSyncRunTest, ProcessesEventsDuringALargeCopy) {
   view.eventsProcessed = 0;
   FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {});
   EXPECT_GE(view.eventsProcessed, 3) << "during the copy and after the row";
+}
+
+// Two runs at once into one target: the other run's file appears while ours
+// copies. The same-name decision is taken again at the rename, so nothing is
+// overwritten unseen and no row claims a copy that another replaced.
+TEST_F(FontSyncRunTest, ASameNameFileThatAppearsMidCopyGetsThePolicysOutcome) {
+  WriteFile(Src("a.ttf"), std::string(3 << 20, 'a'));
+  FontListing(temp.Path("src"), view);
+  view.onEvents = [&] {
+    if (!view.copyProgress.empty() && !EntryExists(Dst("a.ttf"))) WriteFile(Dst("a.ttf"), "theirs");
+  };
+  auto summary = FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {.policy = SyncPolicy::Ignore});
+  EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("同名忽略"));
+  EXPECT_EQ(summary->tally.Count(FileOutcome::Ignored), 1);
+  EXPECT_EQ(ReadFile(Dst("a.ttf")), "theirs");
+
+  fs::remove(PathOf(Dst("a.ttf")));
+  view.copyProgress.clear();
+  summary = FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {.policy = SyncPolicy::Replace});
+  EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("替换成功"));
+  EXPECT_TRUE(ReadFile(Dst("a.ttf")) == std::string(3 << 20, 'a'));
+  EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty());
+}
+
+TEST_F(FontSyncRunTest, ARunClearsTheLeftoversOfDeadRunsFromItsTarget) {
+  WriteFile(Src("a.ttf"), "a");
+  WriteFile(Dst(".quorvane-00112233445566ff.tmp"), std::string(1000, 'x'));
+  WriteFile(Dst(".quorvane-aabbccddeeff0011.tmp"), std::string(24, 'x'));
+  FontListing(temp.Path("src"), view);
+  const auto dry = FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {.dryRun = true});
+  EXPECT_EQ(dry->staleRemoved.count, 0) << "a dry run changes nothing";
+  const auto summary = FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {});
+  EXPECT_EQ(summary->staleRemoved.count, 2);
+  EXPECT_EQ(summary->staleRemoved.bytes, 1024u);
+  EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty());
+  EXPECT_EQ(summary->bytesCopied, 1u);
+}
+
+// An unchanged collection is told by size and time alone: no source is opened.
+TEST_F(FontSyncRunTest, UpdateLeavesWhatMatchesAndReplacesWhatDiffers) {
+  WriteFile(Src("same.ttf"), "same");
+  WriteFile(Src("newer.ttf"), "newer version");
+  WriteFile(Src("new.ttf"), "new");
+  FontListing(temp.Path("src"), view);
+  ASSERT_EQ(TallyOf(FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {}))->total, 3);
+  WriteFile(Src("newer.ttf"), "newer version 2");
+  fs::remove(PathOf(Dst("new.ttf")));
+
+  int opened = 0;
+  {
+    FailNthStep countOpens(FileStep::Open, 1000);
+    const auto summary = FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"),
+                                               {.policy = SyncPolicy::Ignore, .update = true});
+    opened = countOpens.seen();
+    EXPECT_EQ(summary->Count(RowState::UpToDate), 1);
+    EXPECT_EQ(summary->tally.total, 2) << "up to date is not one of the window's five";
+  }
+  EXPECT_EQ(view.StatusOf("same.ttf"), "已是最新");
+  EXPECT_EQ(view.StatusOf("newer.ttf"), "替换成功");
+  EXPECT_EQ(view.StatusOf("new.ttf"), "复制成功");
+  EXPECT_EQ(ReadFile(Dst("newer.ttf")), "newer version 2");
+  EXPECT_EQ(opened, 2 * 2) << "two copies, each opening its source and its temporary; nothing for the match";
+
+  // Same size and time, other bytes: only the content comparison sees it.
+  WriteFile(Dst("same.ttf"), "SAME");
+  fs::last_write_time(PathOf(Dst("same.ttf")), fs::last_write_time(PathOf(Src("same.ttf"))));
+  FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {.update = true});
+  EXPECT_EQ(view.StatusOf("same.ttf"), "已是最新");
+  FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {.update = true, .checksum = true});
+  EXPECT_EQ(view.StatusOf("same.ttf"), "替换成功");
+  EXPECT_EQ(ReadFile(Dst("same.ttf")), "same");
+  FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {.update = true, .checksum = true});
+  EXPECT_THAT(view.Column(kStatusColumn), Each("已是最新"));
+}
+
+TEST_F(FontSyncRunTest, ADryRunSaysWhatWouldHappen) {
+  WriteFile(Src("a.ttf"), "a");
+  WriteFile(Src("b.ttf"), "b");
+  WriteFile(Dst("a.ttf"), "old");
+  FontListing(temp.Path("src"), view);
+  auto summary = FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {.policy = SyncPolicy::Replace, .dryRun = true});
+  EXPECT_EQ(view.StatusOf("a.ttf"), "将替换");
+  EXPECT_EQ(view.StatusOf("b.ttf"), "将复制");
+  EXPECT_EQ(summary->Count(RowState::WouldReplace), 1);
+  summary = FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {.policy = SyncPolicy::Ignore, .dryRun = true});
+  EXPECT_EQ(view.StatusOf("a.ttf"), "将忽略");
+  EXPECT_EQ(view.StatusOf("b.ttf"), "将复制");
+  EXPECT_EQ(ReadFile(Dst("a.ttf")), "old");
+  EXPECT_FALSE(EntryExists(Dst("b.ttf")));
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ TEST(RealFaultsTest, AFullDiskKeepsTheOldTargetAndLeavesNoTemporary) {
       return kSkipped;
     }
     WriteFile(mount + "/big.ttc", "old");
-    const FileResult copied = CopyOneFile(source, mount + "/big.ttc");
+    const CopyResult copied = CopyOneFile(source, mount + "/big.ttc");
     const bool intact = ReadFile(mount + "/big.ttc") == "old" && TemporaryFilesIn(mount).empty();
     const bool saysWhy = copied.error && copied.error->code == ENOSPC && copied.error->step == FileStep::Write;
     return (!copied && intact ? 0 : 1) | (saysWhy ? 0 : 2);
@@ -115,6 +115,30 @@ TEST(RealFaultsTest, AnAccessDeniedReachesTheViewWithItsReason) {
   });
   if (result == kSkipped) GTEST_SKIP() << "cannot switch to the user nobody";
   EXPECT_EQ(result, 0) << "bit 1: row not 复制失败, 2: reason not EACCES at open, 4: reason text wrong";
+}
+
+// A sub-folder an ordinary user may not read is named with the reason; the
+// rest of the tree is listed.
+TEST(RealFaultsTest, AnUnreadableSubFolderIsNamedAndTheRestListed) {
+  TempFolder temp;
+  fs::permissions(temp.Root(), fs::perms::all);
+  WriteFile(temp.Path("src/a.ttf"), "a");
+  WriteFile(temp.Path("src/locked/b.ttf"), "b");
+  WriteFile(temp.Path("src/open/c.ttf"), "c");
+  for (const char* folder : {"src", "src/open"}) fs::permissions(PathOf(temp.Path(folder)), fs::perms::all);
+  fs::permissions(PathOf(temp.Path("src/locked")), fs::perms::owner_all);
+  const std::string locked = temp.Path("src/locked");
+  const int result = InChild([&] {
+    if (!BecomeNobody()) return kSkipped;
+    RecordingView view;
+    const ListingResult listed = FontListing(temp.Path("src"), view);
+    int bits = listed.added == 2 ? 0 : 1;
+    if (listed.unreadable.size() != 1 || listed.unreadable[0].path != locked) return bits | 2;
+    if (listed.unreadable[0].reason.code != EACCES) bits |= 4;
+    return bits;
+  });
+  if (result == kSkipped) GTEST_SKIP() << "cannot switch to the user nobody";
+  EXPECT_EQ(result, 0) << "bit 1: not two rows, 2: the locked folder not named, 4: reason not EACCES";
 }
 
 TEST(RealFaultsTest, ANameThatLooksLikeAPatternIsJustAName) {

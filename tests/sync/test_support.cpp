@@ -66,6 +66,7 @@ void RecordingView::AddRows(std::span<const ListedRow> added) {
   ++addRowsCalls;
   for (const ListedRow& row : added) rows.push_back({row.number, row.name, row.path, std::string(kReadyText)});
   reasons.resize(rows.size());
+  states.resize(rows.size());
 }
 
 std::string RecordingView::CellText(std::int64_t row, int column) const {
@@ -73,11 +74,22 @@ std::string RecordingView::CellText(std::int64_t row, int column) const {
   return rows[static_cast<size_t>(row)][static_cast<size_t>(column)];
 }
 
-void RecordingView::SetStatus(std::int64_t row, std::string_view text, const std::optional<FileError>& reason) {
+void RecordingView::SetStatus(std::int64_t row, const RowReport& report) {
   ASSERT_GE(row, 0);
   ASSERT_LT(row, RowCount());
-  rows[static_cast<size_t>(row)][kStatusColumn] = text;
-  reasons[static_cast<size_t>(row)] = reason;
+  rows[static_cast<size_t>(row)][kStatusColumn] = StatusText(report.state);
+  reasons[static_cast<size_t>(row)] = report.reason;
+  states[static_cast<size_t>(row)].push_back(report.state);
+}
+
+void RecordingView::SetCopyProgress(std::int64_t row, std::uint64_t done, std::uint64_t total) {
+  copyProgress.push_back({row, done, total});
+}
+
+void RecordingView::ShowSummary(const RunSummary& summary) {
+  summaries.push_back(summary);
+  messages.push_back({SummaryMessage(summary.tally), std::string(kSummaryTitle),
+                      summary.tally.AnyFailed() ? MessageKind::Warning : MessageKind::Information});
 }
 
 void RecordingView::SetProgress(std::int64_t handled, std::int64_t total) { progress.emplace_back(handled, total); }
@@ -89,6 +101,13 @@ void RecordingView::ShowMessage(std::string_view text, std::string_view title, M
 void RecordingView::ProcessPendingEvents() {
   ++eventsProcessed;
   if (onEvents) onEvents();
+}
+
+std::string RecordingView::StatusOf(const std::string& name) const {
+  for (const auto& row : rows) {
+    if (row[kNameColumn] == name) return row[kStatusColumn];
+  }
+  return "(no row)";
 }
 
 std::vector<std::string> RecordingView::Column(int column) const {

@@ -89,16 +89,30 @@ class RecordingView : public SyncRunView {
   void AddRows(std::span<const ListedRow> rows) override;
   std::string CellText(std::int64_t row, int column) const override;
   std::int64_t RowCount() const override { return static_cast<std::int64_t>(rows.size()); }
-  void SetStatus(std::int64_t row, std::string_view text, const std::optional<FileError>& reason) override;
+  void SetStatus(std::int64_t row, const RowReport& report) override;
   void SetProgress(std::int64_t handled, std::int64_t total) override;
+  void SetCopyProgress(std::int64_t row, std::uint64_t done, std::uint64_t total) override;
   void ShowMessage(std::string_view text, std::string_view title, MessageKind kind) override;
+  // Recorded as the summary message (under kSummaryTitle) and as itself.
+  void ShowSummary(const RunSummary& summary) override;
   void ProcessPendingEvents() override;
 
   std::vector<std::string> Column(int column) const;
+  // The status of the row of the file named `name` (rows come in the file system's order).
+  std::string StatusOf(const std::string& name) const;
 
   std::vector<std::array<std::string, 4>> rows;
   // Per row, the failure the run gave with its status, if any.
   std::vector<std::optional<FileError>> reasons;
+  // Every state each row went through, in order.
+  std::vector<std::vector<RowState>> states;
+  struct CopyProgressCall {
+    std::int64_t row;
+    std::uint64_t done;
+    std::uint64_t total;
+  };
+  std::vector<CopyProgressCall> copyProgress;
+  std::vector<RunSummary> summaries;
   std::vector<ShownMessage> messages;
   std::vector<std::pair<std::int64_t, std::int64_t>> progress;
   int addRowsCalls = 0;

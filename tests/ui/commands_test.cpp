@@ -272,7 +272,9 @@ TEST_F(CommandsTest, DuringARunTheControlsAreLockedAndASecondExecuteStartsNothin
   EXPECT_EQ(Column(3), std::vector<std::string>(60, "复制成功"));
 }
 
-TEST_F(CommandsTest, EndStopsAfterTheCurrentFileAndStillSummarises) {
+// 结束 takes effect in the middle of a file: that file is abandoned, its row
+// ready again with every row after it.
+TEST_F(CommandsTest, EndStopsTheRunAndStillSummarises) {
   MakeManySources(60);
   ChooseSource(source_.Path());
   DuringRun end([&] {
@@ -283,7 +285,6 @@ TEST_F(CommandsTest, EndStopsAfterTheCurrentFileAndStillSummarises) {
   Execute();
   const std::vector<std::string> statuses = Column(3);
   const auto handled = std::ranges::count(statuses, std::string("复制成功"));
-  EXPECT_GT(handled, 0);
   EXPECT_LT(handled, 60);
   EXPECT_EQ(std::ranges::count(statuses, std::string("准备就绪")), 60 - handled);
   ASSERT_EQ(dialogs_.messages.size(), 1u);
