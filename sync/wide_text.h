@@ -1,14 +1,5 @@
-// UTF-8 inside, UTF-16 at the Windows call: the one pair of conversions.
+// UTF-8 inside, UTF-16 at the Windows call: the one pair of conversions now
+// lives in base/text.h; this name stays for the files that include it.
 #pragma once
 
-#ifdef _WIN32
-#include <string>
-#include <string_view>
-
-namespace quorvane {
-
-std::wstring Widen(std::string_view utf8);
-std::string Narrow(std::wstring_view utf16);
-
-}  // namespace quorvane
-#endif
+#include "base/text.h"

@@ -106,7 +106,9 @@ FontFileInfo InfoOf(const FontReadResult& result) {
 
 std::string WhyOf(const FontReadResult& result) {
   if (const auto* notAFont = std::get_if<NotAFont>(&result)) return notAFont->why;
-  return "<" + Describe(result) + ">";
+  std::string text("<");
+  text += Describe(result);
+  return text += ">";
 }
 
 // Everything the reader says about the faces, to compare two readings.
