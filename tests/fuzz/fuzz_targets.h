@@ -11,5 +11,7 @@ namespace quorvane::fuzz {
 int FuzzPaths(const std::uint8_t* data, std::size_t size);
 // Input: arguments separated by NULs.
 int FuzzArguments(const std::uint8_t* data, std::size_t size);
+// Input: a font file's bytes.
+int FuzzFontFile(const std::uint8_t* data, std::size_t size);
 
 }  // namespace quorvane::fuzz

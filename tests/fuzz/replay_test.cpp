@@ -30,5 +30,7 @@ TEST(FuzzCorpusTest, ArgumentsCorpusHoldsItsInvariants) {
   EXPECT_GT(ReplayCorpus("arguments", FuzzArguments), 0);
 }
 
+TEST(FuzzCorpusTest, FontFileCorpusHoldsItsInvariants) { EXPECT_GT(ReplayCorpus("font_file", FuzzFontFile), 0); }
+
 }  // namespace
 }  // namespace quorvane::fuzz
