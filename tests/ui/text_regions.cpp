@@ -106,15 +106,19 @@ std::string RectJson(const RECT& rect) {
   return text;
 }
 
-// The face Wine or Windows really chose: GetTextFace only repeats the name asked for.
+// The font Wine or Windows really chose: GetTextFace only repeats the name asked
+// for, and a replacement takes the family name it replaces; the full name is the file's own.
 std::string FamilyName(HDC dc) {
   const UINT size = GetOutlineTextMetricsW(dc, 0, nullptr);
   if (size == 0) return "(bitmap font)";
   std::vector<std::uint64_t> buffer((size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
   auto* metrics = reinterpret_cast<OUTLINETEXTMETRICW*>(buffer.data());
   if (GetOutlineTextMetricsW(dc, size, metrics) == 0) return {};
-  const auto offset = reinterpret_cast<std::uintptr_t>(metrics->otmpFamilyName);
-  return quorvane::Narrow(reinterpret_cast<const wchar_t*>(reinterpret_cast<const char*>(buffer.data()) + offset));
+  const auto name = [&](PSTR offset) {
+    return quorvane::Narrow(reinterpret_cast<const wchar_t*>(reinterpret_cast<const char*>(buffer.data()) +
+                                                             reinterpret_cast<std::uintptr_t>(offset)));
+  };
+  return name(metrics->otmpFamilyName) + ", " + name(metrics->otmpFullName);
 }
 
 int TextWidth(HDC dc, std::string_view text) {
