@@ -54,7 +54,7 @@ shot() {
 
 # The texts of GROUP (see text_regions.cpp) with their places, beside screenshot NAME.
 texts() {
-  local name=$1 group=$2 file=$shots/$1.texts
+  local group=$2 file=$shots/$1.texts
   rm -f "$file"
   "${runner[@]}" "$regions" "Z:${file//\//\\}" "$group" || fail "text_regions found no $group window"
   [[ -f $file ]] || fail "no $file"
