@@ -81,8 +81,8 @@ fi
 # 100 %) to WenQuanYi Zen Hei when SimSun is missing. Its gasp table asks for
 # black-and-white glyphs from 9 to 16 pixels, which it has no bitmaps for, so
 # thin strokes fall between pixels (目 draws as 日, hyphens vanish). The Sharp
-# face of the same file has hand-made bitmaps for 12 to 16 pixels and outlines
-# above. Wine skips a replacement for a font that is really there.
+# face of the same file has bitmap strikes for 12 to 16 pixels and outlines
+# above.
 fonts_setup=$prefix/quorvane-fonts
 fonts_wanted="SimSun 宋体 NSimSun 新宋体 -> WenQuanYi Zen Hei Sharp"
 if [[ $(cat "$fonts_setup" 2>/dev/null) != "$fonts_wanted" ]]; then
