@@ -88,11 +88,13 @@ fonts_wanted="SimSun 宋体 NSimSun 新宋体 -> WenQuanYi Zen Hei Sharp"
 if [[ $(cat "$fonts_setup" 2>/dev/null) != "$fonts_wanted" ]]; then
   fc-list -q 'WenQuanYi Zen Hei Sharp' ||
     echo "wine-run.sh: no WenQuanYi Zen Hei Sharp (fonts-wqy-zenhei); Chinese texts lose strokes at 100 %" >&2
+  added=1
   for face in ${fonts_wanted% -> *}; do
     "$loader" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "${fonts_wanted#* -> }" /f \
-      </dev/null >/dev/null 2>&1 9>&-
+      </dev/null >/dev/null 2>&1 9>&- || added=0
   done
-  echo "$fonts_wanted" >"$fonts_setup"
+  # Tried again on the next run unless all went in.
+  ((added)) && echo "$fonts_wanted" >"$fonts_setup"
 fi
 flock -u 9
 exec 9>&-
