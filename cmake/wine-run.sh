@@ -76,6 +76,26 @@ if [[ ! -f $prefix/system.reg ]]; then
   "$loader" wineboot -i </dev/null >/dev/null 2>&1 9>&-
   wineserver -w
 fi
+
+# A zh_CN prefix gives the GUI font (MS Shell Dlg -> SimSun, 12 pixels at
+# 100 %) to WenQuanYi Zen Hei when SimSun is missing. Its gasp table asks for
+# black-and-white glyphs from 9 to 16 pixels, which it has no bitmaps for, so
+# thin strokes fall between pixels (目 draws as 日, hyphens vanish). The Sharp
+# face of the same file has bitmap strikes for 12 to 16 pixels and outlines
+# above.
+fonts_setup=$prefix/quorvane-fonts
+fonts_wanted="SimSun 宋体 NSimSun 新宋体 -> WenQuanYi Zen Hei Sharp"
+if [[ $(cat "$fonts_setup" 2>/dev/null) != "$fonts_wanted" ]]; then
+  fc-list -q 'WenQuanYi Zen Hei Sharp' ||
+    echo "wine-run.sh: no WenQuanYi Zen Hei Sharp (fonts-wqy-zenhei); Chinese texts lose strokes at 100 %" >&2
+  added=1
+  for face in ${fonts_wanted% -> *}; do
+    "$loader" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "${fonts_wanted#* -> }" /f \
+      </dev/null >/dev/null 2>&1 9>&- || added=0
+  done
+  # Tried again on the next run unless all went in.
+  ((added)) && echo "$fonts_wanted" >"$fonts_setup"
+fi
 flock -u 9
 exec 9>&-
 

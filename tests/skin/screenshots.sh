@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Screenshots of the skinned program: the real tool window with its help window
-# open, at 100 % and 150 % DPI (OUT/skin-100.png, OUT/skin-150.png), each on a
-# screen of 1024 x 768 scaled alike; and the control gallery, whose rows,
-# selection, progress and disabled button the empty tool window cannot show
-# (OUT/skin-controls.png). Each runs in a Wine prefix and display of its own.
+# Screenshots of the skinned program: the real tool window alone and with its
+# help window open, at 100 % and 150 % DPI (OUT/tool-100.png, OUT/skin-100.png,
+# OUT/tool-150.png, OUT/skin-150.png), each on a screen of 1024 x 768 scaled
+# alike; and the control gallery, whose rows, selection, progress and disabled
+# button the empty tool window cannot show (OUT/skin-controls.png). Each runs in
+# a Wine prefix and display of its own. Beside the tool and help shots,
+# REGIONS_EXE writes where their texts stand (.texts), for legibility.py.
 # Fails when a screenshot is missing or the window background is not the skin's.
-#   screenshots.sh RUNNER BUILD_DIR ARCH QUORVANE_EXE GALLERY_EXE OUT_DIR EXPECTED_BACKGROUND
+#   screenshots.sh RUNNER BUILD_DIR ARCH QUORVANE_EXE GALLERY_EXE REGIONS_EXE OUT_DIR EXPECTED_BACKGROUND
 set -uo pipefail
-runner=$1 build=$2 arch=$3 program=$4 gallery=$5 out=$6 expected=$7
+runner=$1 build=$2 arch=$3 program=$4 gallery=$5 regions=$6 out=$7 expected=$8
 mkdir -p "$out"
 status=0
 
@@ -29,6 +31,17 @@ start() {
   export DISPLAY
 }
 
+# The texts of GROUP with their places, beside screenshot BASE.png. The tool
+# must run on Wine's desktop of the program to see its windows.
+texts() {
+  local prefix=$1 base=$2 group=$3
+  rm -f "$base.texts"
+  "$runner" --prefix "$prefix" --arch "$arch" explorer /desktop=quorvane,"$QUORVANE_SCREEN" \
+    "$(to_windows "$regions")" "$(to_windows "$base.texts")" "$group" >/dev/null 2>&1
+  for _ in $(seq 100); do [[ -f $base.texts ]] && return; sleep 0.1; done
+  echo "$(basename "$base").texts: not written"; status=1
+}
+
 stop() {
   local prefix=$1
   WINEPREFIX=$prefix wineserver -k 2>/dev/null
@@ -47,7 +60,8 @@ check() {
 for dpi in 96 144; do
   percent=$((dpi * 100 / 96))
   prefix=$build/wineprefix-shots-$dpi shot=$out/skin-$percent.png
-  rm -f "$shot"
+  tool=$out/tool-$percent.png
+  rm -f "$shot" "$tool"
   start "$prefix" "$dpi" "$(to_windows "$program")"
   window=""
   for _ in $(seq 300); do
@@ -57,6 +71,8 @@ for dpi in 96 144; do
   done
   if [[ -n $window ]]; then
     sleep 1
+    import -window root "$tool"
+    texts "$prefix" "${tool%.png}" main
     # The window is centred; xdotool's own idea of its position inside Wine's
     # desktop is off, its size is right.
     eval "$(xdotool getwindowgeometry --shell "$window")"
@@ -67,6 +83,7 @@ for dpi in 96 144; do
     for _ in $(seq 50); do xdotool search --name "^帮助$" >/dev/null 2>&1 && break; sleep 0.1; done
     sleep 1
     import -window root "$shot"
+    texts "$prefix" "${shot%.png}" help
     # Inside the client area, left of the first label: the skin's background.
     check "$shot" $((X + 17 * dpi / 96)) $((Y + 50 * dpi / 96))
   else

@@ -64,6 +64,13 @@ if(CMAKE_CROSSCOMPILING)
   endif()
   add_test(NAME skin_screenshots
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/screenshots.sh ${runner} ${CMAKE_BINARY_DIR} ${wine_arch}
-            $<TARGET_FILE:quorvane> $<TARGET_FILE:skin_gallery> ${CMAKE_BINARY_DIR}/screenshots F4F5F7)
-  set_tests_properties(skin_screenshots PROPERTIES RUN_SERIAL TRUE TIMEOUT 600)
+            $<TARGET_FILE:quorvane> $<TARGET_FILE:skin_gallery> $<TARGET_FILE:text_regions>
+            ${CMAKE_BINARY_DIR}/screenshots F4F5F7)
+  set_tests_properties(skin_screenshots PROPERTIES RUN_SERIAL TRUE TIMEOUT 600 FIXTURES_SETUP skin_shots)
+  # The tool window alone and the help window, read back at 100 % and 150 %.
+  set(shots ${CMAKE_BINARY_DIR}/screenshots)
+  add_test(NAME skin_legibility
+    COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/ui/legibility.py --keep ${shots}/read
+            ${shots}/tool-100.png ${shots}/skin-100.png ${shots}/tool-150.png ${shots}/skin-150.png)
+  set_tests_properties(skin_legibility PROPERTIES FIXTURES_REQUIRED skin_shots TIMEOUT 180)
 endif()

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Runs the real quorvane.exe under Wine and drives it from outside with xdotool,
 # as a user would, keeping screenshots of what it showed.
-#   end_to_end.sh window|job QUORVANE_EXE SCREENSHOT_DIR WINE_RUNNER [RUNNER_ARGS...]
+#   end_to_end.sh window|job QUORVANE_EXE TEXT_REGIONS_EXE SCREENSHOT_DIR WINE_RUNNER [RUNNER_ARGS...]
 # window: the tool window opens with its title, Esc ends the program with exit code 0.
 # job:    choose a source in the real folder chooser, type a target, pick 同名替换,
 #         run, confirm the summary, then check the files on disk.
+# Beside the screenshots of the tool window and the chooser, TEXT_REGIONS_EXE
+# writes where their texts stand (main.texts, chooser.texts), for legibility.py;
+# the chooser's title is read out of ui/tool_window.h.
 set -uo pipefail
 
-scenario=$1 exe=$2 shots=$3
-shift 3
+scenario=$1 exe=$2 regions=$3 shots=$4
+shift 4
 runner=("$@")
 
 fail() { echo "end_to_end $scenario: $*" >&2; exit 1; }
@@ -49,6 +52,14 @@ shot() {
   echo "screenshot: $shots/$1.png"
 }
 
+# The texts of GROUP (see text_regions.cpp) with their places, beside screenshot NAME.
+texts() {
+  local group=$2 file=$shots/$1.texts
+  rm -f "$file"
+  "${runner[@]}" "$regions" "Z:${file//\//\\}" "$group" || fail "text_regions found no $group window"
+  [[ -f $file ]] || fail "no $file"
+}
+
 # Keys go to the window under the pointer: there is no window manager.
 keys() {
   xdotool mousemove 512 384
@@ -80,6 +91,7 @@ case $scenario in
     wait_window "Quorvane V1.7" >/dev/null || fail "no tool window"
     sleep 1
     shot main
+    texts main main
     finish
     ;;
 
@@ -111,6 +123,9 @@ case $scenario in
       keys Right
     done
     shot chooser
+    title=$(sed -nE 's/.* kChooseSourceTitle = "(.+)";/\1/p' "$(dirname "$0")/../../ui/tool_window.h")
+    [[ -n $title ]] || fail "no kChooseSourceTitle in ui/tool_window.h"
+    texts chooser "text=$title"
     keys Return
     sleep 2
     shot listed
