@@ -109,11 +109,12 @@ void Delay(int milliseconds) { Sleep(static_cast<DWORD>(std::max(milliseconds, 0
 
 void DelayProcessingEvents(int milliseconds) {
   if (milliseconds <= 0) return;
-  const DWORD deadline = GetTickCount() + static_cast<DWORD>(milliseconds);
+  // 64 bits: a 32-bit tick count wraps after 49.7 days of uptime.
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(milliseconds);
   for (;;) {
     ProcessPendingEvents();
     ProcessPendingEvents();
-    if (GetTickCount() > deadline) return;
+    if (GetTickCount64() > deadline) return;
     ProcessPendingEvents();
     ProcessPendingEvents();
   }

@@ -2,8 +2,10 @@
 // before Windows can load it. That file is the weak spot, so: a fresh folder
 // with a random name that only the current user may touch, created exclusively;
 // the library written under a random name and read back before loading; the
-// folder held open so no other run removes it; the file deleted at exit once
-// the module is released; and folders of crashed runs cleared at the next start.
+// folder held open so no other run removes it while the process lives. The
+// module stays loaded until the process ends (windows call into it to the
+// last), so its file cannot go before then: each start clears the folders of
+// runs that have ended, cleanly or not.
 #include "skin/attach/carried_skin.h"
 
 #include <windows.h>
@@ -32,30 +34,36 @@ class CarriedModule {
       : folder_(std::exchange(other.folder_, {})),
         folderHandle_(std::move(other.folderHandle_)),
         file_(std::exchange(other.file_, {})),
-        module_(std::move(other.module_)) {}
+        kept_(std::exchange(other.kept_, false)) {}
   CarriedModule& operator=(CarriedModule&&) = delete;
   CarriedModule(const CarriedModule&) = delete;
   CarriedModule& operator=(const CarriedModule&) = delete;
+  // A library that was never loaded goes at once with its folder.
   ~CarriedModule() {
-    module_.Reset();
+    if (kept_) return;
     if (!file_.empty()) DeleteFileW(file_.c_str());
     folderHandle_.Reset();
     if (!folder_.empty()) RemoveDirectoryW(folder_.c_str());
   }
 
-  void Keep(UniqueModule module) { module_ = std::move(module); }
+  // Loaded for good: never released, so nothing of the module can be unloaded
+  // under a window or a hook that still calls into it.
+  void Keep(UniqueModule module) {
+    module.Release();
+    kept_ = true;
+  }
   const std::wstring& file() const { return file_; }
 
  private:
   std::wstring folder_;
   UniqueKernelHandle folderHandle_;
   std::wstring file_;
-  UniqueModule module_;
+  bool kept_ = false;
 };
 
 WrittenLibraryHook writtenLibraryHook = nullptr;
 
-// Lives until static destruction at exit: only then are the modules released.
+// Holds the kept modules' folders until the process ends.
 std::vector<CarriedModule>& LoadedModules() {
   static std::vector<CarriedModule> modules;
   return modules;

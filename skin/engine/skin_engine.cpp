@@ -37,6 +37,8 @@ struct SkinnedWindow {
 
 struct Attachment {
   DWORD thread = 0;
+  // Thread ids are reused; the creation time tells a later thread from this one.
+  std::uint64_t threadCreated = 0;
   HHOOK hook = nullptr;
   SkinTheme theme;
   std::uint32_t flags = 0;
@@ -56,11 +58,25 @@ struct Attachment {
 std::mutex gLock;
 std::vector<std::unique_ptr<Attachment>> gAttachments;
 
+std::uint64_t CurrentThreadCreated() {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+  return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+// A thread that ended took its windows and its hook with it; its record goes
+// when a later thread with the same id asks, never from DllMain, where the
+// loader lock forbids locks and window calls.
 Attachment* AttachmentOfThisThread() {
   const DWORD thread = GetCurrentThreadId();
+  const std::uint64_t created = CurrentThreadCreated();
   std::lock_guard lock(gLock);
-  for (const auto& attachment : gAttachments)
-    if (attachment->thread == thread) return attachment.get();
+  for (auto at = gAttachments.begin(); at != gAttachments.end(); ++at) {
+    if ((*at)->thread != thread) continue;
+    if ((*at)->threadCreated == created) return at->get();
+    gAttachments.erase(at);
+    return nullptr;
+  }
   return nullptr;
 }
 
@@ -446,6 +462,7 @@ std::uint32_t Attach(const void* skin, std::uint32_t length, std::uint32_t flags
   if (AttachmentOfThisThread()) return kSkinResultAlreadyAttached;
   auto attachment = std::make_unique<Attachment>();
   attachment->thread = GetCurrentThreadId();
+  attachment->threadCreated = CurrentThreadCreated();
   attachment->theme = AdjustTheme(loaded.theme, adjustment);
   attachment->flags = flags;
   attachment->highContrast = HighContrastOn();
@@ -461,32 +478,12 @@ std::uint32_t Attach(const void* skin, std::uint32_t length, std::uint32_t flags
     gAttachments.push_back(std::move(attachment));
   }
   EnumThreadWindows(attached->thread, AdoptExisting, reinterpret_cast<LPARAM>(attached));
+  // Windows now call into this module: it must never be unloaded under them.
+  // Pinned, it stays until the process ends, so nothing needs undoing at unload.
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&CreationHook), &self);
   return kSkinResultAttached;
-}
-
-// A thread's windows are gone when it ends; its hook and record go too, so a
-// later thread that gets the same id starts unskinned.
-void DetachThread(DWORD thread) {
-  std::lock_guard lock(gLock);
-  for (auto at = gAttachments.begin(); at != gAttachments.end(); ++at) {
-    if ((*at)->thread != thread) continue;
-    UnhookWindowsHookEx((*at)->hook);
-    for (const auto& [window, skinned] : (*at)->windows) RemoveWindowSubclass(window, SkinProc, kSubclassId);
-    gAttachments.erase(at);
-    return;
-  }
-}
-
-// On FreeLibrary nothing of ours may stay behind in a window or hook chain.
-void DetachAll() {
-  std::lock_guard lock(gLock);
-  for (const auto& attachment : gAttachments) {
-    UnhookWindowsHookEx(attachment->hook);
-    if (attachment->thread != GetCurrentThreadId()) continue;
-    for (const auto& [window, skinned] : attachment->windows) RemoveWindowSubclass(window, SkinProc, kSubclassId);
-    attachment->windows.clear();
-  }
-  gAttachments.clear();
 }
 
 }  // namespace
@@ -501,13 +498,4 @@ extern "C" __declspec(dllexport) std::uint32_t WINAPI Skin_AttachRes(const void*
   } catch (...) {
     return quorvane::skin::kSkinResultOutOfMemory;
   }
-}
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-  try {
-    if (reason == DLL_THREAD_DETACH) quorvane::skin::DetachThread(GetCurrentThreadId());
-    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) quorvane::skin::DetachAll();
-  } catch (...) {
-  }
-  return TRUE;
 }

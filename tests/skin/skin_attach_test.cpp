@@ -115,8 +115,13 @@ class PrivateTemp {
             std::to_wstring(counter_++) + L"\\";
     CreateDirectoryW(path_.c_str(), nullptr);
   }
+  // The children have ended, so the libraries they left can go with their folders.
   ~PrivateTemp() {
-    for (const std::wstring& name : Entries(path_)) RemoveDirectoryW((path_ + name).c_str());
+    for (const std::wstring& name : Entries(path_)) {
+      const std::wstring folder = path_ + name + L"\\";
+      for (const std::wstring& file : Entries(folder)) DeleteFileW((folder + file).c_str());
+      RemoveDirectoryW(folder.c_str());
+    }
     RemoveDirectoryW(path_.c_str());
   }
   const std::wstring& path() const { return path_; }
@@ -233,15 +238,25 @@ TEST(CarriedSkin, LoadedLibraryLivesInAFreshFolderOfItsOwn) {
   EXPECT_EQ(Entries(folder).size(), 1u) << "clean-up spares folders in use";
 }
 
-TEST(CarriedSkin, NormalExitLeavesNothingAndCrashLeftoversGoAtNextStart) {
+// The library stays loaded to the process's end, so its folder outlives the
+// process, cleanly ended or not; the next start removes it. Never more than
+// the last run's folder stays.
+TEST(CarriedSkin, EndedRunsLeaveOneFolderThatTheNextStartRemoves) {
   PrivateTemp temp;
+  const std::wstring ours = std::wstring(kSkinFolderPrefix) + L"*";
   ASSERT_EQ(RunChild(L"--attach-and-exit", temp.path()), 0u);
-  EXPECT_TRUE(Entries(temp.path()).empty()) << "normal exit removed the library and its folder";
+  const auto first = Entries(temp.path(), ours);
+  EXPECT_EQ(first.size(), 1u) << "the library is still loaded when the process ends";
+  EXPECT_EQ(Entries(temp.path()).size(), first.size()) << "nothing else of ours";
 
   ASSERT_EQ(RunChild(L"--attach-and-crash", temp.path()), 3u);
-  EXPECT_EQ(Entries(temp.path(), std::wstring(kSkinFolderPrefix) + L"*").size(), 1u) << "a crash leaves a folder";
+  const auto second = Entries(temp.path(), ours);
+  EXPECT_EQ(second.size(), 1u) << "the crashed run's start removed the first run's folder";
+  EXPECT_NE(second, first);
   ASSERT_EQ(RunChild(L"--attach-and-exit", temp.path()), 0u);
-  EXPECT_TRUE(Entries(temp.path()).empty()) << "the next start removed it";
+  const auto third = Entries(temp.path(), ours);
+  EXPECT_EQ(third.size(), 1u);
+  EXPECT_NE(third, second) << "the crashed run's folder went at the next start";
 }
 
 // Each start clears what crashed runs left; it must never take the folder of
@@ -257,7 +272,10 @@ TEST(CarriedSkin, RunsStartingTogetherAllAttach) {
   std::vector<HANDLE> children;
   for (int i = 0; i < 8; ++i) children.push_back(StartChild(L"--attach-and-exit", temp.path()));
   for (std::size_t i = 0; i < children.size(); ++i) EXPECT_EQ(WaitChild(children[i]), 0u) << "run " << i;
-  EXPECT_TRUE(Entries(temp.path()).empty());
+  // Each run's folder outlives it; a start clears only ended runs' folders.
+  EXPECT_LE(Entries(temp.path()).size(), children.size());
+  ASSERT_EQ(RunChild(L"--attach-and-exit", temp.path()), 0u);
+  EXPECT_EQ(Entries(temp.path()).size(), 1u) << "a later start removed every ended run's folder";
 }
 
 }  // namespace
