@@ -111,6 +111,11 @@ struct CopyOptions {
   // Told how far the copy is, at its start, after each piece and at its end;
   // false abandons the copy.
   std::function<bool(std::uint64_t done, std::uint64_t total)> progress;
+  // Windows: a target that cannot be replaced because it is in use (a font the
+  // system has loaded) is replaced at the next start instead; the new file
+  // waits beside it under a ".quorvane-*.pending" name. Needs the right to
+  // schedule it (administrators); without, the copy fails as it would have.
+  bool replaceAtRebootWhenInUse = false;
 };
 
 enum class CopyStatus {
@@ -119,6 +124,7 @@ enum class CopyStatus {
   TargetExists,  // ExistingTarget::Keep met a target: nothing changed
   Abandoned,     // the progress callback said stop: nothing changed
   Failed,        // nothing changed; `error` says why
+  ReplacedAtReboot,  // the target is in use; the new file replaces it at the next start
 };
 
 struct [[nodiscard]] CopyResult {

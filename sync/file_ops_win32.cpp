@@ -188,6 +188,27 @@ FileResult CopyContents(HANDLE in, HANDLE out, std::uint64_t total, const CopyOp
 
 bool IsExistsError(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
 
+// A file the system holds open without delete sharing (a loaded font) cannot
+// be replaced while it is held.
+bool IsInUseError(DWORD error) { return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION; }
+
+// The new file waits under a name no clean-up takes (".pending", not ".tmp")
+// and takes the target's place when the system next starts. False, with
+// nothing left behind, when the system will not schedule it (no right to).
+bool ScheduleAtReboot(UniqueKernelHandle& file, const std::wstring& tempPath, const std::wstring& targetPath) {
+  std::wstring pending = tempPath;
+  pending.replace(pending.size() - 4, 4, L".pending");
+  if (!MoveFileExW(tempPath.c_str(), pending.c_str(), MOVEFILE_WRITE_THROUGH)) return false;
+  file.Reset();
+  if (MoveFileExW(pending.c_str(), targetPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    return true;
+  }
+  const DWORD refused = GetLastError();
+  if (!MoveFileExW(pending.c_str(), tempPath.c_str(), 0)) DeleteFileW(pending.c_str());
+  SetLastError(refused);
+  return false;
+}
+
 }  // namespace
 
 struct DirectorySearch::State {
@@ -339,6 +360,10 @@ CopyResult CopyOneFile(std::string_view source, std::string_view target, const C
       } else if (!MoveFileExW(tempPath.c_str(), targetPath.c_str(),
                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         result = LastError(FileStep::Rename);
+        if (options.replaceAtRebootWhenInUse && IsInUseError(GetLastError()) &&
+            ScheduleAtReboot(out, tempPath, targetPath)) {
+          return {CopyStatus::ReplacedAtReboot, std::nullopt, copied};
+        }
       } else {
         result = {};
       }

@@ -171,13 +171,13 @@ RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, 
   if (targetExists && !replacing) return {options.dryRun ? RowState::WouldIgnore : RowState::Ignored, std::nullopt, 0};
   if (options.dryRun) return {targetExists ? RowState::WouldReplace : RowState::WouldCopy, std::nullopt, 0};
   return Copy(row, sourcePath, targetPath, targetExists,
-              replacing || options.policy == SyncPolicy::Replace || options.update);
+              replacing || options.policy == SyncPolicy::Replace || options.update, options);
 }
 
 // `replacing`: a target that exists when the copy takes its name is replaced;
 // otherwise it is left, and the row is the policy's same-name outcome.
 RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
-                            bool targetExists, bool replacing) {
+                            bool targetExists, bool replacing, const SyncOptions& options) {
   view_.SetStatus(row, {RowState::Copying, std::nullopt, 0});
   const CopyOptions copyOptions{
       .existing = replacing ? ExistingTarget::Replace : ExistingTarget::Keep,
@@ -187,6 +187,7 @@ RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::
             view_.ProcessPendingEvents();
             return !stopRequested_;
           },
+      .replaceAtRebootWhenInUse = options.replaceAtRebootWhenInUse,
   };
   const CopyResult copied = CopyOneFile(sourcePath, targetPath, copyOptions);
   switch (copied.status) {
@@ -198,6 +199,8 @@ RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::
               std::nullopt, copied.bytes};
     case CopyStatus::TargetExists:
       return {RowState::Ignored, std::nullopt, 0};
+    case CopyStatus::ReplacedAtReboot:
+      return {RowState::ReplaceAtReboot, std::nullopt, copied.bytes};
     case CopyStatus::Abandoned:
       return {RowState::Ready, std::nullopt, 0};
     case CopyStatus::Failed:

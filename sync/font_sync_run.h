@@ -17,6 +17,9 @@ struct SyncOptions {
   bool update = false;
   // With update: match by content rather than by size and last-write time.
   bool checksum = false;
+  // A target in use is replaced at the next start (RowState::ReplaceAtReboot);
+  // see CopyOptions.
+  bool replaceAtRebootWhenInUse = false;
 };
 
 // One run over the rows of a view's list into a target folder.
@@ -41,7 +44,7 @@ class FontSyncRun {
   RowReport HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath, bool targetExists,
                       const SyncOptions& options);
   RowReport Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath, bool targetExists,
-                 bool replacing);
+                 bool replacing, const SyncOptions& options);
 
   SyncRunView& view_;
   bool running_ = false;
