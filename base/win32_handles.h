@@ -73,6 +73,14 @@ struct LocalMemoryTraits {
 };
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 
+struct RegistryKeyTraits {
+  using Handle = HKEY;
+  static Handle Invalid() { return nullptr; }
+  static bool IsValid(Handle key) { return key != nullptr; }
+  static void Close(Handle key) { RegCloseKey(key); }
+};
+using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
+
 // A DC from GetDC or GetWindowDC goes back to the window it came from.
 struct WindowDcTraits {
   using Handle = HDC;

@@ -110,7 +110,7 @@ struct CopyOptions {
   ExistingTarget existing = ExistingTarget::Replace;
   // Told how far the copy is, at its start, after each piece and at its end;
   // false abandons the copy.
-  std::function<bool(std::uint64_t done, std::uint64_t total)> progress;
+  std::function<bool(std::uint64_t done, std::uint64_t total)> progress{};
   // Windows: a target that cannot be replaced because it is in use (a font the
   // system has loaded) is replaced at the next start instead; the new file
   // waits beside it under a ".quorvane-*.pending" name. Needs the right to

@@ -1,0 +1,30 @@
+#include "sync/font_registration.h"
+
+namespace quorvane {
+
+std::string RegistryValueName(const FontFileInfo& info) {
+  if (info.format == FontFormat::WindowsBitmap) {
+    // "FONTRES 100,96,96 : MS Sans Serif 8,10,12": what follows the colon.
+    const size_t colon = info.description.find(':');
+    if (colon != std::string::npos) {
+      std::string named = info.description.substr(colon + 1);
+      while (!named.empty() && named.front() == ' ') named.erase(named.begin());
+      while (!named.empty() && named.back() == ' ') named.pop_back();
+      if (!named.empty()) return named;
+    }
+    std::string name = info.faces.front().family;
+    for (size_t i = 0; i < info.faces.front().pointSizes.size(); ++i) {
+      name += i == 0 ? ' ' : ',';
+      name += std::to_string(info.faces.front().pointSizes[i]);
+    }
+    return name;
+  }
+  std::string name;
+  for (const FontFace& face : info.faces) {
+    if (!name.empty()) name += " & ";
+    name += face.fullName;
+  }
+  return name + (info.format == FontFormat::OpenType ? " (OpenType)" : " (TrueType)");
+}
+
+}  // namespace quorvane

@@ -1,0 +1,53 @@
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <string>
+
+#include "sync/font_folder.h"
+#include "sync/font_registration.h"
+
+extern char** environ;
+
+namespace quorvane {
+
+FontRegistrar::FontRegistrar(std::string targetFolder, FontScope scope)
+    : targetFolder_(std::move(targetFolder)), scope_(scope) {}
+
+// fontconfig finds a font in a folder it scans once its cache knows of it; the
+// file itself only has to be a font.
+RegistrationOutcome FontRegistrar::Register(std::string_view fontPath) {
+  const FontReadResult read = ReadFontFile(fontPath);
+  if (const auto* notAFont = std::get_if<NotAFont>(&read)) {
+    return {RegistrationOutcome::Kind::NotAFont, {}, NotAFontText(*notAFont), std::nullopt};
+  }
+  if (const auto* error = std::get_if<FontReadError>(&read)) {
+    return {RegistrationOutcome::Kind::Failed, {}, {}, FileError{FileStep::Read, error->systemError}};
+  }
+  registered_ = true;
+  return {RegistrationOutcome::Kind::Registered, RegistryValueName(std::get<FontFileInfo>(read)), {}, std::nullopt};
+}
+
+RegistrationFinish FontRegistrar::Finish() {
+  if (!registered_) return {};
+  std::string tool = "fc-cache";
+  std::string folder = targetFolder_;
+  char* arguments[] = {tool.data(), folder.data(), nullptr};
+  pid_t child = 0;
+  const int spawned = ::posix_spawnp(&child, tool.c_str(), nullptr, nullptr, arguments, environ);
+  if (spawned != 0) return {.problem = RegistrationFinish::Problem::CacheToolMissing};
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  // The shell's code for "no such program", from a spawn that execs late.
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 127) return {.problem = RegistrationFinish::Problem::CacheToolMissing};
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    return {.problem = RegistrationFinish::Problem::CacheToolFailed,
+            .toolStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)};
+  }
+  return {.notified = true};
+}
+
+std::string UserFontFolder() { return SystemFontFolder(); }
+
+}  // namespace quorvane

@@ -1,0 +1,216 @@
+// Installing copied fonts: the names the Fonts folder gives them, and, on each
+// system, what the running system is told.
+#include "sync/font_registration.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "sync/file_ops.h"
+#include "test_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "base/text.h"
+#else
+#include <cstdio>
+#endif
+
+namespace quorvane {
+namespace {
+
+using namespace quorvane::testing;
+
+constexpr const char* kDejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+
+// Under Wine the Unix root is drive Z:.
+std::string NativePath(const std::string& unixPath) {
+#ifdef _WIN32
+  return "Z:" + unixPath;
+#else
+  return unixPath;
+#endif
+}
+
+TEST(RegistryValueNameTest, NamesAsTheFontsFolderDoes) {
+  FontFileInfo single{FontFormat::TrueType, {{"DejaVu Sans", "Book", "DejaVu Sans", {}}}, ""};
+  EXPECT_EQ(RegistryValueName(single), "DejaVu Sans (TrueType)");
+  FontFileInfo cff{FontFormat::OpenType, {{"C059", "Roman", "C059 Roman", {}}}, ""};
+  EXPECT_EQ(RegistryValueName(cff), "C059 Roman (OpenType)");
+  FontFileInfo collection{FontFormat::Collection,
+                          {{"WenQuanYi Micro Hei", "Regular", "WenQuanYi Micro Hei", {}},
+                           {"WenQuanYi Micro Hei Mono", "Regular", "WenQuanYi Micro Hei Mono", {}}},
+                          ""};
+  EXPECT_EQ(RegistryValueName(collection), "WenQuanYi Micro Hei & WenQuanYi Micro Hei Mono (TrueType)");
+  FontFileInfo bitmap{FontFormat::WindowsBitmap,
+                      {{"MS Sans Serif", "Regular", "MS Sans Serif", {8, 10, 12}}},
+                      "FONTRES 100,96,96 : MS Sans Serif 8,10,12 "};
+  EXPECT_EQ(RegistryValueName(bitmap), "MS Sans Serif 8,10,12");
+  bitmap.description.clear();
+  EXPECT_EQ(RegistryValueName(bitmap), "MS Sans Serif 8,10,12") << "without a description: face and sizes";
+}
+
+class FontRegistrarTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string dejavu = NativePath(kDejaVu);
+    ASSERT_TRUE(std::filesystem::exists(PathOf(dejavu))) << kDejaVu << ": install fonts-dejavu-core";
+    font = temp.Path("fonts/DejaVuSans.ttf");
+    MakeFolder(temp.Path("fonts"));
+    ASSERT_TRUE(CopyOneFile(dejavu, font));
+    notFont = temp.Path("fonts/notes.ttf");
+    WriteFile(notFont, "these are notes, not glyphs");
+  }
+
+  TempFolder temp;
+  std::string font, notFont;
+};
+
+TEST_F(FontRegistrarTest, AFileThatIsNoFontIsNotRegisteredAndSaysWhy) {
+  FontRegistrar registrar(temp.Path("fonts"), FontScope::User);
+  const RegistrationOutcome outcome = registrar.Register(notFont);
+  EXPECT_EQ(outcome.kind, RegistrationOutcome::Kind::NotAFont);
+  EXPECT_THAT(outcome.notAFont, ::testing::StartsWith("not a font: "));
+  EXPECT_FALSE(registrar.Finish().notified) << "nothing registered, nothing to tell";
+}
+
+#ifdef _WIN32
+
+std::optional<std::wstring> FontsValue(HKEY root, const std::string& name) {
+  wchar_t data[1024];
+  DWORD bytes = sizeof data;
+  if (RegGetValueW(root, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", Widen(name).c_str(), RRF_RT_REG_SZ,
+                   nullptr, data, &bytes) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::wstring(data);
+}
+
+int ValuesHolding(HKEY root, const std::wstring& data) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return 0;
+  }
+  int count = 0;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[1024], value[1024];
+    DWORD nameLength = 1024, bytes = sizeof value, type = 0;
+    if (RegEnumValueW(key, index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    if (type == REG_SZ && _wcsicmp(value, data.c_str()) == 0) ++count;
+  }
+  RegCloseKey(key);
+  return count;
+}
+
+int CALLBACK CountFamily(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+  ++*reinterpret_cast<int*>(found);
+  return 1;
+}
+
+bool SystemKnowsFamily(const wchar_t* family) {
+  LOGFONTW wanted{};
+  wanted.lfCharSet = DEFAULT_CHARSET;
+  wcscpy_s(wanted.lfFaceName, family);
+  int found = 0;
+  HDC screen = GetDC(nullptr);
+  EnumFontFamiliesExW(screen, &wanted, CountFamily, reinterpret_cast<LPARAM>(&found), 0);
+  ReleaseDC(nullptr, screen);
+  return found > 0;
+}
+
+TEST_F(FontRegistrarTest, AFontOutsideTheSystemFolderIsRegisteredByItsFullPathOnce) {
+  for (const FontScope scope : {FontScope::Machine, FontScope::User}) {
+    const HKEY root = scope == FontScope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    for (int run = 0; run < 2; ++run) {
+      FontRegistrar registrar(temp.Path("fonts"), scope);
+      const RegistrationOutcome outcome = registrar.Register(font);
+      ASSERT_EQ(outcome.kind, RegistrationOutcome::Kind::Registered) << ReasonText(*outcome.error);
+      EXPECT_EQ(outcome.valueName, "DejaVu Sans (TrueType)");
+      EXPECT_TRUE(registrar.Finish().notified);
+    }
+    EXPECT_EQ(FontsValue(root, "DejaVu Sans (TrueType)"), Widen(font));
+    EXPECT_EQ(ValuesHolding(root, Widen(font)), 1) << "a second run adds no second value";
+    EXPECT_TRUE(SystemKnowsFamily(L"DejaVu Sans"));
+    RegDeleteKeyValueW(root, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", L"DejaVu Sans (TrueType)");
+  }
+  RemoveFontResourceExW(Widen(font).c_str(), 0, nullptr);
+}
+
+// An earlier version of the font, named otherwise, leaves no second value.
+TEST_F(FontRegistrarTest, AnOldNameForTheSameFileGoes) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", 0, nullptr, 0,
+                            KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const std::wstring data = Widen(font);
+  RegSetValueExW(key, L"DejaVu Sans Old (TrueType)", 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                 static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  FontRegistrar registrar(temp.Path("fonts"), FontScope::User);
+  ASSERT_EQ(registrar.Register(font).kind, RegistrationOutcome::Kind::Registered);
+  EXPECT_FALSE(FontsValue(HKEY_CURRENT_USER, "DejaVu Sans Old (TrueType)"));
+  EXPECT_EQ(ValuesHolding(HKEY_CURRENT_USER, data), 1);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts",
+                     L"DejaVu Sans (TrueType)");
+  RemoveFontResourceExW(data.c_str(), 0, nullptr);
+}
+
+#else
+
+std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    while (size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, got);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+// fontconfig reads $XDG_DATA_HOME/fonts; fc-list must list the font once the
+// run has refreshed that folder's cache.
+TEST_F(FontRegistrarTest, TheFontCacheOfTheFolderIsRefreshed) {
+  const std::string data = temp.Path("data"), fonts = temp.Path("data/fonts");
+  MakeFolder(fonts);
+  ASSERT_TRUE(CopyOneFile(font, fonts + "/DejaVuSans.ttf"));
+  const std::string environment = "XDG_DATA_HOME='" + data + "' XDG_CACHE_HOME='" + temp.Path("cache") + "' ";
+  FontRegistrar registrar(fonts, FontScope::User);
+  ASSERT_EQ(registrar.Register(fonts + "/DejaVuSans.ttf").kind, RegistrationOutcome::Kind::Registered);
+  // fc-cat reads the folder's cache and nothing else: empty until fc-cache ran.
+  const auto cached = [&] {
+    return Output("fc-cat '" + fonts + "'").find("DejaVuSans.ttf") != std::string::npos;
+  };
+  ASSERT_FALSE(cached());
+  ::setenv("XDG_CACHE_HOME", temp.Path("cache").c_str(), 1);
+  ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+  const RegistrationFinish finish = registrar.Finish();
+  ::unsetenv("XDG_CACHE_HOME");
+  ::unsetenv("XDG_DATA_HOME");
+  EXPECT_TRUE(finish.notified);
+  EXPECT_TRUE(cached()) << "fc-cache wrote the folder's cache";
+  EXPECT_NE(Output(environment + "fc-list : file").find(fonts + "/DejaVuSans.ttf"), std::string::npos);
+}
+
+TEST_F(FontRegistrarTest, AMissingFontCacheToolIsAWarningNotAFailure) {
+  FontRegistrar registrar(temp.Path("fonts"), FontScope::User);
+  ASSERT_EQ(registrar.Register(font).kind, RegistrationOutcome::Kind::Registered);
+  const char* path = std::getenv("PATH");
+  const std::string saved = path != nullptr ? path : "";
+  ::setenv("PATH", temp.Path("empty").c_str(), 1);
+  const RegistrationFinish finish = registrar.Finish();
+  ::setenv("PATH", saved.c_str(), 1);
+  EXPECT_FALSE(finish.notified);
+  EXPECT_EQ(finish.problem, RegistrationFinish::Problem::CacheToolMissing);
+}
+
+#endif
+
+}  // namespace
+}  // namespace quorvane
