@@ -2,6 +2,16 @@
 
 namespace quorvane {
 
+std::optional<RegistrationOutcome> RefusalOf(const FontReadResult& read) {
+  if (const auto* notAFont = std::get_if<NotAFont>(&read)) {
+    return RegistrationOutcome{RegistrationOutcome::Kind::NotAFont, {}, NotAFontText(*notAFont), std::nullopt};
+  }
+  if (const auto* error = std::get_if<FontReadError>(&read)) {
+    return RegistrationOutcome{RegistrationOutcome::Kind::Failed, {}, {}, FileError{FileStep::Read, error->systemError}};
+  }
+  return std::nullopt;
+}
+
 std::string RegistryValueName(const FontFileInfo& info) {
   if (info.format == FontFormat::WindowsBitmap) {
     // "FONTRES 100,96,96 : MS Sans Serif 8,10,12": what follows the colon.

@@ -49,6 +49,10 @@ class FontRegistrar {
   bool registered_ = false;
 };
 
+// What becomes of a file that cannot be registered (no font, or unreadable);
+// nothing for a font.
+std::optional<RegistrationOutcome> RefusalOf(const FontReadResult& read);
+
 // The value name the Fonts control panel gives a font: "<full name> (TrueType)"
 // or "(OpenType)" for CFF outlines; a collection's faces joined with " & "; a
 // bitmap font's own description ("MS Sans Serif 8,10,12,14,18,24").

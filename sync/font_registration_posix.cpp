@@ -18,12 +18,7 @@ FontRegistrar::FontRegistrar(std::string targetFolder, FontScope scope)
 // file itself only has to be a font.
 RegistrationOutcome FontRegistrar::Register(std::string_view fontPath) {
   const FontReadResult read = ReadFontFile(fontPath);
-  if (const auto* notAFont = std::get_if<NotAFont>(&read)) {
-    return {RegistrationOutcome::Kind::NotAFont, {}, NotAFontText(*notAFont), std::nullopt};
-  }
-  if (const auto* error = std::get_if<FontReadError>(&read)) {
-    return {RegistrationOutcome::Kind::Failed, {}, {}, FileError{FileStep::Read, error->systemError}};
-  }
+  if (auto refused = RefusalOf(read)) return std::move(*refused);
   registered_ = true;
   return {RegistrationOutcome::Kind::Registered, RegistryValueName(std::get<FontFileInfo>(read)), {}, std::nullopt};
 }

@@ -59,12 +59,7 @@ FontRegistrar::FontRegistrar(std::string targetFolder, FontScope scope)
 
 RegistrationOutcome FontRegistrar::Register(std::string_view fontPath) {
   const FontReadResult read = ReadFontFile(fontPath);
-  if (const auto* notAFont = std::get_if<NotAFont>(&read)) {
-    return {RegistrationOutcome::Kind::NotAFont, {}, NotAFontText(*notAFont), std::nullopt};
-  }
-  if (const auto* error = std::get_if<FontReadError>(&read)) {
-    return {RegistrationOutcome::Kind::Failed, {}, {}, FileError{FileStep::Read, error->systemError}};
-  }
+  if (auto refused = RefusalOf(read)) return std::move(*refused);
   const FontFileInfo& info = std::get<FontFileInfo>(read);
   const std::wstring valueName = Widen(RegistryValueName(info));
   const std::wstring path = Widen(fontPath);

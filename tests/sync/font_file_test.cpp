@@ -45,15 +45,6 @@ constexpr RealFont kC059{"/usr/share/fonts/opentype/urw-base35/C059-Roman.otf", 
 constexpr RealFont kSansSerif{"/usr/share/wine/fonts/sserife.fon", "wine"};
 constexpr RealFont kCourier{"/usr/share/wine/fonts/coure.fon", "wine"};
 
-// Under Wine the Unix root is drive Z:.
-std::string NativePath(const std::string& unixPath) {
-#ifdef _WIN32
-  return "Z:" + unixPath;
-#else
-  return unixPath;
-#endif
-}
-
 Bytes ReadBytes(const std::string& path) {
   std::ifstream in(PathOf(path), std::ios::binary);
   const std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -27,15 +27,6 @@ using namespace quorvane::testing;
 
 constexpr const char* kDejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
-// Under Wine the Unix root is drive Z:.
-std::string NativePath(const std::string& unixPath) {
-#ifdef _WIN32
-  return "Z:" + unixPath;
-#else
-  return unixPath;
-#endif
-}
-
 TEST(RegistryValueNameTest, NamesAsTheFontsFolderDoes) {
   FontFileInfo single{FontFormat::TrueType, {{"DejaVu Sans", "Book", "DejaVu Sans", {}}}, ""};
   EXPECT_EQ(RegistryValueName(single), "DejaVu Sans (TrueType)");

@@ -24,6 +24,15 @@ inline std::string Utf8Of(const fs::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+// A Linux path as this build's programs see it: under Wine the Unix root is drive Z:.
+inline std::string NativePath(const std::string& unixPath) {
+#ifdef _WIN32
+  return "Z:" + unixPath;
+#else
+  return unixPath;
+#endif
+}
+
 // A fresh folder under the system's temporary folder, removed with all it holds.
 class TempFolder {
  public:
