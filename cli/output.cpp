@@ -1,0 +1,23 @@
+#include "cli/output.h"
+
+namespace quorvane::cli {
+
+bool Output::Due() const {
+  constexpr size_t kLarge = 1 << 20;
+  return !buffer_.empty() &&
+         (buffer_.size() >= kLarge || std::chrono::steady_clock::now() - lastWrite_ >= kBatchTime);
+}
+
+void Output::Flush() {
+  if (buffer_.empty()) return;
+  Write(Stream::Out, buffer_);
+  if (log_ != nullptr) log_->Append(buffer_);
+  buffer_.clear();
+  lastWrite_ = std::chrono::steady_clock::now();
+}
+
+void Output::ToLogOnly(std::string_view text) {
+  if (log_ != nullptr) log_->Append(text);
+}
+
+}  // namespace quorvane::cli

@@ -1,0 +1,74 @@
+// The two shapes of quorvane-sync's report: tab-separated lines for people and
+// shell scripts, JSON Lines for programs. Both append to a caller's buffer, so
+// a run of 50,000 rows builds its output without a string per line.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/system_error.h"
+#include "sync/file_error.h"
+#include "sync/sync_types.h"
+
+namespace quorvane::cli {
+
+struct RowRecord {
+  std::string_view number;
+  RowState state = RowState::Ready;
+  std::string_view source;
+  std::string_view target;
+  std::uint64_t bytes = 0;
+  const FileError* reason = nullptr;
+};
+
+struct SummaryRecord {
+  const RunSummary& run;
+  bool dryRun = false;
+  bool update = false;
+  bool interrupted = false;
+  std::int64_t unreadableFolders = 0;
+  std::int64_t elapsedMs = 0;
+  int exitStatus = 0;
+};
+
+// The first line --log writes for each run.
+struct StartRecord {
+  std::string_view time;  // ISO 8601, UTC
+  std::string_view version;
+  std::string_view host;
+  std::string_view user;
+  const std::vector<std::string>& args;
+};
+
+class Report {
+ public:
+  virtual ~Report() = default;
+  virtual void AppendStart(std::string& out, const StartRecord& start) const = 0;
+  virtual void AppendRow(std::string& out, const RowRecord& row) const = 0;
+  virtual void AppendSummary(std::string& out, const SummaryRecord& summary) const = 0;
+};
+
+// number<TAB>status<TAB>source path; the status in `language`.
+std::unique_ptr<Report> MakeTsvReport(Language language);
+// One object per row, then {"summary": {...}}. `utf16Names`: names come from
+// UTF-16 (Windows), so a lone surrogate is a character of the name, not bytes.
+std::unique_ptr<Report> MakeJsonReport(Language language, bool utf16Names);
+
+// A field of a TSV line: tab, line feed, carriage return and backslash as \t,
+// \n, \r and \\; other control characters and every byte that is not part of
+// strict UTF-8 as \xNN. Reversible, and the line stays one line.
+void AppendTsvField(std::string& out, std::string_view text);
+
+// A JSON string, quotes included. A byte that is not part of strict UTF-8 is
+// written as the lone surrogate \udcNN (NN its value, 80-FF), as Python's
+// "surrogateescape" reads and writes file names; with `utf16Names` an encoded
+// lone surrogate is written as itself, \udXXX.
+void AppendJsonString(std::string& out, std::string_view text, bool utf16Names);
+
+// The length of the strict UTF-8 sequence at text[i]; 0 when none starts there.
+size_t Utf8SequenceAt(std::string_view text, size_t i);
+
+}  // namespace quorvane::cli
