@@ -25,7 +25,7 @@ namespace {
 
 std::string Quoted(std::string_view path) {
   std::string text;
-  AppendTsvField(text, path);
+  AppendTsvField(text, path, kPathStyle);
   return text;
 }
 
@@ -136,7 +136,7 @@ int Tool::Run(const std::vector<std::string>& args) {
 
   InterruptHandlers interrupts(Say("quorvane-sync: 再次中断：立即结束\n", "quorvane-sync: interrupted again: ended at once\n"));
   const ErrorTerminal terminal;
-  const auto report = arguments_.json ? MakeJsonReport(language_, kUtf16Names) : MakeTsvReport(language_);
+  const auto report = arguments_.json ? MakeJsonReport(language_, kPathStyle) : MakeTsvReport(language_, kPathStyle);
   Output output(log ? &*log : nullptr);
   if (log) {
     std::string start;

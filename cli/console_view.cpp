@@ -73,7 +73,7 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
   const Language language = options_.language;
   std::string path;
   if (failed || (wasCopying && report.state == RowState::Ignored && !options_.quiet)) {
-    AppendTsvField(path, cells[kPathColumn]);
+    AppendTsvField(path, cells[kPathColumn], kPathStyle);
   }
   if (failed) {
     std::string text(StatusWords(report.state, language));

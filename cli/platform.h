@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/report.h"
 #include "sync/file_error.h"
 
 namespace quorvane::cli {
@@ -17,8 +18,8 @@ enum class Stream { Out, Err };
 void Write(Stream stream, std::string_view text);
 bool IsTerminal(Stream stream);
 
-// Names reach the tool as UTF-16 (Windows) rather than as bytes.
-extern const bool kUtf16Names;
+// How this platform spells paths (see PathStyle).
+extern const PathStyle kPathStyle;
 
 // The terminal of standard error, made ready for a progress line for the
 // object's life: on Windows with escape sequences where the console can be

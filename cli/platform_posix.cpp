@@ -16,7 +16,7 @@
 
 namespace quorvane::cli {
 
-const bool kUtf16Names = false;
+const PathStyle kPathStyle = PathStyle::Posix;
 
 namespace {
 

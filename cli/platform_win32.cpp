@@ -14,7 +14,7 @@
 
 namespace quorvane::cli {
 
-const bool kUtf16Names = true;
+const PathStyle kPathStyle = PathStyle::Windows;
 
 namespace {
 

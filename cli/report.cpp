@@ -32,20 +32,20 @@ void AppendJsonNumber(std::string& out, std::string_view key, std::uint64_t valu
 
 class TsvReport final : public Report {
  public:
-  explicit TsvReport(Language language) : language_(language) {}
+  TsvReport(Language language, PathStyle style) : language_(language), style_(style) {}
 
   void AppendStart(std::string& out, const StartRecord& start) const override {
     out += "#\t";
-    AppendTsvField(out, start.time);
+    AppendTsvField(out, start.time, style_);
     out += "\tquorvane-sync ";
     out += start.version;
     out += "\thost=";
-    AppendTsvField(out, start.host);
+    AppendTsvField(out, start.host, style_);
     out += "\tuser=";
-    AppendTsvField(out, start.user);
+    AppendTsvField(out, start.user, style_);
     for (const std::string& arg : start.args) {
       out += '\t';
-      AppendTsvField(out, arg);
+      AppendTsvField(out, arg, style_);
     }
     out += '\n';
   }
@@ -55,7 +55,7 @@ class TsvReport final : public Report {
     out += '\t';
     out += StatusLabel(row.state, language_);
     out += '\t';
-    AppendTsvField(out, row.source);
+    AppendTsvField(out, row.source, style_);
     out += '\n';
   }
 
@@ -66,25 +66,26 @@ class TsvReport final : public Report {
 
  private:
   Language language_;
+  PathStyle style_;
 };
 
 class JsonReport final : public Report {
  public:
-  JsonReport(Language language, bool utf16Names) : language_(language), utf16Names_(utf16Names) {}
+  JsonReport(Language language, PathStyle style) : language_(language), style_(style) {}
 
   void AppendStart(std::string& out, const StartRecord& start) const override {
     out += "{\"start\":{\"time\":";
-    AppendJsonString(out, start.time, utf16Names_);
+    AppendJsonString(out, start.time, style_);
     out += ",\"version\":";
-    AppendJsonString(out, start.version, utf16Names_);
+    AppendJsonString(out, start.version, style_);
     out += ",\"host\":";
-    AppendJsonString(out, start.host, utf16Names_);
+    AppendJsonString(out, start.host, style_);
     out += ",\"user\":";
-    AppendJsonString(out, start.user, utf16Names_);
+    AppendJsonString(out, start.user, style_);
     out += ",\"args\":[";
     for (size_t i = 0; i < start.args.size(); ++i) {
       if (i > 0) out += ',';
-      AppendJsonString(out, start.args[i], utf16Names_);
+      AppendJsonString(out, start.args[i], style_);
     }
     out += "]}}\n";
   }
@@ -95,13 +96,13 @@ class JsonReport final : public Report {
     out += ",\"status\":\"";
     out += StatusCode(row.state);
     out += "\",\"source\":";
-    AppendJsonString(out, row.source, utf16Names_);
+    AppendJsonString(out, row.source, style_);
     out += ",\"target\":";
-    AppendJsonString(out, row.target, utf16Names_);
+    AppendJsonString(out, row.target, style_);
     AppendJsonNumber(out, "bytes", row.bytes);
     if (row.reason != nullptr) {
       out += ",\"reason\":";
-      AppendJsonString(out, ReasonText(*row.reason, language_), utf16Names_);
+      AppendJsonString(out, ReasonText(*row.reason, language_), style_);
       out += ",\"step\":\"";
       out += StepName(row.reason->step);
       out += '"';
@@ -135,15 +136,17 @@ class JsonReport final : public Report {
 
  private:
   Language language_;
-  bool utf16Names_;
+  PathStyle style_;
 };
 
 }  // namespace
 
-std::unique_ptr<Report> MakeTsvReport(Language language) { return std::make_unique<TsvReport>(language); }
+std::unique_ptr<Report> MakeTsvReport(Language language, PathStyle style) {
+  return std::make_unique<TsvReport>(language, style);
+}
 
-std::unique_ptr<Report> MakeJsonReport(Language language, bool utf16Names) {
-  return std::make_unique<JsonReport>(language, utf16Names);
+std::unique_ptr<Report> MakeJsonReport(Language language, PathStyle style) {
+  return std::make_unique<JsonReport>(language, style);
 }
 
 size_t Utf8SequenceAt(std::string_view text, size_t i) {
@@ -173,12 +176,13 @@ size_t Utf8SequenceAt(std::string_view text, size_t i) {
   return 0;
 }
 
-void AppendTsvField(std::string& out, std::string_view text) {
+void AppendTsvField(std::string& out, std::string_view text, PathStyle style) {
+  const bool escapeBackslash = style == PathStyle::Posix;
   size_t plain = 0;  // start of the run of bytes that need no escape
   const auto flush = [&](size_t end) { out.append(text.substr(plain, end - plain)); };
   for (size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c < 0x7f && c != '\\') {
+    if (c >= 0x20 && c < 0x7f && (c != '\\' || !escapeBackslash)) {
       ++i;
       continue;
     }
@@ -203,7 +207,7 @@ void AppendTsvField(std::string& out, std::string_view text) {
   flush(text.size());
 }
 
-void AppendJsonString(std::string& out, std::string_view text, bool utf16Names) {
+void AppendJsonString(std::string& out, std::string_view text, PathStyle style) {
   out += '"';
   size_t plain = 0;
   const auto flush = [&](size_t end) { out.append(text.substr(plain, end - plain)); };
@@ -219,7 +223,7 @@ void AppendJsonString(std::string& out, std::string_view text, bool utf16Names) 
       continue;
     }
     flush(i);
-    if (c >= 0x80 && utf16Names && IsEncodedSurrogate(text, i)) {
+    if (c >= 0x80 && style == PathStyle::Windows && IsEncodedSurrogate(text, i)) {
       AppendUnicodeEscape(out, ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6) |
                                    (static_cast<unsigned char>(text[i + 2]) & 0x3Fu));
       plain = i += 3;

@@ -15,6 +15,11 @@
 
 namespace quorvane::cli {
 
+// How the platform's paths are spelt: on Windows a name holds no backslash
+// (it separates folders) and comes from UTF-16, so a lone surrogate is a
+// character of the name rather than stray bytes.
+enum class PathStyle { Posix, Windows };
+
 struct RowRecord {
   std::string_view number;
   RowState state = RowState::Ready;
@@ -52,21 +57,21 @@ class Report {
 };
 
 // number<TAB>status<TAB>source path; the status in `language`.
-std::unique_ptr<Report> MakeTsvReport(Language language);
-// One object per row, then {"summary": {...}}. `utf16Names`: names come from
-// UTF-16 (Windows), so a lone surrogate is a character of the name, not bytes.
-std::unique_ptr<Report> MakeJsonReport(Language language, bool utf16Names);
+std::unique_ptr<Report> MakeTsvReport(Language language, PathStyle style);
+// One object per row, then {"summary": {...}}.
+std::unique_ptr<Report> MakeJsonReport(Language language, PathStyle style);
 
 // A field of a TSV line: tab, line feed, carriage return and backslash as \t,
 // \n, \r and \\; other control characters and every byte that is not part of
-// strict UTF-8 as \xNN. Reversible, and the line stays one line.
-void AppendTsvField(std::string& out, std::string_view text);
+// strict UTF-8 as \xNN. Reversible, and the line stays one line. Windows paths
+// keep their backslashes: no name there can hold one, nor a control character.
+void AppendTsvField(std::string& out, std::string_view text, PathStyle style);
 
 // A JSON string, quotes included. A byte that is not part of strict UTF-8 is
 // written as the lone surrogate \udcNN (NN its value, 80-FF), as Python's
-// "surrogateescape" reads and writes file names; with `utf16Names` an encoded
+// "surrogateescape" reads and writes file names; in a Windows name an encoded
 // lone surrogate is written as itself, \udXXX.
-void AppendJsonString(std::string& out, std::string_view text, bool utf16Names);
+void AppendJsonString(std::string& out, std::string_view text, PathStyle style);
 
 // The length of the strict UTF-8 sequence at text[i]; 0 when none starts there.
 size_t Utf8SequenceAt(std::string_view text, size_t i);

@@ -15,15 +15,15 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-std::string Tsv(std::string_view text) {
+std::string Tsv(std::string_view text, PathStyle style = PathStyle::Posix) {
   std::string out;
-  AppendTsvField(out, text);
+  AppendTsvField(out, text, style);
   return out;
 }
 
-std::string Json(std::string_view text, bool utf16Names = false) {
+std::string Json(std::string_view text, PathStyle style = PathStyle::Posix) {
   std::string out;
-  AppendJsonString(out, text, utf16Names);
+  AppendJsonString(out, text, style);
   return out;
 }
 
@@ -53,6 +53,7 @@ TEST(TsvFieldTest, EscapesWhatWouldBreakALineAndKeepsTheRest) {
   EXPECT_EQ(Tsv("宋体 Ä 😀.ttf"), "宋体 Ä 😀.ttf") << "UTF-8 passes as it is";
   EXPECT_EQ(Tsv(std::string("\x01\x1b[2J\x7f", 6)), "\\x01\\x1b[2J\\x7f") << "a name must not drive the terminal";
   EXPECT_EQ(Tsv(std::string("nul\0x", 5)), "nul\\x00x");
+  EXPECT_EQ(Tsv("D:\\x\\a\tb.ttf", PathStyle::Windows), "D:\\x\\a\\tb.ttf") << "Windows separators stay";
 }
 
 TEST(TsvFieldTest, BytesThatAreNotUtf8BecomeHexEscapes) {
@@ -83,8 +84,8 @@ TEST(JsonStringTest, EscapesByJsonRulesAndSurrogateEscapesBadBytes) {
   EXPECT_EQ(Json("宋体😀"), "\"宋体😀\"");
   EXPECT_EQ(Json("x\xff\x80y"), "\"x\\udcff\\udc80y\"");
   EXPECT_EQ(Json("\xed\xa0\x80"), "\"\\udced\\udca0\\udc80\"") << "on POSIX these are three bytes";
-  EXPECT_EQ(Json("\xed\xa0\x80", true), "\"\\ud800\"") << "on Windows a lone surrogate of the name";
-  EXPECT_EQ(Json("\xed\xbf\xbf", true), "\"\\udfff\"");
+  EXPECT_EQ(Json("\xed\xa0\x80", PathStyle::Windows), "\"\\ud800\"") << "on Windows a lone surrogate of the name";
+  EXPECT_EQ(Json("\xed\xbf\xbf", PathStyle::Windows), "\"\\udfff\"");
 }
 
 RunSummary SummaryOf(std::initializer_list<std::pair<RowState, int>> counts) {
@@ -103,19 +104,19 @@ RunSummary SummaryOf(std::initializer_list<std::pair<RowState, int>> counts) {
 }
 
 TEST(ReportTest, TsvRowsKeepTheWindowsChineseStatusAndEscapeThePath) {
-  const auto report = MakeTsvReport(Language::Chinese);
+  const auto report = MakeTsvReport(Language::Chinese, PathStyle::Posix);
   std::string out;
   report->AppendRow(out, {.number = "7", .state = RowState::ReplaceSucceeded, .source = "/s/a\tb.ttf", .target = "/t"});
   report->AppendRow(out, {.number = "8", .state = RowState::UpToDate, .source = "/s/c.ttf", .target = "/t"});
   EXPECT_EQ(out, "7\t替换成功\t/s/a\\tb.ttf\n8\t已是最新\t/s/c.ttf\n");
-  const auto english = MakeTsvReport(Language::English);
+  const auto english = MakeTsvReport(Language::English, PathStyle::Posix);
   out.clear();
   english->AppendRow(out, {.number = "1", .state = RowState::WouldIgnore, .source = "/s/a.ttf", .target = "/t"});
   EXPECT_EQ(out, "1\twould-ignore\t/s/a.ttf\n");
 }
 
 TEST(ReportTest, JsonRowsCarryReasonStepAndCodeOnlyWhenFailed) {
-  const auto report = MakeJsonReport(Language::English, false);
+  const auto report = MakeJsonReport(Language::English, PathStyle::Posix);
   std::string out;
   report->AppendRow(out, {.number = "3", .state = RowState::CopySucceeded, .source = "/s/\"q\".ttf",
                           .target = "/t/\"q\".ttf", .bytes = 1234});
@@ -134,7 +135,7 @@ TEST(ReportTest, TheJsonSummaryCountsEveryStatusAndSaysHowTheRunEnded) {
   RunSummary run = SummaryOf({{RowState::CopySucceeded, 2}, {RowState::UpToDate, 5}, {RowState::CopyFailed, 1}});
   run.bytesCopied = 99;
   run.staleRemoved = {3, 4096};
-  const auto report = MakeJsonReport(Language::Chinese, false);
+  const auto report = MakeJsonReport(Language::Chinese, PathStyle::Posix);
   std::string out;
   report->AppendSummary(out, {.run = run, .update = true, .unreadableFolders = 1, .elapsedMs = 42, .exitStatus = 1});
   EXPECT_EQ(out,
@@ -149,8 +150,8 @@ TEST(ReportTest, TheStartLineNamesTimeVersionHostUserAndArguments) {
   std::string tsv, json;
   const StartRecord start{.time = "2026-01-02T03:04:05Z", .version = "1.7.0", .host = "ws01", .user = "adm",
                           .args = args};
-  MakeTsvReport(Language::Chinese)->AppendStart(tsv, start);
-  MakeJsonReport(Language::Chinese, false)->AppendStart(json, start);
+  MakeTsvReport(Language::Chinese, PathStyle::Posix)->AppendStart(tsv, start);
+  MakeJsonReport(Language::Chinese, PathStyle::Posix)->AppendStart(json, start);
   EXPECT_EQ(tsv, "#\t2026-01-02T03:04:05Z\tquorvane-sync 1.7.0\thost=ws01\tuser=adm\t--target\ta b\tx\\ty\n");
   EXPECT_EQ(json, "{\"start\":{\"time\":\"2026-01-02T03:04:05Z\",\"version\":\"1.7.0\",\"host\":\"ws01\","
                   "\"user\":\"adm\",\"args\":[\"--target\",\"a b\",\"x\\ty\"]}}\n");
