@@ -8,7 +8,11 @@ namespace quorvane::cli {
 
 ConsoleView::ConsoleView(const ViewOptions& options, const Report& report, Output& output,
                          const ErrorTerminal& terminal)
-    : options_(options), report_(report), output_(output), progressLine_(terminal) {}
+    : options_(options),
+      report_(report),
+      output_(output),
+      progressLine_(terminal),
+      targetPrefix_(JoinPath(options.targetFolder, "")) {}
 
 void ConsoleView::MeasureSources() {
   sourceBytes_.assign(rows_.size(), 0);
@@ -62,7 +66,7 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
 
   const bool failed = IsFailure(report.state);
   if (!options_.quiet || failed) {
-    targetPath_ = JoinPath(options_.targetFolder, cells[kNameColumn]);
+    if (report_.NeedsTarget()) targetPath_.assign(targetPrefix_).append(cells[kNameColumn]);
     report_.AppendRow(output_.Buffer(), {.number = cells[kNumberColumn],
                                          .state = report.state,
                                          .source = cells[kPathColumn],
@@ -89,9 +93,8 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
     Say(std::string(StatusWords(report.state, language)) + " " + path +
         std::string(Pick(language, "：复制期间目标文件夹中出现了同名文件，未覆盖",
                          ": a file of that name appeared in the target during the copy; it was kept")));
-  } else if (output_.Due()) {
-    FlushOutput();
   }
+  // The run calls ProcessPendingEvents right after, which writes the batch when due.
 }
 
 void ConsoleView::SetProgress(std::int64_t handled, std::int64_t total) {

@@ -66,6 +66,7 @@ class ConsoleView final : public SyncRunView {
   std::vector<std::array<std::string, 4>> rows_;
   std::vector<std::uint64_t> sourceBytes_;  // empty unless measured
   std::int64_t copyingRow_ = -1;
+  std::string targetPrefix_;
   std::string targetPath_;  // reused for every row
 
   ProgressFigures figures_;

@@ -2,8 +2,16 @@
 
 namespace quorvane::cli {
 
+namespace {
+constexpr size_t kLarge = 1 << 20;
+}  // namespace
+
+// Room for a full batch from the start: growing it would copy it again and again.
+Output::Output(AppendFile* log) : log_(log), lastWrite_(std::chrono::steady_clock::now()) {
+  buffer_.reserve(kLarge + (64 << 10));
+}
+
 bool Output::Due() const {
-  constexpr size_t kLarge = 1 << 20;
   return !buffer_.empty() &&
          (buffer_.size() >= kLarge || std::chrono::steady_clock::now() - lastWrite_ >= kBatchTime);
 }

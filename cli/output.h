@@ -15,7 +15,7 @@ class Output {
  public:
   static constexpr std::chrono::milliseconds kBatchTime{100};
 
-  explicit Output(AppendFile* log) : log_(log), lastWrite_(std::chrono::steady_clock::now()) {}
+  explicit Output(AppendFile* log);
   ~Output() { Flush(); }
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;

@@ -1,5 +1,7 @@
 #include "cli/report.h"
 
+#include <array>
+
 #include "cli/texts.h"
 
 namespace quorvane::cli {
@@ -7,6 +9,17 @@ namespace quorvane::cli {
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
+
+// Bytes that go into a field as they are: printable ASCII, less the backslash
+// where it escapes (TSV on POSIX) or must be escaped (JSON), less JSON's quote.
+constexpr std::array<bool, 256> PlainBytes(bool backslash, bool quote) {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x7f; ++c) plain[c] = (c != '\\' || backslash) && (c != '"' || quote);
+  return plain;
+}
+constexpr auto kPlainPosixTsv = PlainBytes(false, true);
+constexpr auto kPlainWindowsTsv = PlainBytes(true, true);
+constexpr auto kPlainJson = PlainBytes(false, false);
 
 bool InRange(unsigned char c, unsigned char low, unsigned char high) { return c >= low && c <= high; }
 
@@ -59,6 +72,8 @@ class TsvReport final : public Report {
     out += '\n';
   }
 
+  bool NeedsTarget() const override { return false; }
+
   void AppendSummary(std::string& out, const SummaryRecord& summary) const override {
     out += SummaryLine({.run = summary.run, .dryRun = summary.dryRun, .update = summary.update}, language_);
     out += '\n';
@@ -110,6 +125,8 @@ class JsonReport final : public Report {
     }
     out += "}\n";
   }
+
+  bool NeedsTarget() const override { return true; }
 
   void AppendSummary(std::string& out, const SummaryRecord& summary) const override {
     const RunSummary& run = summary.run;
@@ -177,12 +194,12 @@ size_t Utf8SequenceAt(std::string_view text, size_t i) {
 }
 
 void AppendTsvField(std::string& out, std::string_view text, PathStyle style) {
-  const bool escapeBackslash = style == PathStyle::Posix;
+  const auto& plainBytes = style == PathStyle::Posix ? kPlainPosixTsv : kPlainWindowsTsv;
   size_t plain = 0;  // start of the run of bytes that need no escape
   const auto flush = [&](size_t end) { out.append(text.substr(plain, end - plain)); };
   for (size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c < 0x7f && (c != '\\' || !escapeBackslash)) {
+    if (plainBytes[c]) {
       ++i;
       continue;
     }
@@ -213,7 +230,7 @@ void AppendJsonString(std::string& out, std::string_view text, PathStyle style) 
   const auto flush = [&](size_t end) { out.append(text.substr(plain, end - plain)); };
   for (size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c != '"' && c != '\\' && c < 0x80) {
+    if (kPlainJson[c]) {
       ++i;
       continue;
     }

@@ -54,6 +54,8 @@ class Report {
   virtual void AppendStart(std::string& out, const StartRecord& start) const = 0;
   virtual void AppendRow(std::string& out, const RowRecord& row) const = 0;
   virtual void AppendSummary(std::string& out, const SummaryRecord& summary) const = 0;
+  // Rows name their target path (the TSV lines do not: it costs a join per row).
+  virtual bool NeedsTarget() const = 0;
 };
 
 // number<TAB>status<TAB>source path; the status in `language`.
