@@ -19,6 +19,12 @@
 #include "sync/font_listing.h"
 #include "sync/font_sync_run.h"
 
+// CMake's project version; a compiler run outside the build (the MSVC syntax
+// check) has none, and the tests see to it that the build's is the one used.
+#ifndef QUORVANE_VERSION
+#define QUORVANE_VERSION "unknown"
+#endif
+
 namespace quorvane::cli {
 
 namespace {
@@ -149,7 +155,8 @@ int Tool::Run(const std::vector<std::string>& args) {
                     .quiet = arguments_.quiet,
                     .targetFolder = folders.target,
                     .progress = progress,
-                    .outputOnTerminal = IsTerminal(Stream::Out)},
+                    .outputOnTerminal = IsTerminal(Stream::Out),
+                    .writeEachRow = arguments_.checksum},
                    *report, output, terminal);
 
   List(view, folders);

@@ -93,8 +93,10 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
     Say(std::string(StatusWords(report.state, language)) + " " + path +
         std::string(Pick(language, "：复制期间目标文件夹中出现了同名文件，未覆盖",
                          ": a file of that name appeared in the target during the copy; it was kept")));
+  } else if (options_.writeEachRow) {
+    FlushOutput();
   }
-  // The run calls ProcessPendingEvents right after, which writes the batch when due.
+  // Otherwise the run calls ProcessPendingEvents right after, which writes the batch when due.
 }
 
 void ConsoleView::SetProgress(std::int64_t handled, std::int64_t total) {

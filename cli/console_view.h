@@ -26,6 +26,9 @@ struct ViewOptions {
   bool progress = false;
   // Standard output is that terminal too: its lines must not run into the progress line.
   bool outputOnTerminal = false;
+  // Each row's line at once: with --checksum the next row reads whole files
+  // before anything else happens, and a batch would wait for them.
+  bool writeEachRow = false;
 };
 
 class ConsoleView final : public SyncRunView {

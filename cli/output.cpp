@@ -3,17 +3,15 @@
 namespace quorvane::cli {
 
 namespace {
-constexpr size_t kLarge = 1 << 20;
+// A batch this large goes out at once: larger ones save no time and cost fresh pages.
+constexpr size_t kLarge = 256 << 10;
 }  // namespace
 
 // Room for a full batch from the start: growing it would copy it again and again.
-Output::Output(AppendFile* log) : log_(log), lastWrite_(std::chrono::steady_clock::now()) {
-  buffer_.reserve(kLarge + (64 << 10));
-}
+Output::Output(AppendFile* log) : log_(log), lastWrite_(CoarseMilliseconds()) { buffer_.reserve(kLarge + (4 << 10)); }
 
 bool Output::Due() const {
-  return !buffer_.empty() &&
-         (buffer_.size() >= kLarge || std::chrono::steady_clock::now() - lastWrite_ >= kBatchTime);
+  return !buffer_.empty() && (buffer_.size() >= kLarge || CoarseMilliseconds() - lastWrite_ >= kBatchTime.count());
 }
 
 void Output::Flush() {
@@ -21,7 +19,7 @@ void Output::Flush() {
   Write(Stream::Out, buffer_);
   if (log_ != nullptr) log_->Append(buffer_);
   buffer_.clear();
-  lastWrite_ = std::chrono::steady_clock::now();
+  lastWrite_ = CoarseMilliseconds();
 }
 
 void Output::ToLogOnly(std::string_view text) {

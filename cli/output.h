@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -33,7 +34,7 @@ class Output {
  private:
   AppendFile* log_;
   std::string buffer_;
-  std::chrono::steady_clock::time_point lastWrite_;
+  std::int64_t lastWrite_;  // CoarseMilliseconds()
 };
 
 }  // namespace quorvane::cli

@@ -2,6 +2,7 @@
 // the terminal, interrupts, the log file, who and where it runs.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,10 @@ enum class Stream { Out, Err };
 // Writes UTF-8 text at once; on a Windows console as wide text, so Chinese shows right.
 void Write(Stream stream, std::string_view text);
 bool IsTerminal(Stream stream);
+
+// A monotonic clock in milliseconds, as coarse as the system's tick (1-16 ms):
+// enough for batching output and asked once per row, so it must be cheap.
+std::int64_t CoarseMilliseconds();
 
 // How this platform spells paths (see PathStyle).
 extern const PathStyle kPathStyle;

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -53,6 +54,12 @@ extern "C" void OnInterrupt(int) {
 void Write(Stream stream, std::string_view text) { WriteAll(DescriptorOf(stream), text); }
 
 bool IsTerminal(Stream stream) { return ::isatty(DescriptorOf(stream)) != 0; }
+
+std::int64_t CoarseMilliseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
 
 ErrorTerminal::ErrorTerminal() : terminal_(::isatty(STDERR_FILENO) != 0) {
   const char* term = std::getenv("TERM");

@@ -75,6 +75,8 @@ void Write(Stream stream, std::string_view text) {
 
 bool IsTerminal(Stream stream) { return IsConsole(HandleOf(stream)); }
 
+std::int64_t CoarseMilliseconds() { return static_cast<std::int64_t>(GetTickCount64()); }
+
 // Windows 10 consoles understand escape sequences once asked to; older ones,
 // and Windows 10 with them turned off, show them as text.
 ErrorTerminal::ErrorTerminal() {
