@@ -74,29 +74,30 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
                                          .bytes = report.bytes,
                                          .reason = report.reason ? &*report.reason : nullptr});
   }
-  const Language language = options_.language;
-  std::string path;
-  if (failed || (wasCopying && report.state == RowState::Ignored && !options_.quiet)) {
-    AppendTsvField(path, cells[kPathColumn], kPathStyle);
-  }
+  // Absent when the row began, there when its copy took the name: another run put it there.
+  const bool appeared = wasCopying && report.state == RowState::Ignored;
   if (failed) {
-    std::string text(StatusWords(report.state, language));
-    text += ' ';
-    text += path;
-    if (report.reason) {
-      text += ": ";
-      text += FailureReason(*report.reason, language);
-    }
-    Say(text);
-  } else if (wasCopying && report.state == RowState::Ignored && !options_.quiet) {
-    // Absent when the row began, there when its copy took the name: another run put it there.
-    Say(std::string(StatusWords(report.state, language)) + " " + path +
-        std::string(Pick(language, "：复制期间目标文件夹中出现了同名文件，未覆盖",
-                         ": a file of that name appeared in the target during the copy; it was kept")));
+    SayAbout(cells[kPathColumn], report.state,
+             report.reason ? FailureReason(*report.reason, options_.language) : std::string());
+  } else if (appeared && !options_.quiet) {
+    SayAbout(cells[kPathColumn], report.state,
+             std::string(Pick(options_.language, "复制期间目标文件夹中出现了同名文件，未覆盖",
+                              "a file of that name appeared in the target during the copy; it was kept")));
   } else if (options_.writeEachRow) {
     FlushOutput();
   }
   // Otherwise the run calls ProcessPendingEvents right after, which writes the batch when due.
+}
+
+void ConsoleView::SayAbout(std::string_view path, RowState state, const std::string& why) {
+  std::string text(StatusWords(state, options_.language));
+  text += ' ';
+  AppendTsvField(text, path, kPathStyle);
+  if (!why.empty()) {
+    text += ": ";
+    text += why;
+  }
+  Say(text);
 }
 
 void ConsoleView::SetProgress(std::int64_t handled, std::int64_t total) {

@@ -56,6 +56,8 @@ class ConsoleView final : public SyncRunView {
   void ProcessPendingEvents() override;
 
  private:
+  // "复制失败 PATH: why", the row's own words first.
+  void SayAbout(std::string_view path, RowState state, const std::string& why);
   void FlushOutput();
   void DrawProgress(bool now);
 

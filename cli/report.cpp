@@ -1,6 +1,8 @@
 #include "cli/report.h"
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 #include "cli/texts.h"
 
@@ -20,6 +22,29 @@ constexpr std::array<bool, 256> PlainBytes(bool backslash, bool quote) {
 constexpr auto kPlainPosixTsv = PlainBytes(false, true);
 constexpr auto kPlainWindowsTsv = PlainBytes(true, true);
 constexpr auto kPlainJson = PlainBytes(false, false);
+
+// The first byte from `i` on that `plain` does not take, looked for eight at
+// a time (those not printable ASCII, or one of `specials`): nearly every path
+// is plain ASCII all through.
+template <char... specials>
+size_t PlainUntil(std::string_view text, size_t i, const std::array<bool, 256>& plain) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    std::uint64_t odd = (word - kOnes * 0x20) & ~word;  // a byte below 0x20
+    odd |= word + kOnes;                               // a byte above 0x7e (0x7f + 1 sets bit 7)
+    odd |= word;                                       // a byte of 0x80 or more
+    ((odd |= [word] {
+       const std::uint64_t v = word ^ (kOnes * static_cast<unsigned char>(specials));
+       return (v - kOnes) & ~v;
+     }()),
+     ...);
+    if ((odd & kHighs) != 0) break;
+  }
+  while (i < text.size() && plain[static_cast<unsigned char>(text[i])]) ++i;
+  return i;
+}
 
 bool InRange(unsigned char c, unsigned char low, unsigned char high) { return c >= low && c <= high; }
 
@@ -194,10 +219,13 @@ size_t Utf8SequenceAt(std::string_view text, size_t i) {
 }
 
 void AppendTsvField(std::string& out, std::string_view text, PathStyle style) {
-  const auto& plainBytes = style == PathStyle::Posix ? kPlainPosixTsv : kPlainWindowsTsv;
+  const bool posix = style == PathStyle::Posix;
+  const auto& plainBytes = posix ? kPlainPosixTsv : kPlainWindowsTsv;
   size_t plain = 0;  // start of the run of bytes that need no escape
   const auto flush = [&](size_t end) { out.append(text.substr(plain, end - plain)); };
   for (size_t i = 0; i < text.size();) {
+    i = posix ? PlainUntil<'\\'>(text, i, plainBytes) : PlainUntil<>(text, i, plainBytes);
+    if (i >= text.size()) break;
     const auto c = static_cast<unsigned char>(text[i]);
     if (plainBytes[c]) {
       ++i;
@@ -229,6 +257,8 @@ void AppendJsonString(std::string& out, std::string_view text, PathStyle style) 
   size_t plain = 0;
   const auto flush = [&](size_t end) { out.append(text.substr(plain, end - plain)); };
   for (size_t i = 0; i < text.size();) {
+    i = PlainUntil<'"', '\\'>(text, i, kPlainJson);
+    if (i >= text.size()) break;
     const auto c = static_cast<unsigned char>(text[i]);
     if (kPlainJson[c]) {
       ++i;
