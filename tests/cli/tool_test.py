@@ -574,18 +574,18 @@ class Streaming(ToolCase):
                                                 BACKEND.path(self.src)),
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=BACKEND.env())
         fcntl.fcntl(process.stdout, fcntl.F_SETFL, os.O_NONBLOCK)
-        self.assertTrue(wait_for_temporary(self.dst, process), "the big copy never began")
-        seen = b""
-        deadline = time.monotonic() + 0.5
-        while b"\n" not in seen and time.monotonic() < deadline:
-            select.select([process.stdout], [], [], 0.01)
-            seen += process.stdout.read() or b""
-        # Read while the first big file still copies: its line is not out yet.
+        # Row 1 is done and row 2's copy runs: its temporary is there, a.ttf too.
+        deadline = time.monotonic() + 60
+        while not (os.path.exists(os.path.join(self.dst, "a.ttf")) and temporaries(self.dst)):
+            self.assertIsNone(process.poll(), "the run ended before the big copy was seen")
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.001)
+        seen = process.stdout.read() or b""
         copying = bool(temporaries(self.dst)) and process.poll() is None
         process.communicate(timeout=120)
+        self.assertTrue(copying, "the copy ended before the output was read: the test proved nothing")
         self.assertTrue(seen.startswith(b"1\tcopied\t"), seen)
         self.assertEqual(seen.count(b"\n"), 1, seen)
-        self.assertTrue(copying, "the copy ended before the line was read: the test proved nothing")
 
     def test_a_fast_run_is_written_in_batches(self):
         self.native_only("strace")
