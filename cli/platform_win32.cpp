@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 
 #include "base/text.h"
 #include "base/win32_handles.h"
@@ -78,15 +79,33 @@ bool IsTerminal(Stream stream) { return IsConsole(HandleOf(stream)); }
 std::int64_t CoarseMilliseconds() { return static_cast<std::int64_t>(GetTickCount64()); }
 
 // Windows 10 consoles understand escape sequences once asked to; older ones,
-// and Windows 10 with them turned off, show them as text.
+// and Windows 10 with them turned off, refuse the mode and would show them as
+// text. Some take the mode and show them all the same (Wine's): a sequence
+// that prints nothing where it is understood tells, by whether the cursor moved.
 ErrorTerminal::ErrorTerminal() {
   const HANDLE handle = HandleOf(Stream::Err);
   DWORD mode = 0;
   terminal_ = handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
   if (!terminal_) return;
   savedMode_ = mode;
-  escapes_ = (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
-             SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  CONSOLE_SCREEN_BUFFER_INFO before, after;
+  if (!SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) ||
+      !GetConsoleScreenBufferInfo(handle, &before)) {
+    return;
+  }
+  constexpr wchar_t kProbe[] = L"\x1b[0m";
+  constexpr DWORD kProbeSize = static_cast<DWORD>(std::size(kProbe) - 1);
+  DWORD written = 0;
+  WriteConsoleW(handle, kProbe, kProbeSize, &written, nullptr);
+  escapes_ = GetConsoleScreenBufferInfo(handle, &after) && after.dwCursorPosition.X == before.dwCursorPosition.X &&
+             after.dwCursorPosition.Y == before.dwCursorPosition.Y;
+  if (!escapes_) {
+    // Blank what the probe printed, and leave the console as it was.
+    SetConsoleCursorPosition(handle, before.dwCursorPosition);
+    WriteConsoleW(handle, L"    ", kProbeSize, &written, nullptr);
+    SetConsoleCursorPosition(handle, before.dwCursorPosition);
+    SetConsoleMode(handle, mode);
+  }
 }
 
 ErrorTerminal::~ErrorTerminal() {

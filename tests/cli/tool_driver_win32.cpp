@@ -4,6 +4,8 @@
 //   tool_driver ctrl-c|ctrl-break TARGET PROGRAM ARGS...  waits for a copy's
 //       temporary in TARGET, then sends the event
 //   tool_driver hold FILE... -- PROGRAM ARGS...           holds every FILE
+//   tool_driver console PROGRAM ARGS...                   standard error on a
+//       console of its own, whose screen is watched and then printed
 // Exits with the program's exit status; 3 when the driving itself failed, 4
 // when the system cannot send that event.
 #include <windows.h>
@@ -48,6 +50,24 @@ void AppendQuoted(std::wstring& line, const std::wstring& arg) {
 }
 
 BOOL WINAPI IgnoreEvents(DWORD) { return TRUE; }
+
+// The console's text, row by row, down to the cursor's row.
+std::vector<std::wstring> ScreenRows(HANDLE screen) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  std::vector<std::wstring> rows;
+  if (!GetConsoleScreenBufferInfo(screen, &info)) return rows;
+  for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
+    std::wstring row(static_cast<size_t>(info.dwSize.X), L' ');
+    DWORD read = 0;
+    ReadConsoleOutputCharacterW(screen, row.data(), static_cast<DWORD>(row.size()), {0, y}, &read);
+    row.resize(read);
+    while (!row.empty() && row.back() == L' ') row.pop_back();
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+bool ShowsProgress(const std::wstring& row) { return row.find(L"]  ") != std::wstring::npos && row.find(L"B/") != std::wstring::npos; }
 
 bool TemporaryExistsIn(const std::wstring& folder) {
   WIN32_FIND_DATAW data;
@@ -105,7 +125,24 @@ int Run(std::vector<std::wstring> command, const std::wstring& mode, const std::
     }
     std::fprintf(stderr, "tool_driver: event sent\n");
   }
-  if (WaitForSingleObject(child.Get(), 120'000) != WAIT_OBJECT_0) return Fail("waiting for the program");
+  if (mode == L"console") {
+    // What a person would have seen while it ran, and what is left at the end.
+    int progressSeen = 0;
+    bool escapeSeen = false;
+    const ULONGLONG deadline = GetTickCount64() + 120'000;
+    while (WaitForSingleObject(child.Get(), 20) == WAIT_TIMEOUT) {
+      if (GetTickCount64() > deadline) return Fail("waiting for the program");
+      for (const std::wstring& row : ScreenRows(startup.hStdError)) {
+        progressSeen += ShowsProgress(row) ? 1 : 0;
+        escapeSeen = escapeSeen || row.find(L"[K") != std::wstring::npos;
+      }
+    }
+    std::printf("progress seen %d times\nescape seen: %s\n", progressSeen, escapeSeen ? "yes" : "no");
+    for (const std::wstring& row : ScreenRows(startup.hStdError)) std::printf("screen: %s\n", Narrow(row).c_str());
+    std::fflush(stdout);
+  } else if (WaitForSingleObject(child.Get(), 120'000) != WAIT_OBJECT_0) {
+    return Fail("waiting for the program");
+  }
   DWORD status = 0;
   GetExitCodeProcess(child.Get(), &status);
   return static_cast<int>(status);
@@ -116,7 +153,9 @@ int Run(std::vector<std::wstring> command, const std::wstring& mode, const std::
 int wmain(int argc, wchar_t** argv) {
   std::vector<std::wstring> args(argv + 1, argv + argc);
   if (args.size() < 2) {
-    std::fprintf(stderr, "usage: tool_driver ctrl-c|ctrl-break TARGET PROGRAM ARGS... | hold FILE... -- PROGRAM ARGS...\n");
+    std::fprintf(stderr,
+                 "usage: tool_driver ctrl-c|ctrl-break TARGET PROGRAM ARGS... | hold FILE... -- PROGRAM ARGS... |"
+                 " console PROGRAM ARGS...\n");
     return kDriverFailed;
   }
   const std::wstring mode = args[0];
@@ -129,6 +168,19 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (i + 1 >= args.size()) return kDriverFailed;
     return Run({args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end()}, mode, L"");
+  }
+  if (mode == L"console") {
+    FreeConsole();
+    if (!AllocConsole()) return Fail("AllocConsole");
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    const UniqueKernelHandle screen{CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0, nullptr)};
+    if (!screen) return Fail("opening CONOUT$");
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    SetStdHandle(STD_ERROR_HANDLE, screen.Get());
+    const int status = Run({args.begin() + 1, args.end()}, mode, L"");
+    SetStdHandle(STD_ERROR_HANDLE, err);
+    return status;
   }
   if (args.size() < 3) return kDriverFailed;
   // The event goes to every process of the console, this one too.

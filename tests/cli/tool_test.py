@@ -676,6 +676,29 @@ class Progress(ToolCase):
         self.assertEqual(result.stderr, b"")
 
 
+class ConsoleProgress(ToolCase):
+    """The progress line on a Windows console, as its screen shows it."""
+
+    def test_the_line_moves_and_leaves_nothing_behind(self):
+        if not BACKEND.wine:
+            self.skipTest("a Windows console; natively see Progress")
+        sparse(os.path.join(self.src, "big.ttf"), 2 << 30)
+        argv = BACKEND.runner + [BACKEND.driver, "console", BACKEND.path(BACKEND.tool), "--lang", "en",
+                                 "--target", BACKEND.path(self.dst), BACKEND.path(self.src)]
+        result = subprocess.run(argv, capture_output=True, timeout=300)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        report = result.stdout.decode("utf-8")
+        seen = int(re.search(r"progress seen (\d+) times", report).group(1))
+        self.assertGreaterEqual(seen, 2, report)
+        # Where the console prints escape sequences as text, the line is erased with spaces.
+        self.assertIn("escape seen: no", report)
+        screen = [line[len("screen: "):] for line in report.splitlines() if line.startswith("screen: ")]
+        self.assertRegex(screen[0], r"^1\s+copied\s+Z:\\.*\\big\.ttf$")
+        self.assertIn("Handled 1 files: 1 copied", "".join(screen))
+        for line in screen:
+            self.assertNotRegex(line, r"\]  |/s|left", "a remnant of the progress line")
+
+
 class Ansible(ToolCase):
     """The playbook of docs/deploy.md against this machine."""
 
