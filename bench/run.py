@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
-"""Runs Quorvane's seven benchmark comparisons and prints one table.
+"""Runs Quorvane's benchmark comparisons and prints one table.
 
 Every round runs every case of every comparison once, in a fresh shuffled
 order, so a noisy neighbour slows candidate and reference alike; only the
 ratios of one run are meant to be compared. Each case's setup (emptying a
 target folder, flushing the page cache's dirty data) is outside its timing.
 
-  bench/run.py [--rounds N] [--only 1,4] [--results bench/RESULTS.md]
+  bench/run.py [--rounds N] [--only 1,4] [--results bench/RESULTS.md] [--before PATH]
 """
 import argparse
 import os
@@ -20,9 +20,9 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FONT_PATTERNS = ["*.ttf", "*.otf", "*.fon", "*.ttc"]
-# What one round's copies take on disk: six of the 620 MB corpus, two of the
+# What one round's copies take on disk: seven of the 620 MB corpus, two of the
 # small fonts and the CJK fonts once.
-ROUND_BYTES = 5 << 30
+ROUND_BYTES = 6 << 30
 
 
 class Case:
@@ -164,11 +164,14 @@ def build_comparisons(args):
     comparisons = []
 
     t1cp, t1q = FreshTarget(target("1-cp"), fonts), FreshTarget(target("1-q"), fonts)
+    t1u = FreshTarget(target("1-u"), fonts)
     t2cp, t2q = FreshTarget(target("2-cp"), small), FreshTarget(target("2-q"), small)
+    first_copy = Case("quorvane-sync", lambda: [sync, "--target", t1q.path, fonts], t1q)
+    first_update = Case("quorvane-sync --update", lambda: [sync, "--update", "--target", t1u.path, fonts], t1u)
     comparisons.append(Comparison(
         1, "first copy, 800 fonts (620 MB)",
         Case("cp -r", lambda: ["cp", "-r", fonts + "/.", t1cp.path], t1cp),
-        [Case("quorvane-sync", lambda: [sync, "--target", t1q.path, fonts], t1q)],
+        [first_copy, first_update],
         target=1.05))
 
     comparisons.append(Comparison(
@@ -192,11 +195,56 @@ def build_comparisons(args):
     find = ["find", many, "-type", "f", "("]
     for i, pattern in enumerate(FONT_PATTERNS):
         find += (["-o"] if i else []) + ["-iname", pattern]
+    tsv_dry_run = Case("quorvane-sync --dry-run", [sync, "--dry-run", "--target", target("4-empty"), many],
+                       warm_names(many))
+    # The same dry run by the build this one started from, when it is there:
+    # what the command-line work itself costs the listing.
+    base_dry_run = [Case("main's quorvane-sync --dry-run", [args.base, "--dry-run", "--target", target("4-empty"),
+                                                            many], warm_names(many))] if os.path.isfile(args.base) else []
     comparisons.append(Comparison(
         4, "listing 50,000 files",
         Case("find -iname x4", find + [")"], warm_names(many)),
-        [Case("quorvane-sync --dry-run", [sync, "--dry-run", "--target", target("4-empty"), many], warm_names(many))],
+        [tsv_dry_run] + base_dry_run,
         target=0.5))
+
+    # Filled once, each by its own command, which keeps the sources' times.
+    for name, argv in (("8-rsync", ["rsync", "-a", fonts + "/"]), ("8-q", [sync, "--quiet", "--target"])):
+        fresh_folder(target(name))
+        argv = argv + [target(name) + "/"] if name == "8-rsync" else argv + [target(name), fonts]
+        subprocess.run(argv, stdout=subprocess.DEVNULL, check=True)
+    comparisons.append(Comparison(
+        8, "unchanged collection, 800 fonts",
+        Case("rsync -a", ["rsync", "-a", fonts + "/", target("8-rsync") + "/"], warm_names(fonts)),
+        [Case("quorvane-sync --update --replace",
+              [sync, "--update", "--replace", "--target", target("8-q"), fonts], warm_names(fonts))],
+        target=0.5))
+
+    comparisons.append(Comparison(
+        9, "50,000-file dry run: --json vs the TSV lines",
+        tsv_dry_run,
+        [Case("quorvane-sync --dry-run --json", [sync, "--dry-run", "--json", "--target", target("4-empty"), many],
+              warm_names(many))],
+        target=1.1))
+
+    # The durable replace flushes every new file before its rename; the build
+    # before it did not. Both replace all 800 fonts of a full target each time.
+    before = args.before
+    if os.path.isfile(before):
+        for name, program in (("10-before", before), ("10-after", sync)):
+            fresh_folder(target(name))
+            subprocess.run([program, "--target", target(name), fonts], stdout=subprocess.DEVNULL, check=True)
+        comparisons.append(Comparison(
+            10, "replace run over 800 fonts: the durable replace",
+            Case("before (9931c5f) --replace", [before, "--replace", "--target", target("10-before"), fonts],
+                 lambda: warm(fonts)),
+            [Case("after --replace", [sync, "--replace", "--target", target("10-after"), fonts], lambda: warm(fonts))]))
+    else:
+        comparisons.append(Comparison(10, "replace run over 800 fonts: the durable replace", None, [],
+                                      skipped=f"not measured: no {before} (git worktree add /tmp/before 9931c5f, "
+                                              "then build its linux preset)"))
+
+    comparisons.append(Comparison(
+        11, "first copy, 800 fonts: --update vs without", first_copy, [first_update], target=1.05))
 
     win_build = args.win64
     wine = Wine(win_build) if os.path.isfile(os.path.join(win_build, "bin", "quorvane-sync.exe")) else None
@@ -352,6 +400,10 @@ def main():
     parser.add_argument("--linux", default=os.path.join(ROOT, "build", "linux"))
     parser.add_argument("--win64", default=os.path.join(ROOT, "build", "win64"))
     parser.add_argument("--window", help="the tool window's quorvane.exe (default: the win64 build's)")
+    parser.add_argument("--base", default="/tmp/base/build/linux/bin/quorvane-sync",
+                        help="quorvane-sync built from main, for comparison 4")
+    parser.add_argument("--before", default="/tmp/before/build/linux/bin/quorvane-sync",
+                        help="quorvane-sync built at 9931c5f, before the durable replace")
     parser.add_argument("--results", help="also write the table to this Markdown file")
     args = parser.parse_args()
 
@@ -370,11 +422,12 @@ def main():
     if args.only:
         wanted = {int(n) for n in args.only.split(",")}
         comparisons = [c for c in comparisons if c.number in wanted]
-    if wine and any(c.number >= 5 and c.cases() for c in comparisons):
+    if wine and any(c.number in (5, 6, 7) and c.cases() for c in comparisons):
         wine.start()
     try:
         # A case with neither command nor probe is filled in by another one's probe.
-        cases = [case for c in comparisons for case in c.cases() if case.argv or case.measure]
+        # A case shared by two comparisons runs once a round.
+        cases = list({id(case): case for c in comparisons for case in c.cases() if case.argv or case.measure}.values())
         shuffler = random.Random(args.seed)
         for round_number in range(1, args.rounds + 1):
             shuffler.shuffle(cases)

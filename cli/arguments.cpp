@@ -1,58 +1,150 @@
 #include "cli/arguments.h"
 
+#include <string_view>
+
+#include "cli/texts.h"
+
 namespace quorvane::cli {
 
 const char* const kUsage =
-    "usage: quorvane-sync [--replace | --ignore] [--dry-run] [--target DIR] SOURCE...\n"
+    "usage: quorvane-sync [--replace | --ignore] [--update [--checksum]] [--dry-run]\n"
+    "                     [--json] [--quiet] [--log FILE] [--lang en|zh] [--target DIR] SOURCE...\n"
+    "       quorvane-sync --help | --version\n"
     "\n"
     "Copies the font files (*.ttf, *.otf, *.fon, *.ttc) of every SOURCE folder and its\n"
     "sub-folders into the target font folder.\n"
     "\n"
     "  --ignore      leave a font whose name already exists in the target (default)\n"
     "  --replace     overwrite a font whose name already exists in the target\n"
-    "  --dry-run     show what each file would get; write nothing\n"
+    "  --update      leave a same-name font whose size and last-write time match the\n"
+    "                source (\"已是最新\", up-to-date); replace one that differs, even\n"
+    "                with --ignore\n"
+    "  --checksum    with --update, compare the contents instead of size and time\n"
+    "  --dry-run     show what each file would get (将复制, 将替换, 将忽略); write nothing\n"
+    "  --json        JSON Lines on standard output instead of the tab-separated lines\n"
+    "  --quiet       print only failed rows and the summary; no progress\n"
+    "  --log FILE    also append the output, after a start line, to FILE\n"
+    "  --lang en|zh  the language of rows, summary and messages (default: English when\n"
+    "                LC_ALL, LC_MESSAGES or LANG starts with \"en\" or is C or POSIX,\n"
+    "                else Chinese)\n"
     "  --target DIR  the target folder (default: the system font folder on Windows,\n"
-    "                $XDG_DATA_HOME/fonts or ~/.local/share/fonts elsewhere)\n"
+    "                $XDG_DATA_HOME/fonts or ~/.local/share/fonts elsewhere, made\n"
+    "                when missing)\n"
     "  --help        show this text\n"
+    "  --version     show the version\n"
     "\n"
-    "Prints one line per file, number<TAB>status<TAB>path, then the summary.\n"
-    "Exit status: 0 when nothing failed, 1 when a copy failed, 2 for bad usage or a\n"
-    "missing folder.\n";
+    "Prints one line per file, number<TAB>status<TAB>path, then the summary. In a\n"
+    "path, tab, line feed, carriage return and backslash are written \\t, \\n, \\r and\n"
+    "\\\\, other control characters and bytes that are not UTF-8 as \\xNN.\n"
+    "With --json: one object per file (n, status, source, target, bytes; reason,\n"
+    "step and code when it failed), then {\"summary\": {...}}. Status codes: copied,\n"
+    "copy-failed, replaced, replace-failed, ignored, up-to-date, would-copy,\n"
+    "would-replace, would-ignore, replace-at-reboot. A byte that is not UTF-8 is\n"
+    "written as \\udcNN (Python's surrogateescape).\n"
+    "\n"
+    "Exit status:\n"
+    "     0  every file copied, replaced, ignored or up to date\n"
+    "     1  something failed: a copy, a replace, or a sub-folder that cannot be read\n"
+    "     2  bad usage or refused input (missing folder, source = target); nothing done\n"
+    "   130  interrupted (Ctrl+C, SIGINT, SIGTERM, SIGHUP, console closed)\n"
+    "  3010  done, a restart is needed to finish (reserved; Windows)\n";
+
+namespace {
+
+// "--name VALUE" or "--name=VALUE"; nothing when `arg` is another option.
+std::optional<std::variant<std::string, UsageError>> OptionValue(const std::vector<std::string>& args, size_t& i,
+                                                                 std::string_view name) {
+  const std::string& arg = args[i];
+  std::string value;
+  if (arg == name) {
+    if (i + 1 >= args.size()) return UsageError{UsageProblem::MissingValue, std::string(name)};
+    value = args[++i];
+  } else if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=') {
+    value = arg.substr(name.size() + 1);
+  } else {
+    return std::nullopt;
+  }
+  if (value.empty()) return UsageError{UsageProblem::MissingValue, std::string(name)};
+  return value;
+}
+
+}  // namespace
+
+std::string UsageError::Text(Language language) const {
+  const bool english = language == Language::English;
+  switch (problem) {
+    case UsageProblem::EmptySource: return english ? "an empty SOURCE was given" : "给出了空的源文件夹";
+    case UsageProblem::MissingValue: return detail + (english ? " needs a value" : " 需要一个值");
+    case UsageProblem::UnknownOption: return (english ? "unknown option " : "未知选项 ") + detail;
+    case UsageProblem::ReplaceAndIgnore:
+      return english ? "--replace and --ignore contradict each other: give one" : "--replace 与 --ignore 互相矛盾：只能选一个";
+    case UsageProblem::UnknownLanguage:
+      return (english ? "unknown language " : "未知语言 ") + detail + (english ? " (en or zh)" : "（en 或 zh）");
+    case UsageProblem::NoSource: return english ? "no SOURCE folder given" : "没有给出源文件夹";
+  }
+  return {};
+}
 
 std::variant<Arguments, UsageError> ParseArguments(const std::vector<std::string>& args) {
   Arguments parsed;
   bool optionsEnded = false;
+  bool replace = false, ignore = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-      if (arg.empty()) return UsageError{"an empty SOURCE was given"};
+      if (arg.empty()) return UsageError{UsageProblem::EmptySource, ""};
       parsed.sources.push_back(arg);
-    } else if (arg == "--") {
+      continue;
+    }
+    if (arg == "--") {
       optionsEnded = true;
     } else if (arg == "--replace") {
-      parsed.policy = SyncPolicy::Replace;
+      replace = true;
     } else if (arg == "--ignore") {
-      parsed.policy = SyncPolicy::Ignore;
+      ignore = true;
+    } else if (arg == "--update") {
+      parsed.update = true;
+    } else if (arg == "--checksum") {
+      parsed.checksum = parsed.update = true;
     } else if (arg == "--dry-run") {
       parsed.dryRun = true;
+    } else if (arg == "--json") {
+      parsed.json = true;
+    } else if (arg == "--quiet" || arg == "-q") {
+      parsed.quiet = true;
     } else if (arg == "--help" || arg == "-h") {
       parsed.help = true;
-    } else if (arg == "--target" || arg.starts_with("--target=")) {
-      std::string value;
-      if (arg == "--target") {
-        if (i + 1 >= args.size()) return UsageError{"--target needs a folder"};
-        value = args[++i];
-      } else {
-        value = arg.substr(sizeof("--target=") - 1);
-      }
-      if (value.empty()) return UsageError{"--target needs a folder"};
-      parsed.target = std::move(value);
+    } else if (arg == "--version") {
+      parsed.version = true;
     } else {
-      return UsageError{"unknown option " + arg};
+      bool known = false;
+      for (auto [name, field] : {std::pair{"--target", &parsed.target}, std::pair{"--log", &parsed.log},
+                                 std::pair{"--lang", &parsed.language}}) {
+        auto value = OptionValue(args, i, name);
+        if (!value) continue;
+        if (auto* error = std::get_if<UsageError>(&*value)) return std::move(*error);
+        *field = std::move(std::get<std::string>(*value));
+        known = true;
+        break;
+      }
+      if (!known) return UsageError{UsageProblem::UnknownOption, arg};
     }
   }
-  if (!parsed.help && parsed.sources.empty()) return UsageError{"no SOURCE folder given"};
+  if (replace && ignore) return UsageError{UsageProblem::ReplaceAndIgnore, ""};
+  if (replace) parsed.policy = SyncPolicy::Replace;
+  if (parsed.language && !IsKnownLanguage(*parsed.language)) return UsageError{UsageProblem::UnknownLanguage, *parsed.language};
+  if (!parsed.help && !parsed.version && parsed.sources.empty()) return UsageError{UsageProblem::NoSource, ""};
   return parsed;
+}
+
+std::optional<std::string> LanguageOption(const std::vector<std::string>& args) {
+  std::optional<std::string> language;
+  for (size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
+    if (auto value = OptionValue(args, i, "--lang"); value && std::holds_alternative<std::string>(*value)) {
+      language = std::get<std::string>(*value);
+    }
+  }
+  return language;
 }
 
 }  // namespace quorvane::cli

@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/system_error.h"
 #include "sync/sync_types.h"
 
 namespace quorvane::cli {
@@ -13,17 +14,35 @@ namespace quorvane::cli {
 struct Arguments {
   SyncPolicy policy = SyncPolicy::Ignore;
   bool dryRun = false;
+  bool update = false;
+  bool checksum = false;
+  bool json = false;
+  bool quiet = false;
   bool help = false;
+  bool version = false;
   std::optional<std::string> target;
+  std::optional<std::string> log;
+  std::optional<std::string> language;
   std::vector<std::string> sources;
 };
 
+enum class UsageProblem { EmptySource, MissingValue, UnknownOption, ReplaceAndIgnore, UnknownLanguage, NoSource };
+
 struct UsageError {
-  std::string message;
+  UsageProblem problem;
+  std::string detail;  // the option or value concerned, if any
+
+  // One line, without the program's name: "unknown option --force".
+  std::string Text(Language language) const;
 };
 
-// `args` excludes the program name. The last of --replace and --ignore wins.
+// `args` excludes the program name. --replace and --ignore contradict each
+// other; --checksum implies --update.
 std::variant<Arguments, UsageError> ParseArguments(const std::vector<std::string>& args);
+
+// The value of a --lang option among `args`, read before parsing so that even
+// a usage error is told in the chosen language.
+std::optional<std::string> LanguageOption(const std::vector<std::string>& args);
 
 extern const char* const kUsage;
 

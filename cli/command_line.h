@@ -1,13 +1,26 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "sync/sync_types.h"
+
 namespace quorvane::cli {
 
-// The whole tool: parse, check the folders, list, run, report. Returns the exit
-// status: 0 when nothing failed, 1 when a copy failed, 2 for bad usage or a
-// missing folder.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInterrupted = 130;
+// Everything done, but a replaced font takes its place only at the next start.
+inline constexpr int kExitRebootRequired = 3010;
+
+// The whole tool: parse, check the folders, list, run, report. Returns the
+// exit status (see kUsage).
 int RunCommandLine(const std::vector<std::string>& args);
+
+// 130 when the run was cut short, 1 when something was not synchronised, 3010
+// when a file waits for a restart, else 0.
+int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unreadableFolders);
 
 }  // namespace quorvane::cli

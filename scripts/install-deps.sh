@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(cmake g++ make googletest clang libclang-rt-14-dev mingw-w64 wine wine64 wine32:i386
           xvfb xauth xdotool imagemagick fonts-wqy-zenhei locales
           fonts-wqy-microhei fonts-dejavu-core fonts-urw-base35 fontconfig
-          python3 tesseract-ocr tesseract-ocr-chi-sim)
+          python3 tesseract-ocr tesseract-ocr-chi-sim
+          strace ansible-core)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -11,42 +11,67 @@ using ::testing::HasSubstr;
 
 Arguments Parsed(const std::vector<std::string>& args) {
   auto result = ParseArguments(args);
-  EXPECT_TRUE(std::holds_alternative<Arguments>(result)) << std::get<UsageError>(result).message;
+  EXPECT_TRUE(std::holds_alternative<Arguments>(result)) << std::get<UsageError>(result).Text(Language::English);
   return std::holds_alternative<Arguments>(result) ? std::get<Arguments>(result) : Arguments{};
 }
 
-std::string ErrorOf(const std::vector<std::string>& args) {
+std::string ErrorOf(const std::vector<std::string>& args, Language language = Language::English) {
   auto result = ParseArguments(args);
-  EXPECT_TRUE(std::holds_alternative<UsageError>(result));
-  return std::holds_alternative<UsageError>(result) ? std::get<UsageError>(result).message : "";
+  EXPECT_TRUE(std::holds_alternative<UsageError>(result)) << ::testing::PrintToString(args);
+  return std::holds_alternative<UsageError>(result) ? std::get<UsageError>(result).Text(language) : "";
 }
 
 TEST(ArgumentsTest, DefaultsToIgnoreIntoTheSystemFolder) {
   const Arguments args = Parsed({"fonts"});
   EXPECT_EQ(args.policy, SyncPolicy::Ignore);
-  EXPECT_FALSE(args.dryRun);
+  EXPECT_FALSE(args.dryRun || args.update || args.checksum || args.json || args.quiet || args.version);
   EXPECT_FALSE(args.target.has_value());
+  EXPECT_FALSE(args.log.has_value());
+  EXPECT_FALSE(args.language.has_value());
   EXPECT_THAT(args.sources, ElementsAre("fonts"));
 }
 
 TEST(ArgumentsTest, ReadsEveryOptionAndKeepsSourcesInOrder) {
-  const Arguments args = Parsed({"--replace", "a", "--dry-run", "--target", "T", "b", "--", "--c"});
+  const Arguments args = Parsed({"--replace", "a", "--dry-run", "--target", "T", "--update", "--json", "--quiet",
+                                 "--log=run.log", "--lang", "en", "b", "--", "--c"});
   EXPECT_EQ(args.policy, SyncPolicy::Replace);
-  EXPECT_TRUE(args.dryRun);
+  EXPECT_TRUE(args.dryRun && args.update && args.json && args.quiet);
+  EXPECT_FALSE(args.checksum);
   EXPECT_EQ(args.target, "T");
+  EXPECT_EQ(args.log, "run.log");
+  EXPECT_EQ(args.language, "en");
   EXPECT_THAT(args.sources, ElementsAre("a", "b", "--c"));
-  EXPECT_EQ(Parsed({"--replace", "--ignore", "a"}).policy, SyncPolicy::Ignore) << "the last choice wins";
   EXPECT_EQ(Parsed({"--target=字体", "a"}).target, "字体");
   EXPECT_TRUE(Parsed({"--help"}).help);
+  EXPECT_TRUE(Parsed({"--version"}).version);
+  const Arguments checksum = Parsed({"--checksum", "a"});
+  EXPECT_TRUE(checksum.checksum && checksum.update) << "--checksum is a way of --update";
+  EXPECT_EQ(Parsed({"--ignore", "--ignore", "a"}).policy, SyncPolicy::Ignore) << "a repeated option is no contradiction";
 }
 
 TEST(ArgumentsTest, RejectsWhatItCannotUse) {
   EXPECT_THAT(ErrorOf({}), HasSubstr("no SOURCE"));
-  EXPECT_THAT(ErrorOf({"--target"}), HasSubstr("--target needs a folder"));
-  EXPECT_THAT(ErrorOf({"--target=", "a"}), HasSubstr("--target needs a folder"));
+  EXPECT_THAT(ErrorOf({"--target"}), HasSubstr("--target needs a value"));
+  EXPECT_THAT(ErrorOf({"--target=", "a"}), HasSubstr("--target needs a value"));
+  EXPECT_THAT(ErrorOf({"--log", "a"}), HasSubstr("no SOURCE")) << "the log took the only word";
   EXPECT_THAT(ErrorOf({"--force", "a"}), HasSubstr("unknown option --force"));
   EXPECT_THAT(ErrorOf({"a", ""}), HasSubstr("empty SOURCE"));
   EXPECT_THAT(ErrorOf({"--dry-run"}), HasSubstr("no SOURCE"));
+  EXPECT_THAT(ErrorOf({"--lang", "fr", "a"}), HasSubstr("unknown language fr"));
+  EXPECT_THAT(ErrorOf({"--targetx", "a"}), HasSubstr("unknown option --targetx"));
+}
+
+TEST(ArgumentsTest, ReplaceWithIgnoreIsAUsageErrorInEitherOrder) {
+  EXPECT_THAT(ErrorOf({"--replace", "--ignore", "a"}), HasSubstr("contradict"));
+  EXPECT_THAT(ErrorOf({"--ignore", "a", "--replace"}), HasSubstr("contradict"));
+  EXPECT_THAT(ErrorOf({"--ignore", "--replace", "a"}, Language::Chinese), HasSubstr("互相矛盾"));
+}
+
+TEST(ArgumentsTest, TheLanguageOptionIsFoundBeforeParsing) {
+  EXPECT_EQ(LanguageOption({"--bogus", "--lang", "en"}), "en");
+  EXPECT_EQ(LanguageOption({"--lang=zh", "a", "--lang", "en"}), "en") << "the last one counts";
+  EXPECT_EQ(LanguageOption({"a", "--", "--lang", "en"}), std::nullopt) << "past -- it is a source";
+  EXPECT_EQ(LanguageOption({"--lang"}), std::nullopt);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
+// The whole tool in this process, on real folders: natively and under Wine.
 #include "cli/command_line.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include "sync/file_ops.h"
 #include "tests/sync/test_support.h"
@@ -9,8 +12,12 @@
 namespace quorvane::cli {
 namespace {
 
+using ::testing::AllOf;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
+using ::testing::StartsWith;
 using namespace quorvane::testing;
 
 struct Result {
@@ -28,6 +35,12 @@ Result RunTool(const std::vector<std::string>& args) {
   return {status, std::move(out), std::move(err)};
 }
 
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
 class CommandLineTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -35,62 +48,186 @@ class CommandLineTest : public ::testing::Test {
     WriteFile(temp.Path("src/sub/b.otf"), "b");
     MakeFolder(temp.Path("dst"));
   }
+  Result Sync(std::vector<std::string> options) {
+    options.insert(options.end(), {"--target", temp.Path("dst"), temp.Path("src")});
+    return RunTool(options);
+  }
   TempFolder temp;
 };
 
 TEST_F(CommandLineTest, PrintsOneLinePerFileThenTheSummary) {
-  const Result result = RunTool({"--target", temp.Path("dst"), temp.Path("src")});
+  const Result result = Sync({"--lang", "zh"});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "1\t复制成功\t" + temp.Path("src/a.ttf") + "\n" + "2\t复制成功\t" + temp.Path("src/sub/b.otf") +
                             "\n本次任务共处理文件2个：复制成功2个；复制失败0个；替换成功0个；替换失败0个；同名忽略0个。\n");
+  EXPECT_THAT(result.err, IsEmpty());
   EXPECT_EQ(ReadFile(temp.Path("dst/b.otf")), "b");
 
-  const Result again = RunTool({"--target", temp.Path("dst"), temp.Path("src")});
+  const Result again = Sync({"--lang", "zh"});
   EXPECT_EQ(again.status, 0);
   EXPECT_THAT(again.out, HasSubstr("同名忽略2个"));
 }
 
-TEST_F(CommandLineTest, AFailedCopyExitsWithOne) {
+TEST_F(CommandLineTest, AFailedCopyExitsWithOneAndSaysWhyOnStandardError) {
   WriteFile(temp.Path("dst/a.ttf"), "old");
   SetReadOnly(temp.Path("dst/a.ttf"), true);
-  const Result result = RunTool({"--replace", "--target", temp.Path("dst"), temp.Path("src")});
+  const Result result = Sync({"--replace", "--lang", "zh"});
+  const Result english = Sync({"--replace", "--lang", "en"});
   SetReadOnly(temp.Path("dst/a.ttf"), false);
   EXPECT_EQ(result.status, 1);
   EXPECT_THAT(result.out, HasSubstr("1\t替换失败\t"));
+  EXPECT_THAT(result.err, StartsWith("quorvane-sync: 替换失败 " + temp.Path("src/a.ttf") + ": 打开："));
+  EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), "old");
+  EXPECT_THAT(english.err, StartsWith("quorvane-sync: replace failed " + temp.Path("src/a.ttf") + ": open: "));
+  EXPECT_THAT(english.out, HasSubstr("1\treplace-failed\t"));
+}
+
+TEST_F(CommandLineTest, ADryRunSaysWhatWouldHappenAndWritesNothing) {
+  WriteFile(temp.Path("dst/a.ttf"), "old");
+  const Result result = Sync({"--dry-run", "--lang", "zh"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_THAT(result.out, HasSubstr("1\t将忽略\t"));
+  EXPECT_THAT(result.out, HasSubstr("2\t将复制\t"));
+  EXPECT_THAT(result.out, HasSubstr("试运行，未写入任何文件"));
+  EXPECT_THAT(result.out, Not(HasSubstr("复制成功")));
+  EXPECT_THAT(Sync({"--dry-run", "--replace", "--lang", "en"}).out,
+              AllOf(HasSubstr("1\twould-replace\t"), HasSubstr("2\twould-copy\t"), HasSubstr("Dry run, nothing written")));
+  EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty());
+  EXPECT_FALSE(FileExists(temp.Path("dst/b.otf")));
   EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), "old");
 }
 
-TEST_F(CommandLineTest, DryRunShowsTheOutcomesAndWritesNothing) {
-  const Result result = RunTool({"--dry-run", "--target", temp.Path("dst"), temp.Path("src")});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_THAT(result.out, HasSubstr("复制成功2个"));
-  EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty());
-  EXPECT_FALSE(FileExists(temp.Path("dst/a.ttf")));
+TEST_F(CommandLineTest, UpdateLeavesWhatMatchesAndReplacesWhatDiffersEvenUnderIgnore) {
+  ASSERT_EQ(Sync({}).status, 0);
+  WriteFile(temp.Path("src/a.ttf"), "A, a new version");
+  const Result result = Sync({"--update", "--ignore", "--lang", "zh"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_THAT(result.out, HasSubstr("1\t替换成功\t"));
+  EXPECT_THAT(result.out, HasSubstr("2\t已是最新\t"));
+  EXPECT_THAT(result.out, HasSubstr("替换成功1个；替换失败0个；同名忽略0个；已是最新1个。"));
+  EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), "A, a new version");
+
+  // Same size, same time, other bytes: only --checksum sees it.
+  WriteFile(temp.Path("dst/b.otf"), "B");
+  fs::last_write_time(PathOf(temp.Path("dst/b.otf")), fs::last_write_time(PathOf(temp.Path("src/sub/b.otf"))));
+  EXPECT_THAT(Sync({"--update", "--lang", "en"}).out, HasSubstr("2\tup-to-date\t"));
+  EXPECT_THAT(Sync({"--checksum", "--lang", "en"}).out, HasSubstr("2\treplaced\t"));
+  EXPECT_EQ(ReadFile(temp.Path("dst/b.otf")), "b");
+}
+
+TEST_F(CommandLineTest, QuietPrintsOnlyFailuresAndTheSummary) {
+  WriteFile(temp.Path("dst/a.ttf"), "old");
+  SetReadOnly(temp.Path("dst/a.ttf"), true);
+  const Result result = Sync({"--quiet", "--replace", "--lang", "en"});
+  SetReadOnly(temp.Path("dst/a.ttf"), false);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_THAT(result.out, StartsWith("1\treplace-failed\t"));
+  EXPECT_EQ(CountOf(result.out, "\n"), 2u) << result.out;
+  EXPECT_THAT(result.out, EndsWith("1 copied; 0 copy failed; 0 replaced; 1 replace failed; 0 ignored.\n"));
+  EXPECT_EQ(CountOf(result.err, "\n"), 1u) << "the reason, and nothing else: " << result.err;
+}
+
+TEST_F(CommandLineTest, TheLogGetsAStartLineAndTheSameLinesRunAfterRun) {
+  const std::string log = temp.Path("sync.log");
+  const Result first = Sync({"--log", log, "--lang", "en"});
+  const Result second = Sync({"--log", log, "--json", "--lang", "en"});
+  const std::string logged = ReadFile(log);
+  const size_t secondStart = logged.find("{\"start\":");
+  ASSERT_NE(secondStart, std::string::npos) << logged;
+  const std::string firstPart = logged.substr(0, secondStart);
+  EXPECT_THAT(firstPart, StartsWith("#\t"));
+  EXPECT_THAT(firstPart, HasSubstr("\tquorvane-sync 1.7.0\thost="));
+  EXPECT_THAT(firstPart, HasSubstr("\t--log\t" + log + "\t"));
+  EXPECT_EQ(firstPart.substr(firstPart.find('\n') + 1), first.out);
+  const std::string secondPart = logged.substr(secondStart);
+  EXPECT_THAT(secondPart, HasSubstr("\"version\":\"1.7.0\""));
+  EXPECT_EQ(secondPart.substr(secondPart.find('\n') + 1), second.out);
+
+  const Result refused = Sync({"--log", temp.Path("no/such/folder/sync.log")});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_THAT(refused.out, IsEmpty());
+}
+
+TEST_F(CommandLineTest, SourceAndTargetTheSameFolderByAnotherSpellingIsRefused) {
+  const Result result = RunTool({"--replace", "--target", temp.Path("src") + kPathSeparator + ".", temp.Path("src")});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_THAT(result.err, HasSubstr("quorvane-sync: "));
+  EXPECT_THAT(result.out, IsEmpty());
+  EXPECT_EQ(ReadFile(temp.Path("src/a.ttf")), "a");
+  EXPECT_THAT(TemporaryFilesIn(temp.Path("src")), IsEmpty());
+}
+
+TEST_F(CommandLineTest, ATargetInsideASourceIsLeftOutAndSaidOnce) {
+  WriteFile(temp.Path("src/fonts/old.ttf"), "o");
+  const Result result = RunTool({"--lang", "en", "--target", temp.Path("src/fonts"), temp.Path("src"), temp.Path("src")});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_THAT(result.out, Not(HasSubstr("old.ttf")));
+  EXPECT_THAT(result.out, HasSubstr("Handled 2 files: 2 copied"));
+  EXPECT_EQ(CountOf(result.err, "lies inside a source"), 1u) << result.err;
+  EXPECT_EQ(ReadFile(temp.Path("src/fonts/a.ttf")), "a");
 }
 
 TEST_F(CommandLineTest, BadInputExitsWithTwoAndCopiesNothing) {
   const std::vector<std::vector<std::string>> cases = {
       {},
       {"--bogus", temp.Path("src")},
+      {"--replace", "--ignore", "--target", temp.Path("dst"), temp.Path("src")},
       {"--target", temp.Path("missing"), temp.Path("src")},
+      {"--dry-run", "--target", temp.Path("missing"), temp.Path("src")},
       {"--target", temp.Path("src/a.ttf"), temp.Path("src")},
       {"--target", temp.Path("dst"), temp.Path("missing")},
       {"--target", temp.Path("dst"), temp.Path("src"), temp.Path("src/a.ttf")},
+      {"--target", temp.Path("dst"), temp.Path("src"), temp.Path("dst")},
   };
   for (const auto& args : cases) {
     const Result result = RunTool(args);
     EXPECT_EQ(result.status, 2) << ::testing::PrintToString(args);
-    EXPECT_THAT(result.err, HasSubstr("quorvane-sync: "));
+    EXPECT_THAT(result.err, StartsWith("quorvane-sync: "));
     EXPECT_TRUE(result.err.ends_with("\n"));
     EXPECT_THAT(result.out, IsEmpty());
   }
   EXPECT_FALSE(FileExists(temp.Path("dst/a.ttf")));
+  EXPECT_FALSE(FileExists(temp.Path("missing")));
 }
 
-TEST_F(CommandLineTest, HelpPrintsTheUsage) {
-  const Result result = RunTool({"--help"});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_THAT(result.out, HasSubstr("usage: quorvane-sync [--replace | --ignore] [--dry-run] [--target DIR] SOURCE..."));
+TEST_F(CommandLineTest, MessagesFollowTheLanguageOfTheRows) {
+  const std::vector<std::string> missing = {"--target", temp.Path("missing"), temp.Path("src")};
+  std::vector<std::string> english = missing, chinese = missing;
+  english.insert(english.begin(), {"--lang", "en"});
+  chinese.insert(chinese.begin(), {"--lang", "zh"});
+  EXPECT_THAT(RunTool(english).err, StartsWith("quorvane-sync: target folder does not exist: "));
+  EXPECT_THAT(RunTool(chinese).err, StartsWith("quorvane-sync: 目标文件夹不存在："));
+  EXPECT_THAT(RunTool({"--lang", "zh", "--replace", "--ignore", "x"}).err, StartsWith("quorvane-sync: --replace 与"));
+}
+
+#ifndef _WIN32
+// The Windows font folder always exists; a fresh Linux account has none.
+TEST_F(CommandLineTest, TheDefaultTargetIsMadeWhenMissing) {
+  const char* saved = std::getenv("XDG_DATA_HOME");
+  const std::string savedValue = saved ? saved : "";
+  ::setenv("XDG_DATA_HOME", temp.Path("home/.local/share").c_str(), 1);
+  const Result dry = RunTool({"--dry-run", "--lang", "en", temp.Path("src")});
+  const bool madeByDryRun = FileExists(temp.Path("home"));
+  const Result result = RunTool({"--lang", "en", temp.Path("src")});
+  saved ? ::setenv("XDG_DATA_HOME", savedValue.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(dry.status, 0) << dry.err;
+  EXPECT_THAT(dry.out, HasSubstr("2 would copy"));
+  EXPECT_FALSE(madeByDryRun) << "a dry run writes nothing";
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadFile(temp.Path("home/.local/share/fonts/a.ttf")), "a");
+  EXPECT_EQ(fs::status(PathOf(temp.Path("home/.local/share/fonts"))).permissions() & fs::perms::others_exec,
+            fs::perms::others_exec);
+}
+#endif
+
+TEST_F(CommandLineTest, HelpAndVersion) {
+  const Result help = RunTool({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_THAT(help.out, HasSubstr("usage: quorvane-sync [--replace | --ignore] [--update [--checksum]] [--dry-run]"));
+  EXPECT_THAT(help.out, AllOf(HasSubstr("\\xNN"), HasSubstr("130"), HasSubstr("3010"), HasSubstr("up-to-date")));
+  const Result version = RunTool({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "quorvane-sync 1.7.0\n");
 }
 
 }  // namespace

@@ -26,8 +26,9 @@ int FuzzArguments(const std::uint8_t* data, std::size_t size) {
     Check(arguments->help || !arguments->sources.empty());
     for (const std::string& source : arguments->sources) Check(!source.empty());
     if (arguments->target) Check(!arguments->target->empty());
+    Check(!arguments->checksum || arguments->update);
   } else {
-    Check(!std::get<cli::UsageError>(parsed).message.empty());
+    Check(!std::get<cli::UsageError>(parsed).Text(Language::English).empty());
   }
   return 0;
 }

@@ -1,0 +1,150 @@
+#include "cli/console_view.h"
+
+#include "cli/platform.h"
+#include "cli/texts.h"
+#include "sync/file_ops.h"
+
+namespace quorvane::cli {
+
+ConsoleView::ConsoleView(const ViewOptions& options, const Report& report, Output& output,
+                         const ErrorTerminal& terminal)
+    : options_(options),
+      report_(report),
+      output_(output),
+      progressLine_(terminal),
+      targetPrefix_(JoinPath(options.targetFolder, "")) {}
+
+void ConsoleView::MeasureSources() {
+  sourceBytes_.assign(rows_.size(), 0);
+  figures_.bytesTotal = 0;
+  for (size_t row = 0; row < rows_.size(); ++row) {
+    if (const auto stamp = StampOf(rows_[row][kPathColumn])) sourceBytes_[row] = stamp->size;
+    figures_.bytesTotal += sourceBytes_[row];
+  }
+}
+
+void ConsoleView::Say(std::string_view text) {
+  FlushOutput();
+  progressLine_.Clear();
+  std::string line = "quorvane-sync: ";
+  line += text;
+  line += '\n';
+  Write(Stream::Err, line);
+}
+
+void ConsoleView::WriteSummary(const SummaryRecord& summary) {
+  report_.AppendSummary(output_.Buffer(), summary);
+  progressLine_.Clear();
+  output_.Flush();
+}
+
+void ConsoleView::AddRows(std::span<const ListedRow> rows) {
+  rows_.reserve(rows_.size() + rows.size());
+  for (const ListedRow& row : rows) rows_.push_back({row.number, row.name, row.path, std::string(kReadyText)});
+  figures_.filesTotal = RowCount();
+}
+
+std::string ConsoleView::CellText(std::int64_t row, int column) const {
+  if (row < 0 || row >= RowCount() || column < 0 || column > kStatusColumn) return {};
+  return rows_[static_cast<size_t>(row)][static_cast<size_t>(column)];
+}
+
+void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
+  if (row < 0 || row >= RowCount()) return;
+  auto& cells = rows_[static_cast<size_t>(row)];
+  const bool wasCopying = copyingRow_ == row;
+  if (report.state == RowState::Copying) {
+    // The lines before it are out before a copy that may take long.
+    copyingRow_ = row;
+    FlushOutput();
+    return;
+  }
+  copyingRow_ = -1;
+  cells[kStatusColumn] = StatusText(report.state);
+  if (report.state == RowState::Ready) return;  // abandoned: not handled after all
+  if (!sourceBytes_.empty()) bytesOfHandledRows_ += sourceBytes_[static_cast<size_t>(row)];
+
+  const bool failed = IsFailure(report.state);
+  if (!options_.quiet || failed) {
+    if (report_.NeedsTarget()) targetPath_.assign(targetPrefix_).append(cells[kNameColumn]);
+    report_.AppendRow(output_.Buffer(), {.number = cells[kNumberColumn],
+                                         .state = report.state,
+                                         .source = cells[kPathColumn],
+                                         .target = targetPath_,
+                                         .bytes = report.bytes,
+                                         .reason = report.reason ? &*report.reason : nullptr});
+  }
+  // Absent when the row began, there when its copy took the name: another run put it there.
+  const bool appeared = wasCopying && report.state == RowState::Ignored;
+  if (failed) {
+    SayAbout(cells[kPathColumn], report.state,
+             report.reason ? FailureReason(*report.reason, options_.language) : std::string());
+  } else if (appeared && !options_.quiet) {
+    SayAbout(cells[kPathColumn], report.state,
+             std::string(Pick(options_.language, "复制期间目标文件夹中出现了同名文件，未覆盖",
+                              "a file of that name appeared in the target during the copy; it was kept")));
+  } else if (options_.writeEachRow) {
+    FlushOutput();
+  }
+  // Otherwise the run calls ProcessPendingEvents right after, which writes the batch when due.
+}
+
+void ConsoleView::SayAbout(std::string_view path, RowState state, const std::string& why) {
+  std::string text(StatusWords(state, options_.language));
+  text += ' ';
+  AppendTsvField(text, path, kPathStyle);
+  if (!why.empty()) {
+    text += ": ";
+    text += why;
+  }
+  Say(text);
+}
+
+void ConsoleView::SetProgress(std::int64_t handled, std::int64_t total) {
+  figures_.filesDone = handled;
+  figures_.filesTotal = total;
+  figures_.bytesDone = bytesOfHandledRows_;
+  DrawProgress(handled == total);
+}
+
+void ConsoleView::SetCopyProgress(std::int64_t row, std::uint64_t done, std::uint64_t) {
+  if (done == 0) FlushOutput();
+  if (!sourceBytes_.empty() && row >= 0 && row < RowCount()) figures_.bytesDone = bytesOfHandledRows_ + done;
+  DrawProgress(false);
+}
+
+void ConsoleView::ShowMessage(std::string_view text, std::string_view, MessageKind) { Say(text); }
+
+void ConsoleView::ShowSummary(const RunSummary& summary) {
+  progressLine_.Clear();
+  const StaleTemporaries& stale = summary.staleRemoved;
+  if (stale.count > 0 && !options_.quiet) {
+    const std::string count = std::to_string(stale.count), size = ByteSize(stale.bytes);
+    Say(options_.language == Language::English
+            ? "removed " + count + " temporary files (" + size + ") left in the target by runs that did not end"
+            : "已删除目标文件夹中未正常结束的运行留下的临时文件" + count + "个（共" + size + "）");
+  }
+}
+
+void ConsoleView::ProcessPendingEvents() {
+  if (!interrupted_ && InterruptRequested()) {
+    interrupted_ = true;
+    if (run_ != nullptr) run_->RequestStop();
+  }
+  if (output_.Due()) FlushOutput();
+  DrawProgress(false);
+}
+
+void ConsoleView::FlushOutput() {
+  if (!output_.Pending()) return;
+  if (options_.outputOnTerminal) progressLine_.Clear();
+  output_.Flush();
+}
+
+void ConsoleView::DrawProgress(bool now) {
+  if (!options_.progress) return;
+  figures_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+  progressLine_.Show(figures_, now);
+}
+
+}  // namespace quorvane::cli

@@ -1,0 +1,40 @@
+// Standard output and the log, written in batches: one write per 100 ms of
+// rows rather than one per row, and at once whenever something slow comes
+// next, so a line is never held back by a copy.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "cli/platform.h"
+
+namespace quorvane::cli {
+
+class Output {
+ public:
+  static constexpr std::chrono::milliseconds kBatchTime{100};
+
+  explicit Output(AppendFile* log);
+  ~Output() { Flush(); }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  // Where the report writers append their lines.
+  std::string& Buffer() { return buffer_; }
+  bool Pending() const { return !buffer_.empty(); }
+  // True when what is pending should be written now: the last write is
+  // kBatchTime old, or much is pending.
+  bool Due() const;
+  void Flush();
+  // A line for the log alone (its start line).
+  void ToLogOnly(std::string_view text);
+
+ private:
+  AppendFile* log_;
+  std::string buffer_;
+  std::int64_t lastWrite_;  // CoarseMilliseconds()
+};
+
+}  // namespace quorvane::cli

@@ -1,0 +1,81 @@
+// The two shapes of quorvane-sync's report: tab-separated lines for people and
+// shell scripts, JSON Lines for programs. Both append to a caller's buffer, so
+// a run of 50,000 rows builds its output without a string per line.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/system_error.h"
+#include "sync/file_error.h"
+#include "sync/sync_types.h"
+
+namespace quorvane::cli {
+
+// How the platform's paths are spelt: on Windows a name holds no backslash
+// (it separates folders) and comes from UTF-16, so a lone surrogate is a
+// character of the name rather than stray bytes.
+enum class PathStyle { Posix, Windows };
+
+struct RowRecord {
+  std::string_view number;
+  RowState state = RowState::Ready;
+  std::string_view source;
+  std::string_view target;
+  std::uint64_t bytes = 0;
+  const FileError* reason = nullptr;
+};
+
+struct SummaryRecord {
+  const RunSummary& run;
+  bool dryRun = false;
+  bool update = false;
+  bool interrupted = false;
+  std::int64_t unreadableFolders = 0;
+  std::int64_t elapsedMs = 0;
+  int exitStatus = 0;
+};
+
+// The first line --log writes for each run.
+struct StartRecord {
+  std::string_view time;  // ISO 8601, UTC
+  std::string_view version;
+  std::string_view host;
+  std::string_view user;
+  const std::vector<std::string>& args;
+};
+
+class Report {
+ public:
+  virtual ~Report() = default;
+  virtual void AppendStart(std::string& out, const StartRecord& start) const = 0;
+  virtual void AppendRow(std::string& out, const RowRecord& row) const = 0;
+  virtual void AppendSummary(std::string& out, const SummaryRecord& summary) const = 0;
+  // Rows name their target path (the TSV lines do not: it costs a join per row).
+  virtual bool NeedsTarget() const = 0;
+};
+
+// number<TAB>status<TAB>source path; the status in `language`.
+std::unique_ptr<Report> MakeTsvReport(Language language, PathStyle style);
+// One object per row, then {"summary": {...}}.
+std::unique_ptr<Report> MakeJsonReport(Language language, PathStyle style);
+
+// A field of a TSV line: tab, line feed, carriage return and backslash as \t,
+// \n, \r and \\; other control characters and every byte that is not part of
+// strict UTF-8 as \xNN. Reversible, and the line stays one line. Windows paths
+// keep their backslashes: no name there can hold one, nor a control character.
+void AppendTsvField(std::string& out, std::string_view text, PathStyle style);
+
+// A JSON string, quotes included. A byte that is not part of strict UTF-8 is
+// written as the lone surrogate \udcNN (NN its value, 80-FF), as Python's
+// "surrogateescape" reads and writes file names; in a Windows name an encoded
+// lone surrogate is written as itself, \udXXX.
+void AppendJsonString(std::string& out, std::string_view text, PathStyle style);
+
+// The length of the strict UTF-8 sequence at text[i]; 0 when none starts there.
+size_t Utf8SequenceAt(std::string_view text, size_t i);
+
+}  // namespace quorvane::cli

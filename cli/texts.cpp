@@ -1,0 +1,154 @@
+#include "cli/texts.h"
+
+#include <cstdio>
+
+namespace quorvane::cli {
+
+namespace {
+
+bool IsEnglishLocale(std::string_view locale) {
+  return locale.starts_with("en") || locale == "C" || locale.starts_with("C.") || locale == "POSIX";
+}
+
+std::string_view StepWords(FileStep step, Language language) {
+  if (language == Language::English) return StepName(step);
+  switch (step) {
+    case FileStep::Open: return "打开";
+    case FileStep::Read: return "读取";
+    case FileStep::Write: return "写入";
+    case FileStep::Flush: return "写入磁盘";
+    case FileStep::Close: return "关闭";
+    case FileStep::Rename: return "重命名";
+    case FileStep::Delete: return "删除";
+  }
+  return "?";
+}
+
+void AppendCount(std::string& text, std::string_view label, std::int64_t count, Language language) {
+  if (language == Language::English) {
+    text.append(std::to_string(count)).append(" ").append(label);
+  } else {
+    text.append(label).append(std::to_string(count)).append("个");
+  }
+}
+
+}  // namespace
+
+Language ChooseLanguage(std::optional<std::string_view> option, const char* lcAll, const char* lcMessages,
+                        const char* lang) {
+  if (option) return option->starts_with("en") ? Language::English : Language::Chinese;
+  for (const char* variable : {lcAll, lcMessages, lang}) {
+    if (variable != nullptr && variable[0] != 0) {
+      return IsEnglishLocale(variable) ? Language::English : Language::Chinese;
+    }
+  }
+  return Language::Chinese;
+}
+
+bool IsKnownLanguage(std::string_view value) { return value.starts_with("en") || value.starts_with("zh"); }
+
+std::string_view StatusCode(RowState state) {
+  switch (state) {
+    case RowState::Ready: return "ready";
+    case RowState::Copying: return "copying";
+    case RowState::CopySucceeded: return "copied";
+    case RowState::CopyFailed: return "copy-failed";
+    case RowState::ReplaceSucceeded: return "replaced";
+    case RowState::ReplaceFailed: return "replace-failed";
+    case RowState::Ignored: return "ignored";
+    case RowState::UpToDate: return "up-to-date";
+    case RowState::WouldCopy: return "would-copy";
+    case RowState::WouldReplace: return "would-replace";
+    case RowState::WouldIgnore: return "would-ignore";
+    case RowState::ReplaceAtReboot: return "replace-at-reboot";
+  }
+  return "unknown";
+}
+
+std::string_view StatusLabel(RowState state, Language language) {
+  return language == Language::English ? StatusCode(state) : StatusText(state);
+}
+
+std::string_view StatusWords(RowState state, Language language) {
+  if (language == Language::Chinese) return StatusText(state);
+  switch (state) {
+    case RowState::CopyFailed: return "copy failed";
+    case RowState::ReplaceFailed: return "replace failed";
+    case RowState::UpToDate: return "up to date";
+    default: return StatusCode(state);
+  }
+}
+
+std::string FailureReason(const FileError& error, Language language) {
+  std::string text(StepWords(error.step, language));
+  text += Pick(language, "：", ": ");
+  text += ReasonText(error, language);
+  return text;
+}
+
+std::string SummaryLine(const SummaryFacts& facts, Language language) {
+  const RunSummary& run = facts.run;
+  const std::int64_t upToDate = run.Count(RowState::UpToDate);
+  if (language == Language::Chinese && !facts.dryRun && !facts.update && upToDate == 0) {
+    return SummaryMessage(run.tally);
+  }
+  const bool english = language == Language::English;
+  std::string text;
+  const std::int64_t total = run.tally.total + upToDate;
+  if (facts.dryRun) {
+    text = english ? "Dry run, nothing written: " + std::to_string(total) + " files: "
+                   : "试运行，未写入任何文件：本次任务共处理文件" + std::to_string(total) + "个：";
+  } else {
+    text = english ? "Handled " + std::to_string(total) + " files: "
+                   : "本次任务共处理文件" + std::to_string(total) + "个：";
+  }
+  const std::string_view separator = english ? "; " : "；";
+  struct Group {
+    std::string_view chinese, english;
+    std::int64_t count;
+  };
+  const SyncTally& tally = run.tally;
+  // A dry run's tally counts what it would do as done, and it fails nothing.
+  const Group groups[] = {
+      {"复制成功", "copied", tally.Count(FileOutcome::CopySucceeded)},
+      {"复制失败", "copy failed", tally.Count(FileOutcome::CopyFailed)},
+      {"替换成功", "replaced", tally.Count(FileOutcome::ReplaceSucceeded)},
+      {"替换失败", "replace failed", tally.Count(FileOutcome::ReplaceFailed)},
+      {"同名忽略", "ignored", tally.Count(FileOutcome::Ignored)},
+  };
+  const Group dryGroups[] = {
+      {"将复制", "would copy", tally.Count(FileOutcome::CopySucceeded)},
+      {"将替换", "would replace", tally.Count(FileOutcome::ReplaceSucceeded)},
+      {"将忽略", "would ignore", tally.Count(FileOutcome::Ignored)},
+  };
+  bool first = true;
+  const auto append = [&](std::string_view chinese, std::string_view englishLabel, std::int64_t count) {
+    if (!first) text += separator;
+    first = false;
+    AppendCount(text, english ? englishLabel : chinese, count, language);
+  };
+  if (facts.dryRun) {
+    for (const Group& group : dryGroups) append(group.chinese, group.english, group.count);
+  } else {
+    for (const Group& group : groups) append(group.chinese, group.english, group.count);
+  }
+  if (facts.update || upToDate > 0) append("已是最新", "up to date", upToDate);
+  text += english ? "." : "。";
+  return text;
+}
+
+std::string ByteSize(std::uint64_t bytes) {
+  char text[32];
+  if (bytes < 1000) {
+    std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
+  } else if (bytes < 1000 * 1000) {
+    std::snprintf(text, sizeof text, "%.1f KB", static_cast<double>(bytes) / 1e3);
+  } else if (bytes < 1000ull * 1000 * 1000) {
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  } else {
+    std::snprintf(text, sizeof text, "%.2f GB", static_cast<double>(bytes) / 1e9);
+  }
+  return text;
+}
+
+}  // namespace quorvane::cli

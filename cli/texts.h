@@ -1,0 +1,55 @@
+// What quorvane-sync says, in the two languages it speaks: the window's
+// Chinese by default, English for scripts and for LANG=C machines.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/system_error.h"
+#include "sync/file_error.h"
+#include "sync/sync_types.h"
+
+namespace quorvane::cli {
+
+// `option` is --lang's value, if given; the others are LC_ALL, LC_MESSAGES and
+// LANG, the first one set deciding as POSIX has it. English for "en…", "C" and
+// "POSIX"; Chinese otherwise.
+Language ChooseLanguage(std::optional<std::string_view> option, const char* lcAll, const char* lcMessages,
+                        const char* lang);
+
+// True for a --lang value the tool knows ("zh…" or "en…").
+bool IsKnownLanguage(std::string_view value);
+
+inline std::string_view Pick(Language language, std::string_view chinese, std::string_view english) {
+  return language == Language::English ? english : chinese;
+}
+
+// The stable English code of a state, for --json and English rows: "copied",
+// "copy-failed", "up-to-date", "would-copy", …
+std::string_view StatusCode(RowState state);
+
+// A row's status column: the window's Chinese text, or the English code.
+std::string_view StatusLabel(RowState state, Language language);
+
+// "复制失败", "copy failed": a state as a sentence on standard error says it.
+std::string_view StatusWords(RowState state, Language language);
+
+// Why a row failed, with the step: "写入：设备上没有空间", "write: No space left on device".
+std::string FailureReason(const FileError& error, Language language);
+
+struct SummaryFacts {
+  const RunSummary& run;
+  bool dryRun = false;
+  // --update was given: up-to-date files are a group of their own.
+  bool update = false;
+};
+
+// The closing line. Chinese without --update or --dry-run is the window's own
+// summary text, word for word.
+std::string SummaryLine(const SummaryFacts& facts, Language language);
+
+// "12.3 MB", "512 KB", "7 B": for people, in decimal units as disks are sold.
+std::string ByteSize(std::uint64_t bytes);
+
+}  // namespace quorvane::cli

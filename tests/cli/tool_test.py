@@ -1,0 +1,745 @@
+#!/usr/bin/env python3
+"""The real quorvane-sync, run as a script or an administrator runs it:
+natively, or the Windows .exe under Wine through cmake/wine-run.sh.
+
+  tool_test.py --tool build/linux/bin/quorvane-sync [CASE...]
+  tool_test.py --tool build/win64/bin/quorvane-sync.exe --runner 'cmake/wine-run.sh|--prefix|P|--arch|win64'
+               --driver build/win64/bin/tool_driver.exe [CASE...]
+
+CASE is a class or Class.test_name, as unittest takes them. A case that cannot
+run on this backend or machine is skipped and says why.
+"""
+import argparse
+import fcntl
+import json
+import os
+import pty
+import re
+import select
+import shutil
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+BACKEND = None
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+NOBODY = 65534
+CHINESE_SUMMARY = re.compile(r"本次任务共处理文件(\d+)个：复制成功(\d+)个；复制失败(\d+)个；替换成功(\d+)个；替换失败(\d+)个；同名忽略(\d+)个")
+
+
+class Backend:
+    def __init__(self, tool, runner, driver):
+        self.tool = os.path.abspath(tool)
+        self.runner = runner
+        self.driver = os.path.abspath(driver) if driver else None
+        self.wine = bool(runner)
+
+    def path(self, path):
+        """A path as the tool is given it and writes it back."""
+        if isinstance(path, bytes):
+            path = os.fsdecode(path)
+        return "Z:" + os.path.abspath(path).replace("/", "\\") if self.wine else path
+
+    def argv(self, *args):
+        return self.runner + [self.tool, *args]
+
+    def env(self, **changes):
+        # The native tool takes its language from these; Wine's runner sets its own.
+        env = {k: v for k, v in os.environ.items() if k not in ("LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE")}
+        env.update(changes)
+        return env
+
+    def run(self, *args, env=None, cwd=None, timeout=300, user=None):
+        argv = self.argv(*args)
+        if user is not None:
+            argv = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups", *argv]
+        return subprocess.run(argv, capture_output=True, env=env or self.env(), cwd=cwd, timeout=timeout)
+
+
+def traced_env():
+    """LeakSanitizer cannot run under ptrace: a sanitized build is traced without it."""
+    return BACKEND.env(ASAN_OPTIONS="detect_leaks=0")
+
+
+def json_lines(stdout):
+    """Every line through a real JSON parser; the last one must be the summary."""
+    objects = [json.loads(line) for line in stdout.decode("utf-8").splitlines()]
+    assert objects and "summary" in objects[-1], stdout[-300:]
+    return objects[:-1], objects[-1]["summary"]
+
+
+def tsv_field(text):
+    """The reading side of the TSV escapes."""
+    out, i = bytearray(), 0
+    raw = text.encode("utf-8")
+    while i < len(raw):
+        c = raw[i]
+        if c != 0x5C:
+            out.append(c)
+            i += 1
+            continue
+        escape = chr(raw[i + 1])
+        if escape == "x":
+            out.append(int(raw[i + 2:i + 4], 16))
+            i += 4
+            continue
+        out += {"t": b"\t", "n": b"\n", "r": b"\r", "\\": b"\\"}[escape]
+        i += 2
+    return bytes(out)
+
+
+def write(path, data=b"x", mode=None):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+    if mode is not None:
+        os.chmod(path, mode)
+
+
+def temporaries(folder):
+    return [n for n in os.listdir(folder) if n.startswith(".quorvane-") and n.endswith(".tmp")]
+
+
+def sparse(path, size):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.truncate(size)
+
+
+def wait_for_temporary(folder, process, timeout=60, at_least=0):
+    """Until a copy's temporary holding `at_least` bytes is in `folder`."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            if any(os.path.getsize(os.path.join(folder, name)) >= at_least for name in temporaries(folder)):
+                return True
+        except FileNotFoundError:
+            pass  # renamed or removed between listing and asking
+        if process.poll() is not None:
+            return False
+        time.sleep(0.001)
+    return False
+
+
+class ToolCase(unittest.TestCase):
+    def setUp(self):
+        # Big copies go to memory, not to the shared disk.
+        base = "/dev/shm" if os.access("/dev/shm", os.W_OK) else None
+        self.dir = tempfile.mkdtemp(prefix="quorvane-tool-", dir=base)
+        os.chmod(self.dir, 0o755)
+        self.src = os.path.join(self.dir, "src")
+        self.dst = os.path.join(self.dir, "dst")
+        os.makedirs(self.src)
+        os.makedirs(self.dst)
+
+    def tearDown(self):
+        for root, dirs, _ in os.walk(self.dir):
+            for d in dirs:
+                try:
+                    os.chmod(os.path.join(root, d), 0o755)
+                except OSError:
+                    pass
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def sync(self, *options, source=None, target=None, **kw):
+        return BACKEND.run(*options, "--target", BACKEND.path(target or self.dst), BACKEND.path(source or self.src), **kw)
+
+    def native_only(self, why):
+        if BACKEND.wine:
+            self.skipTest(f"native only: {why}")
+
+    def root_only(self):
+        if os.geteuid() != 0 or not shutil.which("setpriv"):
+            self.skipTest("needs root and setpriv to run as nobody")
+
+
+class Reports(ToolCase):
+    """What a script reads: JSON Lines, TSV lines, labels and languages."""
+
+    def names(self):
+        names = ["宋体 常规.ttf", "emoji 😀.otf", "semi;colon #1.ttc", "Ünïcode.fon"]
+        if not BACKEND.wine:  # no Windows name can hold these
+            names += ["tab\there.ttf", "line\nfeed.ttf", "back\\slash.ttf", 'quote".ttf', b"bad\xff\xfe.ttf"]
+        return names
+
+    def fill(self):
+        paths = []
+        for i, name in enumerate(self.names()):
+            raw = name if isinstance(name, bytes) else name.encode("utf-8")
+            path = os.path.join(os.fsencode(self.src), b"sub", raw)
+            write(path, b"font %d" % i)
+            paths.append(path)
+        return paths
+
+    def test_json_lines_parse_and_every_name_comes_back(self):
+        paths = self.fill()
+        result = self.sync("--json")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        rows, summary = json_lines(result.stdout)
+        self.assertEqual([r["n"] for r in rows], list(range(1, len(paths) + 1)))
+        for row in rows:
+            self.assertEqual(row["status"], "copied")
+            self.assertNotIn("reason", row)
+            source = row["source"] if BACKEND.wine else os.fsencode(row["source"])
+            self.assertIn(source, [BACKEND.path(p) for p in paths] if BACKEND.wine else paths)
+            target = os.path.join(os.fsencode(self.dst), os.path.basename(os.fsencode(row["source"]))) \
+                if not BACKEND.wine else None
+            if target:
+                self.assertEqual(os.fsencode(row["target"]), target)
+                with open(target, "rb") as copied, open(source, "rb") as original:
+                    self.assertEqual(copied.read(), original.read())
+                    self.assertEqual(row["bytes"], os.path.getsize(target))
+        self.assertEqual(summary["total"], len(paths))
+        self.assertEqual(summary["copied"], len(paths))
+        self.assertEqual((summary["exit"], summary["dry_run"], summary["interrupted"]), (0, False, False))
+        self.assertGreaterEqual(summary["elapsed_ms"], 0)
+        self.assertEqual(summary["stale_temporaries"], {"count": 0, "bytes": 0})
+        for code in ("copy-failed", "replaced", "replace-failed", "ignored", "up-to-date", "would-copy",
+                     "would-replace", "would-ignore", "replace-at-reboot"):
+            self.assertEqual(summary[code], 0, code)
+
+    def test_tsv_lines_escape_and_round_trip(self):
+        paths = self.fill()
+        result = self.sync("--lang", "zh")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        lines = result.stdout.decode("utf-8").split("\n")
+        self.assertEqual(lines[-1], "")
+        rows, summary = lines[:-2], lines[-2]
+        self.assertEqual(len(rows), len(paths), "one line per file, whatever its name")
+        for number, line in enumerate(rows, 1):
+            fields = line.split("\t")
+            self.assertEqual(fields[:2], [str(number), "复制成功"], line)
+            self.assertEqual(len(fields), 3, line)
+            back = fields[2] if BACKEND.wine else tsv_field(fields[2])
+            self.assertIn(back, [BACKEND.path(p) for p in paths] if BACKEND.wine else paths)
+        self.assertRegex(summary, CHINESE_SUMMARY)
+
+    def test_a_dry_run_says_what_would_happen_and_writes_nothing(self):
+        write(os.path.join(self.src, "a.ttf"), b"new")
+        write(os.path.join(self.src, "b.ttf"), b"b")
+        write(os.path.join(self.dst, "a.ttf"), b"old")
+        result = self.sync("--dry-run", "--lang", "zh")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        out = result.stdout.decode("utf-8")
+        self.assertIn("\t将忽略\t", out)
+        self.assertIn("\t将复制\t", out)
+        self.assertIn("试运行，未写入任何文件", out)
+        self.assertNotIn("复制成功", out)
+        replace = self.sync("--dry-run", "--replace", "--json")
+        rows, summary = json_lines(replace.stdout)
+        self.assertEqual(sorted(r["status"] for r in rows), ["would-copy", "would-replace"])
+        self.assertTrue(summary["dry_run"])
+        self.assertEqual(sorted(os.listdir(self.dst)), ["a.ttf"])
+        with open(os.path.join(self.dst, "a.ttf"), "rb") as f:
+            self.assertEqual(f.read(), b"old")
+
+    def test_english_follows_lang_and_the_environment(self):
+        write(os.path.join(self.src, "a.ttf"))
+        result = self.sync("--lang", "en", target=os.path.join(self.dir, "missing"))
+        self.assertEqual(result.returncode, 2)
+        self.assertTrue(result.stderr.startswith(b"quorvane-sync: target folder does not exist: "), result.stderr)
+        self.assertIn(b"\tcopied\t", self.sync("--lang", "en").stdout)
+        if BACKEND.wine:
+            return  # the runner sets a Chinese locale for every Windows program
+        for variable, value in (("LC_ALL", "C"), ("LANG", "en_US.UTF-8"), ("LC_MESSAGES", "POSIX")):
+            out = self.sync(env=BACKEND.env(**{variable: value})).stdout.decode("utf-8")
+            self.assertIn("Handled 1 files: 0 copied; 0 copy failed; 0 replaced; 0 replace failed; 1 ignored.", out)
+        chinese = self.sync(env=BACKEND.env(LC_ALL="zh_CN.UTF-8", LANG="C")).stdout.decode("utf-8")
+        self.assertIn("\t同名忽略\t", chinese)
+
+    def test_quiet_json_has_only_failures_and_the_summary(self):
+        for name in ("a.ttf", "b.ttf", "c.ttf"):
+            write(os.path.join(self.src, name), b"new")
+        write(os.path.join(self.dst, "b.ttf"), b"old", mode=0o444)
+        result = self.sync("--quiet", "--json", "--replace", "--lang", "en")
+        self.assertEqual(result.returncode, 1)
+        rows, summary = json_lines(result.stdout)
+        self.assertEqual([r["status"] for r in rows], ["replace-failed"])
+        self.assertEqual(rows[0]["step"], "open")
+        self.assertIsInstance(rows[0]["code"], int)
+        self.assertTrue(rows[0]["reason"])
+        self.assertEqual((summary["copied"], summary["replace-failed"], summary["exit"]), (2, 1, 1))
+        err = result.stderr.decode("utf-8")
+        self.assertRegex(err, r"^quorvane-sync: replace failed .*b\.ttf: open: .+\n$")
+
+    def test_version_help_and_exit_status_table(self):
+        version = BACKEND.run("--version")
+        self.assertEqual((version.returncode, version.stdout.strip()), (0, b"quorvane-sync 1.7.0"))
+        help_text = BACKEND.run("--help").stdout.decode("utf-8")
+        for status in ("0", "1", "2", "130", "3010"):
+            self.assertRegex(help_text, rf"\n +{status}  ")
+
+
+class DoubtfulInput(ToolCase):
+    """Input that looks fine and is not: each refused or warned about in one line."""
+
+    def test_source_and_target_the_same_folder_by_a_link_or_another_spelling(self):
+        write(os.path.join(self.dst, "a.ttf"), b"a")
+        link = os.path.join(self.dir, "link")
+        os.symlink(self.dst, link)
+        cases = [("--replace", "--target", BACKEND.path(self.dst), BACKEND.path(link)),
+                 ("--replace", "--target", "./dst/", "dst")]
+        for args in cases:
+            result = BACKEND.run(*args, cwd=self.dir)
+            self.assertEqual(result.returncode, 2, (args, result.stderr))
+            self.assertEqual(result.stdout, b"")
+            self.assertTrue(result.stderr.startswith(b"quorvane-sync: "), result.stderr)
+            self.assertEqual(result.stderr.count(b"\n"), 1, result.stderr)
+        self.assertEqual(sorted(os.listdir(self.dst)), ["a.ttf"], "nothing done, no temporary")
+        with open(os.path.join(self.dst, "a.ttf"), "rb") as f:
+            self.assertEqual(f.read(), b"a")
+
+    def test_a_target_inside_the_source_is_left_out_and_said_once(self):
+        target = os.path.join(self.src, "fonts")
+        write(os.path.join(self.src, "a.ttf"))
+        write(os.path.join(target, "old.ttf"))
+        write(os.path.join(target, "deeper", "older.ttf"))
+        result = BACKEND.run("--json", "--lang", "en", "--target", BACKEND.path(target), BACKEND.path(self.src))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        rows, summary = json_lines(result.stdout)
+        self.assertEqual([os.path.basename(r["source"].replace("\\", "/")) for r in rows], ["a.ttf"])
+        self.assertEqual(result.stderr.count(b"lies inside a source"), 1, result.stderr)
+
+    def test_replace_with_ignore_is_a_usage_error(self):
+        write(os.path.join(self.src, "a.ttf"))
+        result = self.sync("--replace", "--ignore", "--lang", "en")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"--replace and --ignore contradict each other", result.stderr)
+        self.assertEqual(os.listdir(self.dst), [])
+
+    def test_an_unreadable_sub_folder_is_named_with_its_reason_and_the_run_goes_on(self):
+        self.native_only("Wine runs as the calling user, root, who reads everything")
+        self.root_only()
+        write(os.path.join(self.src, "a.ttf"))
+        write(os.path.join(self.src, "locked", "hidden.ttf"))
+        write(os.path.join(self.src, "open", "b.ttf"))
+        os.chmod(os.path.join(self.src, "locked"), 0)
+        os.chown(self.dst, NOBODY, NOBODY)
+        result = self.sync("--lang", "en", user=NOBODY)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        err = result.stderr.decode("utf-8")
+        self.assertEqual(err, f"quorvane-sync: warning: cannot read folder {self.src}/locked: Permission denied; "
+                              "its fonts are not listed\n")
+        self.assertIn("Handled 2 files: 2 copied", result.stdout.decode("utf-8"))
+        self.assertEqual(sorted(os.listdir(self.dst)), ["a.ttf", "b.ttf"])
+
+
+class Targets(ToolCase):
+    """Where the fonts go and what they become there."""
+
+    def test_the_default_target_is_made_and_an_explicit_one_is_not(self):
+        self.native_only("the Windows font folder always exists")
+        write(os.path.join(self.src, "a.ttf"))
+        home = os.path.join(self.dir, "home")
+        os.makedirs(home)
+        env = BACKEND.env(HOME=home, LC_ALL="C")
+        env.pop("XDG_DATA_HOME", None)
+        missing = BACKEND.run("--target", os.path.join(home, "fonts"), self.src, env=env)
+        self.assertEqual(missing.returncode, 2)
+        self.assertIn(b"target folder does not exist", missing.stderr)
+        result = subprocess.run(["sh", "-c", 'umask 022 && exec "$@"', "sh", BACKEND.tool, self.src],
+                                capture_output=True, env=env)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        fonts = os.path.join(home, ".local", "share", "fonts")
+        for folder in (os.path.join(home, ".local"), os.path.join(home, ".local", "share"), fonts):
+            self.assertEqual(stat.S_IMODE(os.stat(folder).st_mode), 0o755, folder)
+        self.assertTrue(os.path.isfile(os.path.join(fonts, "a.ttf")))
+
+    def test_copies_get_0644_less_the_umask_whatever_the_source_mode(self):
+        self.native_only("Windows gives the target folder's inherited permissions")
+        write(os.path.join(self.src, "private.ttf"), mode=0o600)
+        write(os.path.join(self.src, "open.ttf"), mode=0o777)
+        for umask, expected in (("022", 0o644), ("027", 0o640)):
+            target = os.path.join(self.dir, "t" + umask)
+            os.makedirs(target)
+            result = subprocess.run(["sh", "-c", f'umask {umask} && exec "$@"', "sh", BACKEND.tool, "--target",
+                                     target, self.src], capture_output=True)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            for name in ("private.ttf", "open.ttf"):
+                self.assertEqual(stat.S_IMODE(os.stat(os.path.join(target, name)).st_mode), expected, (umask, name))
+
+
+class Update(ToolCase):
+    """--update leaves an unchanged collection alone without opening its files."""
+
+    def fill(self, count=40):
+        for i in range(count):
+            write(os.path.join(self.src, f"dir{i % 4}", f"font{i:03d}.ttf"), os.urandom(1000 + i))
+
+    def test_an_unchanged_collection_opens_no_source_file(self):
+        self.native_only("strace follows native programs; under Wine see test_held_sources_under_wine")
+        if not shutil.which("strace"):
+            self.skipTest("no strace")
+        self.fill()
+        self.assertEqual(self.sync("--quiet").returncode, 0)
+        trace = os.path.join(self.dir, "trace")
+        result = subprocess.run(["strace", "-f", "-qq", "-e", "trace=open,openat,openat2", "-o", trace,
+                                 *BACKEND.argv("--update", "--replace", "--json", "--target", self.dst, self.src)],
+                                capture_output=True, env=traced_env())
+        self.assertEqual(result.returncode, 0, result.stderr)
+        rows, summary = json_lines(result.stdout)
+        self.assertEqual(summary["up-to-date"], 40)
+        self.assertEqual({r["status"] for r in rows}, {"up-to-date"})
+        with open(trace) as f:
+            opened = [line for line in f if self.src in line]
+        self.assertTrue(any("O_DIRECTORY" in line for line in opened), "the trace sees the listing")
+        fonts = [line for line in opened if ".ttf" in line]
+        self.assertEqual(fonts, [], "no source font is opened")
+
+    def test_unreadable_sources_are_still_up_to_date_for_an_ordinary_user(self):
+        self.native_only("Wine runs as root")
+        self.root_only()
+        self.fill(8)
+        os.chown(self.dst, NOBODY, NOBODY)
+        self.assertEqual(self.sync("--quiet", user=NOBODY).returncode, 0)
+        for root, _, names in os.walk(self.src):
+            for name in names:
+                os.chmod(os.path.join(root, name), 0)
+        result = self.sync("--update", "--replace", "--json", user=NOBODY)
+        rows, summary = json_lines(result.stdout)
+        self.assertEqual((result.returncode, summary["up-to-date"]), (0, 8), result.stderr)
+        # The same sources do fail once a row has to read them: the check can fail.
+        write(os.path.join(self.dst, "font000.ttf"), b"changed")
+        changed = self.sync("--update", "--json", user=NOBODY)
+        self.assertEqual(changed.returncode, 1)
+        self.assertEqual([r["status"] for r in json_lines(changed.stdout)[0] if r["status"] != "up-to-date"],
+                         ["replace-failed"])
+
+    def test_held_sources_under_wine(self):
+        if not BACKEND.wine:
+            self.skipTest("Windows sharing modes")
+        self.fill(6)
+        self.assertEqual(self.sync("--quiet").returncode, 0)
+        held = [BACKEND.path(os.path.join(root, n)) for root, _, names in os.walk(self.src) for n in names]
+        def held_run(*options):
+            argv = BACKEND.runner + [BACKEND.driver, "hold", *held, "--", BACKEND.path(BACKEND.tool), *options,
+                                     "--json", "--target", BACKEND.path(self.dst), BACKEND.path(self.src)]
+            return subprocess.run(argv, capture_output=True, timeout=300)
+        result = held_run("--update", "--replace")
+        rows, summary = json_lines(result.stdout)
+        self.assertEqual((result.returncode, summary["up-to-date"]), (0, 6), result.stderr)
+        # Held that way, a source cannot be read: a plain replace shows the hold works.
+        control = held_run("--replace")
+        self.assertEqual((control.returncode, json_lines(control.stdout)[1]["replace-failed"]), (1, 6))
+
+
+class Interrupts(ToolCase):
+    """Signals in the middle of a 2 GB copy: stop cleanly, report, exit 130."""
+
+    def start(self, *options):
+        self.native_only("POSIX signals; under Wine see ConsoleEvents")
+        write(os.path.join(self.src, "a.ttf"), b"a")
+        for name in ("big1.ttf", "big2.ttf", "big3.ttf"):
+            sparse(os.path.join(self.src, name), 2 << 30)
+        write(os.path.join(self.dst, "big2.ttf"), b"old big2")
+        process = subprocess.Popen(BACKEND.argv("--replace", "--json", *options, "--target", self.dst, self.src),
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=BACKEND.env())
+        # In the middle of one of the big files, not between two copies.
+        self.assertTrue(wait_for_temporary(self.dst, process, at_least=16 << 20), "no big copy began")
+        return process
+
+    def check_untouched(self):
+        self.assertEqual(temporaries(self.dst), [])
+        with open(os.path.join(self.dst, "big2.ttf"), "rb") as f:
+            self.assertEqual(f.read(), b"old big2")
+        for name in ("big1.ttf", "big2.ttf", "big3.ttf"):
+            self.assertEqual(os.path.getsize(os.path.join(self.src, name)), 2 << 30)
+
+    def test_sigint_sigterm_and_sighup_stop_after_the_copy_is_abandoned(self):
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=number.name):
+                for name in os.listdir(self.dst):
+                    os.unlink(os.path.join(self.dst, name))
+                process = self.start()
+                process.send_signal(number)
+                out, err = process.communicate(timeout=60)
+                self.assertEqual(process.returncode, 130, err)
+                rows, summary = json_lines(out)
+                self.assertTrue(summary["interrupted"])
+                self.assertEqual(summary["exit"], 130)
+                self.assertEqual(summary["total"] + summary["unhandled"], 4)
+                self.assertGreater(summary["unhandled"], 0)
+                self.assertEqual(len(rows), summary["total"], "a line for each handled row, none for the rest")
+                self.assertRegex(err.decode(), r"quorvane-sync: 已中断：\d+个文件未处理\n")
+                self.check_untouched()
+
+    def test_a_second_interrupt_ends_at_once_and_still_removes_the_temporary(self):
+        process = self.start()
+        # Two kinds, so the second is not merged into the first while pending.
+        process.send_signal(signal.SIGINT)
+        process.send_signal(signal.SIGTERM)
+        out, err = process.communicate(timeout=60)
+        self.assertEqual(process.returncode, 130, err)
+        self.assertIn("再次中断：立即结束", err.decode())
+        self.assertNotIn(b'"summary"', out)
+        self.check_untouched()
+
+    def test_sigkill_leaves_a_temporary_that_the_next_run_removes_and_reports(self):
+        process = self.start()
+        process.kill()
+        process.communicate(timeout=60)
+        left = temporaries(self.dst)
+        self.assertEqual(len(left), 1, "the killed copy's temporary")
+        size = os.path.getsize(os.path.join(self.dst, left[0]))
+        with open(os.path.join(self.dst, "big2.ttf"), "rb") as f:
+            self.assertEqual(f.read(), b"old big2")
+        small = os.path.join(self.dir, "small")
+        write(os.path.join(small, "z.ttf"))
+        again = self.sync("--json", "--lang", "en", source=small)
+        self.assertEqual(again.returncode, 0, again.stderr)
+        self.assertEqual(json_lines(again.stdout)[1]["stale_temporaries"], {"count": 1, "bytes": size})
+        self.assertRegex(again.stderr.decode(), r"quorvane-sync: removed 1 temporary files \([\d.]+ [KMG]?B\) ")
+        self.assertEqual(temporaries(self.dst), [])
+
+
+class ConsoleEvents(ToolCase):
+    """Ctrl+C through GenerateConsoleCtrlEvent to the real .exe under Wine."""
+
+    def drive(self, event):
+        if not BACKEND.wine:
+            self.skipTest("Windows console events; natively see Interrupts")
+        write(os.path.join(self.src, "a.ttf"), b"a")
+        for name in ("big1.ttf", "big2.ttf", "big3.ttf"):
+            sparse(os.path.join(self.src, name), 2 << 30)
+        write(os.path.join(self.dst, "big2.ttf"), b"old big2")
+        argv = BACKEND.runner + [BACKEND.driver, event, BACKEND.path(self.dst), BACKEND.path(BACKEND.tool),
+                                 "--replace", "--json", "--target", BACKEND.path(self.dst), BACKEND.path(self.src)]
+        return subprocess.run(argv, capture_output=True, timeout=300)
+
+    def test_ctrl_c_stops_after_the_copy_is_abandoned(self):
+        result = self.drive("ctrl-c")
+        self.assertEqual(result.returncode, 130, result.stderr)
+        rows, summary = json_lines(result.stdout)
+        self.assertEqual((summary["interrupted"], summary["exit"]), (True, 130))
+        self.assertGreater(summary["unhandled"], 0)
+        self.assertEqual(summary["total"] + summary["unhandled"], 4)
+        self.assertEqual(temporaries(self.dst), [])
+        with open(os.path.join(self.dst, "big2.ttf"), "rb") as f:
+            self.assertEqual(f.read(), b"old big2")
+
+    def test_ctrl_break_stops_likewise(self):
+        result = self.drive("ctrl-break")
+        if result.returncode == 4:
+            self.skipTest("this Wine cannot send Ctrl+Break: " + result.stderr.decode(errors="replace").strip())
+        self.assertEqual(result.returncode, 130, result.stderr)
+        self.assertEqual(temporaries(self.dst), [])
+
+
+class Race(ToolCase):
+    """Two runs from two sources with the same 300 names into one empty target."""
+
+    def test_two_runs_never_report_more_copies_than_names(self):
+        rounds = 5 if BACKEND.wine else 30
+        sources = {}
+        for run in ("A", "B"):
+            sources[run] = os.path.join(self.dir, run)
+            for i in range(300):
+                write(os.path.join(sources[run], f"f{i:03d}.ttf"), (run * 20000 + str(i)).encode())
+        races = overlapping = 0
+        for round_number in range(rounds):
+            shutil.rmtree(self.dst)
+            os.makedirs(self.dst)
+            runs = {run: subprocess.Popen(BACKEND.argv("--json", "--lang", "en", "--target", BACKEND.path(self.dst),
+                                                       BACKEND.path(path)),
+                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=BACKEND.env())
+                    for run, path in sources.items()}
+            copied = {}
+            for run, process in runs.items():
+                out, err = process.communicate(timeout=300)
+                self.assertEqual(process.returncode, 0, err)
+                rows, _ = json_lines(out)
+                self.assertEqual(len(rows), 300)
+                copied[run] = {os.path.basename(r["target"].replace("\\", "/")) for r in rows
+                               if r["status"] == "copied"}
+                ignored = {os.path.basename(r["target"].replace("\\", "/")) for r in rows if r["status"] == "ignored"}
+                self.assertEqual(len(copied[run]) + len(ignored), 300)
+                races += err.decode().count("appeared in the target during the copy")
+                other = "B" if run == "A" else "A"
+                for name in copied[run]:
+                    with open(os.path.join(self.dst, name), "rb") as f:
+                        self.assertTrue(f.read().startswith(run.encode() * 100),
+                                        f"round {round_number}: {name} reported copied by {run} holds {other}'s bytes")
+            self.assertEqual(len(copied["A"]) + len(copied["B"]), 300, f"round {round_number}")
+            self.assertEqual(copied["A"] & copied["B"], set())
+            overlapping += bool(copied["A"]) and bool(copied["B"])
+            self.assertEqual(temporaries(self.dst), [])
+        print(f"\n{rounds} rounds: {overlapping} with both runs copying, {races} rows where the name appeared "
+              "during the copy (the race, caught)", file=sys.stderr)
+        self.assertGreater(races, 0, "the race never happened: the test showed nothing")
+
+
+class Streaming(ToolCase):
+    """Lines come out as rows are handled, not at the end."""
+
+    def test_a_row_is_on_standard_output_before_the_next_copy_starts(self):
+        write(os.path.join(self.src, "a.ttf"), b"small")  # *.ttf rows come before *.otf rows
+        for name in ("big1.otf", "big2.otf", "big3.otf"):
+            sparse(os.path.join(self.src, name), 2 << 30)
+        process = subprocess.Popen(BACKEND.argv("--lang", "en", "--target", BACKEND.path(self.dst),
+                                                BACKEND.path(self.src)),
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=BACKEND.env())
+        fcntl.fcntl(process.stdout, fcntl.F_SETFL, os.O_NONBLOCK)
+        # Row 1 is done and row 2's copy runs: its temporary is there, a.ttf too.
+        deadline = time.monotonic() + 60
+        while not (os.path.exists(os.path.join(self.dst, "a.ttf")) and temporaries(self.dst)):
+            self.assertIsNone(process.poll(), "the run ended before the big copy was seen")
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.001)
+        seen = process.stdout.read() or b""
+        copying = bool(temporaries(self.dst)) and process.poll() is None
+        process.communicate(timeout=120)
+        self.assertTrue(copying, "the copy ended before the output was read: the test proved nothing")
+        self.assertTrue(seen.startswith(b"1\tcopied\t"), seen)
+        self.assertEqual(seen.count(b"\n"), 1, seen)
+
+    def test_a_fast_run_is_written_in_batches(self):
+        self.native_only("strace")
+        if not shutil.which("strace"):
+            self.skipTest("no strace")
+        for i in range(20000):
+            open(os.path.join(self.src, f"f{i:05d}.ttf"), "wb").close()
+        trace = os.path.join(self.dir, "trace")
+        out = os.path.join(self.dir, "out")
+        with open(out, "wb") as stdout:
+            result = subprocess.run(["strace", "-qq", "-e", "trace=write", "-o", trace,
+                                     *BACKEND.argv("--dry-run", "--json", "--target", self.dst, self.src)],
+                                    stdout=stdout, stderr=subprocess.PIPE, env=traced_env())
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(out, "rb") as f:
+            written = f.read()
+        _, summary = json_lines(written)
+        with open(trace) as f:
+            writes = [line for line in f if line.startswith("write(1,")]
+        self.assertEqual(summary["would-copy"], 20000)
+        # A write per 100 ms of run or per 256 KB held, not one per line.
+        self.assertLessEqual(len(writes), 2 + summary["elapsed_ms"] // 100 * 2 + len(written) // (256 << 10), summary)
+
+
+class Progress(ToolCase):
+    """The progress line on a terminal: bytes and files, rate, time left, erased."""
+
+    def run_on_terminal(self, term, *args):
+        self.native_only("a pseudo-terminal for standard error")
+        master, slave = pty.openpty()
+        env = BACKEND.env(TERM=term, LC_ALL="C")
+        process = subprocess.Popen(BACKEND.argv(*args), stdout=subprocess.PIPE, stderr=slave, env=env)
+        os.close(slave)
+        chunks = []
+        while True:
+            ready, _, _ = select.select([master], [], [], 0.5)
+            if ready:
+                try:
+                    data = os.read(master, 65536)
+                except OSError:
+                    break
+                if not data:
+                    break
+                chunks.append((time.monotonic(), data))
+            elif process.poll() is not None:
+                break
+        os.close(master)
+        out = process.communicate(timeout=60)[0]
+        return process.returncode, out, chunks
+
+    def test_moves_during_one_big_file_and_is_erased_at_the_end(self):
+        sparse(os.path.join(self.src, "big.ttf"), 2 << 30)
+        status, out, chunks = self.run_on_terminal("xterm", "--target", self.dst, self.src)
+        self.assertEqual(status, 0)
+        text = b"".join(data for _, data in chunks).decode()
+        draws = [(t, d.decode()) for t, d in chunks if b"MB" in d or b"GB" in d]
+        self.assertGreaterEqual(len(draws), 3, text[:500])
+        self.assertIn("/s", text)
+        self.assertIn(" left", text)
+        done = [float(m.group(1)) for m in re.finditer(r"\]  0/1  ([\d.]+) [KMG]?B/", text)]
+        self.assertGreater(len(set(done)), 2, "the bytes moved within the one file")
+        gaps = sorted(b[0] - a[0] for a, b in zip(draws, draws[1:]))
+        self.assertLessEqual(gaps[len(gaps) // 2], 0.15, f"redrawn about every 100 ms: {gaps}")
+        self.assertTrue(text.endswith("\r\x1b[K"), repr(text[-80:]))
+        self.assertIn(b"Handled 1 files: 1 copied", out)
+
+    def test_without_escapes_it_is_erased_with_spaces(self):
+        write(os.path.join(self.src, "a.ttf"), b"a" * 100000)
+        status, _, chunks = self.run_on_terminal("dumb", "--target", self.dst, self.src)
+        text = b"".join(data for _, data in chunks).decode()
+        self.assertEqual(status, 0)
+        self.assertNotIn("\x1b", text)
+        self.assertRegex(text, r"\r +\r$")
+
+    def test_never_on_a_redirected_standard_error(self):
+        sparse(os.path.join(self.src, "big.ttf"), 256 << 20)
+        result = self.sync("--lang", "en")
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stderr, b"")
+
+
+class ConsoleProgress(ToolCase):
+    """The progress line on a Windows console, as its screen shows it."""
+
+    def test_the_line_moves_and_leaves_nothing_behind(self):
+        if not BACKEND.wine:
+            self.skipTest("a Windows console; natively see Progress")
+        sparse(os.path.join(self.src, "big.ttf"), 2 << 30)
+        argv = BACKEND.runner + [BACKEND.driver, "console", BACKEND.path(BACKEND.tool), "--lang", "en",
+                                 "--target", BACKEND.path(self.dst), BACKEND.path(self.src)]
+        result = subprocess.run(argv, capture_output=True, timeout=300)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        report = result.stdout.decode("utf-8")
+        seen = int(re.search(r"progress seen (\d+) times", report).group(1))
+        self.assertGreaterEqual(seen, 2, report)
+        # Where the console prints escape sequences as text, the line is erased with spaces.
+        self.assertIn("escape seen: no", report)
+        screen = [line[len("screen: "):] for line in report.splitlines() if line.startswith("screen: ")]
+        self.assertRegex(screen[0], r"^1\s+copied\s+Z:\\.*\\big\.ttf$")
+        self.assertIn("Handled 1 files: 1 copied", "".join(screen))
+        for line in screen:
+            self.assertNotRegex(line, r"\]  |/s|left", "a remnant of the progress line")
+
+
+class Ansible(ToolCase):
+    """The playbook of docs/deploy.md against this machine."""
+
+    def test_the_playbook_reports_a_change_once(self):
+        self.native_only("the playbook is for Linux workstations")
+        playbook_tool = shutil.which("ansible-playbook")
+        if not playbook_tool:
+            self.skipTest("no ansible-playbook (scripts/install-deps.sh installs ansible-core)")
+        for i in range(5):
+            write(os.path.join(self.src, f"font{i}.ttf"), os.urandom(2000))
+        playbook = os.path.join(ROOT, "docs", "deploy", "quorvane-fonts.yml")
+        home = os.path.join(self.dir, "home")
+        os.makedirs(home)
+        env = dict(os.environ, ANSIBLE_LOCALHOST_WARNING="false", ANSIBLE_INVENTORY_UNPARSED_WARNING="false",
+                   ANSIBLE_NOCOLOR="1", ANSIBLE_HOME=os.path.join(self.dir, "ansible"), HOME=home)
+        def play(*extra):
+            result = subprocess.run([playbook_tool, "-i", "localhost,", "-c", "local", playbook,
+                                     "-e", f"quorvane_sync={BACKEND.tool}", "-e", f"font_share={self.src}",
+                                     "-e", f"font_target={self.dst}", *extra],
+                                    capture_output=True, env=env, timeout=300)
+            self.assertEqual(result.returncode, 0, result.stdout.decode()[-2000:])
+            recap = re.search(rb"localhost\s*: ok=(\d+)\s+changed=(\d+)\s+unreachable=0\s+failed=0", result.stdout)
+            self.assertIsNotNone(recap, result.stdout[-1000:])
+            return int(recap.group(2))
+        self.assertGreater(play(), 0, "the first run copies")
+        self.assertEqual(len(os.listdir(self.dst)), 5)
+        self.assertEqual(play(), 0, "the second finds everything up to date")
+        write(os.path.join(self.src, "font0.ttf"), os.urandom(3000))
+        self.assertGreater(play(), 0, "a new version of one font is a change")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--runner", default="", help="the Wine runner's words, joined by |")
+    parser.add_argument("--driver", help="tool_driver.exe, for the Windows cases")
+    args, rest = parser.parse_known_args()
+    global BACKEND
+    BACKEND = Backend(args.tool, [w for w in args.runner.split("|") if w], args.driver)
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
+
+
+if __name__ == "__main__":
+    main()
