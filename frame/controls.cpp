@@ -260,7 +260,7 @@ void ListState::ShowRowCount() const {
 int ListState::InsertRow(int position, std::string_view firstCell) {
   const int count = RowCount();
   const int index = position < 0 || position > count ? count : position;
-  rows_.insert(rows_.begin() + index, std::vector<std::wstring>{Widen(firstCell)});
+  rows_.insert(rows_.begin() + index, Row{.cells = {Widen(firstCell)}, .tip = {}});
   ShowRowCount();
   // Rows below an insertion moved down; an appended row is drawn by the count.
   if (index < count) InvalidateRect(list_, nullptr, TRUE);
@@ -269,7 +269,7 @@ int ListState::InsertRow(int position, std::string_view firstCell) {
 
 bool ListState::SetCellText(int row, int column, std::string_view text) {
   if (row < 0 || row >= RowCount() || column < 0 || column >= columns_) return false;
-  auto& cells = rows_[static_cast<std::size_t>(row)];
+  auto& cells = rows_[static_cast<std::size_t>(row)].cells;
   if (cells.size() <= static_cast<std::size_t>(column)) cells.resize(static_cast<std::size_t>(column) + 1);
   cells[static_cast<std::size_t>(column)] = Widen(text);
   // While paused the whole list repaints at the end; a message per cell would
@@ -280,8 +280,19 @@ bool ListState::SetCellText(int row, int column, std::string_view text) {
 
 std::string ListState::CellText(int row, int column) const {
   if (row < 0 || row >= RowCount() || column < 0) return {};
-  const auto& cells = rows_[static_cast<std::size_t>(row)];
+  const auto& cells = rows_[static_cast<std::size_t>(row)].cells;
   return static_cast<std::size_t>(column) < cells.size() ? Narrow(cells[static_cast<std::size_t>(column)]) : "";
+}
+
+// The list asks for a tip only when the pointer rests on a row: nothing to redraw.
+bool ListState::SetRowTip(int row, std::string_view tip) {
+  if (row < 0 || row >= RowCount()) return false;
+  rows_[static_cast<std::size_t>(row)].tip = Widen(tip);
+  return true;
+}
+
+std::string ListState::RowTip(int row) const {
+  return row < 0 || row >= RowCount() ? std::string{} : Narrow(rows_[static_cast<std::size_t>(row)].tip);
 }
 
 bool ListState::DeleteAllRows() {
@@ -314,7 +325,7 @@ bool ListState::Answer(const NMHDR& header, LRESULT& result) const {
     if ((item.mask & LVIF_TEXT) && item.pszText != nullptr && item.cchTextMax > 0) {
       std::wstring_view text;
       if (item.iItem >= 0 && static_cast<std::size_t>(item.iItem) < rows_.size() && item.iSubItem >= 0) {
-        const auto& cells = rows_[static_cast<std::size_t>(item.iItem)];
+        const auto& cells = rows_[static_cast<std::size_t>(item.iItem)].cells;
         if (static_cast<std::size_t>(item.iSubItem) < cells.size()) text = cells[static_cast<std::size_t>(item.iSubItem)];
       }
       const std::size_t length = std::min(text.size(), static_cast<std::size_t>(item.cchTextMax) - 1);
@@ -335,7 +346,8 @@ bool ListState::Answer(const NMHDR& header, LRESULT& result) const {
     for (std::size_t step = 0; step < count; ++step) {
       const std::size_t row = (start + step) % count;
       if (!(find->lvfi.flags & LVFI_WRAP) && row < start) break;
-      std::wstring_view first = rows_[row].empty() ? std::wstring_view{} : std::wstring_view(rows_[row][0]);
+      const auto& cells = rows_[row].cells;
+      std::wstring_view first = cells.empty() ? std::wstring_view{} : std::wstring_view(cells[0]);
       if (partial) first = first.substr(0, wanted.size());
       if (first.size() == wanted.size() &&
           CompareStringOrdinal(first.data(), static_cast<int>(first.size()), wanted.data(),
@@ -344,6 +356,21 @@ bool ListState::Answer(const NMHDR& header, LRESULT& result) const {
         return true;
       }
     }
+    return true;
+  }
+  if (header.code == LVN_GETINFOTIPW) {
+    // Without a tip of its own the row keeps what the list offers: its cut-off text.
+    auto& tip = *reinterpret_cast<NMLVGETINFOTIPW*>(const_cast<NMHDR*>(&header));
+    result = 0;
+    if (tip.iItem < 0 || static_cast<std::size_t>(tip.iItem) >= rows_.size() || tip.pszText == nullptr ||
+        tip.cchTextMax <= 0) {
+      return true;
+    }
+    const std::wstring& text = rows_[static_cast<std::size_t>(tip.iItem)].tip;
+    if (text.empty()) return true;
+    const std::size_t length = std::min(text.size(), static_cast<std::size_t>(tip.cchTextMax) - 1);
+    std::copy_n(text.data(), length, tip.pszText);
+    tip.pszText[length] = L'\0';
     return true;
   }
   return false;
@@ -362,6 +389,16 @@ bool ListControl::SetCellText(int row, int column, std::string_view text) const 
 std::string ListControl::CellText(int row, int column) const {
   const ListState* state = Usable();
   return state == nullptr ? std::string{} : state->CellText(row, column);
+}
+
+bool ListControl::SetRowTip(int row, std::string_view tip) const {
+  ListState* state = Usable();
+  return state != nullptr && state->SetRowTip(row, tip);
+}
+
+std::string ListControl::RowTip(int row) const {
+  const ListState* state = Usable();
+  return state == nullptr ? std::string{} : state->RowTip(row);
 }
 
 int ListControl::RowCount() const {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cwchar>
 #include <vector>
 
 #include "tests/frame/window_test_support.h"
@@ -381,6 +382,44 @@ TEST_F(FrameTest, TheListControlShowsTheRowsItIsGiven) {
   EXPECT_EQ(ItemText(control, 52, 0), L"49");
   list.DeleteAllRows();
   EXPECT_EQ(SendMessageW(control, LVM_GETITEMCOUNT, 0, 0), 0);
+}
+
+// What the list shows when the pointer rests on a row, as it asks for it.
+std::wstring InfoTip(HWND window, HWND list, int row, const wchar_t* offered) {
+  wchar_t text[64] = {};
+  wcsncpy(text, offered, 63);
+  NMLVGETINFOTIPW tip{};
+  tip.hdr.hwndFrom = list;
+  tip.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(list));
+  tip.hdr.code = LVN_GETINFOTIPW;
+  tip.pszText = text;
+  tip.cchTextMax = 8;
+  tip.iItem = row;
+  SendMessageW(window, WM_NOTIFY, tip.hdr.idFrom, reinterpret_cast<LPARAM>(&tip));
+  return text;
+}
+
+TEST_F(FrameTest, ARowsTipIsWhatTheListShowsForIt) {
+  Window& window = Build();
+  ListControl list = window.List("列表");
+  list.InsertRow(-1, "甲");
+  list.InsertRow(-1, "乙");
+  EXPECT_TRUE(list.SetRowTip(1, "拒绝访问。"));
+  EXPECT_FALSE(list.SetRowTip(2, "no such row"));
+  EXPECT_EQ(list.RowTip(1), "拒绝访问。");
+  EXPECT_EQ(InfoTip(window.Handle(), list.Handle(), 1, L""), L"拒绝访问。");
+  EXPECT_EQ(InfoTip(window.Handle(), list.Handle(), 0, L"甲"), L"甲") << "without a tip the list's own offer stays";
+  EXPECT_EQ(InfoTip(window.Handle(), list.Handle(), 7, L"x"), L"x");
+  list.SetRowTip(1, "一二三四五六七八九十");
+  EXPECT_EQ(InfoTip(window.Handle(), list.Handle(), 1, L""), L"一二三四五六七") << "cut to the room given";
+  // A row inserted above moves the tip along with its row.
+  list.InsertRow(0, "丙");
+  EXPECT_EQ(list.RowTip(2), "一二三四五六七八九十");
+  EXPECT_EQ(list.RowTip(1), "");
+  list.SetRowTip(2, "");
+  EXPECT_EQ(InfoTip(window.Handle(), list.Handle(), 2, L"乙"), L"乙");
+  list.DeleteAllRows();
+  EXPECT_EQ(list.RowTip(0), "");
 }
 
 // Every message to the list passes its hooks and subclasses (a skin's, say),
