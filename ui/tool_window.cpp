@@ -6,6 +6,7 @@
 
 #include "base/text.h"
 #include "frame/shell.h"
+#include "sync/file_error.h"
 #include "sync/file_ops.h"
 #include "sync/font_listing.h"
 #include "sync/sync_types.h"
@@ -75,6 +76,32 @@ std::string ElapsedStatus(std::int64_t seconds) {
   return "用时 " + std::to_string(minutes) + (rest < 10 ? ":0" : ":") + std::to_string(rest);
 }
 
+std::string SummaryBoxText(const RunSummary& summary, std::string_view commonReason, std::int64_t reasonCount) {
+  std::string text = SummaryMessage(summary.tally);
+  if (summary.stopped) text.append("\n已结束：").append(std::to_string(summary.unhandled)).append(" 个文件未处理。");
+  if (summary.tally.AnyFailed() && reasonCount > 0) {
+    text.append("\n失败原因：").append(commonReason).append(" (").append(std::to_string(reasonCount)).append(")");
+  }
+  return text;
+}
+
+void ReasonTally::Add(std::string reason) {
+  const auto found = std::ranges::find(counts_, reason, &std::pair<std::string, std::int64_t>::first);
+  if (found != counts_.end()) {
+    ++found->second;
+  } else {
+    counts_.emplace_back(std::move(reason), 1);
+  }
+}
+
+std::pair<std::string_view, std::int64_t> ReasonTally::MostFrequent() const {
+  std::pair<std::string_view, std::int64_t> most{{}, 0};
+  for (const auto& [reason, count] : counts_) {
+    if (count > most.second) most = {reason, count};
+  }
+  return most;
+}
+
 ToolWindow::ToolWindow(Frame& frame, Dialogs& dialogs, std::string systemFontFolder)
     : frame_(frame), dialogs_(dialogs), systemFontFolder_(std::move(systemFontFolder)) {}
 
@@ -115,7 +142,7 @@ void ToolWindow::OnCreationComplete(Window& window) {
 
 void ToolWindow::OnChooseSource() {
   if (Busy()) return;
-  const std::string folder = dialogs_.ChooseFolder(kChooseSourceTitle);
+  const std::string folder = dialogs_.ChooseFolder(kChooseSourceTitle, window_->Get(kSourceField).Text());
   if (folder.empty()) return;
   ListSource(folder);
 }
@@ -138,7 +165,7 @@ void ToolWindow::ListSource(const std::string& folder) {
 
 void ToolWindow::OnChooseTarget() {
   if (Busy()) return;
-  const std::string folder = dialogs_.ChooseFolder(kChooseTargetTitle);
+  const std::string folder = dialogs_.ChooseFolder(kChooseTargetTitle, window_->Get(kTargetField).Text());
   if (!folder.empty()) window_->Get(kTargetField).SetText(folder);
 }
 
@@ -154,17 +181,33 @@ void ToolWindow::OnExecute() {
       .policy = window_->Get(kReplaceRadio).Checked() ? SyncPolicy::Replace : SyncPolicy::Ignore,
       .dryRun = false,
   };
+  const std::string source = window_->Get(kSourceField).Text();
+  const std::string target = window_->Get(kTargetField).Text();
+  // Empty folders are the core's to refuse; a target that is not there would
+  // fail every row, so it is refused up front in the same way.
+  if (!source.empty() && !target.empty() && !IsFolder(target)) {
+    ShowMessage(kMissingTargetMessage, kValidationTitle, MessageKind::Warning);
+    return;
+  }
   handled_ = 0;
   total_ = 0;
   failed_ = 0;
+  reasons_.Clear();
   stopRequested_ = false;
-  run_.Run(window_->Get(kSourceField).Text(), window_->Get(kTargetField).Text(), options);
+  endHadFocus_ = false;
+  run_.Run(source, target, options);
   if (runShown_) ShowRunning(false);
 }
 
+// The stop comes at the run's next look at the queue, within a piece of the
+// file in copy; until then the button cannot be pressed twice.
 void ToolWindow::OnEnd() {
-  if (!run_.IsRunning()) return;
+  if (!run_.IsRunning() || stopRequested_) return;
   stopRequested_ = true;
+  const Control end = window_->Get(kEndButton);
+  endHadFocus_ = GetFocus() == end.Handle();
+  end.SetEnabled(false);
+  window_->StatusBar(kStatusBar).SetPanelText(kStatePanel, kEndingStatus);
   run_.RequestStop();
 }
 
@@ -174,6 +217,7 @@ void ToolWindow::OnClear() {
   ProgressControl bar = window_->Progress(kProgressBar);
   bar.SetPosition(0);
   progressPosition_ = 0;
+  window_->StatusBar(kStatusBar).SetPanelText(kStatePanel, kReadyStatus);
 }
 
 void ToolWindow::OnHelp() { frame_.Show(kHelpWindowName, window_); }
@@ -184,10 +228,22 @@ void ToolWindow::OnTick() { RefreshStatusBar(); }
 
 // ---- Run state --------------------------------------------------------------
 
+// Every row starts the run as ready, so none shows an earlier run's outcome.
+void ToolWindow::ResetRows() {
+  ListControl list = window_->List(kFileList);
+  const auto pause = list.PauseRedraw();
+  for (int row = 0; row < list.RowCount(); ++row) {
+    list.SetCellText(row, kStatusColumn, kReadyText);
+    list.SetRowTip(row, {});
+  }
+}
+
 void ToolWindow::ShowRunning(bool running) {
   runShown_ = running;
   if (!window_->IsOpen()) return;
-  const bool focusWasOnButton = GetFocus() == window_->Get(running ? kExecuteButton : kEndButton).Handle();
+  const bool focusWasOnButton =
+      GetFocus() == window_->Get(running ? kExecuteButton : kEndButton).Handle() || (!running && endHadFocus_);
+  window_->Get(kEndButton).SetEnabled(true);
   window_->Get(kEndButton).SetVisible(running);
   window_->Get(kExecuteButton).SetVisible(!running);
   for (std::string_view name : kLockedDuringRun) window_->Get(name).SetEnabled(!running);
@@ -212,8 +268,10 @@ void ToolWindow::RefreshStatusBar() {
   if (window_ == nullptr || !window_->IsOpen()) return;
   StatusBarControl bar = window_->StatusBar(kStatusBar);
   if (runShown_) {
-    bar.SetPanelText(kStatePanel, ProgressStatus(handled_, total_));
-    if (handled_ > 0) window_->List(kFileList).EnsureVisible(static_cast<int>(handled_ - 1));
+    bar.SetPanelText(kStatePanel, stopRequested_ ? std::string(kEndingStatus) : ProgressStatus(handled_, total_));
+    // The row in copy, or the last one handled, is the one to see.
+    const std::int64_t current = std::min(handled_, total_ - 1);
+    if (current >= 0) window_->List(kFileList).EnsureVisible(static_cast<int>(current));
   }
   bar.SetPanelText(kTimePanel, ElapsedStatus(ElapsedSeconds()));
 }
@@ -245,30 +303,51 @@ std::string ToolWindow::CellText(std::int64_t row, int column) const {
 std::int64_t ToolWindow::RowCount() const { return window_ == nullptr ? 0 : window_->List(kFileList).RowCount(); }
 
 void ToolWindow::SetStatus(std::int64_t row, const RowReport& report) {
-  if (IsFailure(report.state)) ++failed_;
-  if (window_ != nullptr) {
-    window_->List(kFileList).SetCellText(static_cast<int>(row), kStatusColumn, StatusText(report.state));
-  }
+  const bool failed = IsFailure(report.state);
+  std::string reason = failed && report.reason ? ReasonText(*report.reason) : std::string();
+  if (failed) ++failed_;
+  if (!reason.empty()) reasons_.Add(reason);
+  if (window_ == nullptr) return;
+  ListControl list = window_->List(kFileList);
+  list.SetCellText(static_cast<int>(row), kStatusColumn, StatusText(report.state));
+  list.SetRowTip(static_cast<int>(row), reason);
 }
 
-void ToolWindow::SetCopyProgress(std::int64_t, std::uint64_t, std::uint64_t) {}
+void ToolWindow::SetCopyProgress(std::int64_t, std::uint64_t done, std::uint64_t total) {
+  if (window_ != nullptr) ShowProgress(handled_, total_, done, total);
+}
 
 void ToolWindow::SetProgress(std::int64_t handled, std::int64_t total) {
   if (window_ == nullptr) return;
-  // The run's first report comes once it has passed its checks: from here on
-  // the window shows a run in progress.
   handled_ = handled;
   total_ = total;
-  if (!runShown_ && run_.IsRunning()) ShowRunning(true);
-  // The bar holds at most kProgressLimit steps; longer lists are scaled down.
-  const int maximum = static_cast<int>(std::min<std::int64_t>(total, ProgressControl::kProgressLimit));
-  const int position =
-      total <= 0 ? 0 : static_cast<int>(total <= maximum ? handled : handled * maximum / total);
+  // The run's first report comes once it has passed its checks: from here on
+  // the window shows a run in progress.
+  if (!runShown_ && run_.IsRunning()) {
+    ResetRows();
+    ShowRunning(true);
+  }
+  ShowProgress(handled, total, 0, 0);
+}
+
+// Rows done plus the share of the file in copy. The bar has one step per pixel
+// of its width: a finer position would only repaint the same picture.
+void ToolWindow::ShowProgress(std::int64_t done, std::int64_t total, std::uint64_t fileDone,
+                              std::uint64_t fileTotal) {
   ProgressControl bar = window_->Progress(kProgressBar);
-  if (maximum != progressMaximum_) {
+  if (progressMaximum_ <= 0) {
+    RECT client{};
+    GetClientRect(bar.Handle(), &client);
+    const int maximum = std::clamp(static_cast<int>(client.right - client.left), 1, ProgressControl::kProgressLimit);
     bar.SetRange(0, maximum);
     progressMaximum_ = maximum;
   }
+  double share = 0;
+  if (total > 0) {
+    const double file = fileTotal > 0 ? static_cast<double>(fileDone) / static_cast<double>(fileTotal) : 0.0;
+    share = std::clamp((static_cast<double>(done) + file) / static_cast<double>(total), 0.0, 1.0);
+  }
+  const int position = static_cast<int>(share * progressMaximum_);
   // Unchanged positions cost nothing: no message, no repaint.
   if (position != progressPosition_) {
     bar.SetPosition(position);
@@ -291,7 +370,8 @@ void ToolWindow::ShowSummary(const RunSummary& summary) {
     ShowRunning(false);
     window_->StatusBar(kStatusBar).SetPanelText(kStatePanel, ResultStatus(handled_, failed_, stopRequested_));
   }
-  ShowMessage(SummaryMessage(summary.tally), kSummaryTitle,
+  const auto [reason, count] = reasons_.MostFrequent();
+  ShowMessage(SummaryBoxText(summary, reason, count), kSummaryTitle,
               summary.tally.AnyFailed() ? MessageKind::Warning : MessageKind::Information);
 }
 
