@@ -37,8 +37,13 @@ std::string PathOfItem(PIDLIST_ABSOLUTE item) {
 }
 
 // The chooser tells when it is ready; only then does it take a selection.
+// Asked once more from the queue: a first chooser of the process may still be
+// filling its tree (Wine's then stops at the drive).
 int CALLBACK SelectInitialFolder(HWND chooser, UINT message, LPARAM, LPARAM folder) {
-  if (message == BFFM_INITIALIZED && folder != 0) SendMessageW(chooser, BFFM_SETSELECTIONW, TRUE, folder);
+  if (message == BFFM_INITIALIZED && folder != 0) {
+    SendMessageW(chooser, BFFM_SETSELECTIONW, TRUE, folder);
+    PostMessageW(chooser, BFFM_SETSELECTIONW, TRUE, folder);
+  }
   return 0;
 }
 
