@@ -77,6 +77,11 @@ class ListState {
   int columns_;
   std::vector<Row> rows_;
   int redrawPauses_ = 0;
+  // What a pause has held back.
+  bool countChanged_ = false;
+  bool allChanged_ = false;
+  int changedFirst_ = -1;
+  int changedLast_ = -1;
 };
 
 enum class PanelBorder { Sunken, None, Raised };
@@ -154,11 +159,16 @@ class ListControl : public Control {
   bool DeleteAllRows() const;
   // Scrolls the list so that `row` can be seen.
   void EnsureVisible(int row) const;
+  // Whether `row` is wholly on show.
+  bool RowInView(int row) const;
+  // Scrolls the list so that `row` is its top row, or as near as the rows allow.
+  void ShowAtTop(int row) const;
   // Makes room for `rows` rows in one step ahead of a batch of insertions.
   void Reserve(int rows) const;
 
-  // Holds the list's repaint while a batch of rows goes in; the list learns
-  // its new length and repaints once, when the last pause ends.
+  // Holds the list's repaint while a batch of rows goes in or cells change; the
+  // list learns its new length and repaints what changed once, when the last
+  // pause ends.
   class RedrawPause {
    public:
     explicit RedrawPause(const ListControl& list);

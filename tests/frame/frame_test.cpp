@@ -447,6 +447,61 @@ TEST_F(FrameTest, ABatchOfRowsSendsTheListNoMessagePerRow) {
   EXPECT_EQ(SendMessageW(list.Handle(), LVM_GETITEMCOUNT, 0, 0), 500);
 }
 
+// The repaint requests the list gets: LVM_REDRAWITEMS ranges and count updates.
+struct ListRequests {
+  std::vector<std::pair<WPARAM, LPARAM>> redraws;
+  int counts = 0;
+};
+
+LRESULT CALLBACK RecordRequests(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+  auto* requests = reinterpret_cast<ListRequests*>(data);
+  if (message == LVM_REDRAWITEMS) requests->redraws.emplace_back(wParam, lParam);
+  if (message == LVM_SETITEMCOUNT) ++requests->counts;
+  return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+TEST_F(FrameTest, APauseRepaintsOnlyTheChangedRowsOnShowWhenItEnds) {
+  Window& window = Build();
+  ListControl list = window.List("列表");
+  for (int i = 0; i < 60; ++i) list.InsertRow(-1, std::to_string(i));
+  ListRequests requests;
+  const SUBCLASSPROC record = RecordRequests;
+  ASSERT_TRUE(SetWindowSubclass(list.Handle(), record, 2, reinterpret_cast<DWORD_PTR>(&requests)));
+  {
+    auto pause = list.PauseRedraw();
+    list.SetCellText(3, 1, "乙");
+    list.SetCellText(1, 1, "甲");
+    list.SetCellText(2, 1, "丙");
+    list.SetCellText(55, 1, "below the view");
+    EXPECT_TRUE(requests.redraws.empty());
+  }
+  ASSERT_EQ(requests.redraws.size(), 1u);
+  EXPECT_EQ(requests.redraws[0].first, 1u);
+  EXPECT_LT(requests.redraws[0].second, 55) << "rows out of view are not asked for";
+  EXPECT_GE(requests.redraws[0].second, 3);
+  EXPECT_EQ(requests.counts, 0);
+  EXPECT_EQ(list.CellText(55, 1), "below the view");
+
+  requests.redraws.clear();
+  { auto pause = list.PauseRedraw(); list.SetCellText(50, 1, "still below"); }
+  EXPECT_TRUE(requests.redraws.empty());
+  { auto pause = list.PauseRedraw(); list.InsertRow(-1, "60"); list.InsertRow(-1, "61"); }
+  EXPECT_EQ(requests.counts, 1) << "one count update for a batch";
+  EXPECT_EQ(SendMessageW(list.Handle(), LVM_GETITEMCOUNT, 0, 0), 62);
+  RemoveWindowSubclass(list.Handle(), record, 2);
+
+  EXPECT_TRUE(list.RowInView(0));
+  EXPECT_FALSE(list.RowInView(40));
+  list.ShowAtTop(40);
+  EXPECT_EQ(SendMessageW(list.Handle(), LVM_GETTOPINDEX, 0, 0), 40);
+  EXPECT_TRUE(list.RowInView(40));
+  EXPECT_FALSE(list.RowInView(39));
+  list.ShowAtTop(61);
+  EXPECT_TRUE(list.RowInView(61)) << "as near the top as the rows allow";
+  list.ShowAtTop(0);
+  EXPECT_EQ(SendMessageW(list.Handle(), LVM_GETTOPINDEX, 0, 0), 0);
+}
+
 TEST_F(FrameTest, UnknownNamesAndWrongKindsFailHarmlessly) {
   Window& window = Build();
   EXPECT_FALSE(window.Get("没有").Exists());
