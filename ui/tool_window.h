@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -96,6 +97,7 @@ class ToolWindow final : public SyncRunView {
   void ResetRows();
   void ShowRunning(bool running);
   void ShowProgress(std::int64_t done, std::int64_t total, std::uint64_t fileDone, std::uint64_t fileTotal);
+  void ShowHeldChanges();
   void RefreshStatusBar();
   std::int64_t ElapsedSeconds() const;
 
@@ -114,9 +116,15 @@ class ToolWindow final : public SyncRunView {
   std::int64_t failed_ = 0;
   int progressMaximum_ = -1;
   int progressPosition_ = -1;
+  int wantedPosition_ = 0;
+  // During a run the rows' changes and the bar are shown when events are
+  // processed, not with every report.
+  std::optional<ListControl::RedrawPause> rowsHeld_;
   std::uint64_t runStartedAt_ = 0;
   std::uint64_t runEndedAt_ = 0;
   std::uint64_t lastPumpAt_ = 0;
+  std::uint64_t lastShownAt_ = 0;
+  std::uint64_t lastScrolledAt_ = 0;
 };
 
 }  // namespace quorvane

@@ -443,7 +443,7 @@ void ClickFromInside(Window& window, std::string_view button) {
 // While one big file copies, the window keeps answering: its row says so and
 // the bar moves by the file's bytes.
 TEST_F(CommandsTest, ABigFileShowsItsRowInCopyAndMovesTheBarByBytes) {
-  WriteFile(source_.Path("big.ttf"), std::string(48 << 20, 'b'));
+  WriteFile(source_.Path("big.ttf"), std::string(128 << 20, 'b'));
   ChooseSource(source_.Path());
   ProgressControl bar = window_->Progress("进度条1");
   std::vector<std::pair<std::string, int>> seen;
@@ -465,7 +465,7 @@ TEST_F(CommandsTest, ABigFileShowsItsRowInCopyAndMovesTheBarByBytes) {
 // pressed again, the status says the run is ending, and it ends at once with
 // the old file whole, no temporary left and the rows not reached ready.
 TEST_F(CommandsTest, EndInTheMiddleOfABigFileStopsAtOnceAndKeepsTheOldTarget) {
-  WriteFile(source_.Path("big.ttf"), std::string(64 << 20, 'n'));
+  WriteFile(source_.Path("big.ttf"), std::string(128 << 20, 'n'));
   // A folder's own files are listed before its sub-folders'.
   testing::MakeFolder(source_.Path("sub"));
   WriteFile(source_.Path("sub\\small.ttf"), "small");
