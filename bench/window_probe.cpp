@@ -308,9 +308,16 @@ struct ToolWindow {
   HWND targetField = nullptr;  // the upper of the two edit fields
 };
 
+// A user drops a folder on a window that is shown and painted: the window is
+// given time for its first paint, which under Wine the X server draws in its
+// own process, competing for the cores with whatever comes next.
+constexpr DWORD kSettleMs = 500;
+
 bool FindToolWindow(Program& program, ToolWindow& tool) {
   tool.frame = program.WaitForWindow(30000);
   if (tool.frame == nullptr) return false;
+  Sleep(kSettleMs);
+  Ask(tool.frame, WM_NULL);
   const auto lists = Children(tool.frame, WC_LISTVIEWW);
   const auto buttons = Children(tool.frame, L"Button", L"执行");
   const auto edits = Children(tool.frame, L"Edit");
