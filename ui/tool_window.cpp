@@ -343,6 +343,10 @@ void ToolWindow::SetProgress(std::int64_t handled, std::int64_t total) {
   if (!runShown_ && run_.IsRunning()) {
     ResetRows();
     ShowRunning(true);
+    // Locking the window repaints a dozen controls: the queue gets its turn
+    // before the first file adds to the wait.
+    lastPumpAt_ = 0;
+    ProcessPendingEvents();
   }
   ShowProgress(handled, total, 0, 0);
 }
@@ -394,6 +398,9 @@ void ToolWindow::ShowSummary(const RunSummary& summary) {
   if (runShown_) {
     ShowRunning(false);
     window_->StatusBar(kStatusBar).SetPanelText(kStatePanel, ResultStatus(handled_, failed_, stopRequested_));
+    // As above, before the box takes its time to appear.
+    quorvane::ProcessPendingEvents();
+    if (!window_->IsOpen()) return;
   }
   const auto [reason, count] = reasons_.MostFrequent();
   ShowMessage(SummaryBoxText(summary, reason, count), kSummaryTitle,
