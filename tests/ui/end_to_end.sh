@@ -203,7 +203,6 @@ case $scenario in
     chosen=$("${runner[@]}" "$watch" field | tr -d '\r')
     [[ ${chosen,,} == "${target,,}" ]] || fail "the target chooser opened elsewhere: chose '$chosen', not '$target'"
     click 同名替换
-    click 执行
     line=$("${runner[@]}" "$watch" midrun "$(winpath "$shots/midrun.bmp")" 10 | tr -d '\r')
     echo "run_watch: $line"
     convert "$shots/midrun.bmp" "$shots/midrun.png" && rm -f "$shots/midrun.bmp"
