@@ -40,8 +40,8 @@ enum StatusPanelIndex { kStatePanel = 0, kTimePanel = 1, kSupportPanel = 2 };
 constexpr std::uint64_t kPumpInterval = 30;
 // The rows and the bar follow the run at this pace: smooth to the eye, and
 // each of their repaints costs the run a millisecond or more.
-constexpr std::uint64_t kShowInterval = 100;
-constexpr std::uint64_t kScrollInterval = 1000;
+constexpr std::uint64_t kShowInterval = 150;
+constexpr std::uint64_t kScrollInterval = 2000;
 constexpr std::size_t kRowsBetweenPumps = 1024;
 
 bool SameFolderIgnoringCase(std::string_view a, std::string_view b) {
@@ -281,7 +281,7 @@ void ToolWindow::RefreshStatusBar() {
     bar.SetPanelText(kStatePanel, stopRequested_ ? std::string(kEndingStatus) : ProgressStatus(handled_, total_));
     // The row in copy, or the last one handled, is the one to see. It goes to
     // the top, so the rows to come are on show too; a scroll repaints the whole
-    // list (30 ms under Wine with the skin), so a fast run scrolls once a second.
+    // list (30 ms under Wine with the skin), so a fast run scrolls every two seconds.
     const std::int64_t current = std::min(handled_, total_ - 1);
     const std::uint64_t now = GetTickCount64();
     ListControl list = window_->List(kFileList);
