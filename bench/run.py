@@ -20,8 +20,8 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FONT_PATTERNS = ["*.ttf", "*.otf", "*.fon", "*.ttc"]
-# What one round's copies take on disk: seven of the 620 MB corpus, two of the
-# small fonts and the CJK fonts once.
+# What one round's copies take on disk: six of the 620 MB corpus, two of the
+# small fonts, the CJK fonts once and the 1 GB font once.
 ROUND_BYTES = 6 << 30
 
 
@@ -282,6 +282,16 @@ def build_comparisons(args):
             [Case("drop a folder of 20,000 fonts", measure=lambda: wine.probe(
                 "window-list", wine_path(window), wine_path(rows), "20000")[0])], limit_ms=150))
         comparisons.append(Comparison(6, "the tool window: run over the 800 fonts", None, [gap], limit_ms=100))
+        # One file long enough that only events processed during its copy keep the window answering.
+        big = os.path.join(corpus, "big")
+        if not os.path.isdir(big):
+            make_big(big)
+        t6big = FreshTarget(target("6-big"), big)
+        big_gap = Case("longest message gap during that job")
+        big_job = Case("the window: drop, 执行, summary", setup=t6big,
+                       measure=lambda: job_and_gap(wine, window, big, t6big.path, big_gap))
+        comparisons.append(Comparison(6, "the tool window: a 1 GB font and three small ones", None, [big_job]))
+        comparisons.append(Comparison(6, "the tool window: run over the 1 GB font", None, [big_gap], limit_ms=100))
     else:
         why = f"not measured: {window} is not built"
         comparisons.append(Comparison(5, "first copy under Wine: the window vs .exe", None, [], skipped=why))
@@ -321,6 +331,17 @@ def job_and_gap(wine, window, source, target, gap):
     job, longest = wine.probe("window-job", wine_path(window), wine_path(source), wine_path(target))
     gap.times.append(longest)
     return job
+
+
+def make_big(folder):
+    """A sparse 1 GB font (written at once; its copy still reads and writes
+    every byte) and three small ones."""
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "big.ttf"), "wb") as big:
+        big.truncate(1 << 30)
+    for i in range(3):
+        with open(os.path.join(folder, f"small{i}.ttf"), "wb") as small:
+            small.write(os.urandom(64 << 10))
 
 
 def make_rows(folder, count):

@@ -253,41 +253,64 @@ bool Control::SetEnabled(bool enabled) const {
 // ---- List --------------------------------------------------------------------
 
 void ListState::ShowRowCount() const {
-  if (list_ == nullptr || redrawPauses_ > 0) return;
+  if (list_ == nullptr) return;
   SendMessageW(list_, LVM_SETITEMCOUNT, rows_.size(), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
 }
 
 int ListState::InsertRow(int position, std::string_view firstCell) {
   const int count = RowCount();
   const int index = position < 0 || position > count ? count : position;
-  rows_.insert(rows_.begin() + index, std::vector<std::wstring>{Widen(firstCell)});
-  ShowRowCount();
+  rows_.insert(rows_.begin() + index, Row{.cells = {Widen(firstCell)}, .tip = {}});
   // Rows below an insertion moved down; an appended row is drawn by the count.
+  if (redrawPauses_ > 0) {
+    countChanged_ = true;
+    allChanged_ = allChanged_ || index < count;
+    return index;
+  }
+  ShowRowCount();
   if (index < count) InvalidateRect(list_, nullptr, TRUE);
   return index;
 }
 
 bool ListState::SetCellText(int row, int column, std::string_view text) {
   if (row < 0 || row >= RowCount() || column < 0 || column >= columns_) return false;
-  auto& cells = rows_[static_cast<std::size_t>(row)];
+  auto& cells = rows_[static_cast<std::size_t>(row)].cells;
   if (cells.size() <= static_cast<std::size_t>(column)) cells.resize(static_cast<std::size_t>(column) + 1);
   cells[static_cast<std::size_t>(column)] = Widen(text);
-  // While paused the whole list repaints at the end; a message per cell would
-  // only pass through every hook and subclass of the list for nothing.
-  if (redrawPauses_ == 0) SendMessageW(list_, LVM_REDRAWITEMS, row, row);
+  // While paused the changed rows repaint together at the end; a message per
+  // cell would only pass through every hook and subclass of the list for nothing.
+  if (redrawPauses_ > 0) {
+    changedFirst_ = changedFirst_ < 0 ? row : std::min(changedFirst_, row);
+    changedLast_ = std::max(changedLast_, row);
+  } else {
+    SendMessageW(list_, LVM_REDRAWITEMS, row, row);
+  }
   return true;
 }
 
 std::string ListState::CellText(int row, int column) const {
   if (row < 0 || row >= RowCount() || column < 0) return {};
-  const auto& cells = rows_[static_cast<std::size_t>(row)];
+  const auto& cells = rows_[static_cast<std::size_t>(row)].cells;
   return static_cast<std::size_t>(column) < cells.size() ? Narrow(cells[static_cast<std::size_t>(column)]) : "";
+}
+
+// The list asks for a tip only when the pointer rests on a row: nothing to redraw.
+bool ListState::SetRowTip(int row, std::string_view tip) {
+  if (row < 0 || row >= RowCount()) return false;
+  rows_[static_cast<std::size_t>(row)].tip = Widen(tip);
+  return true;
+}
+
+std::string ListState::RowTip(int row) const {
+  return row < 0 || row >= RowCount() ? std::string{} : Narrow(rows_[static_cast<std::size_t>(row)].tip);
 }
 
 bool ListState::DeleteAllRows() {
   // The list forgets its rows before they go: it must never ask for one that is gone.
   SendMessageW(list_, LVM_DELETEALLITEMS, 0, 0);
   rows_.clear();
+  countChanged_ = allChanged_ = false;
+  changedFirst_ = changedLast_ = -1;
   return true;
 }
 
@@ -295,15 +318,33 @@ void ListState::Reserve(int rows) {
   if (rows > 0) rows_.reserve(static_cast<std::size_t>(rows));
 }
 
-void ListState::PauseRedraw() {
-  if (redrawPauses_++ == 0) SendMessageW(list_, WM_SETREDRAW, FALSE, 0);
-}
+// Nothing reaches the list while paused, so it needs no WM_SETREDRAW: that
+// pair would repaint it at once (under Wine with every skinned part, 15 ms).
+void ListState::PauseRedraw() { ++redrawPauses_; }
 
+// Only what changed is repainted: a new length the whole list, changed cells
+// their rows.
 void ListState::ResumeRedraw() {
   if (--redrawPauses_ > 0) return;
-  ShowRowCount();
-  SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
-  InvalidateRect(list_, nullptr, TRUE);
+  // A list that is gone (its window closed meanwhile) has nothing to repaint;
+  // a null window here would be the whole desktop.
+  if (list_ == nullptr) {
+  } else if (countChanged_) {
+    ShowRowCount();
+    InvalidateRect(list_, nullptr, TRUE);
+  } else if (allChanged_) {
+    InvalidateRect(list_, nullptr, TRUE);
+  } else if (changedFirst_ >= 0) {
+    // The list invalidates every row it is given, shown or not, each a trip to
+    // the window system: only the rows on show are worth it.
+    const auto top = static_cast<int>(SendMessageW(list_, LVM_GETTOPINDEX, 0, 0));
+    const auto shown = static_cast<int>(SendMessageW(list_, LVM_GETCOUNTPERPAGE, 0, 0));
+    const int first = std::max(changedFirst_, top);
+    const int last = std::min({changedLast_, top + shown, RowCount() - 1});
+    if (first <= last) SendMessageW(list_, LVM_REDRAWITEMS, first, last);
+  }
+  countChanged_ = allChanged_ = false;
+  changedFirst_ = changedLast_ = -1;
 }
 
 bool ListState::Answer(const NMHDR& header, LRESULT& result) const {
@@ -314,7 +355,7 @@ bool ListState::Answer(const NMHDR& header, LRESULT& result) const {
     if ((item.mask & LVIF_TEXT) && item.pszText != nullptr && item.cchTextMax > 0) {
       std::wstring_view text;
       if (item.iItem >= 0 && static_cast<std::size_t>(item.iItem) < rows_.size() && item.iSubItem >= 0) {
-        const auto& cells = rows_[static_cast<std::size_t>(item.iItem)];
+        const auto& cells = rows_[static_cast<std::size_t>(item.iItem)].cells;
         if (static_cast<std::size_t>(item.iSubItem) < cells.size()) text = cells[static_cast<std::size_t>(item.iSubItem)];
       }
       const std::size_t length = std::min(text.size(), static_cast<std::size_t>(item.cchTextMax) - 1);
@@ -335,7 +376,8 @@ bool ListState::Answer(const NMHDR& header, LRESULT& result) const {
     for (std::size_t step = 0; step < count; ++step) {
       const std::size_t row = (start + step) % count;
       if (!(find->lvfi.flags & LVFI_WRAP) && row < start) break;
-      std::wstring_view first = rows_[row].empty() ? std::wstring_view{} : std::wstring_view(rows_[row][0]);
+      const auto& cells = rows_[row].cells;
+      std::wstring_view first = cells.empty() ? std::wstring_view{} : std::wstring_view(cells[0]);
       if (partial) first = first.substr(0, wanted.size());
       if (first.size() == wanted.size() &&
           CompareStringOrdinal(first.data(), static_cast<int>(first.size()), wanted.data(),
@@ -344,6 +386,21 @@ bool ListState::Answer(const NMHDR& header, LRESULT& result) const {
         return true;
       }
     }
+    return true;
+  }
+  if (header.code == LVN_GETINFOTIPW) {
+    // Without a tip of its own the row keeps what the list offers: its cut-off text.
+    auto& tip = *reinterpret_cast<NMLVGETINFOTIPW*>(const_cast<NMHDR*>(&header));
+    result = 0;
+    if (tip.iItem < 0 || static_cast<std::size_t>(tip.iItem) >= rows_.size() || tip.pszText == nullptr ||
+        tip.cchTextMax <= 0) {
+      return true;
+    }
+    const std::wstring& text = rows_[static_cast<std::size_t>(tip.iItem)].tip;
+    if (text.empty()) return true;
+    const std::size_t length = std::min(text.size(), static_cast<std::size_t>(tip.cchTextMax) - 1);
+    std::copy_n(text.data(), length, tip.pszText);
+    tip.pszText[length] = L'\0';
     return true;
   }
   return false;
@@ -364,6 +421,16 @@ std::string ListControl::CellText(int row, int column) const {
   return state == nullptr ? std::string{} : state->CellText(row, column);
 }
 
+bool ListControl::SetRowTip(int row, std::string_view tip) const {
+  ListState* state = Usable();
+  return state != nullptr && state->SetRowTip(row, tip);
+}
+
+std::string ListControl::RowTip(int row) const {
+  const ListState* state = Usable();
+  return state == nullptr ? std::string{} : state->RowTip(row);
+}
+
 int ListControl::RowCount() const {
   const ListState* state = Usable();
   return state == nullptr ? 0 : state->RowCount();
@@ -376,6 +443,23 @@ bool ListControl::DeleteAllRows() const {
 
 void ListControl::EnsureVisible(int row) const {
   if (hwnd_ != nullptr) SendMessageW(hwnd_, LVM_ENSUREVISIBLE, row, FALSE);
+}
+
+bool ListControl::RowInView(int row) const {
+  if (hwnd_ == nullptr) return false;
+  const auto top = static_cast<int>(SendMessageW(hwnd_, LVM_GETTOPINDEX, 0, 0));
+  const auto shown = static_cast<int>(SendMessageW(hwnd_, LVM_GETCOUNTPERPAGE, 0, 0));
+  return row >= top && row < top + shown;
+}
+
+void ListControl::ShowAtTop(int row) const {
+  if (hwnd_ == nullptr) return;
+  const auto top = static_cast<int>(SendMessageW(hwnd_, LVM_GETTOPINDEX, 0, 0));
+  RECT item{};
+  item.left = LVIR_BOUNDS;
+  if (!SendMessageW(hwnd_, LVM_GETITEMRECT, top, reinterpret_cast<LPARAM>(&item))) return;
+  // One scroll: the list clamps it at the end of the rows.
+  SendMessageW(hwnd_, LVM_SCROLL, 0, (row - top) * (item.bottom - item.top));
 }
 
 void ListControl::Reserve(int rows) const {

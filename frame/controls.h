@@ -43,7 +43,8 @@ class Control {
 
 // A list's rows, cell by cell: the list is virtual, holds none itself and
 // asks for the text of the rows it shows, so a batch of many thousand rows
-// costs one count update.
+// costs one count update. A row may carry a tip, which the list shows when
+// the pointer rests on it.
 class ListState {
  public:
   explicit ListState(int columns) : columns_(columns) {}
@@ -53,22 +54,34 @@ class ListState {
   int InsertRow(int position, std::string_view firstCell);
   bool SetCellText(int row, int column, std::string_view text);
   std::string CellText(int row, int column) const;
+  bool SetRowTip(int row, std::string_view tip);
+  std::string RowTip(int row) const;
   int RowCount() const { return static_cast<int>(rows_.size()); }
   bool DeleteAllRows();
   void Reserve(int rows);
   void PauseRedraw();
   void ResumeRedraw();
   // Answers the list's questions (the text of a cell, the row that starts with
-  // what the user typed); false for any other notification.
+  // what the user typed, a row's tip); false for any other notification.
   bool Answer(const NMHDR& header, LRESULT& result) const;
 
  private:
+  struct Row {
+    std::vector<std::wstring> cells;
+    std::wstring tip;
+  };
+
   void ShowRowCount() const;
 
   HWND list_ = nullptr;
   int columns_;
-  std::vector<std::vector<std::wstring>> rows_;
+  std::vector<Row> rows_;
   int redrawPauses_ = 0;
+  // What a pause has held back.
+  bool countChanged_ = false;
+  bool allChanged_ = false;
+  int changedFirst_ = -1;
+  int changedLast_ = -1;
 };
 
 enum class PanelBorder { Sunken, None, Raised };
@@ -139,15 +152,23 @@ class ListControl : public Control {
   bool SetCellText(int row, int column, std::string_view text) const;
   // The whole text of a cell, however long.
   std::string CellText(int row, int column) const;
+  // The tip shown for a row (empty: the list's own, the row's cut-off text).
+  bool SetRowTip(int row, std::string_view tip) const;
+  std::string RowTip(int row) const;
   int RowCount() const;
   bool DeleteAllRows() const;
   // Scrolls the list so that `row` can be seen.
   void EnsureVisible(int row) const;
+  // Whether `row` is wholly on show.
+  bool RowInView(int row) const;
+  // Scrolls the list so that `row` is its top row, or as near as the rows allow.
+  void ShowAtTop(int row) const;
   // Makes room for `rows` rows in one step ahead of a batch of insertions.
   void Reserve(int rows) const;
 
-  // Holds the list's repaint while a batch of rows goes in; the list learns
-  // its new length and repaints once, when the last pause ends.
+  // Holds the list's repaint while a batch of rows goes in or cells change; the
+  // list learns its new length and repaints what changed once, when the last
+  // pause ends.
   class RedrawPause {
    public:
     explicit RedrawPause(const ListControl& list);

@@ -36,6 +36,22 @@ std::string PathOfItem(PIDLIST_ABSOLUTE item) {
   return converted ? Narrow(path) : std::string{};
 }
 
+// The chooser tells when it is ready; only then does it take a selection.
+// Asked once more from the queue: a first chooser of the process may still be
+// filling its tree (Wine's then stops at the drive).
+int CALLBACK SelectInitialFolder(HWND chooser, UINT message, LPARAM, LPARAM folder) {
+  if (message == BFFM_INITIALIZED && folder != 0) {
+    SendMessageW(chooser, BFFM_SETSELECTIONW, TRUE, folder);
+    PostMessageW(chooser, BFFM_SETSELECTIONW, TRUE, folder);
+  }
+  return 0;
+}
+
+bool IsExistingFolder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 }  // namespace
 
 MessageButton MessageButtonOf(int result) {
@@ -65,13 +81,18 @@ MessageButton ShowMessage(std::string_view message, UINT style, std::optional<st
   return MessageButtonOf(MessageBoxW(owner, text.c_str(), caption.c_str(), MessageBoxStyle(style)));
 }
 
-std::string ChooseFolder(std::string_view title, bool includeFiles) {
+std::string ChooseFolder(std::string_view title, std::string_view initialFolder, bool includeFiles) {
   const std::wstring titleText = Widen(title);
+  const std::wstring initial = Widen(initialFolder);
   wchar_t displayName[MAX_PATH] = {};
   BROWSEINFOW browse{};
   browse.pszDisplayName = displayName;
   browse.lpszTitle = titleText.c_str();
   browse.ulFlags = BIF_EDITBOX | (includeFiles ? BIF_BROWSEINCLUDEFILES : 0);
+  if (!initial.empty() && IsExistingFolder(initial)) {
+    browse.lpfn = &SelectInitialFolder;
+    browse.lParam = reinterpret_cast<LPARAM>(initial.c_str());
+  }
 
   // While the chooser is open no window of the program may take input; each
   // gets back exactly the state it had.

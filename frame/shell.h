@@ -26,10 +26,11 @@ inline constexpr std::string_view kDefaultMessageTitle = "信息：";
 MessageButton ShowMessage(std::string_view message, UINT style = 0, std::optional<std::string_view> title = {},
                           HWND owner = nullptr);
 
-// The folder chooser, modal to every window of the program. The chosen folder's
-// path (a drive root keeps its trailing "\"), or empty when cancelled or when the
-// choice has no file-system path.
-std::string ChooseFolder(std::string_view title, bool includeFiles = false);
+// The folder chooser, modal to every window of the program, open at
+// `initialFolder` when that is a folder. The chosen folder's path (a drive root
+// keeps its trailing "\"), or empty when cancelled or when the choice has no
+// file-system path.
+std::string ChooseFolder(std::string_view title, std::string_view initialFolder = {}, bool includeFiles = false);
 
 // Opens `address` in the default browser; a failure passes silently.
 void OpenWebPage(std::string_view address);

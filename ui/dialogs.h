@@ -14,8 +14,9 @@ namespace quorvane {
 class Dialogs {
  public:
   virtual ~Dialogs() = default;
-  // The chosen folder, or empty when cancelled.
-  virtual std::string ChooseFolder(std::string_view title) = 0;
+  // The chosen folder, or empty when cancelled; the chooser opens at
+  // `initialFolder` when that exists.
+  virtual std::string ChooseFolder(std::string_view title, std::string_view initialFolder) = 0;
   virtual MessageButton ShowMessage(std::string_view text, std::string_view title, UINT style, HWND owner) = 0;
   virtual void OpenWebPage(std::string_view address) = 0;
 };
@@ -23,7 +24,9 @@ class Dialogs {
 // The real ones: the shell's folder chooser, the message box and the browser.
 class ShellDialogs final : public Dialogs {
  public:
-  std::string ChooseFolder(std::string_view title) override { return quorvane::ChooseFolder(title); }
+  std::string ChooseFolder(std::string_view title, std::string_view initialFolder) override {
+    return quorvane::ChooseFolder(title, initialFolder);
+  }
   MessageButton ShowMessage(std::string_view text, std::string_view title, UINT style, HWND owner) override {
     return quorvane::ShowMessage(text, style, title, owner);
   }

@@ -6,6 +6,7 @@
 
 #include "base/text.h"
 #include "frame/shell.h"
+#include "sync/file_error.h"
 #include "sync/file_ops.h"
 #include "sync/font_listing.h"
 #include "sync/sync_types.h"
@@ -34,8 +35,13 @@ constexpr std::array<std::string_view, 8> kLockedDuringRun = {
 enum StatusPanelIndex { kStatePanel = 0, kTimePanel = 1, kSupportPanel = 2 };
 
 // Between two looks at the queue the run may go this long; well under what a
-// user notices, and rare enough that 20,000 rows do not spend their time pumping.
-constexpr std::uint64_t kPumpInterval = 15;
+// user notices (and the 50 ms a click may wait), and rare enough that 20,000
+// rows do not spend their time pumping.
+constexpr std::uint64_t kPumpInterval = 30;
+// The rows and the bar follow the run at this pace: smooth to the eye, and
+// each of their repaints costs the run a millisecond or more.
+constexpr std::uint64_t kShowInterval = 150;
+constexpr std::uint64_t kScrollInterval = 2000;
 constexpr std::size_t kRowsBetweenPumps = 1024;
 
 bool SameFolderIgnoringCase(std::string_view a, std::string_view b) {
@@ -73,6 +79,32 @@ std::string ElapsedStatus(std::int64_t seconds) {
   const std::int64_t minutes = seconds / 60;
   const std::int64_t rest = seconds % 60;
   return "用时 " + std::to_string(minutes) + (rest < 10 ? ":0" : ":") + std::to_string(rest);
+}
+
+std::string SummaryBoxText(const RunSummary& summary, std::string_view commonReason, std::int64_t reasonCount) {
+  std::string text = SummaryMessage(summary.tally);
+  if (summary.stopped) text.append("\n已结束：").append(std::to_string(summary.unhandled)).append(" 个文件未处理。");
+  if (summary.tally.AnyFailed() && reasonCount > 0) {
+    text.append("\n失败原因：").append(commonReason).append(" (").append(std::to_string(reasonCount)).append(")");
+  }
+  return text;
+}
+
+void ReasonTally::Add(std::string reason) {
+  const auto found = std::ranges::find(counts_, reason, &std::pair<std::string, std::int64_t>::first);
+  if (found != counts_.end()) {
+    ++found->second;
+  } else {
+    counts_.emplace_back(std::move(reason), 1);
+  }
+}
+
+std::pair<std::string_view, std::int64_t> ReasonTally::MostFrequent() const {
+  std::pair<std::string_view, std::int64_t> most{{}, 0};
+  for (const auto& [reason, count] : counts_) {
+    if (count > most.second) most = {reason, count};
+  }
+  return most;
 }
 
 ToolWindow::ToolWindow(Frame& frame, Dialogs& dialogs, std::string systemFontFolder)
@@ -115,7 +147,7 @@ void ToolWindow::OnCreationComplete(Window& window) {
 
 void ToolWindow::OnChooseSource() {
   if (Busy()) return;
-  const std::string folder = dialogs_.ChooseFolder(kChooseSourceTitle);
+  const std::string folder = dialogs_.ChooseFolder(kChooseSourceTitle, window_->Get(kSourceField).Text());
   if (folder.empty()) return;
   ListSource(folder);
 }
@@ -138,7 +170,7 @@ void ToolWindow::ListSource(const std::string& folder) {
 
 void ToolWindow::OnChooseTarget() {
   if (Busy()) return;
-  const std::string folder = dialogs_.ChooseFolder(kChooseTargetTitle);
+  const std::string folder = dialogs_.ChooseFolder(kChooseTargetTitle, window_->Get(kTargetField).Text());
   if (!folder.empty()) window_->Get(kTargetField).SetText(folder);
 }
 
@@ -154,17 +186,33 @@ void ToolWindow::OnExecute() {
       .policy = window_->Get(kReplaceRadio).Checked() ? SyncPolicy::Replace : SyncPolicy::Ignore,
       .dryRun = false,
   };
+  const std::string source = window_->Get(kSourceField).Text();
+  const std::string target = window_->Get(kTargetField).Text();
+  // Empty folders are the core's to refuse; a target that is not there would
+  // fail every row, so it is refused up front in the same way.
+  if (!source.empty() && !target.empty() && !IsFolder(target)) {
+    ShowMessage(kMissingTargetMessage, kValidationTitle, MessageKind::Warning);
+    return;
+  }
   handled_ = 0;
   total_ = 0;
   failed_ = 0;
+  reasons_.Clear();
   stopRequested_ = false;
-  run_.Run(window_->Get(kSourceField).Text(), window_->Get(kTargetField).Text(), options);
+  endHadFocus_ = false;
+  run_.Run(source, target, options);
   if (runShown_) ShowRunning(false);
 }
 
+// The stop comes at the run's next look at the queue, within a piece of the
+// file in copy; until then the button cannot be pressed twice.
 void ToolWindow::OnEnd() {
-  if (!run_.IsRunning()) return;
+  if (!run_.IsRunning() || stopRequested_) return;
   stopRequested_ = true;
+  const Control end = window_->Get(kEndButton);
+  endHadFocus_ = GetFocus() == end.Handle();
+  end.SetEnabled(false);
+  window_->StatusBar(kStatusBar).SetPanelText(kStatePanel, kEndingStatus);
   run_.RequestStop();
 }
 
@@ -173,7 +221,8 @@ void ToolWindow::OnClear() {
   window_->List(kFileList).DeleteAllRows();
   ProgressControl bar = window_->Progress(kProgressBar);
   bar.SetPosition(0);
-  progressPosition_ = 0;
+  progressPosition_ = wantedPosition_ = 0;
+  window_->StatusBar(kStatusBar).SetPanelText(kStatePanel, kReadyStatus);
 }
 
 void ToolWindow::OnHelp() { frame_.Show(kHelpWindowName, window_); }
@@ -184,10 +233,27 @@ void ToolWindow::OnTick() { RefreshStatusBar(); }
 
 // ---- Run state --------------------------------------------------------------
 
+// Every row starts the run as ready, so none shows an earlier run's outcome.
+void ToolWindow::ResetRows() {
+  ListControl list = window_->List(kFileList);
+  const auto pause = list.PauseRedraw();
+  for (int row = 0; row < list.RowCount(); ++row) {
+    list.SetCellText(row, kStatusColumn, kReadyText);
+    list.SetRowTip(row, {});
+  }
+}
+
 void ToolWindow::ShowRunning(bool running) {
   runShown_ = running;
+  if (running) {
+    rowsHeld_.emplace(window_->List(kFileList));
+  } else {
+    ShowHeldChanges();
+  }
   if (!window_->IsOpen()) return;
-  const bool focusWasOnButton = GetFocus() == window_->Get(running ? kExecuteButton : kEndButton).Handle();
+  const bool focusWasOnButton =
+      GetFocus() == window_->Get(running ? kExecuteButton : kEndButton).Handle() || (!running && endHadFocus_);
+  window_->Get(kEndButton).SetEnabled(true);
   window_->Get(kEndButton).SetVisible(running);
   window_->Get(kExecuteButton).SetVisible(!running);
   for (std::string_view name : kLockedDuringRun) window_->Get(name).SetEnabled(!running);
@@ -212,8 +278,17 @@ void ToolWindow::RefreshStatusBar() {
   if (window_ == nullptr || !window_->IsOpen()) return;
   StatusBarControl bar = window_->StatusBar(kStatusBar);
   if (runShown_) {
-    bar.SetPanelText(kStatePanel, ProgressStatus(handled_, total_));
-    if (handled_ > 0) window_->List(kFileList).EnsureVisible(static_cast<int>(handled_ - 1));
+    bar.SetPanelText(kStatePanel, stopRequested_ ? std::string(kEndingStatus) : ProgressStatus(handled_, total_));
+    // The row in copy, or the last one handled, is the one to see. It goes to
+    // the top, so the rows to come are on show too; a scroll repaints the whole
+    // list (30 ms under Wine with the skin), so a fast run scrolls every two seconds.
+    const std::int64_t current = std::min(handled_, total_ - 1);
+    const std::uint64_t now = GetTickCount64();
+    ListControl list = window_->List(kFileList);
+    if (current >= 0 && now - lastScrolledAt_ >= kScrollInterval && !list.RowInView(static_cast<int>(current))) {
+      list.ShowAtTop(static_cast<int>(current));
+      lastScrolledAt_ = now;
+    }
   }
   bar.SetPanelText(kTimePanel, ElapsedStatus(ElapsedSeconds()));
 }
@@ -245,34 +320,67 @@ std::string ToolWindow::CellText(std::int64_t row, int column) const {
 std::int64_t ToolWindow::RowCount() const { return window_ == nullptr ? 0 : window_->List(kFileList).RowCount(); }
 
 void ToolWindow::SetStatus(std::int64_t row, const RowReport& report) {
-  if (IsFailure(report.state)) ++failed_;
-  if (window_ != nullptr) {
-    window_->List(kFileList).SetCellText(static_cast<int>(row), kStatusColumn, StatusText(report.state));
-  }
+  const bool failed = IsFailure(report.state);
+  std::string reason = failed && report.reason ? ReasonText(*report.reason) : std::string();
+  if (failed) ++failed_;
+  if (!reason.empty()) reasons_.Add(reason);
+  if (window_ == nullptr) return;
+  ListControl list = window_->List(kFileList);
+  list.SetCellText(static_cast<int>(row), kStatusColumn, StatusText(report.state));
+  list.SetRowTip(static_cast<int>(row), reason);
 }
 
-void ToolWindow::SetCopyProgress(std::int64_t, std::uint64_t, std::uint64_t) {}
+void ToolWindow::SetCopyProgress(std::int64_t, std::uint64_t done, std::uint64_t total) {
+  if (window_ != nullptr) ShowProgress(handled_, total_, done, total);
+}
 
 void ToolWindow::SetProgress(std::int64_t handled, std::int64_t total) {
   if (window_ == nullptr) return;
-  // The run's first report comes once it has passed its checks: from here on
-  // the window shows a run in progress.
   handled_ = handled;
   total_ = total;
-  if (!runShown_ && run_.IsRunning()) ShowRunning(true);
-  // The bar holds at most kProgressLimit steps; longer lists are scaled down.
-  const int maximum = static_cast<int>(std::min<std::int64_t>(total, ProgressControl::kProgressLimit));
-  const int position =
-      total <= 0 ? 0 : static_cast<int>(total <= maximum ? handled : handled * maximum / total);
+  // The run's first report comes once it has passed its checks: from here on
+  // the window shows a run in progress.
+  if (!runShown_ && run_.IsRunning()) {
+    ResetRows();
+    ShowRunning(true);
+    // Locking the window repaints a dozen controls: the queue gets its turn
+    // before the first file adds to the wait.
+    lastPumpAt_ = 0;
+    ProcessPendingEvents();
+  }
+  ShowProgress(handled, total, 0, 0);
+}
+
+// Rows done plus the share of the file in copy. The bar has one step per pixel
+// of its width: a finer position would only repaint the same picture.
+void ToolWindow::ShowProgress(std::int64_t done, std::int64_t total, std::uint64_t fileDone,
+                              std::uint64_t fileTotal) {
   ProgressControl bar = window_->Progress(kProgressBar);
-  if (maximum != progressMaximum_) {
+  if (progressMaximum_ <= 0) {
+    RECT client{};
+    GetClientRect(bar.Handle(), &client);
+    const int maximum = std::clamp(static_cast<int>(client.right - client.left), 1, ProgressControl::kProgressLimit);
     bar.SetRange(0, maximum);
     progressMaximum_ = maximum;
   }
+  double share = 0;
+  if (total > 0) {
+    const double file = fileTotal > 0 ? static_cast<double>(fileDone) / static_cast<double>(fileTotal) : 0.0;
+    share = std::clamp((static_cast<double>(done) + file) / static_cast<double>(total), 0.0, 1.0);
+  }
+  wantedPosition_ = static_cast<int>(share * progressMaximum_);
+  if (!runShown_) ShowHeldChanges();
+}
+
+// A skinned bar repaints at every new position and a list at every changed
+// row, at once: during a run they are brought up to date only when events are
+// processed, which is often enough to see and far rarer than reports come.
+void ToolWindow::ShowHeldChanges() {
+  rowsHeld_.reset();
   // Unchanged positions cost nothing: no message, no repaint.
-  if (position != progressPosition_) {
-    bar.SetPosition(position);
-    progressPosition_ = position;
+  if (wantedPosition_ != progressPosition_) {
+    window_->Progress(kProgressBar).SetPosition(wantedPosition_);
+    progressPosition_ = wantedPosition_;
   }
 }
 
@@ -290,8 +398,12 @@ void ToolWindow::ShowSummary(const RunSummary& summary) {
   if (runShown_) {
     ShowRunning(false);
     window_->StatusBar(kStatusBar).SetPanelText(kStatePanel, ResultStatus(handled_, failed_, stopRequested_));
+    // As above, before the box takes its time to appear.
+    quorvane::ProcessPendingEvents();
+    if (!window_->IsOpen()) return;
   }
-  ShowMessage(SummaryMessage(summary.tally), kSummaryTitle,
+  const auto [reason, count] = reasons_.MostFrequent();
+  ShowMessage(SummaryBoxText(summary, reason, count), kSummaryTitle,
               summary.tally.AnyFailed() ? MessageKind::Warning : MessageKind::Information);
 }
 
@@ -299,7 +411,12 @@ void ToolWindow::ProcessPendingEvents() {
   const std::uint64_t now = GetTickCount64();
   if (now - lastPumpAt_ < kPumpInterval) return;
   lastPumpAt_ = now;
+  if (runShown_ && now - lastShownAt_ >= kShowInterval) {
+    lastShownAt_ = now;
+    ShowHeldChanges();
+  }
   quorvane::ProcessPendingEvents();
+  if (runShown_ && !rowsHeld_) rowsHeld_.emplace(window_->List(kFileList));
   // Closing the window in the middle of a run ends the run after its file.
   if (window_ == nullptr || !window_->IsOpen()) run_.RequestStop();
 }

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "frame/frame.h"
@@ -25,7 +27,11 @@ inline constexpr std::string_view kSupportLine = "　技术支持：";
 // Status bar texts.
 inline constexpr std::string_view kReadyStatus = "就绪";
 inline constexpr std::string_view kListingStatus = "正在列出字体文件…";
+inline constexpr std::string_view kEndingStatus = "正在结束…";
 inline constexpr int kTimerPeriod = 500;
+
+// A target folder that is missing or is a file, refused before a run under kValidationTitle.
+inline constexpr std::string_view kMissingTargetMessage = "对不起，目标字体文件夹不存在！";
 
 // The target folder the window starts with: "C:\Windows\Fonts" when that is the
 // system's font folder, the system's own path when Windows lives elsewhere.
@@ -38,6 +44,23 @@ std::string ProgressStatus(std::int64_t handled, std::int64_t total);
 std::string ResultStatus(std::int64_t handled, std::int64_t failed, bool stopped);
 // "用时 1:05" for 65 seconds.
 std::string ElapsedStatus(std::int64_t seconds);
+
+// The summary box's text: the core's summary, then a line for the rows a stop
+// left ("已结束：3 个文件未处理。") and one for the most frequent reason of the
+// failed rows ("失败原因：拒绝访问。 (28)"), each only when there is one.
+std::string SummaryBoxText(const RunSummary& summary, std::string_view commonReason, std::int64_t reasonCount);
+
+// How often each reason text was met, in the order first met.
+class ReasonTally {
+ public:
+  void Add(std::string reason);
+  void Clear() { counts_.clear(); }
+  // The most frequent reason (the first met of equals) and its count; empty and 0 when none.
+  std::pair<std::string_view, std::int64_t> MostFrequent() const;
+
+ private:
+  std::vector<std::pair<std::string, std::int64_t>> counts_;
+};
 
 class ToolWindow final : public SyncRunView {
  public:
@@ -71,7 +94,10 @@ class ToolWindow final : public SyncRunView {
 
   bool Busy() const { return listing_ || run_.IsRunning(); }
   void ListSource(const std::string& folder);
+  void ResetRows();
   void ShowRunning(bool running);
+  void ShowProgress(std::int64_t done, std::int64_t total, std::uint64_t fileDone, std::uint64_t fileTotal);
+  void ShowHeldChanges();
   void RefreshStatusBar();
   std::int64_t ElapsedSeconds() const;
 
@@ -83,14 +109,22 @@ class ToolWindow final : public SyncRunView {
   bool listing_ = false;
   bool runShown_ = false;
   bool stopRequested_ = false;
+  bool endHadFocus_ = false;
+  ReasonTally reasons_;
   std::int64_t handled_ = 0;
   std::int64_t total_ = 0;
   std::int64_t failed_ = 0;
   int progressMaximum_ = -1;
   int progressPosition_ = -1;
+  int wantedPosition_ = 0;
+  // During a run the rows' changes and the bar are shown when events are
+  // processed, not with every report.
+  std::optional<ListControl::RedrawPause> rowsHeld_;
   std::uint64_t runStartedAt_ = 0;
   std::uint64_t runEndedAt_ = 0;
   std::uint64_t lastPumpAt_ = 0;
+  std::uint64_t lastShownAt_ = 0;
+  std::uint64_t lastScrolledAt_ = 0;
 };
 
 }  // namespace quorvane

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cwchar>
 #include <vector>
 
 #include "tests/frame/window_test_support.h"
@@ -383,6 +384,44 @@ TEST_F(FrameTest, TheListControlShowsTheRowsItIsGiven) {
   EXPECT_EQ(SendMessageW(control, LVM_GETITEMCOUNT, 0, 0), 0);
 }
 
+// What the list shows when the pointer rests on a row, as it asks for it.
+std::wstring InfoTip(HWND window, HWND list, int row, const wchar_t* offered) {
+  wchar_t text[64] = {};
+  wcsncpy(text, offered, 63);
+  NMLVGETINFOTIPW tip{};
+  tip.hdr.hwndFrom = list;
+  tip.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(list));
+  tip.hdr.code = LVN_GETINFOTIPW;
+  tip.pszText = text;
+  tip.cchTextMax = 8;
+  tip.iItem = row;
+  SendMessageW(window, WM_NOTIFY, tip.hdr.idFrom, reinterpret_cast<LPARAM>(&tip));
+  return text;
+}
+
+TEST_F(FrameTest, ARowsTipIsWhatTheListShowsForIt) {
+  Window& window = Build();
+  ListControl list = window.List("列表");
+  list.InsertRow(-1, "甲");
+  list.InsertRow(-1, "乙");
+  EXPECT_TRUE(list.SetRowTip(1, "拒绝访问。"));
+  EXPECT_FALSE(list.SetRowTip(2, "no such row"));
+  EXPECT_EQ(list.RowTip(1), "拒绝访问。");
+  EXPECT_EQ(InfoTip(window.Handle(), list.Handle(), 1, L""), L"拒绝访问。");
+  EXPECT_EQ(InfoTip(window.Handle(), list.Handle(), 0, L"甲"), L"甲") << "without a tip the list's own offer stays";
+  EXPECT_EQ(InfoTip(window.Handle(), list.Handle(), 7, L"x"), L"x");
+  list.SetRowTip(1, "一二三四五六七八九十");
+  EXPECT_EQ(InfoTip(window.Handle(), list.Handle(), 1, L""), L"一二三四五六七") << "cut to the room given";
+  // A row inserted above moves the tip along with its row.
+  list.InsertRow(0, "丙");
+  EXPECT_EQ(list.RowTip(2), "一二三四五六七八九十");
+  EXPECT_EQ(list.RowTip(1), "");
+  list.SetRowTip(2, "");
+  EXPECT_EQ(InfoTip(window.Handle(), list.Handle(), 2, L"乙"), L"乙");
+  list.DeleteAllRows();
+  EXPECT_EQ(list.RowTip(0), "");
+}
+
 // Every message to the list passes its hooks and subclasses (a skin's, say),
 // which under some systems costs a round trip each: a batch sends none per row.
 LRESULT CALLBACK CountMessages(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR count) {
@@ -406,6 +445,61 @@ TEST_F(FrameTest, ABatchOfRowsSendsTheListNoMessagePerRow) {
   RemoveWindowSubclass(list.Handle(), count, 1);
   EXPECT_LT(messages, 20);
   EXPECT_EQ(SendMessageW(list.Handle(), LVM_GETITEMCOUNT, 0, 0), 500);
+}
+
+// The repaint requests the list gets: LVM_REDRAWITEMS ranges and count updates.
+struct ListRequests {
+  std::vector<std::pair<WPARAM, LPARAM>> redraws;
+  int counts = 0;
+};
+
+LRESULT CALLBACK RecordRequests(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+  auto* requests = reinterpret_cast<ListRequests*>(data);
+  if (message == LVM_REDRAWITEMS) requests->redraws.emplace_back(wParam, lParam);
+  if (message == LVM_SETITEMCOUNT) ++requests->counts;
+  return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+TEST_F(FrameTest, APauseRepaintsOnlyTheChangedRowsOnShowWhenItEnds) {
+  Window& window = Build();
+  ListControl list = window.List("列表");
+  for (int i = 0; i < 60; ++i) list.InsertRow(-1, std::to_string(i));
+  ListRequests requests;
+  const SUBCLASSPROC record = RecordRequests;
+  ASSERT_TRUE(SetWindowSubclass(list.Handle(), record, 2, reinterpret_cast<DWORD_PTR>(&requests)));
+  {
+    auto pause = list.PauseRedraw();
+    list.SetCellText(3, 1, "乙");
+    list.SetCellText(1, 1, "甲");
+    list.SetCellText(2, 1, "丙");
+    list.SetCellText(55, 1, "below the view");
+    EXPECT_TRUE(requests.redraws.empty());
+  }
+  ASSERT_EQ(requests.redraws.size(), 1u);
+  EXPECT_EQ(requests.redraws[0].first, 1u);
+  EXPECT_LT(requests.redraws[0].second, 55) << "rows out of view are not asked for";
+  EXPECT_GE(requests.redraws[0].second, 3);
+  EXPECT_EQ(requests.counts, 0);
+  EXPECT_EQ(list.CellText(55, 1), "below the view");
+
+  requests.redraws.clear();
+  { auto pause = list.PauseRedraw(); list.SetCellText(50, 1, "still below"); }
+  EXPECT_TRUE(requests.redraws.empty());
+  { auto pause = list.PauseRedraw(); list.InsertRow(-1, "60"); list.InsertRow(-1, "61"); }
+  EXPECT_EQ(requests.counts, 1) << "one count update for a batch";
+  EXPECT_EQ(SendMessageW(list.Handle(), LVM_GETITEMCOUNT, 0, 0), 62);
+  RemoveWindowSubclass(list.Handle(), record, 2);
+
+  EXPECT_TRUE(list.RowInView(0));
+  EXPECT_FALSE(list.RowInView(40));
+  list.ShowAtTop(40);
+  EXPECT_EQ(SendMessageW(list.Handle(), LVM_GETTOPINDEX, 0, 0), 40);
+  EXPECT_TRUE(list.RowInView(40));
+  EXPECT_FALSE(list.RowInView(39));
+  list.ShowAtTop(61);
+  EXPECT_TRUE(list.RowInView(61)) << "as near the top as the rows allow";
+  list.ShowAtTop(0);
+  EXPECT_EQ(SendMessageW(list.Handle(), LVM_GETTOPINDEX, 0, 0), 0);
 }
 
 TEST_F(FrameTest, UnknownNamesAndWrongKindsFailHarmlessly) {

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <thread>
 
+#include "base/text.h"
+
 namespace quorvane {
 namespace {
 
@@ -104,6 +106,23 @@ TEST(FolderChooser, CancelGivesNothingAndEveryWindowGetsItsStateBack) {
   EXPECT_FALSE(IsWindowEnabled(disabled));
   DestroyWindow(enabled);
   DestroyWindow(disabled);
+}
+
+TEST(FolderChooser, OpensAtTheGivenFolderWhenThatExists) {
+  wchar_t system[MAX_PATH] = {};
+  ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+  const std::string folder = Narrow(system);
+  {
+    // OK at once takes what the chooser selected when it opened.
+    DialogCloser closer(IDOK);
+    EXPECT_EQ(CompareStringOrdinal(Widen(ChooseFolder("请选择目标字体文件夹", folder)).c_str(), -1, system, -1, TRUE),
+              CSTR_EQUAL);
+  }
+  {
+    DialogCloser closer(IDOK);
+    const std::string missing = folder + "\\没有这个文件夹";
+    EXPECT_NE(ChooseFolder("请选择目标字体文件夹", missing), missing);
+  }
 }
 
 // Counts the WM_APP messages that reach it.

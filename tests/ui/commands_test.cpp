@@ -7,12 +7,14 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <map>
 
 #include "base/text.h"
+#include "sync/file_error.h"
 #include "sync/sync_types.h"
 #include "tests/sync/test_support.h"
 #include "tests/ui/ui_test_support.h"
@@ -24,6 +26,7 @@ using namespace testing_support;
 using testing::ReadFile;
 using testing::TempFolder;
 using testing::WriteFile;
+using Clock = std::chrono::steady_clock;
 
 class CommandsTest : public ToolWindowTest {
  protected:
@@ -97,6 +100,35 @@ TEST(StatusTexts, ProgressResultAndElapsedTime) {
   EXPECT_EQ(ElapsedStatus(600), "用时 10:00");
 }
 
+TEST(SummaryBox, AStopAndTheMostFrequentReasonEachAddALine) {
+  RunSummary summary;
+  summary.tally.Add(FileOutcome::CopySucceeded);
+  const std::string plain = "本次任务共处理文件1个：复制成功1个；复制失败0个；替换成功0个；替换失败0个；同名忽略0个。";
+  EXPECT_EQ(SummaryBoxText(summary, {}, 0), plain);
+  EXPECT_EQ(SummaryBoxText(summary, "拒绝访问。", 3), plain) << "no failed row, no reason";
+  summary.stopped = true;
+  summary.unhandled = 7;
+  EXPECT_EQ(SummaryBoxText(summary, {}, 0), plain + "\n已结束：7 个文件未处理。");
+  summary.tally.Add(FileOutcome::ReplaceFailed);
+  EXPECT_EQ(SummaryBoxText(summary, "拒绝访问。", 1),
+            "本次任务共处理文件2个：复制成功1个；复制失败0个；替换成功0个；替换失败1个；同名忽略0个。"
+            "\n已结束：7 个文件未处理。\n失败原因：拒绝访问。 (1)");
+  summary.stopped = false;
+  EXPECT_EQ(SummaryBoxText(summary, "", 0).find('\n'), std::string::npos) << "a failure without a reason adds nothing";
+}
+
+TEST(SummaryBox, TheMostFrequentReasonWinsAndTheFirstMetOfEquals) {
+  ReasonTally reasons;
+  EXPECT_EQ(reasons.MostFrequent().second, 0);
+  reasons.Add("找不到文件。");
+  reasons.Add("拒绝访问。");
+  EXPECT_EQ(reasons.MostFrequent(), (std::pair<std::string_view, std::int64_t>("找不到文件。", 1)));
+  reasons.Add("拒绝访问。");
+  EXPECT_EQ(reasons.MostFrequent(), (std::pair<std::string_view, std::int64_t>("拒绝访问。", 2)));
+  reasons.Clear();
+  EXPECT_EQ(reasons.MostFrequent().second, 0);
+}
+
 TEST_F(CommandsTest, WindowOpensWithTheSystemFontFolderAndItsStatusPanels) {
   EXPECT_EQ(Text("编辑框1"), "C:\\Windows\\Fonts");
   EXPECT_EQ(Text("编辑框2"), "");
@@ -139,6 +171,13 @@ TEST_F(CommandsTest, ChoosingASourceListsOneReadyRowPerFontFile) {
                                                  source_.Path("sub\\d.fon"), source_.Path("sub\\e.ttc")}));
   EXPECT_EQ(Column(3), std::vector<std::string>(4, "准备就绪"));
   EXPECT_EQ(Panel(0), "就绪");
+}
+
+TEST_F(CommandsTest, EachChooserOpensAtTheFolderInItsField) {
+  ChooseSource(source_.Path());
+  Click("按钮_浏览2");
+  Click("按钮_浏览1");
+  EXPECT_EQ(dialogs_.chooserFolders, (std::vector<std::string>{"", source_.Path(), "C:\\Windows\\Fonts"}));
 }
 
 TEST_F(CommandsTest, CancelledChoosersLeaveFieldsAndListAsTheyWere) {
@@ -185,8 +224,10 @@ TEST_F(CommandsTest, FullRunWithReplaceCopiesStatusesProgressAndSummary) {
   Execute();
   EXPECT_EQ(Column(3), (std::vector<std::string>{"替换成功", "复制成功", "复制成功", "复制成功"}));
   ProgressControl progress = window_->Progress("进度条1");
-  EXPECT_EQ(progress.Maximum(), 4);
-  EXPECT_EQ(progress.Position(), 4);
+  RECT bar{};
+  GetClientRect(progress.Handle(), &bar);
+  EXPECT_EQ(progress.Maximum(), bar.right) << "one step per pixel";
+  EXPECT_EQ(progress.Position(), progress.Maximum());
   ASSERT_EQ(dialogs_.messages.size(), 1u);
   EXPECT_EQ(dialogs_.messages[0].text,
             "本次任务共处理文件4个：复制成功3个；复制失败0个；替换成功1个；替换失败0个；同名忽略0个。");
@@ -223,6 +264,84 @@ TEST_F(CommandsTest, IgnoreLeavesSameNameFilesAndAFailedReplaceWarns) {
   EXPECT_EQ(dialogs_.messages[1].style & MB_ICONMASK, static_cast<UINT>(MB_ICONWARNING));
   EXPECT_EQ(Panel(0), "已完成：共 4 个，失败 1 个");
   testing::SetReadOnly(target_.Path("b.OTF"), false);
+}
+
+// What the list shows when the pointer rests on a row.
+std::wstring InfoTip(Window& window, int row) {
+  wchar_t text[256] = L"";
+  NMLVGETINFOTIPW tip{};
+  tip.hdr.hwndFrom = window.List("超级列表框1").Handle();
+  tip.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(tip.hdr.hwndFrom));
+  tip.hdr.code = LVN_GETINFOTIPW;
+  tip.pszText = text;
+  tip.cchTextMax = 256;
+  tip.iItem = row;
+  SendMessageW(window.Handle(), WM_NOTIFY, tip.hdr.idFrom, reinterpret_cast<LPARAM>(&tip));
+  return text;
+}
+
+// A read-only target refuses with "access denied", a source gone since the
+// listing with "not found": each failed row says its own, the summary the
+// most frequent, and a new run forgets them.
+TEST_F(CommandsTest, FailedRowsTellTheirReasonAndTheSummaryTheMostFrequent) {
+  MakeSource();
+  for (const char* name : {"a.ttf", "b.OTF"}) {
+    WriteFile(target_.Path(name), "old");
+    testing::SetReadOnly(target_.Path(name), true);
+  }
+  ChooseSource(source_.Path());
+  std::filesystem::remove(testing::PathOf(source_.Path("sub\\e.ttc")));
+  Click("单选框_同名替换");
+  Execute();
+  EXPECT_EQ(Column(3), (std::vector<std::string>{"替换失败", "替换失败", "复制成功", "复制失败"}));
+  const std::string denied = ReasonText(FileError{FileStep::Open, ERROR_ACCESS_DENIED});
+  const std::string notFound = ReasonText(FileError{FileStep::Open, ERROR_FILE_NOT_FOUND});
+  ASSERT_NE(denied, notFound);
+  EXPECT_EQ(Narrow(InfoTip(*window_, 0)), denied);
+  EXPECT_EQ(Narrow(InfoTip(*window_, 1)), denied);
+  EXPECT_EQ(Narrow(InfoTip(*window_, 2)), "") << "a row that did not fail has no reason";
+  EXPECT_EQ(Narrow(InfoTip(*window_, 3)), notFound);
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].text,
+            "本次任务共处理文件4个：复制成功1个；复制失败1个；替换成功0个；替换失败2个；同名忽略0个。\n失败原因：" + denied +
+                " (2)");
+  EXPECT_EQ(dialogs_.messages[0].style & MB_ICONMASK, static_cast<UINT>(MB_ICONWARNING));
+
+  for (const char* name : {"a.ttf", "b.OTF"}) testing::SetReadOnly(target_.Path(name), false);
+  Execute();
+  EXPECT_EQ(Column(3), (std::vector<std::string>{"替换成功", "替换成功", "替换成功", "复制失败"}));
+  EXPECT_EQ(Narrow(InfoTip(*window_, 0)), "");
+  EXPECT_EQ(Narrow(InfoTip(*window_, 3)), notFound);
+  ASSERT_EQ(dialogs_.messages.size(), 2u);
+  EXPECT_NE(dialogs_.messages[1].text.find("\n失败原因：" + notFound + " (1)"), std::string::npos)
+      << dialogs_.messages[1].text;
+}
+
+TEST_F(CommandsTest, AMissingTargetOrAFileAsTargetIsRefusedBeforeTheRun) {
+  MakeSource();
+  ChooseSource(source_.Path());
+  for (const std::string& target : {target_.Path("没有"), source_.Path("a.ttf")}) {
+    SCOPED_TRACE(target);
+    dialogs_.messages.clear();
+    window_->Get("编辑框1").SetText(target);
+    Click("按钮_执行");
+    ASSERT_EQ(dialogs_.messages.size(), 1u) << "the refusal, and no summary";
+    EXPECT_EQ(dialogs_.messages[0].text, "对不起，目标字体文件夹不存在！");
+    EXPECT_EQ(dialogs_.messages[0].title, "消息");
+    EXPECT_EQ(dialogs_.messages[0].style & MB_ICONMASK, static_cast<UINT>(MB_ICONWARNING));
+    EXPECT_EQ(dialogs_.messages[0].owner, window_->Handle());
+    EXPECT_EQ(Column(3), std::vector<std::string>(4, "准备就绪"));
+    EXPECT_EQ(Panel(0), "就绪");
+    EXPECT_EQ(window_->Progress("进度条1").Position(), 0);
+  }
+  EXPECT_FALSE(std::filesystem::exists(testing::PathOf(target_.Path("没有"))));
+  EXPECT_EQ(ReadFile(source_.Path("a.ttf")), "new a");
+  // An empty source is still the core's first refusal.
+  window_->Get("编辑框2").SetText("");
+  dialogs_.messages.clear();
+  Click("按钮_执行");
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].text, "对不起，请选择源字体文件夹！");
 }
 
 // Runs `action` once, the first time the run lets events through.
@@ -296,6 +415,133 @@ TEST_F(CommandsTest, EndStopsTheRunAndStillSummarises) {
   EXPECT_TRUE(window_->Get("编辑框2").Enabled());
 }
 
+// Calls `look` every time the run lets events through, until it is destroyed.
+class EveryPump {
+ public:
+  explicit EveryPump(std::function<void()> look) {
+    look_ = std::move(look);
+    timer_ = SetTimer(nullptr, 0, 1, &EveryPump::Fire);
+  }
+  ~EveryPump() {
+    KillTimer(nullptr, timer_);
+    look_ = nullptr;
+  }
+
+ private:
+  // Armed again only after the look, so a look that takes its time is not due
+  // again within the same pass over the queue.
+  static void CALLBACK Fire(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    if (!look_) return;
+    look_();
+    timer_ = SetTimer(nullptr, 0, 1, &EveryPump::Fire);
+  }
+  static inline std::function<void()> look_;
+  static inline UINT_PTR timer_ = 0;
+};
+
+void ClickFromInside(Window& window, std::string_view button) {
+  const HWND hwnd = window.Get(button).Handle();
+  SendMessageW(window.Handle(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), BN_CLICKED), reinterpret_cast<LPARAM>(hwnd));
+}
+
+// While one big file copies, the window keeps answering: its row says so and
+// the bar moves by the file's bytes.
+TEST_F(CommandsTest, ABigFileShowsItsRowInCopyAndMovesTheBarByBytes) {
+  WriteFile(source_.Path("big.ttf"), std::string(256 << 20, 'b'));
+  ChooseSource(source_.Path());
+  ProgressControl bar = window_->Progress("进度条1");
+  std::vector<std::pair<std::string, int>> seen;
+  {
+    // Each look takes a while, as a busy user interface would: however fast
+    // the disk, the file then spans several repaints of the bar.
+    EveryPump look([&] {
+      seen.emplace_back(List().CellText(0, 3), bar.Position());
+      Sleep(50);
+    });
+    Execute();
+  }
+  const int maximum = bar.Maximum();
+  const auto midFile = std::ranges::count_if(seen, [&](const auto& sample) {
+    return sample.first == "正在复制" && sample.second > 0 && sample.second < maximum;
+  });
+  EXPECT_GE(midFile, 1) << seen.size() << " looks";
+  EXPECT_TRUE(std::ranges::is_sorted(seen, {}, &std::pair<std::string, int>::second)) << "the bar never goes back";
+  EXPECT_EQ(List().CellText(0, 3), "复制成功");
+  EXPECT_EQ(bar.Position(), maximum);
+}
+
+// 结束 in the middle of a big file replacing an old one: the button cannot be
+// pressed again, the status says the run is ending, and it ends at once with
+// the old file whole, no temporary left and the rows not reached ready.
+TEST_F(CommandsTest, EndInTheMiddleOfABigFileStopsAtOnceAndKeepsTheOldTarget) {
+  WriteFile(source_.Path("big.ttf"), std::string(256 << 20, 'n'));
+  // A folder's own files are listed before its sub-folders'.
+  testing::MakeFolder(source_.Path("sub"));
+  WriteFile(source_.Path("sub\\small.ttf"), "small");
+  WriteFile(target_.Path("big.ttf"), "old big");
+  ChooseSource(source_.Path());
+  Click("单选框_同名替换");
+  bool clicked = false;
+  bool endEnabledAfterClick = true;
+  std::string stateAfterClick;
+  std::string stateAtNextLook;
+  Clock::time_point clickedAt;
+  Clock::time_point stoppedAt;
+  {
+    EveryPump look([&] {
+      if (clicked) {
+        if (stateAtNextLook.empty() && windows_->Tool().Running()) stateAtNextLook = Panel(0);
+        return;
+      }
+      if (List().CellText(0, 3) != "正在复制") return;
+      clicked = true;
+      clickedAt = Clock::now();
+      ClickFromInside(*window_, "按钮_结束");
+      endEnabledAfterClick = window_->Get("按钮_结束").Enabled();
+      stateAfterClick = Panel(0);
+      ClickFromInside(*window_, "按钮_结束");
+    });
+    dialogs_.onMessage = [&] {
+      stateUnderMessage_ = Panel(0);
+      stoppedAt = Clock::now();
+    };
+    Execute();
+  }
+  const auto tookToStop = std::chrono::duration_cast<std::chrono::milliseconds>(stoppedAt - clickedAt);
+  ASSERT_TRUE(clicked);
+  EXPECT_FALSE(endEnabledAfterClick);
+  EXPECT_EQ(stateAfterClick, "正在结束…");
+  EXPECT_EQ(stateAtNextLook.find("正在执行"), std::string::npos) << "a tick must not undo 正在结束…";
+  EXPECT_LT(tookToStop.count(), 200);
+  EXPECT_EQ(Column(3), (std::vector<std::string>{"准备就绪", "准备就绪"}));
+  EXPECT_TRUE(ReadFile(target_.Path("big.ttf")) == "old big") << "the old file is whole";
+  EXPECT_TRUE(testing::TemporaryFilesIn(target_.Path()).empty());
+  EXPECT_FALSE(std::filesystem::exists(testing::PathOf(target_.Path("small.ttf"))));
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].text,
+            "本次任务共处理文件0个：复制成功0个；复制失败0个；替换成功0个；替换失败0个；同名忽略0个。"
+            "\n已结束：2 个文件未处理。");
+  EXPECT_EQ(stateUnderMessage_, "已结束：共 0 个，失败 0 个");
+  // The next run finds the button as it was.
+  EXPECT_TRUE(window_->Get("按钮_执行").Visible());
+  EXPECT_TRUE(window_->Get("按钮_结束").Enabled());
+}
+
+TEST_F(CommandsTest, ExecuteStartsWithEveryRowReady) {
+  MakeManySources(60);
+  ChooseSource(source_.Path());
+  Execute();
+  ASSERT_EQ(Column(3), std::vector<std::string>(60, "复制成功"));
+  std::string lastRowAtFirstLook;
+  DuringRun look([&] { lastRowAtFirstLook = List().CellText(59, 3); });
+  // Due before the run starts: it fires at the run's first look at the queue.
+  Sleep(5);
+  Execute();
+  EXPECT_EQ(lastRowAtFirstLook, "准备就绪");
+  EXPECT_EQ(Column(3), std::vector<std::string>(60, "同名忽略"));
+}
+
 TEST_F(CommandsTest, ClosingTheWindowDuringARunEndsTheRunWithoutMoreMessages) {
   MakeManySources(60);
   ChooseSource(source_.Path());
@@ -311,26 +557,36 @@ TEST_F(CommandsTest, ClosingTheWindowDuringARunEndsTheRunWithoutMoreMessages) {
   EXPECT_TRUE(TakeQuit());
 }
 
-TEST_F(CommandsTest, ClearEmptiesTheListAndResetsTheProgress) {
+TEST_F(CommandsTest, ClearEmptiesTheListAndResetsTheProgressAndTheStatus) {
   Click("按钮_清空");
   EXPECT_EQ(List().RowCount(), 0);
   MakeSource();
   ChooseSource(source_.Path());
   Execute();
-  ASSERT_EQ(window_->Progress("进度条1").Position(), 4);
+  ASSERT_GT(window_->Progress("进度条1").Position(), 0);
+  ASSERT_EQ(Panel(0), "已完成：共 4 个，失败 0 个");
   Click("按钮_清空");
   EXPECT_EQ(List().RowCount(), 0);
   EXPECT_EQ(Header_GetItemCount(ListView_GetHeader(List().Handle())), 4);
   EXPECT_EQ(window_->Progress("进度条1").Position(), 0);
+  EXPECT_EQ(Panel(0), "就绪");
 }
 
-TEST_F(CommandsTest, ProgressIsScaledForMoreThan32767Rows) {
+TEST_F(CommandsTest, TheBarShowsRowsDonePlusTheShareOfTheFileInCopy) {
   ToolWindow& view = windows_->Tool();
+  ProgressControl bar = window_->Progress("进度条1");
   view.SetProgress(40000, 80000);
-  EXPECT_EQ(window_->Progress("进度条1").Maximum(), 32767);
-  EXPECT_EQ(window_->Progress("进度条1").Position(), 16383);
+  const int maximum = bar.Maximum();
+  EXPECT_EQ(bar.Position(), maximum / 2);
+  view.SetProgress(1, 4);
+  view.SetCopyProgress(1, 512, 1024);
+  EXPECT_EQ(bar.Position(), maximum * 3 / 8);
+  view.SetCopyProgress(1, 1024, 1024);
+  EXPECT_EQ(bar.Position(), maximum / 2);
+  view.SetCopyProgress(1, 0, 0);
+  EXPECT_EQ(bar.Position(), maximum / 4) << "an empty file adds nothing";
   view.SetProgress(80000, 80000);
-  EXPECT_EQ(window_->Progress("进度条1").Position(), 32767);
+  EXPECT_EQ(bar.Position(), maximum);
 }
 
 TEST_F(CommandsTest, HelpTwiceLeavesOneHelpWindow) {

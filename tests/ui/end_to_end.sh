@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # Runs the real quorvane.exe under Wine and drives it from outside with xdotool,
 # as a user would, keeping screenshots of what it showed.
-#   end_to_end.sh window|job QUORVANE_EXE TEXT_REGIONS_EXE SCREENSHOT_DIR WINE_RUNNER [RUNNER_ARGS...]
+#   end_to_end.sh window|job|big QUORVANE_EXE TEXT_REGIONS_EXE RUN_WATCH_EXE SCREENSHOT_DIR WINE_RUNNER [RUNNER_ARGS...]
 # window: the tool window opens with its title, Esc ends the program with exit code 0.
 # job:    choose a source in the real folder chooser, type a target, pick 同名替换,
 #         run, confirm the summary, then check the files on disk.
+# big:    a 1 GB font replacing an old one: the target chooser opens at the typed
+#         folder; mid-run the bar stands between 10 % and 90 % (RUN_WATCH_EXE reads
+#         it around its screenshot); 结束 clicked then stops the run within 200 ms,
+#         with the old file whole and no temporary left.
 # Beside the screenshots of the tool window and the chooser, TEXT_REGIONS_EXE
 # writes where their texts stand (main.texts, chooser.texts), for legibility.py;
 # the chooser's title is read out of ui/tool_window.h.
 set -uo pipefail
 
-scenario=$1 exe=$2 regions=$3 shots=$4
-shift 4
+scenario=$1 exe=$2 regions=$3 watch=$4 shots=$5
+shift 5
 runner=("$@")
 
 fail() { echo "end_to_end $scenario: $*" >&2; exit 1; }
@@ -23,7 +27,14 @@ done
 [[ -n $prefix ]] || fail "the Wine runner has no --prefix"
 mkdir -p "$shots"
 
-app_pid=""
+app_pid="" work=""
+# A failed check must not leave the program holding the test's output open.
+cleanup() {
+  [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null
+  [[ -n $work ]] && rm -rf "$work"
+}
+trap cleanup EXIT
+
 start_app() {
   "${runner[@]}" "$exe" &
   app_pid=$!
@@ -97,7 +108,6 @@ case $scenario in
 
   job)
     work=$(mktemp -d /tmp/qv-e2e.XXXXXX)
-    trap 'rm -rf "$work"' EXIT
     mkdir -p "$work/source/sub" "$work/target"
     printf 'new a' >"$work/source/a.ttf"
     printf 'new b' >"$work/source/b.otf"
@@ -152,6 +162,70 @@ case $scenario in
     after=$(cd "$work/source" && find . -type f -exec md5sum {} + | sort)
     [[ $before == "$after" ]] || fail "the source folder changed"
     echo "target: $(ls "$work/target" | tr '\n' ' ')"
+    ;;
+
+  big)
+    # On the prefix's drive C: Wine's chooser cannot select a folder on Z:, the
+    # whole Unix file system, which no Windows machine has.
+    work=$(mktemp -d "$prefix/drive_c/qv-e2e-XXXXXX")
+    mkdir -p "$work/source/sub" "$work/target"
+    # Sparse: written at once, yet every byte is read and written by the copy.
+    truncate -s 1G "$work/source/big.ttf"
+    printf 'small' >"$work/source/sub/small.ttf"
+    printf 'old big' >"$work/target/big.ttf"
+    winpath() {
+      local path=$1
+      [[ $path == "$prefix/drive_c/"* ]] && path=C:/${path#"$prefix/drive_c/"} || path=Z:$path
+      echo "${path//\//\\}"
+    }
+    target=$(winpath "$work/target")
+
+    start_app
+    wait_window "Quorvane V1.7" >/dev/null || fail "no tool window"
+    sleep 1
+    "${runner[@]}" "$watch" drop "$(winpath "$work/source")" || fail "the drop was not taken"
+    sleep 1
+    # The focus is on the source's 浏览; Shift+Tab reaches the target field with its text selected.
+    keys shift+Tab
+    xdotool type --delay 20 "$target"
+    click() {
+      local at
+      at=$("${runner[@]}" "$watch" center "$1") || fail "no button $1"
+      xdotool mousemove ${at//$'\r'/} click 1
+      sleep 0.5
+    }
+    click 浏览
+    wait_window "选择文件夹|Browse" >/dev/null || fail "no folder chooser for the target"
+    sleep 1
+    shot chooser_target
+    keys Return
+    sleep 1
+    chosen=$("${runner[@]}" "$watch" field | tr -d '\r')
+    [[ ${chosen,,} == "${target,,}" ]] || fail "the target chooser opened elsewhere: chose '$chosen', not '$target'"
+    click 同名替换
+    line=$("${runner[@]}" "$watch" midrun "$(winpath "$shots/midrun.bmp")" 10 | tr -d '\r')
+    echo "run_watch: $line"
+    convert "$shots/midrun.bmp" "$shots/midrun.png" && rm -f "$shots/midrun.bmp"
+    echo "screenshot: $shots/midrun.png"
+    read -r _ before _ after _ captured _ disabled _ stopped _ summary _ at_summary _ text <<<"$line"
+    [[ $captured == 1 ]] || fail "no mid-run screenshot: $line"
+    awk -v b="$before" -v a="$after" 'BEGIN { exit !(b >= 10 && a <= 90) }' ||
+      fail "the bar stood at $before-$after % around the screenshot, not within 10-90 %"
+    [[ $disabled != -1 && $stopped != -1 ]] || fail "结束 did not stop the run: $line"
+    ((stopped <= 200)) || fail "the run stopped $stopped ms after 结束, not within 200 ms"
+    [[ $text == 本次任务共处理文件0个*'\n已结束：2 个文件未处理。' ]] || fail "summary: $text"
+    sleep 0.5
+    shot stopped_summary
+    keys Return
+    sleep 1
+    shot stopped
+    finish
+
+    [[ $(cat "$work/target/big.ttf") == "old big" ]] || fail "the old big.ttf changed"
+    [[ -z $(find "$work/target" -name '.quorvane-*') ]] || fail "a temporary was left: $(ls -a "$work/target")"
+    [[ ! -e $work/target/small.ttf ]] || fail "small.ttf was copied after the stop"
+    [[ $(stat -c %s "$work/source/big.ttf") == 1073741824 ]] || fail "the source changed"
+    echo "stopped $stopped ms after the click (disabled after $disabled ms, summary after $summary ms)"
     ;;
 
   *)

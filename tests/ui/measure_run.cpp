@@ -46,7 +46,7 @@ LRESULT CALLBACK OnMessageTaken(int code, WPARAM wParam, LPARAM lParam) {
 class AnsweringDialogs : public quorvane::Dialogs {
  public:
   explicit AnsweringDialogs(std::string folder) : folder_(std::move(folder)) {}
-  std::string ChooseFolder(std::string_view) override { return folder_; }
+  std::string ChooseFolder(std::string_view, std::string_view) override { return folder_; }
   quorvane::MessageButton ShowMessage(std::string_view text, std::string_view, UINT, HWND) override {
     lastMessage = text;
     return quorvane::MessageButton::Ok;

@@ -21,8 +21,9 @@ class FakeDialogs : public Dialogs {
     HWND owner;
   };
 
-  std::string ChooseFolder(std::string_view title) override {
+  std::string ChooseFolder(std::string_view title, std::string_view initialFolder) override {
     chooserTitles.emplace_back(title);
+    chooserFolders.emplace_back(initialFolder);
     if (folders.empty()) return {};
     std::string folder = folders.front();
     folders.pop_front();
@@ -37,6 +38,7 @@ class FakeDialogs : public Dialogs {
 
   std::deque<std::string> folders;  // answers of the chooser, in turn; then cancel
   std::vector<std::string> chooserTitles;
+  std::vector<std::string> chooserFolders;  // the folder each chooser was to open at
   std::vector<Message> messages;
   std::vector<std::string> pages;
   std::function<void()> onMessage;

@@ -1,0 +1,307 @@
+// Drives and watches the running tool window from outside, for the end-to-end
+// test of a long run. Prints one line of `key value` pairs to stdout.
+//   run_watch drop FOLDER            drops FOLDER on the tool window, as Explorer does
+//   run_watch center TEXT            the screen point at the middle of the upper
+//                                    visible button or radio button captioned TEXT: "x y"
+//   run_watch field                  the text of the target folder field
+//   run_watch midrun SHOT.bmp LOW
+//       clicks 执行 with the mouse (a fast disk copies 1 GB in a second: no
+//       time to start a program after the click), waits until the progress
+//       bar stands at LOW % or more, reads its position,
+//       captures the screen into SHOT.bmp and reads it again; then clicks 结束
+//       with the mouse and times, from the click, the button turning disabled,
+//       执行 coming back (the run has stopped) and the summary box; then prints
+//       the summary box's text. Exit code 1 when something never happened.
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "base/win32_handles.h"
+#include "ui/main_window_layout.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+bool WaitFor(const std::function<bool()>& condition, double timeoutMs) {
+  const auto start = Clock::now();
+  while (!condition()) {
+    if (MillisecondsSince(start) > timeoutMs) return false;
+    Sleep(1);
+  }
+  return true;
+}
+
+HWND ToolWindow() {
+  return FindWindowW(nullptr, quorvane::Widen(quorvane::MainWindowLayout().elements.front().text).c_str());
+}
+
+// The texts live in another process: WM_GETTEXT crosses over, GetWindowText does not.
+std::wstring TextOf(HWND hwnd) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return {};
+  std::wstring text(length + 1, L'\0');
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                           2000, &copied)) {
+    return {};
+  }
+  text.resize(copied);
+  return text;
+}
+
+struct ChildSearch {
+  std::wstring className;
+  std::wstring text;  // empty: any
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectChild(HWND hwnd, LPARAM lParam) {
+  auto* search = reinterpret_cast<ChildSearch*>(lParam);
+  wchar_t className[64] = {};
+  GetClassNameW(hwnd, className, 64);
+  if (_wcsicmp(className, search->className.c_str()) == 0 &&
+      (search->text.empty() || TextOf(hwnd) == search->text)) {
+    search->found.push_back(hwnd);
+  }
+  return TRUE;
+}
+
+std::vector<HWND> Children(HWND parent, const wchar_t* className, const std::wstring& text = {}) {
+  ChildSearch search{className, text, {}};
+  EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// The upper one where two have the caption (the target's 浏览 above the source's).
+HWND VisibleButton(HWND window, const std::wstring& caption) {
+  HWND best = nullptr;
+  LONG top = 0;
+  for (HWND button : Children(window, L"Button", caption)) {
+    RECT rect{};
+    GetWindowRect(button, &rect);
+    if (IsWindowVisible(button) && (best == nullptr || rect.top < top)) {
+      best = button;
+      top = rect.top;
+    }
+  }
+  return best;
+}
+
+POINT CenterOf(HWND hwnd) {
+  RECT rect{};
+  GetWindowRect(hwnd, &rect);
+  return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+// The upper of the window's two edit fields is the target's.
+HWND TargetField(HWND window) {
+  HWND best = nullptr;
+  LONG top = 0;
+  for (HWND edit : Children(window, L"Edit")) {
+    RECT rect{};
+    GetWindowRect(edit, &rect);
+    if (best == nullptr || rect.top < top) {
+      best = edit;
+      top = rect.top;
+    }
+  }
+  return best;
+}
+
+// The drop block is written into the window's process, where its DragQueryFileW reads it.
+bool Drop(HWND window, const std::wstring& folder) {
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  const quorvane::UniqueKernelHandle process(
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, processId));
+  if (!process) return false;
+  std::vector<char> block(sizeof(DROPFILES) + (folder.size() + 2) * sizeof(wchar_t), 0);
+  auto* drop = reinterpret_cast<DROPFILES*>(block.data());
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = TRUE;
+  std::memcpy(block.data() + sizeof(DROPFILES), folder.c_str(), folder.size() * sizeof(wchar_t));
+  void* remote = VirtualAllocEx(process.Get(), nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  return remote != nullptr && WriteProcessMemory(process.Get(), remote, block.data(), block.size(), nullptr) &&
+         PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0);
+}
+
+// The whole screen as a 24-bit BMP file.
+bool CaptureScreen(const std::wstring& path) {
+  const int width = GetSystemMetrics(SM_CXSCREEN);
+  const int height = GetSystemMetrics(SM_CYSCREEN);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  const bool copied = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY | CAPTUREBLT) != FALSE;
+  SelectObject(memory, old);
+  BITMAPINFOHEADER info{};
+  info.biSize = sizeof info;
+  info.biWidth = width;
+  info.biHeight = height;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+  std::vector<char> pixels(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
+  const bool read = copied && GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
+                                        reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == height;
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  if (!read) return false;
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof info;
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  const quorvane::UniqueKernelHandle out(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  return out && WriteFile(out.Get(), &file, sizeof file, &written, nullptr) &&
+         WriteFile(out.Get(), &info, sizeof info, &written, nullptr) &&
+         WriteFile(out.Get(), pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
+}
+
+// A real click: the pointer moves there and the button goes down and up.
+void ClickAt(POINT point) {
+  SetCursorPos(point.x, point.y);
+  INPUT inputs[2] = {};
+  inputs[0].type = INPUT_MOUSE;
+  inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  inputs[1].type = INPUT_MOUSE;
+  inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, inputs, sizeof(INPUT));
+}
+
+struct BoxSearch {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK FindSummaryBox(HWND hwnd, LPARAM lParam) {
+  auto* search = reinterpret_cast<BoxSearch*>(lParam);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(hwnd, &owner);
+  // A title is kept by the system: reading it waits for no one, unlike WM_GETTEXT.
+  wchar_t title[16] = {};
+  GetWindowTextW(hwnd, title, 16);
+  if (owner != search->processId || !IsWindowVisible(hwnd) || std::wstring(title) != L"执行结果") return TRUE;
+  search->found = hwnd;
+  return FALSE;
+}
+
+HWND SummaryBox(DWORD processId) {
+  BoxSearch search{processId, nullptr};
+  EnumWindows(FindSummaryBox, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// The message box's text is its longest static text.
+std::wstring MessageText(HWND box) {
+  std::wstring longest;
+  for (HWND label : Children(box, L"Static")) {
+    std::wstring text = TextOf(label);
+    if (text.size() > longest.size()) longest = std::move(text);
+  }
+  return longest;
+}
+
+std::string Escaped(const std::wstring& text) {
+  std::string out;
+  for (const char c : quorvane::Narrow(text)) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c != '\r') {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// While the run goes, the window answers a message only between two pieces of
+// the file, so after the click only what the system itself keeps is read: the
+// buttons' enabled and visible states and the windows' titles.
+int MidRun(HWND window, const std::wstring& shot, int low) {
+  const std::vector<HWND> bars = Children(window, PROGRESS_CLASSW);
+  const std::vector<HWND> ends = Children(window, L"Button", L"结束");
+  const std::vector<HWND> executes = Children(window, L"Button", L"执行");
+  if (bars.empty() || ends.size() != 1 || executes.size() != 1) return 1;
+  HWND bar = bars.front();
+  HWND end = ends.front();
+  HWND execute = executes.front();
+  ClickAt(CenterOf(execute));
+  const auto maximum = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+  const auto percent = [&] {
+    return maximum <= 0 ? 0.0 : 100.0 * static_cast<double>(SendMessageW(bar, PBM_GETPOS, 0, 0)) / maximum;
+  };
+  if (!WaitFor([&] { return percent() >= low; }, 60000)) {
+    std::printf("error the bar never reached %d %%: it stands at %.1f %% of %d\n", low, percent(), maximum);
+    return 1;
+  }
+  const double before = percent();
+  const bool captured = CaptureScreen(shot);
+  const double after = percent();
+  std::printf("before %.1f after %.1f captured %d ", before, after, captured ? 1 : 0);
+
+  if (!IsWindowVisible(end)) {
+    std::printf("error no 结束 button\n");
+    return 1;
+  }
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  const auto clicked = Clock::now();
+  ClickAt(CenterOf(end));
+  const bool disabled = WaitFor([&] { return !IsWindowEnabled(end); }, 5000);
+  const double disabledMs = MillisecondsSince(clicked);
+  const bool stopped = WaitFor([&] { return IsWindowVisible(execute) != FALSE; }, 30000);
+  const double stoppedMs = MillisecondsSince(clicked);
+  HWND summary = nullptr;
+  const bool summarised = WaitFor([&] { return (summary = SummaryBox(processId)) != nullptr; }, 10000);
+  const double summaryMs = MillisecondsSince(clicked);
+  std::printf("disabled %.0f stopped %.0f summary %.0f at %.1f ", disabled ? disabledMs : -1.0,
+              stopped ? stoppedMs : -1.0, summarised ? summaryMs : -1.0, percent());
+  // The summary's text shows a moment after its window.
+  std::wstring text;
+  if (summarised) WaitFor([&] { return !(text = MessageText(summary)).empty(); }, 2000);
+  std::printf("text %s\n", Escaped(text).c_str());
+  return disabled && stopped && summarised && captured ? 0 : 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::wstring command = argc > 1 ? argv[1] : L"";
+  HWND window = ToolWindow();
+  if (window == nullptr) {
+    std::printf("error no tool window\n");
+    return 1;
+  }
+  if (command == L"drop" && argc == 3) return Drop(window, argv[2]) ? 0 : 1;
+  if (command == L"center" && argc == 3) {
+    HWND button = VisibleButton(window, argv[2]);
+    if (button == nullptr) return 1;
+    const POINT center = CenterOf(button);
+    std::printf("%ld %ld\n", center.x, center.y);
+    return 0;
+  }
+  if (command == L"field" && argc == 2) {
+    std::printf("%s\n", quorvane::Narrow(TextOf(TargetField(window))).c_str());
+    return 0;
+  }
+  if (command == L"midrun" && argc == 4) return MidRun(window, argv[2], _wtoi(argv[3]));
+  return 2;
+}
