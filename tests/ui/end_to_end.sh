@@ -207,10 +207,10 @@ case $scenario in
     echo "run_watch: $line"
     convert "$shots/midrun.bmp" "$shots/midrun.png" && rm -f "$shots/midrun.bmp"
     echo "screenshot: $shots/midrun.png"
-    read -r _ before _ after _ captured _ disabled _ stopped _ summary _ at_summary _ text <<<"$line"
+    read -r _ painted _ position _ captured _ disabled _ stopped _ summary _ at_summary _ text <<<"$line"
     [[ $captured == 1 ]] || fail "no mid-run screenshot: $line"
-    awk -v b="$before" -v a="$after" 'BEGIN { exit !(b >= 10 && a <= 90) }' ||
-      fail "the bar stood at $before-$after % around the screenshot, not within 10-90 %"
+    awk -v p="$painted" 'BEGIN { exit !(p >= 10 && p <= 90) }' ||
+      fail "the screenshot shows the bar $painted % filled, not within 10-90 %"
     [[ $disabled != -1 && $stopped != -1 ]] || fail "结束 did not stop the run: $line"
     ((stopped <= 200)) || fail "the run stopped $stopped ms after 结束, not within 200 ms"
     [[ $text == 本次任务共处理文件0个*'\n已结束：2 个文件未处理。' ]] || fail "summary: $text"

@@ -6,9 +6,9 @@
 //   run_watch field                  the text of the target folder field
 //   run_watch midrun SHOT.bmp LOW
 //       clicks 执行 with the mouse (a fast disk copies 1 GB in a second: no
-//       time to start a program after the click), waits until the progress
-//       bar stands at LOW % or more, reads its position,
-//       captures the screen into SHOT.bmp and reads it again; then clicks 结束
+//       time to start a program after the click), captures the screen until
+//       it shows the progress bar LOW % or more filled, keeps that capture in
+//       SHOT.bmp with the share shown and the bar's position; then clicks 结束
 //       with the mouse and times, from the click, the button turning disabled,
 //       执行 coming back (the run has stopped) and the summary box; then prints
 //       the summary box's text. Exit code 1 when something never happened.
@@ -139,41 +139,82 @@ bool Drop(HWND window, const std::wstring& folder) {
          PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0);
 }
 
-// The whole screen as a 24-bit BMP file.
-bool CaptureScreen(const std::wstring& path) {
-  const int width = GetSystemMetrics(SM_CXSCREEN);
-  const int height = GetSystemMetrics(SM_CYSCREEN);
+// The whole screen, bottom-up 24-bit rows as a BMP file holds them.
+struct Screenshot {
+  int width = 0;
+  int height = 0;
+  DWORD stride = 0;
+  std::vector<char> pixels;
+
+  COLORREF At(int x, int y) const {
+    const char* pixel = pixels.data() + static_cast<std::size_t>(height - 1 - y) * stride + static_cast<std::size_t>(x) * 3;
+    return RGB(static_cast<BYTE>(pixel[2]), static_cast<BYTE>(pixel[1]), static_cast<BYTE>(pixel[0]));
+  }
+};
+
+bool Capture(Screenshot& shot) {
+  shot.width = GetSystemMetrics(SM_CXSCREEN);
+  shot.height = GetSystemMetrics(SM_CYSCREEN);
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, shot.width, shot.height);
   HGDIOBJ old = SelectObject(memory, bitmap);
-  const bool copied = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY | CAPTUREBLT) != FALSE;
+  const bool copied = BitBlt(memory, 0, 0, shot.width, shot.height, screen, 0, 0, SRCCOPY | CAPTUREBLT) != FALSE;
   SelectObject(memory, old);
   BITMAPINFOHEADER info{};
   info.biSize = sizeof info;
-  info.biWidth = width;
-  info.biHeight = height;
+  info.biWidth = shot.width;
+  info.biHeight = shot.height;
   info.biPlanes = 1;
   info.biBitCount = 24;
   info.biCompression = BI_RGB;
-  const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-  std::vector<char> pixels(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
-  const bool read = copied && GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
-                                        reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == height;
+  shot.stride = (static_cast<DWORD>(shot.width) * 3 + 3) & ~3u;
+  shot.pixels.assign(static_cast<std::size_t>(shot.stride) * static_cast<std::size_t>(shot.height), 0);
+  const bool read = copied && GetDIBits(memory, bitmap, 0, static_cast<UINT>(shot.height), shot.pixels.data(),
+                                        reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == shot.height;
   DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
-  if (!read) return false;
+  return read;
+}
+
+bool Save(const Screenshot& shot, const std::wstring& path) {
+  BITMAPINFOHEADER info{};
+  info.biSize = sizeof info;
+  info.biWidth = shot.width;
+  info.biHeight = shot.height;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
   BITMAPFILEHEADER file{};
   file.bfType = 0x4D42;
   file.bfOffBits = sizeof file + sizeof info;
-  file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(shot.pixels.size());
   const quorvane::UniqueKernelHandle out(
       CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   return out && WriteFile(out.Get(), &file, sizeof file, &written, nullptr) &&
          WriteFile(out.Get(), &info, sizeof info, &written, nullptr) &&
-         WriteFile(out.Get(), pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
+         WriteFile(out.Get(), shot.pixels.data(), static_cast<DWORD>(shot.pixels.size()), &written, nullptr);
+}
+
+// How much of the bar the screen shows filled, in percent: the fill's colour
+// is that of the bar's first inner pixel once anything is filled, and the
+// filled part ends at the last pixel of that colour along the middle row.
+double PaintedShare(const Screenshot& shot, HWND bar) {
+  RECT rect;
+  GetWindowRect(bar, &rect);
+  const int y = (rect.top + rect.bottom) / 2;
+  const int left = rect.left + 2, right = rect.right - 2;
+  if (right <= left || y < 0 || y >= shot.height || left < 0 || right > shot.width) return 0;
+  const COLORREF fill = shot.At(left, y);
+  const COLORREF track = shot.At(right - 1, y);
+  if (fill == track) return 0;
+  int last = left;
+  for (int x = left; x < right; ++x) {
+    if (shot.At(x, y) == fill) last = x;
+  }
+  return 100.0 * (last + 1 - left) / (right - left);
 }
 
 // A real click: the pointer moves there and the button goes down and up.
@@ -252,10 +293,21 @@ int MidRun(HWND window, const std::wstring& shot, int low) {
     std::printf("error the bar never reached %d %%: it stands at %.1f %% of %d\n", low, percent(), maximum);
     return 1;
   }
-  const double before = percent();
-  const bool captured = CaptureScreen(shot);
-  const double after = percent();
-  std::printf("before %.1f after %.1f captured %d ", before, after, captured ? 1 : 0);
+  // The window's picture lags its bar by a repaint, and a fast disk moves
+  // the bar far in that while: what counts is what the screen shows.
+  Screenshot screen;
+  double painted = 0;
+  bool captured = false;
+  const bool shown = WaitFor(
+      [&] {
+        captured = Capture(screen);
+        painted = captured ? PaintedShare(screen, bar) : 0;
+        return captured && painted >= low;
+      },
+      60000);
+  const double position = percent();
+  captured = shown && Save(screen, shot);
+  std::printf("painted %.1f position %.1f captured %d ", painted, position, captured ? 1 : 0);
 
   if (!IsWindowVisible(end)) {
     std::printf("error no 结束 button\n");
