@@ -285,12 +285,14 @@ int MidRun(HWND window, const std::wstring& shot, int low) {
   HWND end = ends.front();
   HWND execute = executes.front();
   ClickAt(CenterOf(execute));
-  const auto maximum = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+  // The run sets the bar's range when it starts: read it with every position.
+  const auto maximum = [&] { return static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0)); };
   const auto percent = [&] {
-    return maximum <= 0 ? 0.0 : 100.0 * static_cast<double>(SendMessageW(bar, PBM_GETPOS, 0, 0)) / maximum;
+    const int range = maximum();
+    return range <= 0 ? 0.0 : 100.0 * static_cast<double>(SendMessageW(bar, PBM_GETPOS, 0, 0)) / range;
   };
   if (!WaitFor([&] { return percent() >= low; }, 60000)) {
-    std::printf("error the bar never reached %d %%: it stands at %.1f %% of %d\n", low, percent(), maximum);
+    std::printf("error the bar never reached %d %%: it stands at %.1f %% of %d\n", low, percent(), maximum());
     return 1;
   }
   // The window's picture lags its bar by a repaint, and a fast disk moves
