@@ -8,7 +8,8 @@ namespace quorvane::cli {
 
 const char* const kUsage =
     "usage: quorvane-sync [--replace | --ignore] [--update [--checksum]] [--dry-run]\n"
-    "                     [--json] [--quiet] [--log FILE] [--lang en|zh] [--target DIR] SOURCE...\n"
+    "                     [--register] [--user | --target DIR]\n"
+    "                     [--json] [--quiet] [--log FILE] [--lang en|zh] SOURCE...\n"
     "       quorvane-sync --help | --version\n"
     "\n"
     "Copies the font files (*.ttf, *.otf, *.fon, *.ttc) of every SOURCE folder and its\n"
@@ -30,6 +31,15 @@ const char* const kUsage =
     "  --target DIR  the target folder (default: the system font folder on Windows,\n"
     "                $XDG_DATA_HOME/fonts or ~/.local/share/fonts elsewhere, made\n"
     "                when missing)\n"
+    "  --register    install each copied or replaced font: on Windows its value\n"
+    "                under ...\\Windows NT\\CurrentVersion\\Fonts, AddFontResourceEx,\n"
+    "                and WM_FONTCHANGE once at the end; a font in use is replaced\n"
+    "                at the next start (重启后替换, replace-at-reboot, exit 3010);\n"
+    "                elsewhere fc-cache on the target folder at the end. A file\n"
+    "                that is no font is copied but not registered (a warning)\n"
+    "  --user        the current user's font folder (Windows:\n"
+    "                %LOCALAPPDATA%\\Microsoft\\Windows\\Fonts, made when missing,\n"
+    "                and HKCU with --register; elsewhere the default target)\n"
     "  --help        show this text\n"
     "  --version     show the version\n"
     "\n"
@@ -37,17 +47,20 @@ const char* const kUsage =
     "path, tab, line feed, carriage return and backslash are written \\t, \\n, \\r and\n"
     "\\\\, other control characters and bytes that are not UTF-8 as \\xNN.\n"
     "With --json: one object per file (n, status, source, target, bytes; reason,\n"
-    "step and code when it failed), then {\"summary\": {...}}. Status codes: copied,\n"
+    "step and code when it failed; registration with --register), then\n"
+    "{\"summary\": {...}}. Status codes: copied,\n"
     "copy-failed, replaced, replace-failed, ignored, up-to-date, would-copy,\n"
     "would-replace, would-ignore, replace-at-reboot. A byte that is not UTF-8 is\n"
     "written as \\udcNN (Python's surrogateescape).\n"
     "\n"
     "Exit status:\n"
     "     0  every file copied, replaced, ignored or up to date\n"
-    "     1  something failed: a copy, a replace, or a sub-folder that cannot be read\n"
+    "     1  something failed: a copy, a replace, a registration, or a sub-folder\n"
+    "        that cannot be read\n"
     "     2  bad usage or refused input (missing folder, source = target); nothing done\n"
     "   130  interrupted (Ctrl+C, SIGINT, SIGTERM, SIGHUP, console closed)\n"
-    "  3010  done, a restart is needed to finish (reserved; Windows)\n";
+    "  3010  done, and a font in use is replaced at the next start (--register;\n"
+    "        Windows)\n";
 
 namespace {
 
@@ -81,6 +94,8 @@ std::string UsageError::Text(Language language) const {
     case UsageProblem::UnknownLanguage:
       return (english ? "unknown language " : "未知语言 ") + detail + (english ? " (en or zh)" : "（en 或 zh）");
     case UsageProblem::NoSource: return english ? "no SOURCE folder given" : "没有给出源文件夹";
+    case UsageProblem::UserAndTarget:
+      return english ? "--user and --target contradict each other: give one" : "--user 与 --target 互相矛盾：只能选一个";
   }
   return {};
 }
@@ -116,6 +131,10 @@ std::variant<Arguments, UsageError> ParseArguments(const std::vector<std::string
       parsed.help = true;
     } else if (arg == "--version") {
       parsed.version = true;
+    } else if (arg == "--register") {
+      parsed.registerFonts = true;
+    } else if (arg == "--user") {
+      parsed.user = true;
     } else {
       bool known = false;
       for (auto [name, field] : {std::pair{"--target", &parsed.target}, std::pair{"--log", &parsed.log},
@@ -131,6 +150,7 @@ std::variant<Arguments, UsageError> ParseArguments(const std::vector<std::string
     }
   }
   if (replace && ignore) return UsageError{UsageProblem::ReplaceAndIgnore, ""};
+  if (parsed.user && parsed.target) return UsageError{UsageProblem::UserAndTarget, ""};
   if (replace) parsed.policy = SyncPolicy::Replace;
   if (parsed.language && !IsKnownLanguage(*parsed.language)) return UsageError{UsageProblem::UnknownLanguage, *parsed.language};
   if (!parsed.help && !parsed.version && parsed.sources.empty()) return UsageError{UsageProblem::NoSource, ""};

@@ -20,13 +20,26 @@ struct Arguments {
   bool quiet = false;
   bool help = false;
   bool version = false;
+  // Install each copied font with the system (FontRegistrar) and refresh the
+  // system's font list at the end.
+  bool registerFonts = false;
+  // The current user's font folder and, with --register, the user's registry.
+  bool user = false;
   std::optional<std::string> target;
   std::optional<std::string> log;
   std::optional<std::string> language;
   std::vector<std::string> sources;
 };
 
-enum class UsageProblem { EmptySource, MissingValue, UnknownOption, ReplaceAndIgnore, UnknownLanguage, NoSource };
+enum class UsageProblem {
+  EmptySource,
+  MissingValue,
+  UnknownOption,
+  ReplaceAndIgnore,
+  UnknownLanguage,
+  NoSource,
+  UserAndTarget,
+};
 
 struct UsageError {
   UsageProblem problem;
@@ -37,7 +50,7 @@ struct UsageError {
 };
 
 // `args` excludes the program name. --replace and --ignore contradict each
-// other; --checksum implies --update.
+// other, as do --user and --target; --checksum implies --update.
 std::variant<Arguments, UsageError> ParseArguments(const std::vector<std::string>& args);
 
 // The value of a --lang option among `args`, read before parsing so that even

@@ -17,6 +17,7 @@
 #include "sync/file_ops.h"
 #include "sync/font_folder.h"
 #include "sync/font_listing.h"
+#include "sync/font_registration.h"
 #include "sync/font_sync_run.h"
 
 // CMake's project version; a compiler run outside the build (the MSVC syntax
@@ -82,12 +83,13 @@ std::variant<Folders, int> Tool::CheckFolders() const {
     }
   }
 
-  Folders folders{arguments_.target.value_or(SystemFontFolder()), std::nullopt};
+  // --user is the per-user font folder on Windows; elsewhere the default is a user's own already.
+  Folders folders{arguments_.target.value_or(arguments_.user ? UserFontFolder() : SystemFontFolder()), std::nullopt};
   if (folders.target.empty()) return Refuse(std::string(Say("没有目标文件夹：请用 --target 指定", "no target folder: give one with --target")));
   if (!IsFolder(folders.target)) {
-    // The default folder of a fresh account is made, as fontconfig expects it
-    // (a dry run only says what it would copy into it); a folder the user
-    // named and mistyped is not.
+    // The default folder of a fresh account is made, as fontconfig and
+    // Windows' per-user fonts expect it (a dry run only says what it would
+    // copy into it); a folder the user named and mistyped is not.
     const bool isDefault = !arguments_.target && !EntryExists(folders.target);
     const FileResult made = isDefault && !arguments_.dryRun ? MakeFolders(folders.target) : FileResult{};
     if (!isDefault || !made) {
@@ -162,6 +164,13 @@ int Tool::Run(const std::vector<std::string>& args) {
   List(view, folders);
   if (progress && !arguments_.dryRun) view.MeasureSources();
 
+  // A dry run writes nothing, the registry included.
+  std::optional<FontRegistrar> registrar;
+  if (arguments_.registerFonts && !arguments_.dryRun) {
+    registrar.emplace(folders.target, arguments_.user ? FontScope::User : FontScope::Machine);
+    view.AttachRegistrar(&*registrar);
+  }
+
   FontSyncRun run(view);
   view.Attach(&run);
   std::optional<RunSummary> summary;
@@ -175,7 +184,8 @@ int Tool::Run(const std::vector<std::string>& args) {
                       {.policy = arguments_.policy,
                        .dryRun = arguments_.dryRun,
                        .update = arguments_.update,
-                       .checksum = arguments_.checksum});
+                       .checksum = arguments_.checksum,
+                       .replaceAtRebootWhenInUse = registrar.has_value()});
     if (!summary) return kExitUsage;
   }
   const bool interrupted = view.Interrupted() || InterruptRequested();
@@ -184,7 +194,17 @@ int Tool::Run(const std::vector<std::string>& args) {
                  ? "interrupted: " + std::to_string(summary->unhandled) + " files not handled"
                  : "已中断：" + std::to_string(summary->unhandled) + "个文件未处理");
   }
-  const int status = ExitStatusOf(*summary, interrupted && summary->stopped, unreadableFolders_);
+  // The fonts registered so far are told of, an interrupted run's too.
+  std::optional<RegistrationRecord> registration;
+  if (registrar) {
+    const RegistrationFinish finish = registrar->Finish();
+    registration = view.Registrations();
+    registration->refresh = RefreshOf(finish, kPathStyle);
+    registration->toolStatus = finish.toolStatus;
+    if (const std::string warning = RefreshWarning(*registration, language_); !warning.empty()) view.Say(warning);
+  }
+  const int status = ExitStatusOf(*summary, interrupted && summary->stopped, unreadableFolders_,
+                                  registration ? registration->failed : 0);
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
   view.WriteSummary({.run = *summary,
                      .dryRun = arguments_.dryRun,
@@ -192,16 +212,18 @@ int Tool::Run(const std::vector<std::string>& args) {
                      .interrupted = status == kExitInterrupted,
                      .unreadableFolders = unreadableFolders_,
                      .elapsedMs = elapsed.count(),
-                     .exitStatus = status});
+                     .exitStatus = status,
+                     .registration = registration ? &*registration : nullptr});
   interrupts.RunEnded();
   return status;
 }
 
 }  // namespace
 
-int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unreadableFolders) {
+int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unreadableFolders,
+                 std::int64_t registrationsFailed) {
   if (interrupted || summary.stopped) return kExitInterrupted;
-  if (summary.tally.AnyFailed() || unreadableFolders > 0) return kExitFailed;
+  if (summary.tally.AnyFailed() || unreadableFolders > 0 || registrationsFailed > 0) return kExitFailed;
   if (summary.Count(RowState::ReplaceAtReboot) > 0) return kExitRebootRequired;
   return kExitOk;
 }

@@ -64,23 +64,30 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
   if (report.state == RowState::Ready) return;  // abandoned: not handled after all
   if (!sourceBytes_.empty()) bytesOfHandledRows_ += sourceBytes_[static_cast<size_t>(row)];
 
+  const std::optional<RegistrationOutcome> registration = Register(report.state, cells);
   const bool failed = IsFailure(report.state);
-  if (!options_.quiet || failed) {
+  const bool notRegistered = registration && registration->kind != RegistrationOutcome::Kind::Registered;
+  const bool registrationFailed = notRegistered && registration->kind == RegistrationOutcome::Kind::Failed;
+  if (!options_.quiet || failed || registrationFailed) {
     if (report_.NeedsTarget()) targetPath_.assign(targetPrefix_).append(cells[kNameColumn]);
     report_.AppendRow(output_.Buffer(), {.number = cells[kNumberColumn],
                                          .state = report.state,
                                          .source = cells[kPathColumn],
                                          .target = targetPath_,
                                          .bytes = report.bytes,
-                                         .reason = report.reason ? &*report.reason : nullptr});
+                                         .reason = report.reason ? &*report.reason : nullptr,
+                                         .registration = registration ? &*registration : nullptr});
   }
   // Absent when the row began, there when its copy took the name: another run put it there.
   const bool appeared = wasCopying && report.state == RowState::Ignored;
   if (failed) {
-    SayAbout(cells[kPathColumn], report.state,
+    SayAbout(cells[kPathColumn], StatusWords(report.state, options_.language),
              report.reason ? FailureReason(*report.reason, options_.language) : std::string());
+  } else if (notRegistered) {
+    SayAbout(cells[kPathColumn], RegistrationWords(*registration, options_.language),
+             RegistrationReason(*registration, options_.language));
   } else if (appeared && !options_.quiet) {
-    SayAbout(cells[kPathColumn], report.state,
+    SayAbout(cells[kPathColumn], StatusWords(report.state, options_.language),
              std::string(Pick(options_.language, "复制期间目标文件夹中出现了同名文件，未覆盖",
                               "a file of that name appeared in the target during the copy; it was kept")));
   } else if (options_.writeEachRow) {
@@ -89,8 +96,24 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
   // Otherwise the run calls ProcessPendingEvents right after, which writes the batch when due.
 }
 
-void ConsoleView::SayAbout(std::string_view path, RowState state, const std::string& why) {
-  std::string text(StatusWords(state, options_.language));
+// The file that is now in the target, or waits to replace it at the next start.
+std::optional<RegistrationOutcome> ConsoleView::Register(RowState state, const std::array<std::string, 4>& cells) {
+  const bool inTarget = state == RowState::CopySucceeded || state == RowState::ReplaceSucceeded;
+  if (registrar_ == nullptr || (!inTarget && state != RowState::ReplaceAtReboot)) return std::nullopt;
+  const std::string target = JoinPath(options_.targetFolder, cells[kNameColumn]);
+  // The waiting file is a copy of the source, which is free to read; the one in use may not be.
+  RegistrationOutcome outcome =
+      inTarget ? registrar_->Register(target) : registrar_->RegisterAtRestart(target, cells[kPathColumn]);
+  switch (outcome.kind) {
+    case RegistrationOutcome::Kind::Registered: ++registrations_.registered; break;
+    case RegistrationOutcome::Kind::NotAFont: ++registrations_.notAFont; break;
+    case RegistrationOutcome::Kind::Failed: ++registrations_.failed; break;
+  }
+  return outcome;
+}
+
+void ConsoleView::SayAbout(std::string_view path, std::string_view words, const std::string& why) {
+  std::string text(words);
   text += ' ';
   AppendTsvField(text, path, kPathStyle);
   if (!why.empty()) {

@@ -100,7 +100,9 @@ class TsvReport final : public Report {
   bool NeedsTarget() const override { return false; }
 
   void AppendSummary(std::string& out, const SummaryRecord& summary) const override {
-    out += SummaryLine({.run = summary.run, .dryRun = summary.dryRun, .update = summary.update}, language_);
+    out += SummaryLine(
+        {.run = summary.run, .dryRun = summary.dryRun, .update = summary.update, .registration = summary.registration},
+        language_);
     out += '\n';
   }
 
@@ -148,6 +150,7 @@ class JsonReport final : public Report {
       out += '"';
       AppendJsonNumber(out, "code", static_cast<std::uint64_t>(static_cast<unsigned>(row.reason->code)));
     }
+    if (row.registration != nullptr) AppendRegistration(out, *row.registration);
     out += "}\n";
   }
 
@@ -155,7 +158,7 @@ class JsonReport final : public Report {
 
   void AppendSummary(std::string& out, const SummaryRecord& summary) const override {
     const RunSummary& run = summary.run;
-    const std::int64_t total = run.tally.total + run.Count(RowState::UpToDate);
+    const std::int64_t total = run.tally.total + run.Count(RowState::UpToDate) + run.Count(RowState::ReplaceAtReboot);
     out += "{\"summary\":{\"total\":";
     out += std::to_string(total);
     for (int state = static_cast<int>(RowState::CopySucceeded); state < kRowStateCount; ++state) {
@@ -173,15 +176,68 @@ class JsonReport final : public Report {
     out += ",\"stale_temporaries\":{\"count\":";
     out += std::to_string(run.staleRemoved.count);
     AppendJsonNumber(out, "bytes", run.staleRemoved.bytes);
-    out += "}}}\n";
+    out += '}';
+    if (const RegistrationRecord* registration = summary.registration) {
+      out += ",\"registration\":{\"registered\":";
+      out += std::to_string(registration->registered);
+      AppendJsonNumber(out, "not_a_font", static_cast<std::uint64_t>(registration->notAFont));
+      AppendJsonNumber(out, "failed", static_cast<std::uint64_t>(registration->failed));
+      out += ",\"refresh\":\"";
+      out += RefreshCode(registration->refresh);
+      out += '"';
+      if (registration->refresh == FontRefresh::CacheToolFailed) {
+        AppendJsonNumber(out, "fc_cache_status", static_cast<std::uint64_t>(registration->toolStatus));
+      }
+      out += '}';
+    }
+    out += "}}\n";
   }
 
  private:
+  // "registration":{"status":"registered","name":…}, or "not-a-font" with its
+  // reason, or "failed" with reason, step and code as a failed row has them.
+  void AppendRegistration(std::string& out, const RegistrationOutcome& registration) const {
+    out += ",\"registration\":{\"status\":\"";
+    switch (registration.kind) {
+      case RegistrationOutcome::Kind::Registered:
+        out += "registered\",\"name\":";
+        AppendJsonString(out, registration.valueName, style_);
+        break;
+      case RegistrationOutcome::Kind::NotAFont:
+        out += "not-a-font\",\"reason\":";
+        AppendJsonString(out, RegistrationReason(registration, language_), style_);
+        break;
+      case RegistrationOutcome::Kind::Failed:
+        out += "failed\",\"reason\":";
+        if (!registration.error) {
+          out += "\"\"";
+          break;
+        }
+        AppendJsonString(out, ReasonText(*registration.error, language_), style_);
+        out += ",\"step\":\"";
+        out += StepName(registration.error->step);
+        out += '"';
+        AppendJsonNumber(out, "code", static_cast<std::uint64_t>(static_cast<unsigned>(registration.error->code)));
+        break;
+    }
+    out += '}';
+  }
+
   Language language_;
   PathStyle style_;
 };
 
 }  // namespace
+
+FontRefresh RefreshOf(const RegistrationFinish& finish, PathStyle style) {
+  switch (finish.problem) {
+    case RegistrationFinish::Problem::CacheToolMissing: return FontRefresh::CacheToolMissing;
+    case RegistrationFinish::Problem::CacheToolFailed: return FontRefresh::CacheToolFailed;
+    case RegistrationFinish::Problem::None: break;
+  }
+  if (!finish.notified) return FontRefresh::None;
+  return style == PathStyle::Windows ? FontRefresh::FontChangeSent : FontRefresh::CacheRefreshed;
+}
 
 std::unique_ptr<Report> MakeTsvReport(Language language, PathStyle style) {
   return std::make_unique<TsvReport>(language, style);

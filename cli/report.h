@@ -11,6 +11,7 @@
 
 #include "base/system_error.h"
 #include "sync/file_error.h"
+#include "sync/font_registration.h"
 #include "sync/sync_types.h"
 
 namespace quorvane::cli {
@@ -27,6 +28,28 @@ struct RowRecord {
   std::string_view target;
   std::uint64_t bytes = 0;
   const FileError* reason = nullptr;
+  // With --register, for a row whose file went into the target.
+  const RegistrationOutcome* registration = nullptr;
+};
+
+// What the system was told once the fonts were registered.
+enum class FontRefresh {
+  None,              // nothing was registered
+  FontChangeSent,    // Windows: WM_FONTCHANGE to every top-level window
+  CacheRefreshed,    // fontconfig: fc-cache ran on the target folder
+  CacheToolMissing,  // no fc-cache on PATH: a warning
+  CacheToolFailed,   // fc-cache ended with another status than 0: a warning
+};
+
+FontRefresh RefreshOf(const RegistrationFinish& finish, PathStyle style);
+
+// The registration part of the summary.
+struct RegistrationRecord {
+  std::int64_t registered = 0;
+  std::int64_t notAFont = 0;
+  std::int64_t failed = 0;
+  FontRefresh refresh = FontRefresh::None;
+  int toolStatus = 0;  // fc-cache's, for CacheToolFailed
 };
 
 struct SummaryRecord {
@@ -37,6 +60,7 @@ struct SummaryRecord {
   std::int64_t unreadableFolders = 0;
   std::int64_t elapsedMs = 0;
   int exitStatus = 0;
+  const RegistrationRecord* registration = nullptr;  // with --register, outside a dry run
 };
 
 // The first line --log writes for each run.

@@ -86,15 +86,54 @@ std::string FailureReason(const FileError& error, Language language) {
   return text;
 }
 
+namespace {
+
+std::string RefreshText(const RegistrationRecord& registration, Language language) {
+  const bool english = language == Language::English;
+  switch (registration.refresh) {
+    case FontRefresh::None: return {};
+    case FontRefresh::FontChangeSent: return english ? "running programs told" : "已通知正在运行的程序";
+    case FontRefresh::CacheRefreshed: return english ? "font cache refreshed" : "字体缓存已刷新";
+    case FontRefresh::CacheToolMissing:
+      return english ? "font cache not refreshed: no fc-cache on PATH" : "字体缓存未刷新：PATH 中没有 fc-cache";
+    case FontRefresh::CacheToolFailed:
+      return english ? "font cache not refreshed: fc-cache exited with status " + std::to_string(registration.toolStatus)
+                     : "字体缓存未刷新：fc-cache 的退出状态为" + std::to_string(registration.toolStatus);
+  }
+  return {};
+}
+
+// " Registration: 2 registered, 1 not a font, 0 failed; font cache refreshed."
+std::string RegistrationText(const RegistrationRecord& registration, Language language) {
+  const bool english = language == Language::English;
+  std::string text = english ? " Registration: " : "注册：";
+  const std::string_view separator = english ? ", " : "，";
+  AppendCount(text, english ? "registered" : "成功", registration.registered, language);
+  text += separator;
+  AppendCount(text, english ? "not a font" : "不是字体", registration.notAFont, language);
+  text += separator;
+  AppendCount(text, english ? "failed" : "失败", registration.failed, language);
+  if (const std::string refresh = RefreshText(registration, language); !refresh.empty()) {
+    text += english ? "; " : "；";
+    text += refresh;
+  }
+  text += english ? "." : "。";
+  return text;
+}
+
+}  // namespace
+
 std::string SummaryLine(const SummaryFacts& facts, Language language) {
   const RunSummary& run = facts.run;
   const std::int64_t upToDate = run.Count(RowState::UpToDate);
-  if (language == Language::Chinese && !facts.dryRun && !facts.update && upToDate == 0) {
-    return SummaryMessage(run.tally);
+  const std::int64_t atRestart = run.Count(RowState::ReplaceAtReboot);
+  const std::string registration = facts.registration ? RegistrationText(*facts.registration, language) : "";
+  if (language == Language::Chinese && !facts.dryRun && !facts.update && upToDate == 0 && atRestart == 0) {
+    return SummaryMessage(run.tally) + registration;
   }
   const bool english = language == Language::English;
   std::string text;
-  const std::int64_t total = run.tally.total + upToDate;
+  const std::int64_t total = run.tally.total + upToDate + atRestart;
   if (facts.dryRun) {
     text = english ? "Dry run, nothing written: " + std::to_string(total) + " files: "
                    : "试运行，未写入任何文件：本次任务共处理文件" + std::to_string(total) + "个：";
@@ -133,8 +172,50 @@ std::string SummaryLine(const SummaryFacts& facts, Language language) {
     for (const Group& group : groups) append(group.chinese, group.english, group.count);
   }
   if (facts.update || upToDate > 0) append("已是最新", "up to date", upToDate);
+  if (atRestart > 0) append("重启后替换", "replaced at the next start", atRestart);
   text += english ? "." : "。";
-  return text;
+  return text + registration;
+}
+
+std::string_view RefreshCode(FontRefresh refresh) {
+  switch (refresh) {
+    case FontRefresh::None: return "none";
+    case FontRefresh::FontChangeSent: return "font-change-sent";
+    case FontRefresh::CacheRefreshed: return "cache-refreshed";
+    case FontRefresh::CacheToolMissing: return "fc-cache-missing";
+    case FontRefresh::CacheToolFailed: return "fc-cache-failed";
+  }
+  return "none";
+}
+
+std::string RegistrationReason(const RegistrationOutcome& outcome, Language language) {
+  switch (outcome.kind) {
+    case RegistrationOutcome::Kind::Registered: return {};
+    case RegistrationOutcome::Kind::NotAFont: {
+      // The reader says why in English, after its own "not a font: ".
+      constexpr std::string_view kPrefix = "not a font: ";
+      std::string_view why = outcome.notAFont;
+      if (why.starts_with(kPrefix)) why.remove_prefix(kPrefix.size());
+      return std::string(Pick(language, "不是字体：", "not a font: ")) + std::string(why);
+    }
+    case RegistrationOutcome::Kind::Failed:
+      return outcome.error ? FailureReason(*outcome.error, language) : std::string();
+  }
+  return {};
+}
+
+std::string_view RegistrationWords(const RegistrationOutcome& outcome, Language language) {
+  return outcome.kind == RegistrationOutcome::Kind::Failed ? Pick(language, "注册失败", "registration failed")
+                                                           : Pick(language, "未注册", "not registered");
+}
+
+std::string RefreshWarning(const RegistrationRecord& registration, Language language) {
+  if (registration.refresh != FontRefresh::CacheToolMissing && registration.refresh != FontRefresh::CacheToolFailed) {
+    return {};
+  }
+  return std::string(Pick(language, "警告：", "warning: ")) + RefreshText(registration, language) +
+         std::string(Pick(language, "；之后启动的程序自行扫描该文件夹时才找到新字体",
+                          "; programs started later find the new fonts by scanning the folder themselves"));
 }
 
 std::string ByteSize(std::uint64_t bytes) {

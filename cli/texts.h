@@ -7,7 +7,9 @@
 #include <string_view>
 
 #include "base/system_error.h"
+#include "cli/report.h"
 #include "sync/file_error.h"
+#include "sync/font_registration.h"
 #include "sync/sync_types.h"
 
 namespace quorvane::cli {
@@ -43,11 +45,26 @@ struct SummaryFacts {
   bool dryRun = false;
   // --update was given: up-to-date files are a group of their own.
   bool update = false;
+  const RegistrationRecord* registration = nullptr;
 };
 
-// The closing line. Chinese without --update or --dry-run is the window's own
-// summary text, word for word.
+// The closing line. Chinese without --update, --dry-run, --register or a font
+// replaced at the next start is the window's own summary text, word for word.
 std::string SummaryLine(const SummaryFacts& facts, Language language);
+
+// The JSON code of a refresh: "cache-refreshed", "fc-cache-missing", …
+std::string_view RefreshCode(FontRefresh refresh);
+
+// Why a file was not registered, or why its registration failed, for standard
+// error and the JSON row: "不是字体：no name table", "write: Access is denied."
+std::string RegistrationReason(const RegistrationOutcome& outcome, Language language);
+
+// "未注册", "not registered"; "注册失败", "registration failed".
+std::string_view RegistrationWords(const RegistrationOutcome& outcome, Language language);
+
+// The warning on standard error when the font cache could not be refreshed;
+// empty when it was, or had no need to be.
+std::string RefreshWarning(const RegistrationRecord& registration, Language language);
 
 // "12.3 MB", "512 KB", "7 B": for people, in decimal units as disks are sold.
 std::string ByteSize(std::uint64_t bytes);

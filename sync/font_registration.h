@@ -40,6 +40,10 @@ class FontRegistrar {
 
   // After a font was copied or replaced in the target folder.
   RegistrationOutcome Register(std::string_view fontPath);
+  // A font in use that `newFont` replaces at the next start: the value is
+  // named after the new version and written now, and the running system keeps
+  // the old one until then (nothing is loaded, nothing to tell at Finish).
+  RegistrationOutcome RegisterAtRestart(std::string_view fontPath, std::string_view newFont);
   // Once, after the run; does nothing when nothing was registered.
   RegistrationFinish Finish();
 

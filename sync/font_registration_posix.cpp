@@ -23,6 +23,13 @@ RegistrationOutcome FontRegistrar::Register(std::string_view fontPath) {
   return {RegistrationOutcome::Kind::Registered, RegistryValueName(std::get<FontFileInfo>(read)), {}, std::nullopt};
 }
 
+// Nothing is replaced at a restart here; the names are still checked.
+RegistrationOutcome FontRegistrar::RegisterAtRestart(std::string_view, std::string_view newFont) {
+  const FontReadResult read = ReadFontFile(newFont);
+  if (auto refused = RefusalOf(read)) return std::move(*refused);
+  return {RegistrationOutcome::Kind::Registered, RegistryValueName(std::get<FontFileInfo>(read)), {}, std::nullopt};
+}
+
 RegistrationFinish FontRegistrar::Finish() {
   if (!registered_) return {};
   std::string tool = "fc-cache";

@@ -2,6 +2,7 @@
 #include <shlobj.h>
 
 #include <cwctype>
+#include <optional>
 #include <vector>
 
 #include "base/text.h"
@@ -52,26 +53,19 @@ bool SameFolder(std::string_view a, std::string_view b) {
   return first && second && *first == *second;
 }
 
-}  // namespace
-
-FontRegistrar::FontRegistrar(std::string targetFolder, FontScope scope)
-    : targetFolder_(std::move(targetFolder)), scope_(scope) {}
-
-RegistrationOutcome FontRegistrar::Register(std::string_view fontPath) {
-  const FontReadResult read = ReadFontFile(fontPath);
-  if (auto refused = RefusalOf(read)) return std::move(*refused);
-  const FontFileInfo& info = std::get<FontFileInfo>(read);
+// Writes the Fonts value of the font at `path`, named from `info`; nothing on success.
+std::optional<RegistrationOutcome> WriteFontsValue(const std::string& targetFolder, FontScope scope,
+                                                   const FontFileInfo& info, const std::wstring& path) {
   const std::wstring valueName = Widen(RegistryValueName(info));
-  const std::wstring path = Widen(fontPath);
   // In the system's own font folder the Fonts panel writes the bare file name;
   // anywhere else, and for a user's fonts, the full path.
   std::wstring data = path;
-  if (scope_ == FontScope::Machine && SameFolder(targetFolder_, SystemFontFolder())) {
+  if (scope == FontScope::Machine && SameFolder(targetFolder, SystemFontFolder())) {
     data = path.substr(path.find_last_of(L"\\/") + 1);
   }
 
   HKEY raw = nullptr;
-  const LSTATUS opened = RegCreateKeyExW(scope_ == FontScope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+  const LSTATUS opened = RegCreateKeyExW(scope == FontScope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
                                          kFontsKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &raw,
                                          nullptr);
   if (opened != ERROR_SUCCESS) return Failed(FileStep::Open, opened);
@@ -81,10 +75,34 @@ RegistrationOutcome FontRegistrar::Register(std::string_view fontPath) {
       RegSetValueExW(key.Get(), valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                      static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
   if (written != ERROR_SUCCESS) return Failed(FileStep::Write, written);
+  return std::nullopt;
+}
+
+}  // namespace
+
+FontRegistrar::FontRegistrar(std::string targetFolder, FontScope scope)
+    : targetFolder_(std::move(targetFolder)), scope_(scope) {}
+
+RegistrationOutcome FontRegistrar::Register(std::string_view fontPath) {
+  const FontReadResult read = ReadFontFile(fontPath);
+  if (auto refused = RefusalOf(read)) return std::move(*refused);
+  const FontFileInfo& info = std::get<FontFileInfo>(read);
+  const std::wstring path = Widen(fontPath);
+  if (auto failed = WriteFontsValue(targetFolder_, scope_, info, path)) return std::move(*failed);
   // Usable now, in this session; the registry value makes it so after a restart.
   if (AddFontResourceExW(path.c_str(), 0, nullptr) == 0) return Failed(FileStep::Open, ERROR_INVALID_DATA);
   registered_ = true;
-  return {RegistrationOutcome::Kind::Registered, Narrow(valueName), {}, std::nullopt};
+  return {RegistrationOutcome::Kind::Registered, RegistryValueName(info), {}, std::nullopt};
+}
+
+// The file in use stays loaded until the restart replaces it; loading the
+// waiting one now would hold it open and stop the rename.
+RegistrationOutcome FontRegistrar::RegisterAtRestart(std::string_view fontPath, std::string_view newFont) {
+  const FontReadResult read = ReadFontFile(newFont);
+  if (auto refused = RefusalOf(read)) return std::move(*refused);
+  const FontFileInfo& info = std::get<FontFileInfo>(read);
+  if (auto failed = WriteFontsValue(targetFolder_, scope_, info, Widen(fontPath))) return std::move(*failed);
+  return {RegistrationOutcome::Kind::Registered, RegistryValueName(info), {}, std::nullopt};
 }
 
 RegistrationFinish FontRegistrar::Finish() {

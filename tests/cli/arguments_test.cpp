@@ -24,7 +24,8 @@ std::string ErrorOf(const std::vector<std::string>& args, Language language = La
 TEST(ArgumentsTest, DefaultsToIgnoreIntoTheSystemFolder) {
   const Arguments args = Parsed({"fonts"});
   EXPECT_EQ(args.policy, SyncPolicy::Ignore);
-  EXPECT_FALSE(args.dryRun || args.update || args.checksum || args.json || args.quiet || args.version);
+  EXPECT_FALSE(args.dryRun || args.update || args.checksum || args.json || args.quiet || args.version ||
+               args.registerFonts || args.user);
   EXPECT_FALSE(args.target.has_value());
   EXPECT_FALSE(args.log.has_value());
   EXPECT_FALSE(args.language.has_value());
@@ -65,6 +66,15 @@ TEST(ArgumentsTest, ReplaceWithIgnoreIsAUsageErrorInEitherOrder) {
   EXPECT_THAT(ErrorOf({"--replace", "--ignore", "a"}), HasSubstr("contradict"));
   EXPECT_THAT(ErrorOf({"--ignore", "a", "--replace"}), HasSubstr("contradict"));
   EXPECT_THAT(ErrorOf({"--ignore", "--replace", "a"}, Language::Chinese), HasSubstr("互相矛盾"));
+}
+
+TEST(ArgumentsTest, UserNamesItsOwnTargetSoATargetContradictsIt) {
+  const Arguments args = Parsed({"--register", "--user", "a"});
+  EXPECT_TRUE(args.registerFonts && args.user);
+  EXPECT_FALSE(args.target.has_value());
+  EXPECT_THAT(ErrorOf({"--user", "--target", "T", "a"}), HasSubstr("--user and --target contradict each other"));
+  EXPECT_THAT(ErrorOf({"--target=T", "a", "--user"}, Language::Chinese), HasSubstr("--user 与 --target 互相矛盾"));
+  EXPECT_TRUE(Parsed({"--register", "--target", "T", "a"}).registerFonts) << "a named folder can be registered too";
 }
 
 TEST(ArgumentsTest, TheLanguageOptionIsFoundBeforeParsing) {

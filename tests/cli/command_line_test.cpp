@@ -178,6 +178,7 @@ TEST_F(CommandLineTest, BadInputExitsWithTwoAndCopiesNothing) {
       {"--target", temp.Path("dst"), temp.Path("missing")},
       {"--target", temp.Path("dst"), temp.Path("src"), temp.Path("src/a.ttf")},
       {"--target", temp.Path("dst"), temp.Path("src"), temp.Path("dst")},
+      {"--register", "--user", "--target", temp.Path("dst"), temp.Path("src")},
   };
   for (const auto& args : cases) {
     const Result result = RunTool(args);
@@ -200,7 +201,46 @@ TEST_F(CommandLineTest, MessagesFollowTheLanguageOfTheRows) {
   EXPECT_THAT(RunTool({"--lang", "zh", "--replace", "--ignore", "x"}).err, StartsWith("quorvane-sync: --replace 与"));
 }
 
+// The fixture's files are not fonts: copied as the policy says, not registered,
+// each said on standard error, and no failure.
+TEST_F(CommandLineTest, RegisterCopiesAFileThatIsNoFontButLeavesItUnregistered) {
+  const Result result = Sync({"--register", "--lang", "zh"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_THAT(result.out, StartsWith("1\t复制成功\t" + temp.Path("src/a.ttf") + "\n"));
+  EXPECT_THAT(result.out, HasSubstr("同名忽略0个。注册：成功0个，不是字体2个，失败0个。\n"));
+  EXPECT_THAT(result.err, StartsWith("quorvane-sync: 未注册 " + temp.Path("src/a.ttf") + ": 不是字体："));
+  EXPECT_EQ(CountOf(result.err, "\n"), 2u) << result.err;
+  EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), "a");
+
+  const Result json = Sync({"--register", "--replace", "--json", "--quiet", "--lang", "en"});
+  EXPECT_EQ(json.status, 0);
+  EXPECT_THAT(json.out, StartsWith("{\"summary\":")) << "a file that is no font is no failed row";
+  EXPECT_THAT(json.out, HasSubstr("\"replaced\":2,"));
+  EXPECT_THAT(json.out, HasSubstr("\"registration\":{\"registered\":0,\"not_a_font\":2,\"failed\":0,"
+                                  "\"refresh\":\"none\"}"));
+  EXPECT_THAT(json.err, HasSubstr("quorvane-sync: not registered " + temp.Path("src/sub/b.otf") + ": not a font: "));
+}
+
+TEST_F(CommandLineTest, ADryRunRegistersNothing) {
+  const Result result = Sync({"--register", "--dry-run", "--json", "--lang", "en"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_THAT(result.out, HasSubstr("\"would-copy\":2,"));
+  EXPECT_THAT(result.out, Not(HasSubstr("registration")));
+  EXPECT_THAT(result.err, IsEmpty());
+}
+
 #ifndef _WIN32
+// On Linux the default target is the user's own already: --user names it.
+TEST_F(CommandLineTest, UserIsTheDefaultTargetOnLinux) {
+  const char* saved = std::getenv("XDG_DATA_HOME");
+  const std::string savedValue = saved ? saved : "";
+  ::setenv("XDG_DATA_HOME", temp.Path("home/.local/share").c_str(), 1);
+  const Result result = RunTool({"--user", "--lang", "en", temp.Path("src")});
+  saved ? ::setenv("XDG_DATA_HOME", savedValue.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadFile(temp.Path("home/.local/share/fonts/a.ttf")), "a");
+}
+
 // The Windows font folder always exists; a fresh Linux account has none.
 TEST_F(CommandLineTest, TheDefaultTargetIsMadeWhenMissing) {
   const char* saved = std::getenv("XDG_DATA_HOME");

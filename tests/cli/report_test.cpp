@@ -145,6 +145,50 @@ TEST(ReportTest, TheJsonSummaryCountsEveryStatusAndSaysHowTheRunEnded) {
             "\"exit\":1,\"dry_run\":false,\"interrupted\":false,\"stale_temporaries\":{\"count\":3,\"bytes\":4096}}}\n");
 }
 
+TEST(ReportTest, AJsonRowSaysWhatRegistrationMadeOfItsFile) {
+  const auto report = MakeJsonReport(Language::English, PathStyle::Posix);
+  const auto row = [&](const RegistrationOutcome& registration) {
+    std::string out;
+    report->AppendRow(out, {.number = "1", .state = RowState::CopySucceeded, .source = "/s/a.ttf",
+                            .target = "/t/a.ttf", .bytes = 9, .registration = &registration});
+    return out;
+  };
+  EXPECT_EQ(row({RegistrationOutcome::Kind::Registered, "DejaVu Sans (TrueType)", {}, std::nullopt}),
+            "{\"n\":1,\"status\":\"copied\",\"source\":\"/s/a.ttf\",\"target\":\"/t/a.ttf\",\"bytes\":9,"
+            "\"registration\":{\"status\":\"registered\",\"name\":\"DejaVu Sans (TrueType)\"}}\n");
+  EXPECT_THAT(row({RegistrationOutcome::Kind::NotAFont, {}, "not a font: no name table", std::nullopt}),
+              HasSubstr(",\"registration\":{\"status\":\"not-a-font\",\"reason\":\"not a font: no name table\"}}"));
+  const std::string failed = row({RegistrationOutcome::Kind::Failed, {}, {}, FileError{FileStep::Write, 5}});
+  EXPECT_THAT(failed, HasSubstr("\"registration\":{\"status\":\"failed\",\"reason\":\""));
+  EXPECT_THAT(failed, HasSubstr("\",\"step\":\"write\",\"code\":5}}"));
+  EXPECT_THAT(failed, HasSubstr("\"status\":\"copied\"")) << "the copy itself happened";
+  const auto chinese = MakeJsonReport(Language::Chinese, PathStyle::Posix);
+  std::string out;
+  const RegistrationOutcome notAFont{RegistrationOutcome::Kind::NotAFont, {}, "not a font: no name table", std::nullopt};
+  chinese->AppendRow(out, {.number = "1", .state = RowState::CopySucceeded, .source = "/s", .target = "/t",
+                           .registration = &notAFont});
+  EXPECT_THAT(out, HasSubstr("\"reason\":\"不是字体：no name table\""));
+}
+
+TEST(ReportTest, TheSummaryCountsRegistrationsAndSaysWhatTheSystemWasTold) {
+  const RunSummary run = SummaryOf({{RowState::CopySucceeded, 3}, {RowState::ReplaceAtReboot, 1}});
+  RegistrationRecord registration{.registered = 3, .notAFont = 1, .failed = 0, .refresh = FontRefresh::CacheRefreshed};
+  std::string json;
+  MakeJsonReport(Language::English, PathStyle::Posix)->AppendSummary(json, {.run = run, .registration = &registration});
+  EXPECT_THAT(json, HasSubstr("{\"summary\":{\"total\":4,\"copied\":3,"));
+  EXPECT_THAT(json, HasSubstr("\"replace-at-reboot\":1,"));
+  EXPECT_THAT(json, HasSubstr(",\"registration\":{\"registered\":3,\"not_a_font\":1,\"failed\":0,"
+                              "\"refresh\":\"cache-refreshed\"}}}\n"));
+  registration.refresh = FontRefresh::CacheToolFailed;
+  registration.toolStatus = 3;
+  json.clear();
+  MakeJsonReport(Language::English, PathStyle::Posix)->AppendSummary(json, {.run = run, .registration = &registration});
+  EXPECT_THAT(json, HasSubstr("\"refresh\":\"fc-cache-failed\",\"fc_cache_status\":3}"));
+  json.clear();
+  MakeJsonReport(Language::English, PathStyle::Posix)->AppendSummary(json, {.run = run});
+  EXPECT_THAT(json, Not(HasSubstr("registration"))) << "without --register";
+}
+
 TEST(ReportTest, TheStartLineNamesTimeVersionHostUserAndArguments) {
   const std::vector<std::string> args = {"--target", "a b", "x\ty"};
   std::string tsv, json;
@@ -176,6 +220,45 @@ TEST(SummaryLineTest, UpToDateIsAGroupOfItsOwnAndADryRunSaysSo) {
   EXPECT_THAT(SummaryLine({.run = dry, .dryRun = true}, Language::Chinese), Not(HasSubstr("复制成功")));
 }
 
+TEST(SummaryLineTest, RegistrationFollowsTheCountsAndAFontInUseIsCounted) {
+  const RunSummary run = SummaryOf({{RowState::CopySucceeded, 2}, {RowState::Ignored, 1}});
+  RegistrationRecord registration{.registered = 1, .notAFont = 1, .refresh = FontRefresh::CacheRefreshed};
+  EXPECT_EQ(SummaryLine({.run = run, .registration = &registration}, Language::Chinese),
+            SummaryMessage(run.tally) + "注册：成功1个，不是字体1个，失败0个；字体缓存已刷新。");
+  EXPECT_EQ(SummaryLine({.run = run, .registration = &registration}, Language::English),
+            "Handled 3 files: 2 copied; 0 copy failed; 0 replaced; 0 replace failed; 1 ignored. "
+            "Registration: 1 registered, 1 not a font, 0 failed; font cache refreshed.");
+  registration.refresh = FontRefresh::CacheToolMissing;
+  EXPECT_THAT(SummaryLine({.run = run, .registration = &registration}, Language::English),
+              HasSubstr("; font cache not refreshed: no fc-cache on PATH."));
+  registration.refresh = FontRefresh::FontChangeSent;
+  EXPECT_THAT(SummaryLine({.run = run, .registration = &registration}, Language::Chinese),
+              HasSubstr("失败0个；已通知正在运行的程序。"));
+  registration.refresh = FontRefresh::None;
+  EXPECT_THAT(SummaryLine({.run = run, .registration = &registration}, Language::English),
+              HasSubstr("0 failed.")) << "nothing registered, nothing to tell";
+
+  const RunSummary atRestart = SummaryOf({{RowState::ReplaceSucceeded, 1}, {RowState::ReplaceAtReboot, 2}});
+  EXPECT_EQ(SummaryLine({.run = atRestart}, Language::Chinese),
+            "本次任务共处理文件3个：复制成功0个；复制失败0个；替换成功1个；替换失败0个；同名忽略0个；重启后替换2个。");
+  EXPECT_EQ(SummaryLine({.run = atRestart}, Language::English),
+            "Handled 3 files: 0 copied; 0 copy failed; 1 replaced; 0 replace failed; 0 ignored; "
+            "2 replaced at the next start.");
+}
+
+TEST(SummaryLineTest, RefreshFollowsWhatFinishSaidOnEachSystem) {
+  EXPECT_EQ(RefreshOf({.notified = true}, PathStyle::Windows), FontRefresh::FontChangeSent);
+  EXPECT_EQ(RefreshOf({.notified = true}, PathStyle::Posix), FontRefresh::CacheRefreshed);
+  EXPECT_EQ(RefreshOf({}, PathStyle::Posix), FontRefresh::None);
+  EXPECT_EQ(RefreshOf({.problem = RegistrationFinish::Problem::CacheToolMissing}, PathStyle::Posix),
+            FontRefresh::CacheToolMissing);
+  EXPECT_EQ(RefreshOf({.problem = RegistrationFinish::Problem::CacheToolFailed, .toolStatus = 1}, PathStyle::Posix),
+            FontRefresh::CacheToolFailed);
+  EXPECT_THAT(RefreshWarning({.refresh = FontRefresh::CacheToolMissing}, Language::English),
+              ::testing::StartsWith("warning: font cache not refreshed: no fc-cache on PATH; "));
+  EXPECT_EQ(RefreshWarning({.refresh = FontRefresh::CacheRefreshed}, Language::English), "");
+}
+
 TEST(LanguageTest, TheOptionFirstThenLcAllLcMessagesLang) {
   EXPECT_EQ(ChooseLanguage("en", "zh_CN.UTF-8", nullptr, nullptr), Language::English);
   EXPECT_EQ(ChooseLanguage("zh", "C", nullptr, nullptr), Language::Chinese);
@@ -190,14 +273,15 @@ TEST(LanguageTest, TheOptionFirstThenLcAllLcMessagesLang) {
 
 TEST(ExitStatusTest, InterruptedBeatsFailedBeatsRebootBeatsDone) {
   RunSummary run = SummaryOf({{RowState::CopySucceeded, 1}, {RowState::UpToDate, 1}, {RowState::Ignored, 1}});
-  EXPECT_EQ(ExitStatusOf(run, false, 0), kExitOk);
-  EXPECT_EQ(ExitStatusOf(run, false, 1), kExitFailed) << "an unreadable sub-folder was not synchronised";
+  EXPECT_EQ(ExitStatusOf(run, false, 0, 0), kExitOk);
+  EXPECT_EQ(ExitStatusOf(run, false, 1, 0), kExitFailed) << "an unreadable sub-folder was not synchronised";
   run.states[static_cast<int>(RowState::ReplaceAtReboot)] = 1;
-  EXPECT_EQ(ExitStatusOf(run, false, 0), kExitRebootRequired);
+  EXPECT_EQ(ExitStatusOf(run, false, 0, 0), kExitRebootRequired);
+  EXPECT_EQ(ExitStatusOf(run, false, 0, 1), kExitFailed) << "a font that could not be registered";
   run.tally.Add(FileOutcome::ReplaceFailed);
-  EXPECT_EQ(ExitStatusOf(run, false, 0), kExitFailed);
+  EXPECT_EQ(ExitStatusOf(run, false, 0, 0), kExitFailed);
   run.stopped = true;
-  EXPECT_EQ(ExitStatusOf(run, false, 0), kExitInterrupted);
+  EXPECT_EQ(ExitStatusOf(run, false, 0, 0), kExitInterrupted);
 }
 
 TEST(ProgressTextTest, CountsFilesAndBytesAndNeverOutgrowsTheTerminal) {

@@ -22,6 +22,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -697,6 +698,273 @@ class ConsoleProgress(ToolCase):
         self.assertIn("Handled 1 files: 1 copied", "".join(screen))
         for line in screen:
             self.assertNotRegex(line, r"\]  |/s|left", "a remnant of the progress line")
+
+
+class Register(ToolCase):
+    """--register: the fonts work after the copy (Windows' Fonts key, fontconfig's cache)."""
+
+    DEJAVU = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
+    MICROHEI = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"
+    DEJAVU_VALUE = "DejaVu Sans (TrueType)"
+    MICROHEI_VALUE = "WenQuanYi Micro Hei & WenQuanYi Micro Hei Mono (TrueType)"
+
+    def setUp(self):
+        super().setUp()
+        for font in (self.DEJAVU, self.MICROHEI):
+            if not os.path.isfile(font):
+                self.skipTest(f"no {font} (scripts/install-deps.sh installs fonts-dejavu-core, fonts-wqy-microhei)")
+
+    # Natively: fontconfig with only the XDG font folder and cache, so root's
+    # runs leave nothing in /var/cache/fontconfig and fc-list sees only the test's fonts.
+    def fontconfig_env(self, **changes):
+        conf = os.path.join(self.dir, "fonts.conf")
+        write(conf, b'<?xml version="1.0"?>\n<fontconfig>\n  <dir prefix="xdg">fonts</dir>\n'
+                    b'  <cachedir prefix="xdg">fontconfig</cachedir>\n</fontconfig>\n')
+        self.data, self.cache = os.path.join(self.dir, "data"), os.path.join(self.dir, "cache")
+        return BACKEND.env(XDG_DATA_HOME=self.data, XDG_CACHE_HOME=self.cache, FONTCONFIG_FILE=conf,
+                           HOME=os.path.join(self.dir, "home"), **changes)
+
+    def caches(self):
+        folder = os.path.join(self.cache, "fontconfig")
+        return [n for n in os.listdir(folder) if ".cache-" in n] if os.path.isdir(folder) else []
+
+    def test_fc_list_finds_the_copied_face_once_the_cache_is_refreshed(self):
+        self.native_only("fontconfig")
+        if not shutil.which("fc-cache") or not shutil.which("fc-list"):
+            self.skipTest("no fontconfig tools (scripts/install-deps.sh installs fontconfig)")
+        shutil.copy(self.DEJAVU, self.src)
+        env = self.fontconfig_env()
+        plain = BACKEND.run("--lang", "en", self.src, env=env)
+        self.assertEqual(plain.returncode, 0, plain.stderr)
+        self.assertEqual(self.caches(), [], "a copy alone writes no cache: the check below can fail")
+        result = BACKEND.run("--register", "--replace", "--lang", "en", self.src, env=env)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stderr, b"")
+        self.assertIn(b"Registration: 1 registered, 0 not a font, 0 failed; font cache refreshed.\n", result.stdout)
+        self.assertNotEqual(self.caches(), [], "fc-cache wrote the folder's cache")
+        listed = subprocess.run(["fc-list", ":", "family", "file"], capture_output=True, env=env, timeout=60)
+        target = os.path.join(self.data, "fonts", "DejaVuSans.ttf")
+        self.assertIn(f"{target}: DejaVu Sans".encode(), listed.stdout.splitlines(), listed.stdout[:500])
+
+    def test_without_fc_cache_on_path_the_run_warns_and_succeeds(self):
+        self.native_only("fontconfig")
+        shutil.copy(self.DEJAVU, self.src)
+        empty = os.path.join(self.dir, "empty")
+        os.makedirs(empty)
+        result = BACKEND.run("--register", "--json", "--lang", "en", self.src, env=self.fontconfig_env(PATH=empty))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        rows, summary = json_lines(result.stdout)
+        self.assertEqual(rows[0]["registration"], {"status": "registered", "name": self.DEJAVU_VALUE})
+        self.assertEqual(summary["registration"], {"registered": 1, "not_a_font": 0, "failed": 0,
+                                                   "refresh": "fc-cache-missing"})
+        self.assertEqual(result.stderr.decode(), "quorvane-sync: warning: font cache not refreshed: no fc-cache on "
+                         "PATH; programs started later find the new fonts by scanning the folder themselves\n")
+        self.assertTrue(filecmp_equal(self.DEJAVU, os.path.join(self.data, "fonts", "DejaVuSans.ttf")))
+        self.assertEqual(self.caches(), [])
+
+    def test_a_file_that_is_no_font_is_copied_and_not_registered(self):
+        notes = os.path.join(self.src, "notes.ttf")
+        write(notes, b"these are notes, not glyphs")
+        result = self.sync("--register", "--json", "--lang", "en")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        rows, summary = json_lines(result.stdout)
+        self.assertEqual(rows[0]["status"], "copied")
+        self.assertEqual(rows[0]["registration"]["status"], "not-a-font")
+        self.assertTrue(rows[0]["registration"]["reason"].startswith("not a font: "), rows[0])
+        self.assertEqual((summary["registration"]["not_a_font"], summary["registration"]["registered"]), (1, 0))
+        self.assertRegex(result.stderr.decode(), r"^quorvane-sync: not registered " + re.escape(BACKEND.path(notes)) +
+                         r": not a font: .+\n$")
+        with open(os.path.join(self.dst, "notes.ttf"), "rb") as f:
+            self.assertEqual(f.read(), b"these are notes, not glyphs")
+        chinese = self.sync("--register", "--replace", "--lang", "zh")
+        self.assertEqual(chinese.returncode, 0, chinese.stderr)
+        self.assertTrue(chinese.stdout.startswith(b"1\t\xe6\x9b\xbf\xe6\x8d\xa2\xe6\x88\x90\xe5\x8a\x9f\t"),
+                        chinese.stdout)  # 替换成功: the column is the copy's
+        self.assertRegex(chinese.stderr.decode(), r"^quorvane-sync: 未注册 .*notes\.ttf: 不是字体：.+\n$")
+
+    def test_a_font_that_cannot_be_registered_fails_the_run(self):
+        self.native_only("Wine runs as an administrator")
+        self.root_only()
+        shutil.copy(self.DEJAVU, self.src)
+        os.chown(self.dst, NOBODY, NOBODY)
+        # Copies made under umask 777 are unreadable, even to their owner.
+        result = subprocess.run(["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", "sh", "-c",
+                                 'umask 777 && exec "$@"', "sh", BACKEND.tool, "--register", "--json", "--lang", "en",
+                                 "--target", self.dst, self.src], capture_output=True, env=self.fontconfig_env())
+        self.assertEqual(result.returncode, 1, result.stderr)
+        rows, summary = json_lines(result.stdout)
+        self.assertEqual(rows[0]["status"], "copied")
+        self.assertEqual({k: rows[0]["registration"][k] for k in ("status", "step")}, {"status": "failed", "step": "read"})
+        self.assertEqual((summary["exit"], summary["registration"]["failed"]), (1, 1))
+        self.assertEqual(result.stderr.decode(), f"quorvane-sync: registration failed {self.src}/DejaVuSans.ttf: "
+                                                 "read: Permission denied\n")
+
+    # Under Wine: the prefix's own font folder and registry.
+    def wine_only(self):
+        if not BACKEND.wine:
+            self.skipTest("Windows' Fonts key; natively see the fontconfig cases")
+
+    def driver(self, *args, env=None):
+        return subprocess.run(BACKEND.runner + [BACKEND.driver, *args], capture_output=True, timeout=120,
+                              env=env or BACKEND.env())
+
+    def drive_c(self, windows_path=""):
+        prefix = BACKEND.runner[BACKEND.runner.index("--prefix") + 1]
+        self.assertTrue(windows_path == "" or windows_path[:3].upper() == "C:\\", windows_path)
+        return os.path.join(prefix, "drive_c", *windows_path[3:].split("\\"))
+
+    FONTS_KEY = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
+    # Where Wine keeps the host's fonts it lists under the Fonts key.
+    WINE_EXTERNAL_KEY = "Software\\Wine\\Fonts\\External Fonts"
+
+    def values(self, root, key, *changes):
+        done = self.driver("values", root, key, *changes)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return dict(line.split("\t", 1) for line in done.stdout.decode("utf-8").splitlines())
+
+    def fonts_values(self, root="HKLM"):
+        return self.values(root, self.FONTS_KEY)
+
+    def family_found(self, *names):
+        """Asked of a program started now, with the host's own fonts out of its sight."""
+        conf = os.path.join(self.dir, "no-fonts.conf")
+        write(conf, b'<?xml version="1.0"?>\n<fontconfig></fontconfig>\n')
+        found = self.driver("family", *names, env=BACKEND.env(FONTCONFIG_FILE=conf))
+        self.assertIn(found.returncode, (0, 1), found.stderr)
+        return found.returncode == 0
+
+    def keep_session(self):
+        """Wine lists the host's fonts under the Fonts key again, and drops a value of the same name, each
+        time its session starts: one program that lives through the test keeps the session going."""
+        keeper = subprocess.Popen(BACKEND.runner + [BACKEND.driver, "wait"], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=BACKEND.env())
+        self.assertEqual(keeper.stdout.readline().strip(), b"waiting", "the session keeper did not start")
+        # The session's services inherit the pipe and write to it: a full pipe would stop them.
+        drain = threading.Thread(target=keeper.stdout.read, daemon=True)
+        drain.start()
+        def release():
+            keeper.stdin.close()
+            keeper.wait(timeout=60)
+            keeper.stdout.close()
+        self.addCleanup(release)
+
+    def take_over(self, root, folder, files, names):
+        """Out of the way until the test ends: what this test makes (also what a run that died left), and
+        Wine's own values for the host's copies of the same fonts, which every Wine program loads."""
+        self.keep_session()
+        host = {"Z:" + path.replace("/", "\\") for path in (self.DEJAVU, self.MICROHEI)}
+        def ours(name, data):
+            where, _, file = data.rpartition("\\")
+            return file in files and where.lower() in ("", folder.lower())
+        def theirs(name, data):
+            return data in host or (name in names and not ours(name, data))
+        keys = [(root, self.FONTS_KEY)] + ([("HKCU", self.WINE_EXTERNAL_KEY)] if root == "HKLM" else [])
+        saved = {key: {n: d for n, d in self.values(*key).items() if theirs(n, d)} for key in keys}
+        paths = [folder + "\\" + name for name in files]
+
+        def restore():
+            self.driver("unload", *paths)
+            local = self.drive_c(folder)
+            waiting = [n for n in os.listdir(local) if n.startswith(".quorvane-") and n.endswith(".pending")] \
+                if os.path.isdir(local) else []
+            if waiting:
+                self.driver("renames", "forget", *[folder + "\\" + n for n in waiting])
+            for name in waiting + files:
+                if os.path.exists(os.path.join(local, name)):
+                    os.unlink(os.path.join(local, name))
+            for key in keys:
+                stale = [w for n, d in self.values(*key).items() if ours(n, d) or n in names for w in ("delete", n)]
+                back = [w for n, d in saved[key].items() for w in ("set", n, d)]
+                self.values(*key, *stale, *back)
+        restore()
+        for key in keys:
+            self.values(*key, *[w for name in saved[key] for w in ("delete", name)])
+        self.addCleanup(restore)
+
+    def test_fonts_in_the_system_folder_are_registered_by_file_name_once(self):
+        self.wine_only()
+        fonts = "C:\\windows\\Fonts"
+        self.take_over("HKLM", fonts, ["DejaVuSans.ttf", "wqy-microhei.ttc"], [self.DEJAVU_VALUE, self.MICROHEI_VALUE])
+        for font in (self.DEJAVU, self.MICROHEI):
+            shutil.copy(font, self.src)
+        self.assertFalse(self.family_found("DejaVu Sans", "DejaVu Sans"), "the check below can fail")
+        self.assertFalse(self.family_found("WenQuanYi Micro Hei"))
+
+        result = BACKEND.run("--register", "--json", "--lang", "en", BACKEND.path(self.src))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        rows, summary = json_lines(result.stdout)
+        self.assertEqual([(r["status"], r["target"], r["registration"]) for r in rows],
+                         [("copied", fonts + "\\DejaVuSans.ttf", {"status": "registered", "name": self.DEJAVU_VALUE}),
+                          ("copied", fonts + "\\wqy-microhei.ttc",
+                           {"status": "registered", "name": self.MICROHEI_VALUE})])
+        self.assertEqual(summary["registration"], {"registered": 2, "not_a_font": 0, "failed": 0,
+                                                   "refresh": "font-change-sent"})
+        values = self.fonts_values()
+        self.assertEqual(values.get(self.DEJAVU_VALUE), "DejaVuSans.ttf")
+        self.assertEqual(values.get(self.MICROHEI_VALUE), "wqy-microhei.ttc")
+        self.assertTrue(self.family_found("DejaVu Sans", "DejaVu Sans"))
+        self.assertTrue(self.family_found("WenQuanYi Micro Hei"))
+        self.assertTrue(self.family_found("WenQuanYi Micro Hei Mono"), "the collection's second face")
+
+        again = BACKEND.run("--register", "--replace", "--json", "--lang", "en", BACKEND.path(self.src))
+        self.assertEqual(again.returncode, 0, again.stderr)
+        rows, summary = json_lines(again.stdout)
+        self.assertEqual([r["status"] for r in rows], ["replaced", "replaced"])
+        self.assertEqual(summary["registration"]["registered"], 2)
+        data = list(self.fonts_values().values())
+        self.assertEqual((data.count("DejaVuSans.ttf"), data.count("wqy-microhei.ttc")), (1, 1),
+                         "one value per font after two runs")
+
+    def test_a_font_in_use_is_replaced_at_the_next_start_with_3010(self):
+        self.wine_only()
+        fonts = "C:\\windows\\Fonts"
+        self.take_over("HKLM", fonts, ["DejaVuSans.ttf"], [self.DEJAVU_VALUE])
+        shutil.copy(self.DEJAVU, self.src)
+        first = BACKEND.run("--register", "--quiet", BACKEND.path(self.src))
+        self.assertEqual(first.returncode, 0, first.stderr)
+        target = fonts + "\\DejaVuSans.ttf"
+        held = self.driver("hold", target, "--", BACKEND.path(BACKEND.tool), "--register", "--replace", "--json",
+                           "--lang", "en", BACKEND.path(self.src))
+        self.assertIn(b"tool_driver: exit status 3010\r\n", held.stderr, "as Windows gives it to the caller")
+        rows, summary = json_lines(held.stdout)
+        self.assertEqual((rows[0]["status"], rows[0]["registration"]),
+                         ("replace-at-reboot", {"status": "registered", "name": self.DEJAVU_VALUE}))
+        self.assertEqual((summary["replace-at-reboot"], summary["total"], summary["exit"]), (1, 1, 3010))
+        waiting = [n for n in os.listdir(self.drive_c(fonts)) if n.startswith(".quorvane-") and n.endswith(".pending")]
+        self.assertEqual(len(waiting), 1, os.listdir(self.drive_c(fonts)))
+        self.assertTrue(filecmp_equal(self.DEJAVU, os.path.join(self.drive_c(fonts), waiting[0])))
+        renames = [line.split("\t") for line in self.driver("renames").stdout.decode("utf-8").splitlines()]
+        pair = [to for source, to in renames if source.lower().endswith((fonts + "\\" + waiting[0]).lower())]
+        self.assertEqual(len(pair), 1, renames)
+        self.assertTrue(pair[0].startswith("!") and pair[0].lower().endswith(target.lower()), pair)
+        self.assertEqual(self.fonts_values().get(self.DEJAVU_VALUE), "DejaVuSans.ttf")
+
+    def test_user_fonts_go_to_the_users_folder_and_hkcu_by_full_path(self):
+        self.wine_only()
+        shutil.copy(self.DEJAVU, self.src)
+        probe = BACKEND.run("--user", "--dry-run", "--json", BACKEND.path(self.src))
+        self.assertEqual(probe.returncode, 0, probe.stderr)
+        folder = json_lines(probe.stdout)[0][0]["target"].rsplit("\\", 1)[0]
+        self.assertTrue(folder.lower().endswith("\\appdata\\local\\microsoft\\windows\\fonts"), folder)
+        missing = not os.path.exists(self.drive_c(folder))
+        if missing:  # after the file in it is gone: clean-ups run last first
+            self.addCleanup(lambda: os.path.isdir(self.drive_c(folder)) and os.rmdir(self.drive_c(folder)))
+        self.take_over("HKCU", folder, ["DejaVuSans.ttf"], [self.DEJAVU_VALUE])
+        result = BACKEND.run("--user", "--register", "--json", "--lang", "en", BACKEND.path(self.src))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        rows, summary = json_lines(result.stdout)
+        self.assertEqual((rows[0]["status"], rows[0]["registration"]["status"]), ("copied", "registered"))
+        self.assertTrue(filecmp_equal(self.DEJAVU, os.path.join(self.drive_c(folder), "DejaVuSans.ttf")),
+                        "the folder was made when missing" if missing else "")
+        self.assertEqual(self.fonts_values("HKCU").get(self.DEJAVU_VALUE), folder + "\\DejaVuSans.ttf")
+        self.assertNotEqual(self.fonts_values("HKLM").get(self.DEJAVU_VALUE), "DejaVuSans.ttf", "not every user's")
+        clash = BACKEND.run("--user", "--target", BACKEND.path(self.dst), BACKEND.path(self.src))
+        self.assertEqual(clash.returncode, 2)
+
+
+def filecmp_equal(a, b):
+    with open(a, "rb") as first, open(b, "rb") as second:
+        return first.read() == second.read()
 
 
 class Ansible(ToolCase):

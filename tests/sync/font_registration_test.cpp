@@ -16,6 +16,7 @@
 #include <windows.h>
 
 #include "base/text.h"
+#include "base/win32_handles.h"
 #else
 #include <cstdio>
 #endif
@@ -151,6 +152,28 @@ TEST_F(FontRegistrarTest, AnOldNameForTheSameFileGoes) {
   RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts",
                      L"DejaVu Sans (TrueType)");
   RemoveFontResourceExW(data.c_str(), 0, nullptr);
+}
+
+// The font in use is the old version; the value names the one that takes its
+// place at the restart, and the held file is never read.
+TEST_F(FontRegistrarTest, AFontReplacedAtTheRestartIsNamedAfterTheNewVersion) {
+  const std::string inUse = temp.Path("fonts/InUse.ttf");
+  WriteFile(inUse, "the old version, held");
+  const std::wstring data = Widen(inUse);
+  {
+    const UniqueKernelHandle held{CreateFileW(data.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)};
+    ASSERT_TRUE(held.Valid());
+    FontRegistrar registrar(temp.Path("fonts"), FontScope::User);
+    const RegistrationOutcome outcome = registrar.RegisterAtRestart(inUse, font);
+    ASSERT_EQ(outcome.kind, RegistrationOutcome::Kind::Registered) << ReasonText(*outcome.error);
+    EXPECT_EQ(outcome.valueName, "DejaVu Sans (TrueType)");
+    EXPECT_FALSE(registrar.Finish().notified) << "nothing was loaded, so nothing to tell";
+    EXPECT_EQ(registrar.RegisterAtRestart(inUse, notFont).kind, RegistrationOutcome::Kind::NotAFont);
+  }
+  EXPECT_EQ(FontsValue(HKEY_CURRENT_USER, "DejaVu Sans (TrueType)"), data);
+  EXPECT_EQ(ValuesHolding(HKEY_CURRENT_USER, data), 1);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts",
+                     L"DejaVu Sans (TrueType)");
 }
 
 #else
