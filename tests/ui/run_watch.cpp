@@ -17,6 +17,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -217,15 +218,22 @@ double PaintedShare(const Screenshot& shot, HWND bar) {
   return 100.0 * (last + 1 - left) / (right - left);
 }
 
-// A real click: the pointer moves there and the button goes down and up.
+// A real click: the pointer moves there and the button goes down and up. The
+// move travels in the same input as the button, so a busy display cannot
+// take the button at the pointer's old place.
 void ClickAt(POINT point) {
   SetCursorPos(point.x, point.y);
-  INPUT inputs[2] = {};
+  const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+  INPUT inputs[3] = {};
   inputs[0].type = INPUT_MOUSE;
-  inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  inputs[0].mi.dx = static_cast<LONG>((point.x * 65535 + width / 2) / std::max(width - 1, 1));
+  inputs[0].mi.dy = static_cast<LONG>((point.y * 65535 + height / 2) / std::max(height - 1, 1));
+  inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
   inputs[1].type = INPUT_MOUSE;
-  inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  SendInput(2, inputs, sizeof(INPUT));
+  inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  inputs[2].type = INPUT_MOUSE;
+  inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(3, inputs, sizeof(INPUT));
 }
 
 struct BoxSearch {
@@ -284,9 +292,17 @@ int MidRun(HWND window, const std::wstring& shot, int low) {
   HWND bar = bars.front();
   HWND end = ends.front();
   HWND execute = executes.front();
-  ClickAt(CenterOf(execute));
   // The run sets the bar's range when it starts: read it with every position.
   const auto maximum = [&] { return static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0)); };
+  const int idleMaximum = maximum();
+  // A click the display lost leaves the window idle; one taken late would
+  // land on 结束 in the same place, so it is repeated only after a long while.
+  bool started = false;
+  for (int click = 1; click <= 3 && !started; ++click) {
+    if (click > 1) std::fprintf(stderr, "run_watch: no run 15 s after clicking 执行: clicking again\n");
+    ClickAt(CenterOf(execute));
+    started = WaitFor([&] { return !IsWindowVisible(execute) || maximum() != idleMaximum; }, 15000);
+  }
   const auto percent = [&] {
     const int range = maximum();
     return range <= 0 ? 0.0 : 100.0 * static_cast<double>(SendMessageW(bar, PBM_GETPOS, 0, 0)) / range;
