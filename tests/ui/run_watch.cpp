@@ -27,41 +27,18 @@
 
 #include "base/text.h"
 #include "base/win32_handles.h"
+#include "tests/ui/remote_window.h"
 #include "ui/main_window_layout.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double MillisecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-bool WaitFor(const std::function<bool()>& condition, double timeoutMs) {
-  const auto start = Clock::now();
-  while (!condition()) {
-    if (MillisecondsSince(start) > timeoutMs) return false;
-    Sleep(1);
-  }
-  return true;
-}
+using quorvane::remote::Clock;
+using quorvane::remote::MillisecondsSince;
+using quorvane::remote::TextOf;
+using quorvane::remote::WaitFor;
 
 HWND ToolWindow() {
   return FindWindowW(nullptr, quorvane::Widen(quorvane::MainWindowLayout().elements.front().text).c_str());
-}
-
-// The texts live in another process: WM_GETTEXT crosses over, GetWindowText does not.
-std::wstring TextOf(HWND hwnd) {
-  DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return {};
-  std::wstring text(length + 1, L'\0');
-  DWORD_PTR copied = 0;
-  if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
-                           2000, &copied)) {
-    return {};
-  }
-  text.resize(copied);
-  return text;
 }
 
 struct ChildSearch {
@@ -153,40 +130,39 @@ struct Screenshot {
   }
 };
 
+// 24 bits a pixel, bottom row first: what GetDIBits gives and a .bmp holds.
+BITMAPINFOHEADER PixelFormat(const Screenshot& shot) {
+  BITMAPINFOHEADER info{};
+  info.biSize = sizeof info;
+  info.biWidth = shot.width;
+  info.biHeight = shot.height;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  return info;
+}
+
 bool Capture(Screenshot& shot) {
   shot.width = GetSystemMetrics(SM_CXSCREEN);
   shot.height = GetSystemMetrics(SM_CYSCREEN);
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, shot.width, shot.height);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  const bool copied = BitBlt(memory, 0, 0, shot.width, shot.height, screen, 0, 0, SRCCOPY | CAPTUREBLT) != FALSE;
-  SelectObject(memory, old);
-  BITMAPINFOHEADER info{};
-  info.biSize = sizeof info;
-  info.biWidth = shot.width;
-  info.biHeight = shot.height;
-  info.biPlanes = 1;
-  info.biBitCount = 24;
-  info.biCompression = BI_RGB;
+  const quorvane::UniqueWindowDc screen = quorvane::ClientDc(nullptr);
+  const quorvane::UniqueMemoryDc memory(CreateCompatibleDC(screen.Get()));
+  const quorvane::UniqueBitmap bitmap(CreateCompatibleBitmap(screen.Get(), shot.width, shot.height));
+  if (!screen || !memory || !bitmap) return false;
+  bool copied = false;
+  {
+    const quorvane::ScopedSelection selected = quorvane::SelectInto(memory.Get(), bitmap.Get());
+    copied = BitBlt(memory.Get(), 0, 0, shot.width, shot.height, screen.Get(), 0, 0, SRCCOPY | CAPTUREBLT) != FALSE;
+  }
+  BITMAPINFOHEADER info = PixelFormat(shot);
   shot.stride = (static_cast<DWORD>(shot.width) * 3 + 3) & ~3u;
   shot.pixels.assign(static_cast<std::size_t>(shot.stride) * static_cast<std::size_t>(shot.height), 0);
-  const bool read = copied && GetDIBits(memory, bitmap, 0, static_cast<UINT>(shot.height), shot.pixels.data(),
-                                        reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == shot.height;
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return read;
+  return copied && GetDIBits(memory.Get(), bitmap.Get(), 0, static_cast<UINT>(shot.height), shot.pixels.data(),
+                             reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == shot.height;
 }
 
 bool Save(const Screenshot& shot, const std::wstring& path) {
-  BITMAPINFOHEADER info{};
-  info.biSize = sizeof info;
-  info.biWidth = shot.width;
-  info.biHeight = shot.height;
-  info.biPlanes = 1;
-  info.biBitCount = 24;
-  info.biCompression = BI_RGB;
+  const BITMAPINFOHEADER info = PixelFormat(shot);
   BITMAPFILEHEADER file{};
   file.bfType = 0x4D42;
   file.bfOffBits = sizeof file + sizeof info;

@@ -20,6 +20,7 @@
 
 #include "base/text.h"
 #include "base/win32_handles.h"
+#include "tests/ui/remote_window.h"
 #include "ui/help_window_layout.h"
 #include "ui/main_window_layout.h"
 
@@ -67,19 +68,7 @@ std::string Json(std::string_view text) {
   return out;
 }
 
-// The controls' texts live in another process: WM_GETTEXT crosses over, GetWindowText does not.
-std::string WindowText(HWND hwnd) {
-  DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return {};
-  std::wstring text(length + 1, L'\0');
-  DWORD_PTR copied = 0;
-  if (!SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
-                           2000, &copied)) {
-    return {};
-  }
-  text.resize(copied);
-  return quorvane::Narrow(text);
-}
+std::string WindowText(HWND hwnd) { return quorvane::Narrow(quorvane::remote::TextOf(hwnd)); }
 
 BOOL CALLBACK CollectChild(HWND hwnd, LPARAM controls) {
   reinterpret_cast<std::vector<Control>*>(controls)->push_back({hwnd});
