@@ -118,11 +118,16 @@ std::string Utf8FromUtf16(std::u16string_view utf16) {
   return out;
 }
 
+std::size_t Utf8SequenceAt(std::string_view text, std::size_t at) {
+  const Decoded decoded = DecodeAt(text, at);
+  return decoded.valid ? decoded.length : 0;
+}
+
 bool IsValidUtf8(std::string_view text) {
   for (std::size_t at = 0; at < text.size();) {
-    const Decoded decoded = DecodeAt(text, at);
-    if (!decoded.valid) return false;
-    at += decoded.length;
+    const std::size_t length = Utf8SequenceAt(text, at);
+    if (length == 0) return false;
+    at += length;
   }
   return true;
 }

@@ -7,6 +7,7 @@
 // become U+FFFD, one for each maximal bad sequence.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,10 @@ std::string Utf8FromUtf16(std::u16string_view utf16);
 // True when `text` is strict UTF-8: no bad byte and no encoded surrogate.
 // Text for other programs (a terminal, a JSON reader) must be.
 bool IsValidUtf8(std::string_view text);
+
+// The length of the strict UTF-8 sequence at text[at]; 0 when none starts there
+// (a bad byte, or an encoded surrogate).
+std::size_t Utf8SequenceAt(std::string_view text, std::size_t at);
 
 #ifdef _WIN32
 static_assert(sizeof(wchar_t) == sizeof(char16_t));

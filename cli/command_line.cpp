@@ -5,7 +5,6 @@
 #include <ctime>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "cli/arguments.h"
@@ -19,6 +18,7 @@
 #include "sync/font_listing.h"
 #include "sync/font_registration.h"
 #include "sync/font_sync_run.h"
+#include "sync/registration_stage.h"
 
 // CMake's project version; a compiler run outside the build (the MSVC syntax
 // check) has none, and the tests see to it that the build's is the one used.
@@ -56,14 +56,10 @@ class Tool {
   int Run(const std::vector<std::string>& args);
 
  private:
-  std::string_view Say(std::string_view chinese, std::string_view english) const {
-    return Pick(language_, chinese, english);
-  }
-  int Refuse(const std::string& text) const {
-    Write(Stream::Err, "quorvane-sync: " + text + "\n");
-    return kExitUsage;
-  }
-  std::variant<Folders, int> CheckFolders() const;
+  std::string Say(const Phrase& phrase) const { return std::string(Pick(language_, phrase)); }
+  void Refuse(const std::string& text) const { Write(Stream::Err, "quorvane-sync: " + text + "\n"); }
+  // The folders, or nothing when they were refused (and said why).
+  std::optional<Folders> CheckFolders() const;
   void List(ConsoleView& view, const Folders& folders);
 
   const Arguments& arguments_;
@@ -71,21 +67,25 @@ class Tool {
   std::int64_t unreadableFolders_ = 0;
 };
 
-std::variant<Folders, int> Tool::CheckFolders() const {
+std::optional<Folders> Tool::CheckFolders() const {
   for (const std::string& source : arguments_.sources) {
     std::vector<FolderEntry> entries;
     if (!IsFolder(source)) {
-      return Refuse(std::string(Say("源文件夹不存在：", "source folder does not exist: ")) + Quoted(source));
+      Refuse(Say(kSourceMissing) + Quoted(source));
+      return std::nullopt;
     }
     if (const FileResult listed = ListFolder(source, entries); !listed) {
-      return Refuse(std::string(Say("无法读取源文件夹 ", "cannot read source folder ")) + Quoted(source) + ": " +
-                    ReasonText(*listed.error, language_));
+      Refuse(Say(kSourceUnreadable) + Quoted(source) + ": " + ReasonText(*listed.error, language_));
+      return std::nullopt;
     }
   }
 
   // --user is the per-user font folder on Windows; elsewhere the default is a user's own already.
   Folders folders{arguments_.target.value_or(arguments_.user ? UserFontFolder() : SystemFontFolder()), std::nullopt};
-  if (folders.target.empty()) return Refuse(std::string(Say("没有目标文件夹：请用 --target 指定", "no target folder: give one with --target")));
+  if (folders.target.empty()) {
+    Refuse(Say(kNoTarget));
+    return std::nullopt;
+  }
   if (!IsFolder(folders.target)) {
     // The default folder of a fresh account is made, as fontconfig and
     // Windows' per-user fonts expect it (a dry run only says what it would
@@ -93,17 +93,18 @@ std::variant<Folders, int> Tool::CheckFolders() const {
     const bool isDefault = !arguments_.target && !EntryExists(folders.target);
     const FileResult made = isDefault && !arguments_.dryRun ? MakeFolders(folders.target) : FileResult{};
     if (!isDefault || !made) {
-      std::string text = std::string(Say("目标文件夹不存在：", "target folder does not exist: ")) + Quoted(folders.target);
+      std::string text = Say(kTargetMissing) + Quoted(folders.target);
       if (!made) text += ": " + ReasonText(*made.error, language_);
-      return Refuse(text);
+      Refuse(text);
+      return std::nullopt;
     }
   }
 
   folders.targetIdentity = IdentityOf(folders.target);
   for (const std::string& source : arguments_.sources) {
     if (folders.targetIdentity && IdentityOf(source) == folders.targetIdentity) {
-      return Refuse(std::string(Say("源文件夹与目标文件夹是同一个文件夹：", "source and target are the same folder: ")) +
-                    Quoted(source));
+      Refuse(Say(kSameFolder) + Quoted(source));
+      return std::nullopt;
     }
   }
   return folders;
@@ -115,34 +116,33 @@ void Tool::List(ConsoleView& view, const Folders& folders) {
     const ListingResult listed = FontListing(source, view, {.leaveOut = folders.targetIdentity});
     for (const UnreadableFolder& folder : listed.unreadable) {
       ++unreadableFolders_;
-      view.Say(std::string(Say("警告：无法读取文件夹 ", "warning: cannot read folder ")) + Quoted(folder.path) + ": " +
-               ReasonText(folder.reason, language_) + std::string(Say("；其中的字体未列出", "; its fonts are not listed")));
+      view.Say(Say(kFolderUnreadable) + Quoted(folder.path) + ": " + ReasonText(folder.reason, language_) +
+               Say(kFolderUnreadableTail));
     }
     if (listed.leftOut && !toldLeftOut && !arguments_.quiet) {
       toldLeftOut = true;
-      view.Say(std::string(Say("目标文件夹 ", "the target folder ")) + Quoted(folders.target) +
-               std::string(Say(" 位于源文件夹之内：其中的文件不列出", " lies inside a source: its files are not listed")));
+      view.Say(Say(kTargetInsideSource) + Quoted(folders.target) + Say(kTargetInsideSourceTail));
     }
   }
 }
 
 int Tool::Run(const std::vector<std::string>& args) {
   const auto started = std::chrono::steady_clock::now();
-  auto checked = CheckFolders();
-  if (const int* status = std::get_if<int>(&checked)) return *status;
-  const Folders& folders = std::get<Folders>(checked);
+  const std::optional<Folders> checked = CheckFolders();
+  if (!checked) return kExitUsage;
+  const Folders& folders = *checked;
 
   std::optional<AppendFile> log;
   if (arguments_.log) {
     FileError error;
     log = AppendFile::Open(*arguments_.log, error);
     if (!log) {
-      return Refuse(std::string(Say("无法打开日志文件 ", "cannot open the log file ")) + Quoted(*arguments_.log) + ": " +
-                    ReasonText(error, language_));
+      Refuse(Say(kLogUnopenable) + Quoted(*arguments_.log) + ": " + ReasonText(error, language_));
+      return kExitUsage;
     }
   }
 
-  InterruptHandlers interrupts(Say("quorvane-sync: 再次中断：立即结束\n", "quorvane-sync: interrupted again: ended at once\n"));
+  InterruptHandlers interrupts(Pick(language_, kInterruptedAgain));
   const ErrorTerminal terminal;
   const auto report = arguments_.json ? MakeJsonReport(language_, kPathStyle) : MakeTsvReport(language_, kPathStyle);
   Output output(log ? &*log : nullptr);
@@ -164,21 +164,23 @@ int Tool::Run(const std::vector<std::string>& args) {
   List(view, folders);
   if (progress && !arguments_.dryRun) view.MeasureSources();
 
-  // A dry run writes nothing, the registry included.
-  std::optional<FontRegistrar> registrar;
-  if (arguments_.registerFonts && !arguments_.dryRun) {
-    registrar.emplace(folders.target, arguments_.user ? FontScope::User : FontScope::Machine);
-    view.AttachRegistrar(&*registrar);
-  }
-
   FontSyncRun run(view);
   view.Attach(&run);
+  // A dry run writes nothing, the registry included.
+  std::optional<FontRegistrar> registrar;
+  std::optional<RegistrationStage> registration;
+  if (arguments_.registerFonts && !arguments_.dryRun) {
+    registrar.emplace(folders.target, arguments_.user ? FontScope::User : FontScope::Machine);
+    run.AddStage(registration.emplace(*registrar));
+  }
+
   std::optional<RunSummary> summary;
   if (view.Interrupted() || InterruptRequested()) {
-    // Stopped while listing: nothing was handled.
+    // Stopped while listing: nothing was handled, and the run's summary says so.
     summary.emplace();
     summary->unhandled = view.RowCount();
     summary->stopped = summary->unhandled > 0;
+    if (registration) registration->Finish(*summary);
   } else {
     summary = run.Run(arguments_.sources.front(), folders.target,
                       {.policy = arguments_.policy,
@@ -190,21 +192,14 @@ int Tool::Run(const std::vector<std::string>& args) {
   }
   const bool interrupted = view.Interrupted() || InterruptRequested();
   if (interrupted && summary->unhandled > 0) {
-    view.Say(language_ == Language::English
-                 ? "interrupted: " + std::to_string(summary->unhandled) + " files not handled"
-                 : "已中断：" + std::to_string(summary->unhandled) + "个文件未处理");
+    view.Say(InterruptedText(summary->unhandled, language_));
   }
-  // The fonts registered so far are told of, an interrupted run's too.
-  std::optional<RegistrationRecord> registration;
-  if (registrar) {
-    const RegistrationFinish finish = registrar->Finish();
-    registration = view.Registrations();
-    registration->refresh = RefreshOf(finish, kPathStyle);
-    registration->toolStatus = finish.toolStatus;
-    if (const std::string warning = RefreshWarning(*registration, language_); !warning.empty()) view.Say(warning);
+  std::optional<RegistrationRecord> registered;
+  if (summary->registration) {
+    registered = RegistrationRecordOf(*summary->registration, kPathStyle);
+    if (const std::string warning = RefreshWarning(*registered, language_); !warning.empty()) view.Say(warning);
   }
-  const int status = ExitStatusOf(*summary, interrupted && summary->stopped, unreadableFolders_,
-                                  registration ? registration->failed : 0);
+  const int status = ExitStatusOf(*summary, interrupted && summary->stopped, unreadableFolders_);
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
   view.WriteSummary({.run = *summary,
                      .dryRun = arguments_.dryRun,
@@ -213,17 +208,17 @@ int Tool::Run(const std::vector<std::string>& args) {
                      .unreadableFolders = unreadableFolders_,
                      .elapsedMs = elapsed.count(),
                      .exitStatus = status,
-                     .registration = registration ? &*registration : nullptr});
+                     .registration = registered ? &*registered : nullptr});
   interrupts.RunEnded();
   return status;
 }
 
 }  // namespace
 
-int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unreadableFolders,
-                 std::int64_t registrationsFailed) {
+int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unreadableFolders) {
   if (interrupted || summary.stopped) return kExitInterrupted;
-  if (summary.tally.AnyFailed() || unreadableFolders > 0 || registrationsFailed > 0) return kExitFailed;
+  const bool registrationFailed = summary.registration && summary.registration->failed > 0;
+  if (summary.tally.AnyFailed() || unreadableFolders > 0 || registrationFailed) return kExitFailed;
   if (summary.Count(RowState::ReplaceAtReboot) > 0) return kExitRebootRequired;
   return kExitOk;
 }

@@ -22,7 +22,6 @@ int RunCommandLine(const std::vector<std::string>& args);
 // 130 when the run was cut short, 1 when something was not synchronised or a
 // font not registered for a reason other than not being one, 3010 when a file
 // waits for a restart, else 0.
-int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unreadableFolders,
-                 std::int64_t registrationsFailed);
+int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unreadableFolders);
 
 }  // namespace quorvane::cli

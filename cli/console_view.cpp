@@ -64,7 +64,7 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
   if (report.state == RowState::Ready) return;  // abandoned: not handled after all
   if (!sourceBytes_.empty()) bytesOfHandledRows_ += sourceBytes_[static_cast<size_t>(row)];
 
-  const std::optional<RegistrationOutcome> registration = Register(report.state, cells);
+  const std::optional<RegistrationOutcome>& registration = report.registration;
   const bool failed = IsFailure(report.state);
   const bool notRegistered = registration && registration->kind != RegistrationOutcome::Kind::Registered;
   const bool registrationFailed = notRegistered && registration->kind == RegistrationOutcome::Kind::Failed;
@@ -88,28 +88,11 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
              RegistrationReason(*registration, options_.language));
   } else if (appeared && !options_.quiet) {
     SayAbout(cells[kPathColumn], StatusWords(report.state, options_.language),
-             std::string(Pick(options_.language, "复制期间目标文件夹中出现了同名文件，未覆盖",
-                              "a file of that name appeared in the target during the copy; it was kept")));
+             std::string(Pick(options_.language, kAppearedDuringCopy)));
   } else if (options_.writeEachRow) {
     FlushOutput();
   }
   // Otherwise the run calls ProcessPendingEvents right after, which writes the batch when due.
-}
-
-// The file that is now in the target, or waits to replace it at the next start.
-std::optional<RegistrationOutcome> ConsoleView::Register(RowState state, const std::array<std::string, 4>& cells) {
-  const bool inTarget = state == RowState::CopySucceeded || state == RowState::ReplaceSucceeded;
-  if (registrar_ == nullptr || (!inTarget && state != RowState::ReplaceAtReboot)) return std::nullopt;
-  const std::string target = JoinPath(options_.targetFolder, cells[kNameColumn]);
-  // The waiting file is a copy of the source, which is free to read; the one in use may not be.
-  RegistrationOutcome outcome =
-      inTarget ? registrar_->Register(target) : registrar_->RegisterAtRestart(target, cells[kPathColumn]);
-  switch (outcome.kind) {
-    case RegistrationOutcome::Kind::Registered: ++registrations_.registered; break;
-    case RegistrationOutcome::Kind::NotAFont: ++registrations_.notAFont; break;
-    case RegistrationOutcome::Kind::Failed: ++registrations_.failed; break;
-  }
-  return outcome;
 }
 
 void ConsoleView::SayAbout(std::string_view path, std::string_view words, const std::string& why) {
@@ -142,10 +125,7 @@ void ConsoleView::ShowSummary(const RunSummary& summary) {
   progressLine_.Clear();
   const StaleTemporaries& stale = summary.staleRemoved;
   if (stale.count > 0 && !options_.quiet) {
-    const std::string count = std::to_string(stale.count), size = ByteSize(stale.bytes);
-    Say(options_.language == Language::English
-            ? "removed " + count + " temporary files (" + size + ") left in the target by runs that did not end"
-            : "已删除目标文件夹中未正常结束的运行留下的临时文件" + count + "个（共" + size + "）");
+    Say(StaleTemporariesText(stale, options_.language));
   }
 }
 

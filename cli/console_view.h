@@ -13,7 +13,6 @@
 #include "cli/output.h"
 #include "cli/progress_line.h"
 #include "cli/report.h"
-#include "sync/font_registration.h"
 #include "sync/font_sync_run.h"
 #include "sync/sync_run_view.h"
 
@@ -38,10 +37,6 @@ class ConsoleView final : public SyncRunView {
 
   // The run that an interrupt stops.
   void Attach(FontSyncRun* run) { run_ = run; }
-  // With --register: each font that goes into the target is registered as its row ends.
-  void AttachRegistrar(FontRegistrar* registrar) { registrar_ = registrar; }
-  // How the rows' registrations went (refresh not yet known).
-  const RegistrationRecord& Registrations() const { return registrations_; }
   bool Interrupted() const { return interrupted_; }
   // How many bytes each row's source holds, for a progress line by bytes.
   void MeasureSources();
@@ -63,7 +58,6 @@ class ConsoleView final : public SyncRunView {
  private:
   // "复制失败 PATH: why", the row's own words first.
   void SayAbout(std::string_view path, std::string_view words, const std::string& why);
-  std::optional<RegistrationOutcome> Register(RowState state, const std::array<std::string, 4>& cells);
   void FlushOutput();
   void DrawProgress(bool now);
 
@@ -72,8 +66,6 @@ class ConsoleView final : public SyncRunView {
   Output& output_;
   ProgressLine progressLine_;
   FontSyncRun* run_ = nullptr;
-  FontRegistrar* registrar_ = nullptr;
-  RegistrationRecord registrations_;
   bool interrupted_ = false;
 
   std::vector<std::array<std::string, 4>> rows_;

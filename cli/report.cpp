@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/text.h"
 #include "cli/texts.h"
 
 namespace quorvane::cli {
@@ -44,6 +45,28 @@ size_t PlainUntil(std::string_view text, size_t i, const std::array<bool, 256>& 
   }
   while (i < text.size() && plain[static_cast<unsigned char>(text[i])]) ++i;
   return i;
+}
+
+// The one scan of both reports: `text` goes into `out` as it is, but for each
+// byte that `plain` does not take and that begins no strict UTF-8 sequence;
+// `escape(out, text, i, byte)` writes that one's escape and says how many
+// bytes it stood for.
+template <char... specials, typename Escape>
+void AppendEscaped(std::string& out, std::string_view text, const std::array<bool, 256>& plain, Escape escape) {
+  size_t run = 0;  // where the bytes that need no escape began
+  for (size_t i = 0; i < text.size();) {
+    i = PlainUntil<specials...>(text, i, plain);
+    if (i >= text.size()) break;
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (const size_t length = c >= 0x80 ? Utf8SequenceAt(text, i) : 0; length > 0) {
+      i += length;
+      continue;
+    }
+    out.append(text.substr(run, i - run));
+    i += escape(out, text, i, c);
+    run = i;
+  }
+  out.append(text.substr(run));
 }
 
 bool InRange(unsigned char c, unsigned char low, unsigned char high) { return c >= low && c <= high; }
@@ -142,14 +165,7 @@ class JsonReport final : public Report {
     out += ",\"target\":";
     AppendJsonString(out, row.target, style_);
     AppendJsonNumber(out, "bytes", row.bytes);
-    if (row.reason != nullptr) {
-      out += ",\"reason\":";
-      AppendJsonString(out, ReasonText(*row.reason, language_), style_);
-      out += ",\"step\":\"";
-      out += StepName(row.reason->step);
-      out += '"';
-      AppendJsonNumber(out, "code", static_cast<std::uint64_t>(static_cast<unsigned>(row.reason->code)));
-    }
+    if (row.reason != nullptr) AppendFailure(out, *row.reason);
     if (row.registration != nullptr) AppendRegistration(out, *row.registration);
     out += "}\n";
   }
@@ -194,6 +210,21 @@ class JsonReport final : public Report {
   }
 
  private:
+  // ,"reason":…,"step":…,"code":… of a failure.
+  void AppendFailure(std::string& out, const FileError& error) const {
+    out += ",\"reason\":";
+    AppendJsonString(out, ReasonText(error, language_), style_);
+    AppendStepAndCode(out, error);
+  }
+
+  // The system's code only where it gave one: none is ever made up.
+  static void AppendStepAndCode(std::string& out, const FileError& error) {
+    out += ",\"step\":\"";
+    out += StepName(error.step);
+    out += '"';
+    if (error.HasSystemCode()) AppendJsonNumber(out, "code", static_cast<std::uint64_t>(static_cast<unsigned>(error.code)));
+  }
+
   // "registration":{"status":"registered","name":…}, or "not-a-font" with its
   // reason, or "failed" with reason, step and code as a failed row has them.
   void AppendRegistration(std::string& out, const RegistrationOutcome& registration) const {
@@ -214,10 +245,7 @@ class JsonReport final : public Report {
           break;
         }
         AppendJsonString(out, ReasonText(*registration.error, language_), style_);
-        out += ",\"step\":\"";
-        out += StepName(registration.error->step);
-        out += '"';
-        AppendJsonNumber(out, "code", static_cast<std::uint64_t>(static_cast<unsigned>(registration.error->code)));
+        AppendStepAndCode(out, *registration.error);
         break;
     }
     out += '}';
@@ -230,13 +258,21 @@ class JsonReport final : public Report {
 }  // namespace
 
 FontRefresh RefreshOf(const RegistrationFinish& finish, PathStyle style) {
-  switch (finish.problem) {
-    case RegistrationFinish::Problem::CacheToolMissing: return FontRefresh::CacheToolMissing;
-    case RegistrationFinish::Problem::CacheToolFailed: return FontRefresh::CacheToolFailed;
-    case RegistrationFinish::Problem::None: break;
+  // fc-cache could not be started at all, or ended badly.
+  if (finish.error) {
+    return finish.error->kind == FileErrorKind::ExitStatus ? FontRefresh::CacheToolFailed : FontRefresh::CacheToolMissing;
   }
   if (!finish.notified) return FontRefresh::None;
   return style == PathStyle::Windows ? FontRefresh::FontChangeSent : FontRefresh::CacheRefreshed;
+}
+
+RegistrationRecord RegistrationRecordOf(const RegistrationTally& tally, PathStyle style) {
+  const std::optional<FileError>& error = tally.finish.error;
+  return {.registered = tally.registered,
+          .notAFont = tally.notAFont,
+          .failed = tally.failed,
+          .refresh = RefreshOf(tally.finish, style),
+          .toolStatus = error && error->kind == FileErrorKind::ExitStatus ? error->code : 0};
 }
 
 std::unique_ptr<Report> MakeTsvReport(Language language, PathStyle style) {
@@ -247,102 +283,46 @@ std::unique_ptr<Report> MakeJsonReport(Language language, PathStyle style) {
   return std::make_unique<JsonReport>(language, style);
 }
 
-size_t Utf8SequenceAt(std::string_view text, size_t i) {
-  const auto at = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = at(i);
-  if (lead < 0x80) return 1;
-  const size_t left = text.size() - i;
-  const auto tail = [&](size_t from, size_t count) {
-    for (size_t k = from; k < count; ++k) {
-      if (!InRange(at(i + k), 0x80, 0xBF)) return false;
-    }
-    return true;
-  };
-  if (InRange(lead, 0xC2, 0xDF)) return left >= 2 && tail(1, 2) ? 2 : 0;
-  if (InRange(lead, 0xE0, 0xEF)) {
-    if (left < 3) return 0;
-    const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
-    const unsigned char high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
-    return InRange(at(i + 1), low, high) && tail(2, 3) ? 3 : 0;
-  }
-  if (InRange(lead, 0xF0, 0xF4)) {
-    if (left < 4) return 0;
-    const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
-    const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing past U+10FFFF
-    return InRange(at(i + 1), low, high) && tail(2, 4) ? 4 : 0;
-  }
-  return 0;
-}
-
 void AppendTsvField(std::string& out, std::string_view text, PathStyle style) {
-  const bool posix = style == PathStyle::Posix;
-  const auto& plainBytes = posix ? kPlainPosixTsv : kPlainWindowsTsv;
-  size_t plain = 0;  // start of the run of bytes that need no escape
-  const auto flush = [&](size_t end) { out.append(text.substr(plain, end - plain)); };
-  for (size_t i = 0; i < text.size();) {
-    i = posix ? PlainUntil<'\\'>(text, i, plainBytes) : PlainUntil<>(text, i, plainBytes);
-    if (i >= text.size()) break;
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (plainBytes[c]) {
-      ++i;
-      continue;
-    }
-    const size_t length = c >= 0x80 ? Utf8SequenceAt(text, i) : 0;
-    if (length > 0) {
-      i += length;
-      continue;
-    }
-    flush(i);
+  const auto escape = [](std::string& to, std::string_view, size_t, unsigned char c) -> size_t {
     switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
+      case '\t': to += "\\t"; break;
+      case '\n': to += "\\n"; break;
+      case '\r': to += "\\r"; break;
+      case '\\': to += "\\\\"; break;
       default:
-        out += "\\x";
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
+        to += "\\x";
+        to += kHex[c >> 4];
+        to += kHex[c & 15];
     }
-    plain = ++i;
+    return 1;
+  };
+  if (style == PathStyle::Posix) {
+    AppendEscaped<'\\'>(out, text, kPlainPosixTsv, escape);
+  } else {
+    AppendEscaped<>(out, text, kPlainWindowsTsv, escape);
   }
-  flush(text.size());
 }
 
 void AppendJsonString(std::string& out, std::string_view text, PathStyle style) {
   out += '"';
-  size_t plain = 0;
-  const auto flush = [&](size_t end) { out.append(text.substr(plain, end - plain)); };
-  for (size_t i = 0; i < text.size();) {
-    i = PlainUntil<'"', '\\'>(text, i, kPlainJson);
-    if (i >= text.size()) break;
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (kPlainJson[c]) {
-      ++i;
-      continue;
-    }
-    const size_t length = c >= 0x80 ? Utf8SequenceAt(text, i) : 0;
-    if (length > 0) {
-      i += length;
-      continue;
-    }
-    flush(i);
-    if (c >= 0x80 && style == PathStyle::Windows && IsEncodedSurrogate(text, i)) {
-      AppendUnicodeEscape(out, ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6) |
-                                   (static_cast<unsigned char>(text[i + 2]) & 0x3Fu));
-      plain = i += 3;
-      continue;
+  AppendEscaped<'"', '\\'>(out, text, kPlainJson, [style](std::string& to, std::string_view all, size_t i,
+                                                          unsigned char c) -> size_t {
+    if (c >= 0x80 && style == PathStyle::Windows && IsEncodedSurrogate(all, i)) {
+      AppendUnicodeEscape(to, ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(all[i + 1]) & 0x3Fu) << 6) |
+                                  (static_cast<unsigned char>(all[i + 2]) & 0x3Fu));
+      return 3;
     }
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: AppendUnicodeEscape(out, c >= 0x80 ? 0xDC00u | c : c);
+      case '"': to += "\\\""; break;
+      case '\\': to += "\\\\"; break;
+      case '\n': to += "\\n"; break;
+      case '\r': to += "\\r"; break;
+      case '\t': to += "\\t"; break;
+      default: AppendUnicodeEscape(to, c >= 0x80 ? 0xDC00u | c : c);
     }
-    plain = ++i;
-  }
-  flush(text.size());
+    return 1;
+  });
   out += '"';
 }
 

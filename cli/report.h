@@ -52,6 +52,8 @@ struct RegistrationRecord {
   int toolStatus = 0;  // fc-cache's, for CacheToolFailed
 };
 
+RegistrationRecord RegistrationRecordOf(const RegistrationTally& tally, PathStyle style);
+
 struct SummaryRecord {
   const RunSummary& run;
   bool dryRun = false;
@@ -98,8 +100,5 @@ void AppendTsvField(std::string& out, std::string_view text, PathStyle style);
 // "surrogateescape" reads and writes file names; in a Windows name an encoded
 // lone surrogate is written as itself, \udXXX.
 void AppendJsonString(std::string& out, std::string_view text, PathStyle style);
-
-// The length of the strict UTF-8 sequence at text[i]; 0 when none starts there.
-size_t Utf8SequenceAt(std::string_view text, size_t i);
 
 }  // namespace quorvane::cli

@@ -20,6 +20,11 @@ std::string_view StepWords(FileStep step, Language language) {
     case FileStep::Close: return "关闭";
     case FileStep::Rename: return "重命名";
     case FileStep::Delete: return "删除";
+    case FileStep::Registry: return "注册表";
+    case FileStep::LoadFont: return "加载字体";
+    case FileStep::UnloadFont: return "卸载字体";
+    case FileStep::Notify: return "通知";
+    case FileStep::Record: return "安装记录";
   }
   return "?";
 }
@@ -216,6 +221,19 @@ std::string RefreshWarning(const RegistrationRecord& registration, Language lang
   return std::string(Pick(language, "警告：", "warning: ")) + RefreshText(registration, language) +
          std::string(Pick(language, "；之后启动的程序自行扫描该文件夹时才找到新字体",
                           "; programs started later find the new fonts by scanning the folder themselves"));
+}
+
+std::string InterruptedText(std::int64_t unhandled, Language language) {
+  const std::string count = std::to_string(unhandled);
+  return language == Language::English ? "interrupted: " + count + " files not handled"
+                                       : "已中断：" + count + "个文件未处理";
+}
+
+std::string StaleTemporariesText(const StaleTemporaries& stale, Language language) {
+  const std::string count = std::to_string(stale.count), size = ByteSize(stale.bytes);
+  return language == Language::English
+             ? "removed " + count + " temporary files (" + size + ") left in the target by runs that did not end"
+             : "已删除目标文件夹中未正常结束的运行留下的临时文件" + count + "个（共" + size + "）";
 }
 
 std::string ByteSize(std::uint64_t bytes) {

@@ -2,6 +2,7 @@
 // Chinese by default, English for scripts and for LANG=C machines.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,42 @@ bool IsKnownLanguage(std::string_view value);
 inline std::string_view Pick(Language language, std::string_view chinese, std::string_view english) {
   return language == Language::English ? english : chinese;
 }
+
+// One thing the tool says, in both languages.
+struct Phrase {
+  std::string_view chinese;
+  std::string_view english;
+};
+
+inline std::string_view Pick(Language language, const Phrase& phrase) {
+  return Pick(language, phrase.chinese, phrase.english);
+}
+
+// Refusals, each followed by the folder or file concerned.
+inline constexpr Phrase kSourceMissing{"源文件夹不存在：", "source folder does not exist: "};
+inline constexpr Phrase kSourceUnreadable{"无法读取源文件夹 ", "cannot read source folder "};
+inline constexpr Phrase kNoTarget{"没有目标文件夹：请用 --target 指定", "no target folder: give one with --target"};
+inline constexpr Phrase kTargetMissing{"目标文件夹不存在：", "target folder does not exist: "};
+inline constexpr Phrase kSameFolder{"源文件夹与目标文件夹是同一个文件夹：", "source and target are the same folder: "};
+inline constexpr Phrase kLogUnopenable{"无法打开日志文件 ", "cannot open the log file "};
+// Warnings while listing: "<head> FOLDER: why<tail>", "<head> TARGET<tail>".
+inline constexpr Phrase kFolderUnreadable{"警告：无法读取文件夹 ", "warning: cannot read folder "};
+inline constexpr Phrase kFolderUnreadableTail{"；其中的字体未列出", "; its fonts are not listed"};
+inline constexpr Phrase kTargetInsideSource{"目标文件夹 ", "the target folder "};
+inline constexpr Phrase kTargetInsideSourceTail{" 位于源文件夹之内：其中的文件不列出",
+                                                " lies inside a source: its files are not listed"};
+// Why a row ended ignored although its name was free when it began: another run.
+inline constexpr Phrase kAppearedDuringCopy{"复制期间目标文件夹中出现了同名文件，未覆盖",
+                                            "a file of that name appeared in the target during the copy; it was kept"};
+// Written by the interrupt handler as it stands, program name and line end included.
+inline constexpr Phrase kInterruptedAgain{"quorvane-sync: 再次中断：立即结束\n",
+                                          "quorvane-sync: interrupted again: ended at once\n"};
+
+// "已中断：3个文件未处理", "interrupted: 3 files not handled".
+std::string InterruptedText(std::int64_t unhandled, Language language);
+
+// The temporaries of dead runs that a run removed from the target.
+std::string StaleTemporariesText(const StaleTemporaries& stale, Language language);
 
 // The stable English code of a state, for --json and English rows: "copied",
 // "copy-failed", "up-to-date", "would-copy", …

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <cstddef>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -173,6 +175,32 @@ struct FolderEntry {
 // A link to a file counts as a File; a link or junction to a folder as
 // FolderLink. Fails with the system's reason when the folder cannot be read.
 FileResult ListFolder(std::string_view folder, std::vector<FolderEntry>& entries);
+
+// A file opened to read ranges of it at any offset, as the font reader takes a
+// few tables of files up to gigabytes: the same paths as every other file
+// operation (long paths on Windows) and the system's own error codes.
+class ReadableFile {
+ public:
+  ReadableFile() = default;
+  ~ReadableFile();
+  ReadableFile(const ReadableFile&) = delete;
+  ReadableFile& operator=(const ReadableFile&) = delete;
+
+  // A folder or a device (a pipe would block) opens as its kind, and is not
+  // to be read.
+  FileResult Open(std::string_view path);
+  EntryKind Kind() const { return kind_; }
+  std::uint64_t Size() const { return size_; }
+  // Exactly out.size() bytes from `offset`, or why not.
+  FileResult ReadAt(std::uint64_t offset, std::span<std::byte> out);
+
+ private:
+  void Close();
+
+  std::intptr_t native_ = -1;  // a file descriptor, or a HANDLE (INVALID_HANDLE_VALUE is -1)
+  EntryKind kind_ = EntryKind::Other;
+  std::uint64_t size_ = 0;
+};
 
 // Case-insensitive (ASCII) wildcard match of a bare name against a pattern
 // holding * and ?.

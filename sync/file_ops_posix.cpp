@@ -275,6 +275,40 @@ FileResult ReplaceDurably(int fd, const std::string& from, const std::string& to
   return {};
 }
 
+// The source, open for reading, and what it is; only a regular file is copied.
+FileResult OpenSource(const std::string& path, UniqueFd& in, struct stat& info) {
+  if (const int fault = InjectedFault(FileStep::Open)) return Failure(FileStep::Open, fault);
+  in = UniqueFd{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (!in) return LastError(FileStep::Open);
+  if (::fstat(in.Get(), &info) != 0) return LastError(FileStep::Open);
+  if (!S_ISREG(info.st_mode)) return Failure(FileStep::Open, S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+  return {};
+}
+
+// Root and some file systems ignore permission bits, so read-only is decided
+// here from the mode, as Windows decides it from the attribute. A target that
+// is the source itself (a hard link) would be lost by the replace.
+FileResult RefuseTarget(const std::string& path, const struct stat& source) {
+  struct stat target;
+  if (::stat(path.c_str(), &target) != 0) return {};
+  if (target.st_dev == source.st_dev && target.st_ino == source.st_ino) {
+    return {FileError{FileStep::Open, 0, FileErrorKind::SameFile}};
+  }
+  if (S_ISDIR(target.st_mode)) return Failure(FileStep::Open, EISDIR);
+  if ((target.st_mode & 0222) == 0) return Failure(FileStep::Open, EACCES);
+  return {};
+}
+
+// The copy keeps the source's times, and is closed here: NFS reports a late
+// write error only at close, and that must still fail the copy.
+FileResult FinishTemporary(UniqueFd& out, const struct stat& source) {
+  const std::array<timespec, 2> times = {source.st_atim, source.st_mtim};
+  if (::futimens(out.Get(), times.data()) != 0) return LastError(FileStep::Write);
+  if (const int fault = InjectedFault(FileStep::Close)) return Failure(FileStep::Close, fault);
+  if (::close(out.Release()) != 0) return LastError(FileStep::Close);
+  return {};
+}
+
 }  // namespace
 
 struct DirectorySearch::State {
@@ -360,27 +394,13 @@ bool IsFolder(std::string_view path) {
 }
 
 CopyResult CopyOneFile(std::string_view source, std::string_view target, const CopyOptions& options) {
-  const std::string sourcePath(source), targetPath(target);
   const auto failed = [](FileResult result) { return CopyResult{CopyStatus::Failed, std::move(result.error), 0}; };
-  if (sourcePath.empty() || targetPath.empty()) return failed(Failure(FileStep::Open, ENOENT));
-
-  if (const int fault = InjectedFault(FileStep::Open)) return failed(Failure(FileStep::Open, fault));
-  UniqueFd in{::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (!in) return failed(LastError(FileStep::Open));
-  struct stat sourceStat;
-  if (::fstat(in.Get(), &sourceStat) != 0) return failed(LastError(FileStep::Open));
-  if (!S_ISREG(sourceStat.st_mode)) return failed(Failure(FileStep::Open, S_ISDIR(sourceStat.st_mode) ? EISDIR : EINVAL));
-
-  // Root and some file systems ignore permission bits, so read-only is decided
-  // here from the mode, as Windows decides it from the attribute.
-  struct stat targetStat;
-  if (::stat(targetPath.c_str(), &targetStat) == 0) {
-    if (targetStat.st_dev == sourceStat.st_dev && targetStat.st_ino == sourceStat.st_ino) {
-      return failed({FileError{FileStep::Open, 0, FileErrorKind::SameFile}});
-    }
-    if (S_ISDIR(targetStat.st_mode)) return failed(Failure(FileStep::Open, EISDIR));
-    if ((targetStat.st_mode & 0222) == 0) return failed(Failure(FileStep::Open, EACCES));
-  }
+  if (source.empty() || target.empty()) return failed(Failure(FileStep::Open, ENOENT));
+  const std::string sourcePath(source), targetPath(target);
+  UniqueFd in;
+  struct stat sourceInfo;
+  if (FileResult opened = OpenSource(sourcePath, in, sourceInfo); !opened) return failed(opened);
+  if (FileResult refused = RefuseTarget(targetPath, sourceInfo); !refused) return failed(refused);
 
   std::string tempPath;
   FileResult result;
@@ -393,23 +413,14 @@ CopyResult CopyOneFile(std::string_view source, std::string_view target, const C
     RemoveTemporary(tempPath);
     return copy;
   };
-  // The lock lives on in this duplicate while `out` is closed before the
-  // rename, so a late write error (NFS reports them at close) still fails the copy.
+  // The lock lives on in this duplicate once `out` is closed before the rename.
   const UniqueFd lock{::dup(out.Get())};
   if (!lock) return abandon(failed(LastError(FileStep::Open)));
 
-  Transfer transfer = TransferLoop(in.Get(), out.Get(), static_cast<std::uint64_t>(sourceStat.st_size), options).Run();
+  Transfer transfer = TransferLoop(in.Get(), out.Get(), static_cast<std::uint64_t>(sourceInfo.st_size), options).Run();
   if (transfer.abandoned) return abandon({CopyStatus::Abandoned, std::nullopt, 0});
   result = std::move(transfer.result);
-  const std::array<timespec, 2> times = {sourceStat.st_atim, sourceStat.st_mtim};
-  if (result && ::futimens(out.Get(), times.data()) != 0) result = LastError(FileStep::Write);
-  if (result) {
-    if (const int fault = InjectedFault(FileStep::Close)) {
-      result = Failure(FileStep::Close, fault);
-    } else if (::close(out.Release()) != 0) {
-      result = LastError(FileStep::Close);
-    }
-  }
+  if (result) result = FinishTemporary(out, sourceInfo);
   if (!result) return abandon(failed(result));
 
   active.Clear();
@@ -518,6 +529,40 @@ void AbandonCopyInProgress() noexcept {
   if (!hasActiveTemporary) return;
   temporaryAbandoned = 1;
   ::unlink(activeTemporary);
+}
+
+ReadableFile::~ReadableFile() { Close(); }
+
+void ReadableFile::Close() {
+  if (native_ >= 0) ::close(static_cast<int>(native_));
+  native_ = -1;
+}
+
+FileResult ReadableFile::Open(std::string_view path) {
+  Close();
+  if (const int fault = InjectedFault(FileStep::Open)) return Failure(FileStep::Open, fault);
+  // Without O_NONBLOCK a pipe would wait here for a writer.
+  UniqueFd fd{::open(PathString(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+  if (!fd) return LastError(FileStep::Open);
+  struct stat st;
+  if (::fstat(fd.Get(), &st) != 0) return LastError(FileStep::Open);
+  kind_ = S_ISREG(st.st_mode) ? EntryKind::File : S_ISDIR(st.st_mode) ? EntryKind::Folder : EntryKind::Other;
+  size_ = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+  native_ = fd.Release();
+  return {};
+}
+
+FileResult ReadableFile::ReadAt(std::uint64_t offset, std::span<std::byte> out) {
+  for (size_t done = 0; done < out.size();) {
+    if (const int fault = InjectedFault(FileStep::Read)) return Failure(FileStep::Read, fault);
+    const ssize_t got = ::pread(static_cast<int>(native_), out.data() + done, out.size() - done,
+                                static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return LastError(FileStep::Read);
+    if (got == 0) return {FileError{FileStep::Read, 0, FileErrorKind::Truncated}};
+    done += static_cast<size_t>(got);
+  }
+  return {};
 }
 
 }  // namespace quorvane

@@ -2,6 +2,7 @@
 // ones turn names outside the code page into "?" and then fail on them.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <random>
@@ -161,30 +162,57 @@ void RemoveTemporary(UniqueKernelHandle& file, const std::wstring& tempPath) {
   }
 }
 
+// How the bytes went across: done, failed, or abandoned on the caller's word.
+struct Transfer {
+  FileResult result;
+  bool abandoned = false;
+  std::uint64_t bytes = 0;
+};
+
 // Our own loop rather than CopyFileExW: Wine never calls CopyFileExW's progress
 // routine, and a window has to stay alive (and its stop button quick) during a
-// 20 MB font on every system. Abandoned (true) when the progress callback says stop.
-FileResult CopyContents(HANDLE in, HANDLE out, std::uint64_t total, const CopyOptions& options,
-                        std::uint64_t& copied, bool& abandoned) {
-  static constexpr DWORD kBufferSize = 1 << 20;
-  const auto carryOn = [&] { return !options.progress || options.progress(copied, total); };
-  abandoned = !carryOn();
-  if (abandoned) return {};
-  std::unique_ptr<char[]> buffer(new char[kBufferSize]);
-  for (;;) {
-    DWORD got = 0;
-    if (const int fault = InjectedFault(FileStep::Read)) return Failure(FileStep::Read, fault);
-    if (!ReadFile(in, buffer.get(), kBufferSize, &got, nullptr)) return LastError(FileStep::Read);
-    if (got == 0) return {};
-    DWORD put = 0;
-    if (const int fault = InjectedFault(FileStep::Write)) return Failure(FileStep::Write, fault);
-    if (!WriteFile(out, buffer.get(), got, &put, nullptr)) return LastError(FileStep::Write);
-    if (put != got) return Failure(FileStep::Write, ERROR_WRITE_FAULT);
-    copied += got;
-    abandoned = !carryOn();
-    if (abandoned) return {};
+// 20 MB font on every system.
+class TransferLoop {
+ public:
+  TransferLoop(HANDLE in, HANDLE out, std::uint64_t total, const CopyOptions& options)
+      : in_(in), out_(out), total_(total), options_(options) {}
+
+  Transfer Run() {
+    if (!Continue()) return Abandon();
+    static constexpr DWORD kBufferSize = 1 << 20;
+    std::unique_ptr<char[]> buffer(new char[kBufferSize]);
+    for (;;) {
+      DWORD got = 0;
+      if (const int fault = InjectedFault(FileStep::Read)) return Fail(Failure(FileStep::Read, fault));
+      if (!ReadFile(in_, buffer.get(), kBufferSize, &got, nullptr)) return Fail(LastError(FileStep::Read));
+      if (got == 0) return Done();
+      DWORD put = 0;
+      if (const int fault = InjectedFault(FileStep::Write)) return Fail(Failure(FileStep::Write, fault));
+      if (!WriteFile(out_, buffer.get(), got, &put, nullptr)) return Fail(LastError(FileStep::Write));
+      if (put != got) return Fail(Failure(FileStep::Write, ERROR_WRITE_FAULT));
+      transfer_.bytes += got;
+      if (!Continue()) return Abandon();
+    }
   }
-}
+
+ private:
+  bool Continue() const { return !options_.progress || options_.progress(transfer_.bytes, total_); }
+  Transfer Done() { return std::move(transfer_); }
+  Transfer Fail(FileResult result) {
+    transfer_.result = std::move(result);
+    return std::move(transfer_);
+  }
+  Transfer Abandon() {
+    transfer_.abandoned = true;
+    return std::move(transfer_);
+  }
+
+  HANDLE in_;
+  HANDLE out_;
+  std::uint64_t total_;
+  const CopyOptions& options_;
+  Transfer transfer_;
+};
 
 bool IsExistsError(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
 
@@ -207,6 +235,80 @@ bool ScheduleAtReboot(UniqueKernelHandle& file, const std::wstring& tempPath, co
   if (!MoveFileExW(pending.c_str(), tempPath.c_str(), 0)) DeleteFileW(pending.c_str());
   SetLastError(refused);
   return false;
+}
+
+std::uint64_t SizeOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+}
+
+// The source, open for reading, and what it is; a folder is refused.
+FileResult OpenSource(const std::wstring& path, UniqueKernelHandle& in, BY_HANDLE_FILE_INFORMATION& info) {
+  if (const int fault = InjectedFault(FileStep::Open)) return Failure(FileStep::Open, fault);
+  in = UniqueKernelHandle{CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
+  if (!in) return LastError(FileStep::Open);
+  if (!GetFileInformationByHandle(in.Get(), &info)) return LastError(FileStep::Open);
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Failure(FileStep::Open, ERROR_ACCESS_DENIED);
+  return {};
+}
+
+// Windows refuses to overwrite read-only, hidden and system files; Wine and an
+// elevated process do not always, so the attributes are tested here. A target
+// that is the source itself (a hard link) would be lost by the replace.
+FileResult RefuseTarget(const std::wstring& path, const BY_HANDLE_FILE_INFORMATION& source) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return {};
+  constexpr DWORD kRefused =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if ((attributes & kRefused) != 0) return Failure(FileStep::Open, ERROR_ACCESS_DENIED);
+  const UniqueKernelHandle existing{CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, 0, nullptr)};
+  const FileIdentity sourceId{source.dwVolumeSerialNumber,
+                              (static_cast<std::uint64_t>(source.nFileIndexHigh) << 32) | source.nFileIndexLow};
+  if (existing && IdentityOfHandle(existing.Get()) == sourceId) {
+    return {FileError{FileStep::Open, 0, FileErrorKind::SameFile}};
+  }
+  return {};
+}
+
+// The copy keeps the source's last-write time, as CopyFile does.
+FileResult FinishTemporary(HANDLE out, const BY_HANDLE_FILE_INFORMATION& source) {
+  if (!SetFileTime(out, nullptr, nullptr, &source.ftLastWriteTime)) return LastError(FileStep::Write);
+  return {};
+}
+
+// The new file takes the target's name only where none exists yet: the
+// rename without MOVEFILE_REPLACE_EXISTING fails on an existing name.
+FileResult RenameWithoutReplacing(const std::wstring& from, const std::wstring& to, bool& exists) {
+  exists = false;
+  if (const int fault = InjectedFault(FileStep::Rename)) return Failure(FileStep::Rename, fault);
+  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return {};
+  exists = IsExistsError(GetLastError());
+  return exists ? FileResult{} : LastError(FileStep::Rename);
+}
+
+// The new data on disk before it replaces the old, and the rename itself
+// written through: so a power cut leaves the old file or the new one.
+FileResult ReplaceDurably(HANDLE file, const std::wstring& from, const std::wstring& to) {
+  if (const int fault = InjectedFault(FileStep::Flush)) return Failure(FileStep::Flush, fault);
+  if (!FlushFileBuffers(file)) return LastError(FileStep::Flush);
+  if (const int fault = InjectedFault(FileStep::Rename)) return Failure(FileStep::Rename, fault);
+  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return LastError(FileStep::Rename);
+  }
+  return {};
+}
+
+// As CopyFile does, the copy takes the source's attributes; set only once it
+// has its name, so a read-only temporary never has to be deleted.
+void TakeSourceAttributes(UniqueKernelHandle& out, const std::wstring& target,
+                          const BY_HANDLE_FILE_INFORMATION& source) {
+  constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const DWORD attributes = source.dwFileAttributes & kCopiedAttributes;
+  out.Reset();
+  SetFileAttributesW(target.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace
@@ -289,34 +391,10 @@ CopyResult CopyOneFile(std::string_view source, std::string_view target, const C
   const auto failed = [](FileResult result) { return CopyResult{CopyStatus::Failed, std::move(result.error), 0}; };
   if (source.empty() || target.empty()) return failed(Failure(FileStep::Open, ERROR_PATH_NOT_FOUND));
   const std::wstring sourcePath = SystemPath(source), targetPath = SystemPath(target);
-
-  if (const int fault = InjectedFault(FileStep::Open)) return failed(Failure(FileStep::Open, fault));
-  UniqueKernelHandle in{CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
-  if (!in) return failed(LastError(FileStep::Open));
+  UniqueKernelHandle in;
   BY_HANDLE_FILE_INFORMATION sourceInfo;
-  if (!GetFileInformationByHandle(in.Get(), &sourceInfo)) return failed(LastError(FileStep::Open));
-  if ((sourceInfo.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return failed(Failure(FileStep::Open, ERROR_ACCESS_DENIED));
-  }
-
-  // Windows refuses to overwrite read-only, hidden and system files; Wine and an
-  // elevated process do not always, so the attributes are tested here.
-  const DWORD targetAttributes = GetFileAttributesW(targetPath.c_str());
-  if (targetAttributes != INVALID_FILE_ATTRIBUTES) {
-    if (targetAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                            FILE_ATTRIBUTE_SYSTEM)) {
-      return failed(Failure(FileStep::Open, ERROR_ACCESS_DENIED));
-    }
-    const UniqueKernelHandle existing{CreateFileW(targetPath.c_str(), FILE_READ_ATTRIBUTES,
-                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                  OPEN_EXISTING, 0, nullptr)};
-    const FileIdentity sourceId{sourceInfo.dwVolumeSerialNumber,
-                                (static_cast<std::uint64_t>(sourceInfo.nFileIndexHigh) << 32) | sourceInfo.nFileIndexLow};
-    if (existing && IdentityOfHandle(existing.Get()) == sourceId) {
-      return failed({FileError{FileStep::Open, 0, FileErrorKind::SameFile}});
-    }
-  }
+  if (FileResult opened = OpenSource(sourcePath, in, sourceInfo); !opened) return failed(opened);
+  if (FileResult refused = RefuseTarget(targetPath, sourceInfo); !refused) return failed(refused);
 
   std::wstring tempPath;
   FileResult result;
@@ -329,56 +407,29 @@ CopyResult CopyOneFile(std::string_view source, std::string_view target, const C
     return copy;
   };
 
-  const std::uint64_t total = (static_cast<std::uint64_t>(sourceInfo.nFileSizeHigh) << 32) | sourceInfo.nFileSizeLow;
-  std::uint64_t copied = 0;
-  bool abandoned = false;
-  result = CopyContents(in.Get(), out.Get(), total, options, copied, abandoned);
-  if (abandoned) return abandon({CopyStatus::Abandoned, std::nullopt, 0});
-  if (result && !SetFileTime(out.Get(), nullptr, nullptr, &sourceInfo.ftLastWriteTime)) {
-    result = LastError(FileStep::Write);
-  }
+  Transfer transfer = TransferLoop(in.Get(), out.Get(), SizeOf(sourceInfo), options).Run();
+  if (transfer.abandoned) return abandon({CopyStatus::Abandoned, std::nullopt, 0});
+  result = std::move(transfer.result);
+  if (result) result = FinishTemporary(out.Get(), sourceInfo);
   if (!result) return abandon(failed(result));
 
-  // The new file takes the name only where none exists. What it replaces, it
-  // replaces with its data on disk first, and the rename itself written through.
   active.Clear();
   if (active.Abandoned()) return abandon({CopyStatus::Abandoned, std::nullopt, 0});
+  bool exists = false;
+  result = RenameWithoutReplacing(tempPath, targetPath, exists);
   CopyStatus status = CopyStatus::Created;
-  if (const int fault = InjectedFault(FileStep::Rename)) {
-    result = Failure(FileStep::Rename, fault);
-  } else if (!MoveFileExW(tempPath.c_str(), targetPath.c_str(), MOVEFILE_WRITE_THROUGH)) {
-    result = LastError(FileStep::Rename);
-    if (IsExistsError(GetLastError())) {
-      if (options.existing == ExistingTarget::Keep) return abandon({CopyStatus::TargetExists, std::nullopt, 0});
-      status = CopyStatus::Replaced;
-      if (const int fault = InjectedFault(FileStep::Flush)) {
-        result = Failure(FileStep::Flush, fault);
-      } else if (!FlushFileBuffers(out.Get())) {
-        result = LastError(FileStep::Flush);
-      } else if (const int renameFault = InjectedFault(FileStep::Rename)) {
-        result = Failure(FileStep::Rename, renameFault);
-      } else if (!MoveFileExW(tempPath.c_str(), targetPath.c_str(),
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        result = LastError(FileStep::Rename);
-        if (options.replaceAtRebootWhenInUse && IsInUseError(GetLastError()) &&
-            ScheduleAtReboot(out, tempPath, targetPath)) {
-          return {CopyStatus::ReplacedAtReboot, std::nullopt, copied};
-        }
-      } else {
-        result = {};
-      }
+  if (result && exists) {
+    if (options.existing == ExistingTarget::Keep) return abandon({CopyStatus::TargetExists, std::nullopt, 0});
+    result = ReplaceDurably(out.Get(), tempPath, targetPath);
+    status = CopyStatus::Replaced;
+    const bool inUse = !result && IsInUseError(static_cast<DWORD>(result.error->code));
+    if (inUse && options.replaceAtRebootWhenInUse && ScheduleAtReboot(out, tempPath, targetPath)) {
+      return {CopyStatus::ReplacedAtReboot, std::nullopt, transfer.bytes};
     }
   }
   if (!result) return abandon(failed(result));
-
-  // As CopyFile does, the copy takes the source's attributes; set only now, so a
-  // read-only temporary never has to be deleted.
-  constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  const DWORD attributes = sourceInfo.dwFileAttributes & kCopiedAttributes;
-  out.Reset();
-  SetFileAttributesW(targetPath.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
-  return {status, std::nullopt, copied};
+  TakeSourceAttributes(out, targetPath, sourceInfo);
+  return {status, std::nullopt, transfer.bytes};
 }
 
 std::optional<FileIdentity> IdentityOf(std::string_view path) {
@@ -487,6 +538,57 @@ FileResult ListFolder(std::string_view folder, std::vector<FolderEntry>& entries
     entries.push_back({Narrow(data.cFileName), kind});
   } while (FindNextFileW(find.Get(), &data));
   if (GetLastError() != ERROR_NO_MORE_FILES) return LastError(FileStep::Read);
+  return {};
+}
+
+ReadableFile::~ReadableFile() { Close(); }
+
+void ReadableFile::Close() {
+  if (native_ != -1) CloseHandle(reinterpret_cast<HANDLE>(native_));
+  native_ = -1;
+}
+
+FileResult ReadableFile::Open(std::string_view path) {
+  Close();
+  if (const int fault = InjectedFault(FileStep::Open)) return Failure(FileStep::Open, fault);
+  const std::wstring systemPath = SystemPath(path);
+  // A folder opens only with backup semantics; its attributes say enough.
+  const DWORD attributes = GetFileAttributesW(systemPath.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    kind_ = EntryKind::Folder;
+    size_ = 0;
+    return {};
+  }
+  // A font the system has loaded is open for reading and writing elsewhere.
+  UniqueKernelHandle file{CreateFileW(systemPath.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr)};
+  if (!file) return LastError(FileStep::Open);
+  LARGE_INTEGER size{};
+  const bool disk = GetFileType(file.Get()) == FILE_TYPE_DISK;
+  if (disk && !GetFileSizeEx(file.Get(), &size)) return LastError(FileStep::Open);
+  kind_ = disk ? EntryKind::File : EntryKind::Other;
+  size_ = static_cast<std::uint64_t>(size.QuadPart);
+  native_ = reinterpret_cast<std::intptr_t>(file.Release());
+  return {};
+}
+
+FileResult ReadableFile::ReadAt(std::uint64_t offset, std::span<std::byte> out) {
+  for (size_t done = 0; done < out.size();) {
+    if (const int fault = InjectedFault(FileStep::Read)) return Failure(FileStep::Read, fault);
+    OVERLAPPED at{};
+    const std::uint64_t from = offset + done;
+    at.Offset = static_cast<DWORD>(from);
+    at.OffsetHigh = static_cast<DWORD>(from >> 32);
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(out.size() - done, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(native_), out.data() + done, want, &got, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) return {FileError{FileStep::Read, 0, FileErrorKind::Truncated}};
+      return LastError(FileStep::Read);
+    }
+    if (got == 0) return {FileError{FileStep::Read, 0, FileErrorKind::Truncated}};
+    done += got;
+  }
   return {};
 }
 

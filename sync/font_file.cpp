@@ -2,16 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <exception>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <optional>
 #include <utility>
 
-#include "base/system_error.h"
 #include "base/text.h"
+#include "sync/file_ops.h"
 
 namespace quorvane {
 namespace {
@@ -66,11 +62,9 @@ class Reader {
   bool Fetch(std::uint64_t offset, std::uint64_t length, std::string_view why, std::vector<std::byte>& out) {
     if (!Inside(offset, length)) return Fail(std::string(why));
     out.resize(static_cast<std::size_t>(length));
-    if (!source_.Read(offset, out)) {
-      readError_ = FontReadError{"cannot read", source_.LastError()};
-      return false;
-    }
-    return true;
+    FileResult read = source_.Read(offset, out);
+    if (!read) readError_ = *read.error;
+    return read.Succeeded();
   }
 
   bool Fail(std::string why) {
@@ -92,7 +86,7 @@ class Reader {
   FontByteSource& source_;
   std::uint64_t size_;
   std::optional<NotAFont> notAFont_;
-  std::optional<FontReadError> readError_;
+  std::optional<FileError> readError_;
 };
 
 // ---- sfnt: TrueType, OpenType and collections -------------------------------
@@ -363,9 +357,9 @@ class MemorySource : public FontByteSource {
  public:
   explicit MemorySource(std::span<const std::byte> bytes) : bytes_(bytes) {}
   std::uint64_t Size() const override { return bytes_.size(); }
-  bool Read(std::uint64_t offset, std::span<std::byte> out) override {
+  FileResult Read(std::uint64_t offset, std::span<std::byte> out) override {
     std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
-    return true;
+    return {};
   }
 
  private:
@@ -374,22 +368,12 @@ class MemorySource : public FontByteSource {
 
 class FileSource : public FontByteSource {
  public:
-  FileSource(std::ifstream& in, std::uint64_t size) : in_(in), size_(size) {}
-  std::uint64_t Size() const override { return size_; }
-  bool Read(std::uint64_t offset, std::span<std::byte> out) override {
-    in_.clear();
-    in_.seekg(static_cast<std::streamoff>(offset));
-    in_.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
-    if (in_ && in_.gcount() == static_cast<std::streamsize>(out.size())) return true;
-    lastError_ = LastSystemError();
-    return false;
-  }
-  int LastError() const override { return lastError_; }
+  explicit FileSource(ReadableFile& file) : file_(file) {}
+  std::uint64_t Size() const override { return file_.Size(); }
+  FileResult Read(std::uint64_t offset, std::span<std::byte> out) override { return file_.ReadAt(offset, out); }
 
  private:
-  std::ifstream& in_;
-  std::uint64_t size_;
-  int lastError_ = 0;
+  ReadableFile& file_;
 };
 
 }  // namespace
@@ -426,26 +410,11 @@ FontReadResult ParseFontBytes(std::span<const std::byte> bytes) {
 }
 
 FontReadResult ReadFontFile(std::string_view utf8Path) {
-  namespace fs = std::filesystem;
-  fs::path path;
-  try {
-    path = fs::path(std::u8string(utf8Path.begin(), utf8Path.end()));
-  } catch (const std::exception&) {
-    // A name that is not UTF-8 (a lone surrogate) cannot become a Windows name here.
-    return FontReadError{"cannot open: the name is not UTF-8", EILSEQ};
-  }
-  std::error_code error;
-  const fs::file_status status = fs::status(path, error);
-  if (!error && fs::is_directory(status)) return NotAFont{"a folder"};
-  // A pipe or a device could block or never end.
-  if (!error && fs::exists(status) && !fs::is_regular_file(status)) return NotAFont{"not a regular file"};
-
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return FontReadError{"cannot open", LastSystemError()};
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (!in || size < 0) return FontReadError{"cannot read", LastSystemError()};
-  FileSource source(in, static_cast<std::uint64_t>(size));
+  ReadableFile file;
+  if (FileResult opened = file.Open(utf8Path); !opened) return *opened.error;
+  if (file.Kind() == EntryKind::Folder) return NotAFont{"a folder"};
+  if (file.Kind() != EntryKind::File) return NotAFont{"not a regular file"};
+  FileSource source(file);
   return ReadFont(source);
 }
 

@@ -15,6 +15,8 @@
 #include <variant>
 #include <vector>
 
+#include "sync/file_error.h"
+
 namespace quorvane {
 
 enum class FontFormat {
@@ -46,23 +48,17 @@ struct NotAFont {
   std::string why;  // short: "no name table", "truncated table directory"
 };
 
-// The file could not be opened or read: nothing is known about its content.
-struct FontReadError {
-  std::string what;     // "cannot open", "cannot read"
-  int systemError = 0;  // errno, or GetLastError on Windows (base/system_error.h)
-};
-
-using FontReadResult = std::variant<FontFileInfo, NotAFont, FontReadError>;
+// A font, a file that is none, or a file that could not be opened or read
+// (nothing is known about its content then).
+using FontReadResult = std::variant<FontFileInfo, NotAFont, FileError>;
 
 // Reads ranges of some bytes; the reader never asks for a range past Size().
 class FontByteSource {
  public:
   virtual ~FontByteSource() = default;
   virtual std::uint64_t Size() const = 0;
-  // Fills `out` from `offset`; false when the read failed.
-  virtual bool Read(std::uint64_t offset, std::span<std::byte> out) = 0;
-  // The system's error code of the last failed read.
-  virtual int LastError() const { return 0; }
+  // Fills `out` from `offset`, or says why not.
+  virtual FileResult Read(std::uint64_t offset, std::span<std::byte> out) = 0;
 };
 
 FontReadResult ReadFont(FontByteSource& source);

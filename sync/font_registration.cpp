@@ -6,8 +6,9 @@ std::optional<RegistrationOutcome> RefusalOf(const FontReadResult& read) {
   if (const auto* notAFont = std::get_if<NotAFont>(&read)) {
     return RegistrationOutcome{RegistrationOutcome::Kind::NotAFont, {}, NotAFontText(*notAFont), std::nullopt};
   }
-  if (const auto* error = std::get_if<FontReadError>(&read)) {
-    return RegistrationOutcome{RegistrationOutcome::Kind::Failed, {}, {}, FileError{FileStep::Read, error->systemError}};
+  // For registration, opening the font is part of reading it.
+  if (const auto* error = std::get_if<FileError>(&read)) {
+    return RegistrationOutcome{RegistrationOutcome::Kind::Failed, {}, {}, FileError{FileStep::Read, error->code, error->kind}};
   }
   return std::nullopt;
 }

@@ -3,6 +3,7 @@
 // WM_FONTCHANGE at the end; elsewhere fontconfig's cache for the folder.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,10 +29,18 @@ struct RegistrationFinish {
   // Windows: the running programs were told (WM_FONTCHANGE); elsewhere: the
   // font cache of the folder was refreshed.
   bool notified = false;
-  // What kept the cache from being refreshed (fontconfig's fc-cache).
-  enum class Problem { None, CacheToolMissing, CacheToolFailed };
-  Problem problem = Problem::None;
-  int toolStatus = 0;  // fc-cache's exit status, for CacheToolFailed
+  // What kept the cache from being refreshed, at FileStep::Notify: fc-cache
+  // could not be started (the system's code), or ended with another status
+  // than 0 (FileErrorKind::ExitStatus).
+  std::optional<FileError> error;
+};
+
+// What the registrations of one run came to.
+struct RegistrationTally {
+  std::int64_t registered = 0;
+  std::int64_t notAFont = 0;
+  std::int64_t failed = 0;
+  RegistrationFinish finish;
 };
 
 class FontRegistrar {

@@ -37,17 +37,17 @@ RegistrationFinish FontRegistrar::Finish() {
   char* arguments[] = {tool.data(), folder.data(), nullptr};
   pid_t child = 0;
   const int spawned = ::posix_spawnp(&child, tool.c_str(), nullptr, nullptr, arguments, environ);
-  if (spawned != 0) return {.problem = RegistrationFinish::Problem::CacheToolMissing};
+  if (spawned != 0) return {.error = FileError{FileStep::Notify, spawned}};
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   // The shell's code for "no such program", from a spawn that execs late.
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 127) return {.problem = RegistrationFinish::Problem::CacheToolMissing};
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 127) return {.error = FileError{FileStep::Notify, ENOENT}};
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    return {.problem = RegistrationFinish::Problem::CacheToolFailed,
-            .toolStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)};
+    const int exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return {.error = FileError{FileStep::Notify, exitStatus, FileErrorKind::ExitStatus}};
   }
-  return {.notified = true};
+  return {.notified = true, .error = std::nullopt};
 }
 
 std::string UserFontFolder() { return SystemFontFolder(); }

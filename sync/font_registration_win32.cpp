@@ -16,9 +16,9 @@ namespace {
 
 constexpr wchar_t kFontsKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
 
-RegistrationOutcome Failed(FileStep step, LSTATUS code) {
-  return {RegistrationOutcome::Kind::Failed, {}, {}, FileError{step, static_cast<int>(code)}};
-}
+RegistrationOutcome Failed(FileError error) { return {RegistrationOutcome::Kind::Failed, {}, {}, error}; }
+
+RegistrationOutcome RegistryFailed(LSTATUS code) { return Failed(FileError{FileStep::Registry, static_cast<int>(code)}); }
 
 bool SameText(std::wstring_view a, std::wstring_view b) {
   return a.size() == b.size() &&
@@ -65,16 +65,17 @@ std::optional<RegistrationOutcome> WriteFontsValue(const std::string& targetFold
   }
 
   HKEY raw = nullptr;
+  // The 64-bit view: where Windows reads the fonts, even for the 32-bit tool.
   const LSTATUS opened = RegCreateKeyExW(scope == FontScope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
-                                         kFontsKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &raw,
-                                         nullptr);
-  if (opened != ERROR_SUCCESS) return Failed(FileStep::Open, opened);
+                                         kFontsKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY,
+                                         nullptr, &raw, nullptr);
+  if (opened != ERROR_SUCCESS) return RegistryFailed(opened);
   const UniqueRegistryKey key(raw);
   RemoveOtherNamesOf(key.Get(), data, valueName);
   const LSTATUS written =
       RegSetValueExW(key.Get(), valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                      static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-  if (written != ERROR_SUCCESS) return Failed(FileStep::Write, written);
+  if (written != ERROR_SUCCESS) return RegistryFailed(written);
   return std::nullopt;
 }
 
@@ -90,7 +91,10 @@ RegistrationOutcome FontRegistrar::Register(std::string_view fontPath) {
   const std::wstring path = Widen(fontPath);
   if (auto failed = WriteFontsValue(targetFolder_, scope_, info, path)) return std::move(*failed);
   // Usable now, in this session; the registry value makes it so after a restart.
-  if (AddFontResourceExW(path.c_str(), 0, nullptr) == 0) return Failed(FileStep::Open, ERROR_INVALID_DATA);
+  // It says no more than "no": there is no error code to give.
+  if (AddFontResourceExW(path.c_str(), 0, nullptr) == 0) {
+    return Failed(FileError{FileStep::LoadFont, 0, FileErrorKind::NoSystemCode});
+  }
   registered_ = true;
   return {RegistrationOutcome::Kind::Registered, RegistryValueName(info), {}, std::nullopt};
 }
@@ -110,7 +114,7 @@ RegistrationFinish FontRegistrar::Finish() {
   // A hung window must not hang the run: each gets a second at most.
   DWORD_PTR ignored = 0;
   SendMessageTimeoutW(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
-  return {.notified = true};
+  return {.notified = true, .error = std::nullopt};
 }
 
 std::string UserFontFolder() {

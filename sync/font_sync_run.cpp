@@ -122,7 +122,11 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
     targetPath.assign(targetPrefix).append(name);
     const bool exists =
         !name.empty() && (targetNames ? targetNames->Exists(name, targetPath) : EntryExists(targetPath));
-    const RowReport report = HandleRow(row, sourcePath, name.empty() ? std::string_view() : targetPath, exists, options);
+    const std::string_view target = name.empty() ? std::string_view() : targetPath;
+    RowReport report = HandleRow(row, sourcePath, target, exists, options);
+    if (report.state != RowState::Ready) {
+      for (RowStage* stage : stages_) stage->Complete({row, sourcePath, target}, report);
+    }
     if (row < view_.RowCount()) view_.SetStatus(row, report);
     if (report.state == RowState::Ready) break;  // abandoned mid-copy
     if (const auto outcome = TalliedAs(report.state)) summary.tally.Add(*outcome);
@@ -133,12 +137,21 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
   }
   summary.unhandled = std::max<std::int64_t>(view_.RowCount() - row, 0);
   summary.stopped = summary.unhandled > 0;
+  for (RowStage* stage : stages_) stage->Finish(summary);
 
   view_.ShowSummary(summary);
   return summary;
 }
 
 namespace {
+
+RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt, std::uint64_t bytes = 0) {
+  RowReport report;
+  report.state = state;
+  report.reason = std::move(reason);
+  report.bytes = bytes;
+  return report;
+}
 
 // Equal to the file system's resolution: a copy on FAT keeps only even seconds,
 // others whole seconds or finer.
@@ -159,17 +172,17 @@ RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, 
   // A row without a name or a source path names no file; the copy refuses it
   // at once, with the system's "not found".
   if (sourcePath.empty() || targetPath.empty()) {
-    return {RowState::CopyFailed, CopyOneFile(sourcePath, targetPath).error, 0};
+    return Report(RowState::CopyFailed, CopyOneFile(sourcePath, targetPath).error);
   }
   bool replacing = targetExists && options.policy == SyncPolicy::Replace;
   if (targetExists && options.update) {
     const bool same = options.checksum ? SameContent(sourcePath, targetPath).value_or(false)
                                        : SameStamp(StampOf(sourcePath), StampOf(targetPath));
-    if (same) return {RowState::UpToDate, std::nullopt, 0};
+    if (same) return Report(RowState::UpToDate);
     replacing = true;
   }
-  if (targetExists && !replacing) return {options.dryRun ? RowState::WouldIgnore : RowState::Ignored, std::nullopt, 0};
-  if (options.dryRun) return {targetExists ? RowState::WouldReplace : RowState::WouldCopy, std::nullopt, 0};
+  if (targetExists && !replacing) return Report(options.dryRun ? RowState::WouldIgnore : RowState::Ignored);
+  if (options.dryRun) return Report(targetExists ? RowState::WouldReplace : RowState::WouldCopy);
   return Copy(row, sourcePath, targetPath, targetExists,
               replacing || options.policy == SyncPolicy::Replace || options.update, options);
 }
@@ -178,7 +191,7 @@ RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, 
 // otherwise it is left, and the row is the policy's same-name outcome.
 RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
                             bool targetExists, bool replacing, const SyncOptions& options) {
-  view_.SetStatus(row, {RowState::Copying, std::nullopt, 0});
+  view_.SetStatus(row, Report(RowState::Copying));
   const CopyOptions copyOptions{
       .existing = replacing ? ExistingTarget::Replace : ExistingTarget::Keep,
       .progress =
@@ -194,19 +207,19 @@ RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::
     case CopyStatus::Created:
     case CopyStatus::Replaced:
       // One that appeared since the test was replaced: that is what the policy gives it.
-      return {targetExists || copied.status == CopyStatus::Replaced ? RowState::ReplaceSucceeded
-                                                                     : RowState::CopySucceeded,
-              std::nullopt, copied.bytes};
+      return Report(targetExists || copied.status == CopyStatus::Replaced ? RowState::ReplaceSucceeded
+                                                                           : RowState::CopySucceeded,
+                    std::nullopt, copied.bytes);
     case CopyStatus::TargetExists:
-      return {RowState::Ignored, std::nullopt, 0};
+      return Report(RowState::Ignored);
     case CopyStatus::ReplacedAtReboot:
-      return {RowState::ReplaceAtReboot, std::nullopt, copied.bytes};
+      return Report(RowState::ReplaceAtReboot, std::nullopt, copied.bytes);
     case CopyStatus::Abandoned:
-      return {RowState::Ready, std::nullopt, 0};
+      return Report(RowState::Ready);
     case CopyStatus::Failed:
       break;
   }
-  return {targetExists ? RowState::ReplaceFailed : RowState::CopyFailed, copied.error, 0};
+  return Report(targetExists ? RowState::ReplaceFailed : RowState::CopyFailed, copied.error);
 }
 
 }  // namespace quorvane

@@ -2,7 +2,9 @@
 
 #include <optional>
 #include <string_view>
+#include <vector>
 
+#include "sync/row_stage.h"
 #include "sync/sync_run_view.h"
 #include "sync/sync_types.h"
 
@@ -27,6 +29,11 @@ class FontSyncRun {
  public:
   explicit FontSyncRun(SyncRunView& view) : view_(view) {}
 
+  // Each handled row passes through the stages in the order they were added,
+  // after its copy and before the view is told; each stage finishes before
+  // the summary is shown. The run does not own them.
+  void AddStage(RowStage& stage) { stages_.push_back(&stage); }
+
   // Validates the folders (an empty source or target is refused with its message),
   // removes the leftovers of dead runs from the target, handles every listed row
   // and shows the summary. Returns the summary, or nothing when validation
@@ -47,6 +54,7 @@ class FontSyncRun {
                  bool replacing, const SyncOptions& options);
 
   SyncRunView& view_;
+  std::vector<RowStage*> stages_;
   bool running_ = false;
   bool stopRequested_ = false;
 };

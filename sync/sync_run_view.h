@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "sync/file_error.h"
+#include "sync/font_registration.h"
 #include "sync/sync_types.h"
 
 namespace quorvane {
@@ -24,11 +25,14 @@ struct ListedRow {
 };
 
 // What became of a row: its state (whose text the status cell shows), why it
-// failed when it did, and how many bytes went into the target for it.
+// failed when it did, how many bytes went into the target for it, and what
+// the stages after the copy did with it.
 struct RowReport {
   RowState state = RowState::Ready;
   std::optional<FileError> reason;
   std::uint64_t bytes = 0;
+  // With registration, for a file that went into the target (or waits to).
+  std::optional<RegistrationOutcome> registration;
 };
 
 enum class MessageKind { Information, Warning };

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "sync/font_registration.h"
+
 namespace quorvane {
 
 // What a run does with a font file whose name already exists in the target.
@@ -85,6 +87,8 @@ struct RunSummary {
   bool stopped = false;
   std::int64_t unhandled = 0;
   StaleTemporaries staleRemoved;
+  // When the run registered what it copied.
+  std::optional<RegistrationTally> registration;
 
   std::int64_t Count(RowState state) const { return states[static_cast<int>(state)]; }
 };

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <random>
 
 #include "cli/command_line.h"
@@ -162,6 +163,16 @@ TEST(ReportTest, AJsonRowSaysWhatRegistrationMadeOfItsFile) {
   EXPECT_THAT(failed, HasSubstr("\"registration\":{\"status\":\"failed\",\"reason\":\""));
   EXPECT_THAT(failed, HasSubstr("\",\"step\":\"write\",\"code\":5}}"));
   EXPECT_THAT(failed, HasSubstr("\"status\":\"copied\"")) << "the copy itself happened";
+  // AddFontResourceExW says no without a code: none is made up, and the text says the system gave none.
+  const std::string unexplained =
+      row({RegistrationOutcome::Kind::Failed, {}, {}, FileError{FileStep::LoadFont, 0, FileErrorKind::NoSystemCode}});
+  EXPECT_THAT(unexplained, HasSubstr(",\"step\":\"load-font\"}}"));
+  EXPECT_THAT(unexplained, HasSubstr("\"reason\":\"refused by the system, which gave no reason\""));
+  const FileError sameFile{FileStep::Open, 0, FileErrorKind::SameFile};
+  std::string same;
+  report->AppendRow(same, {.number = "2", .state = RowState::ReplaceFailed, .source = "/s/a", .target = "/t/a",
+                           .reason = &sameFile});
+  EXPECT_THAT(same, HasSubstr(",\"step\":\"open\"}")) << "no code where the system gave none";
   const auto chinese = MakeJsonReport(Language::Chinese, PathStyle::Posix);
   std::string out;
   const RegistrationOutcome notAFont{RegistrationOutcome::Kind::NotAFont, {}, "not a font: no name table", std::nullopt};
@@ -247,13 +258,13 @@ TEST(SummaryLineTest, RegistrationFollowsTheCountsAndAFontInUseIsCounted) {
 }
 
 TEST(SummaryLineTest, RefreshFollowsWhatFinishSaidOnEachSystem) {
-  EXPECT_EQ(RefreshOf({.notified = true}, PathStyle::Windows), FontRefresh::FontChangeSent);
-  EXPECT_EQ(RefreshOf({.notified = true}, PathStyle::Posix), FontRefresh::CacheRefreshed);
+  EXPECT_EQ(RefreshOf({.notified = true, .error = std::nullopt}, PathStyle::Windows), FontRefresh::FontChangeSent);
+  EXPECT_EQ(RefreshOf({.notified = true, .error = std::nullopt}, PathStyle::Posix), FontRefresh::CacheRefreshed);
   EXPECT_EQ(RefreshOf({}, PathStyle::Posix), FontRefresh::None);
-  EXPECT_EQ(RefreshOf({.problem = RegistrationFinish::Problem::CacheToolMissing}, PathStyle::Posix),
-            FontRefresh::CacheToolMissing);
-  EXPECT_EQ(RefreshOf({.problem = RegistrationFinish::Problem::CacheToolFailed, .toolStatus = 1}, PathStyle::Posix),
-            FontRefresh::CacheToolFailed);
+  EXPECT_EQ(RefreshOf({.notified = false, .error = FileError{FileStep::Notify, ENOENT}}, PathStyle::Posix), FontRefresh::CacheToolMissing);
+  const RegistrationTally failed{.registered = 1, .finish = {.notified = false, .error = FileError{FileStep::Notify, 1, FileErrorKind::ExitStatus}}};
+  EXPECT_EQ(RefreshOf(failed.finish, PathStyle::Posix), FontRefresh::CacheToolFailed);
+  EXPECT_EQ(RegistrationRecordOf(failed, PathStyle::Posix).toolStatus, 1);
   EXPECT_THAT(RefreshWarning({.refresh = FontRefresh::CacheToolMissing}, Language::English),
               ::testing::StartsWith("warning: font cache not refreshed: no fc-cache on PATH; "));
   EXPECT_EQ(RefreshWarning({.refresh = FontRefresh::CacheRefreshed}, Language::English), "");
@@ -273,15 +284,19 @@ TEST(LanguageTest, TheOptionFirstThenLcAllLcMessagesLang) {
 
 TEST(ExitStatusTest, InterruptedBeatsFailedBeatsRebootBeatsDone) {
   RunSummary run = SummaryOf({{RowState::CopySucceeded, 1}, {RowState::UpToDate, 1}, {RowState::Ignored, 1}});
-  EXPECT_EQ(ExitStatusOf(run, false, 0, 0), kExitOk);
-  EXPECT_EQ(ExitStatusOf(run, false, 1, 0), kExitFailed) << "an unreadable sub-folder was not synchronised";
+  EXPECT_EQ(ExitStatusOf(run, false, 0), kExitOk);
+  EXPECT_EQ(ExitStatusOf(run, false, 1), kExitFailed) << "an unreadable sub-folder was not synchronised";
   run.states[static_cast<int>(RowState::ReplaceAtReboot)] = 1;
-  EXPECT_EQ(ExitStatusOf(run, false, 0, 0), kExitRebootRequired);
-  EXPECT_EQ(ExitStatusOf(run, false, 0, 1), kExitFailed) << "a font that could not be registered";
+  EXPECT_EQ(ExitStatusOf(run, false, 0), kExitRebootRequired);
+  run.registration = RegistrationTally{.registered = 1, .notAFont = 1, .failed = 0, .finish = {}};
+  EXPECT_EQ(ExitStatusOf(run, false, 0), kExitRebootRequired) << "a file that is no font is only a warning";
+  run.registration->failed = 1;
+  EXPECT_EQ(ExitStatusOf(run, false, 0), kExitFailed) << "a font that could not be registered";
+  run.registration.reset();
   run.tally.Add(FileOutcome::ReplaceFailed);
-  EXPECT_EQ(ExitStatusOf(run, false, 0, 0), kExitFailed);
+  EXPECT_EQ(ExitStatusOf(run, false, 0), kExitFailed);
   run.stopped = true;
-  EXPECT_EQ(ExitStatusOf(run, false, 0, 0), kExitInterrupted);
+  EXPECT_EQ(ExitStatusOf(run, false, 0), kExitInterrupted);
 }
 
 TEST(ProgressTextTest, CountsFilesAndBytesAndNeverOutgrowsTheTerminal) {

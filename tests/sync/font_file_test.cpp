@@ -80,8 +80,8 @@ std::vector<std::string> FontsIn(const std::string& unixFolder, const char* pack
 
 std::string Describe(const FontReadResult& result) {
   if (const auto* notAFont = std::get_if<NotAFont>(&result)) return NotAFontText(*notAFont);
-  if (const auto* error = std::get_if<FontReadError>(&result)) {
-    return error->what + " (error " + std::to_string(error->systemError) + ")";
+  if (const auto* error = std::get_if<FileError>(&result)) {
+    return std::string(StepName(error->step)) + " failed (error " + std::to_string(error->code) + ")";
   }
   std::string text = "a font:";
   for (const FontFace& face : std::get<FontFileInfo>(result).faces) text += " [" + face.fullName + "]";
@@ -120,15 +120,15 @@ class CheckedSource : public FontByteSource {
  public:
   explicit CheckedSource(std::span<const std::byte> bytes) : bytes_(bytes) {}
   std::uint64_t Size() const override { return bytes_.size(); }
-  bool Read(std::uint64_t offset, std::span<std::byte> out) override {
+  FileResult Read(std::uint64_t offset, std::span<std::byte> out) override {
     if (offset > bytes_.size() || out.size() > bytes_.size() - offset) {
       ADD_FAILURE() << "read of " << out.size() << " bytes at " << offset << " past the end, " << bytes_.size();
-      return false;
+      return {FileError{FileStep::Read, 0, FileErrorKind::Truncated}};
     }
     std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
     ++reads;
     bytesRead += out.size();
-    return true;
+    return {};
   }
   int reads = 0;
   std::uint64_t bytesRead = 0;
@@ -620,13 +620,13 @@ TEST(DamagedFontTest, FlippedBitsGiveANameOrAReason) {
 TEST(FontFileReadTest, AMissingFileIsAReadErrorWithTheSystemsCode) {
   TempFolder temp;
   const FontReadResult result = ReadFontFile(temp.Path("missing.ttf"));
-  const auto* error = std::get_if<FontReadError>(&result);
+  const auto* error = std::get_if<FileError>(&result);
   ASSERT_NE(error, nullptr) << Describe(result);
-  EXPECT_EQ(error->what, "cannot open");
+  EXPECT_EQ(error->step, FileStep::Open);
 #ifdef _WIN32
-  EXPECT_EQ(error->systemError, 2);  // ERROR_FILE_NOT_FOUND
+  EXPECT_EQ(error->code, 2);  // ERROR_FILE_NOT_FOUND
 #else
-  EXPECT_EQ(error->systemError, ENOENT);
+  EXPECT_EQ(error->code, ENOENT);
 #endif
 }
 

@@ -221,7 +221,9 @@ TEST_F(FontRegistrarTest, AMissingFontCacheToolIsAWarningNotAFailure) {
   const RegistrationFinish finish = registrar.Finish();
   ::setenv("PATH", saved.c_str(), 1);
   EXPECT_FALSE(finish.notified);
-  EXPECT_EQ(finish.problem, RegistrationFinish::Problem::CacheToolMissing);
+  ASSERT_TRUE(finish.error);
+  EXPECT_EQ(finish.error->step, FileStep::Notify);
+  EXPECT_EQ(finish.error->code, ENOENT) << "the system's own code for a program not found";
 }
 
 #endif

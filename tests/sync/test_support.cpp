@@ -66,6 +66,7 @@ void RecordingView::AddRows(std::span<const ListedRow> added) {
   ++addRowsCalls;
   for (const ListedRow& row : added) rows.push_back({row.number, row.name, row.path, std::string(kReadyText)});
   reasons.resize(rows.size());
+  reports.resize(rows.size());
   states.resize(rows.size());
 }
 
@@ -79,6 +80,7 @@ void RecordingView::SetStatus(std::int64_t row, const RowReport& report) {
   ASSERT_LT(row, RowCount());
   rows[static_cast<size_t>(row)][kStatusColumn] = StatusText(report.state);
   reasons[static_cast<size_t>(row)] = report.reason;
+  reports[static_cast<size_t>(row)] = report;
   states[static_cast<size_t>(row)].push_back(report.state);
 }
 

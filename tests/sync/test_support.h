@@ -113,6 +113,8 @@ class RecordingView : public SyncRunView {
   std::vector<std::array<std::string, 4>> rows;
   // Per row, the failure the run gave with its status, if any.
   std::vector<std::optional<FileError>> reasons;
+  // Per row, the last report the run gave it.
+  std::vector<RowReport> reports;
   // Every state each row went through, in order.
   std::vector<std::vector<RowState>> states;
   struct CopyProgressCall {
