@@ -7,7 +7,7 @@
 namespace quorvane::cli {
 
 const char* const kUsage =
-    "usage: quorvane-sync [--replace | --ignore] [--update [--checksum]] [--dry-run]\n"
+    "usage: quorvane-sync [--replace | --ignore] [--update | --newer] [--checksum] [--dry-run]\n"
     "                     [--register] [--user | --target DIR]\n"
     "                     [--json] [--quiet] [--log FILE] [--lang en|zh] SOURCE...\n"
     "       quorvane-sync --help | --version\n"
@@ -20,7 +20,12 @@ const char* const kUsage =
     "  --update      leave a same-name font whose size and last-write time match the\n"
     "                source (\"已是最新\", up-to-date); replace one that differs, even\n"
     "                with --ignore\n"
-    "  --checksum    with --update, compare the contents instead of size and time\n"
+    "  --newer       as --update, but a same-name font whose size or time differ is\n"
+    "                replaced only by a newer version: an older source leaves it\n"
+    "                (\"目标版本较新\", target-newer), the same version too (\"版本相同\",\n"
+    "                same-version); versions that cannot be read fall back to --update\n"
+    "  --checksum    with --update or --newer, compare the contents instead of size\n"
+    "                and time\n"
     "  --dry-run     show what each file would get (将复制, 将替换, 将忽略); write nothing\n"
     "  --json        JSON Lines on standard output instead of the tab-separated lines\n"
     "  --quiet       print only failed rows and the summary; no progress\n"
@@ -47,16 +52,20 @@ const char* const kUsage =
     "path, tab, line feed, carriage return and backslash are written \\t, \\n, \\r and\n"
     "\\\\, other control characters and bytes that are not UTF-8 as \\xNN.\n"
     "With --json: one object per file (n, status, source, target, bytes; reason,\n"
-    "step and code when it failed; registration with --register), then\n"
-    "{\"summary\": {...}}. Status codes: copied,\n"
-    "copy-failed, replaced, replace-failed, ignored, up-to-date, would-copy,\n"
-    "would-replace, would-ignore, replace-at-reboot. A byte that is not UTF-8 is\n"
-    "written as \\udcNN (Python's surrogateescape).\n"
+    "step and code when it failed; source_version and target_version where read;\n"
+    "other for a face installed under another file name; registration with\n"
+    "--register), then {\"summary\": {...}}. Status codes: copied, copy-failed,\n"
+    "replaced, replace-failed, ignored, up-to-date, would-copy, would-replace,\n"
+    "would-ignore, replace-at-reboot, target-newer, same-version, installed-as\n"
+    "(同一字体已安装: the same face and version under another name, not copied),\n"
+    "conflict (字体冲突: the same face in another version under another name; with\n"
+    "--replace, or --newer and a newer source, the new file takes its place).\n"
+    "A byte that is not UTF-8 is written as \\udcNN (Python's surrogateescape).\n"
     "\n"
     "Exit status:\n"
-    "     0  every file copied, replaced, ignored or up to date\n"
-    "     1  something failed: a copy, a replace, a registration, or a sub-folder\n"
-    "        that cannot be read\n"
+    "     0  every file copied, replaced, ignored, up to date or installed as another\n"
+    "     1  something failed: a copy, a replace, a registration, a font conflict, or\n"
+    "        a sub-folder that cannot be read\n"
     "     2  bad usage or refused input (missing folder, source = target); nothing done\n"
     "   130  interrupted (Ctrl+C, SIGINT, SIGTERM, SIGHUP, console closed)\n"
     "  3010  done, and a font in use is replaced at the next start (--register;\n"
@@ -121,6 +130,8 @@ std::variant<Arguments, UsageError> ParseArguments(const std::vector<std::string
       parsed.update = true;
     } else if (arg == "--checksum") {
       parsed.checksum = parsed.update = true;
+    } else if (arg == "--newer") {
+      parsed.newer = parsed.update = true;
     } else if (arg == "--dry-run") {
       parsed.dryRun = true;
     } else if (arg == "--json") {

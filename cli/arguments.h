@@ -16,6 +16,8 @@ struct Arguments {
   bool dryRun = false;
   bool update = false;
   bool checksum = false;
+  // Same-name fonts by version: only a newer one replaces (implies update).
+  bool newer = false;
   bool json = false;
   bool quiet = false;
   bool help = false;
@@ -50,7 +52,7 @@ struct UsageError {
 };
 
 // `args` excludes the program name. --replace and --ignore contradict each
-// other, as do --user and --target; --checksum implies --update.
+// other, as do --user and --target; --checksum and --newer imply --update.
 std::variant<Arguments, UsageError> ParseArguments(const std::vector<std::string>& args);
 
 // The value of a --lang option among `args`, read before parsing so that even

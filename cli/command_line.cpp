@@ -14,6 +14,7 @@
 #include "cli/report.h"
 #include "cli/texts.h"
 #include "sync/file_ops.h"
+#include "sync/font_checks.h"
 #include "sync/font_folder.h"
 #include "sync/font_listing.h"
 #include "sync/font_registration.h"
@@ -166,11 +167,21 @@ int Tool::Run(const std::vector<std::string>& args) {
 
   FontSyncRun run(view);
   view.Attach(&run);
+  const FontScope scope = arguments_.user ? FontScope::User : FontScope::Machine;
+  // The checks of what the fonts hold come first; whatever follows a copy
+  // (retiring the file a new version replaces, then registration) in that order.
+  std::optional<VersionStage> versions;
+  if (arguments_.newer) run.AddStage(versions.emplace(arguments_.checksum));
+  FaceCheckStage faces({.targetFolder = folders.target,
+                        .scope = scope,
+                        .replaceOther = arguments_.policy == SyncPolicy::Replace,
+                        .replaceOlder = arguments_.newer});
+  run.AddStage(faces);
   // A dry run writes nothing, the registry included.
   std::optional<FontRegistrar> registrar;
   std::optional<RegistrationStage> registration;
   if (arguments_.registerFonts && !arguments_.dryRun) {
-    registrar.emplace(folders.target, arguments_.user ? FontScope::User : FontScope::Machine);
+    registrar.emplace(folders.target, scope);
     run.AddStage(registration.emplace(*registrar));
   }
 
@@ -217,8 +228,12 @@ int Tool::Run(const std::vector<std::string>& args) {
 
 int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unreadableFolders) {
   if (interrupted || summary.stopped) return kExitInterrupted;
-  const bool registrationFailed = summary.registration && summary.registration->failed > 0;
-  if (summary.tally.AnyFailed() || unreadableFolders > 0 || registrationFailed) return kExitFailed;
+  const bool registrationFailed =
+      summary.registration && (summary.registration->failed > 0 || summary.registration->conflict > 0);
+  if (summary.tally.AnyFailed() || summary.Count(RowState::Conflict) > 0 || unreadableFolders > 0 ||
+      registrationFailed) {
+    return kExitFailed;
+  }
   if (summary.Count(RowState::ReplaceAtReboot) > 0) return kExitRebootRequired;
   return kExitOk;
 }

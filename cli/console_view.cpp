@@ -67,7 +67,8 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
   const std::optional<RegistrationOutcome>& registration = report.registration;
   const bool failed = IsFailure(report.state);
   const bool notRegistered = registration && registration->kind != RegistrationOutcome::Kind::Registered;
-  const bool registrationFailed = notRegistered && registration->kind == RegistrationOutcome::Kind::Failed;
+  const bool registrationFailed = notRegistered && (registration->kind == RegistrationOutcome::Kind::Failed ||
+                                                    registration->kind == RegistrationOutcome::Kind::Conflict);
   if (!options_.quiet || failed || registrationFailed) {
     if (report_.NeedsTarget()) targetPath_.assign(targetPrefix_).append(cells[kNameColumn]);
     report_.AppendRow(output_.Buffer(), {.number = cells[kNumberColumn],
@@ -76,13 +77,27 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
                                          .target = targetPath_,
                                          .bytes = report.bytes,
                                          .reason = report.reason ? &*report.reason : nullptr,
-                                         .registration = registration ? &*registration : nullptr});
+                                         .registration = registration ? &*registration : nullptr,
+                                         .sourceVersion = report.sourceVersion ? &*report.sourceVersion : nullptr,
+                                         .targetVersion = report.targetVersion ? &*report.targetVersion : nullptr,
+                                         .other = report.other});
   }
   // Absent when the row began, there when its copy took the name: another run put it there.
   const bool appeared = wasCopying && report.state == RowState::Ignored;
   if (failed) {
-    SayAbout(cells[kPathColumn], StatusWords(report.state, options_.language),
-             report.reason ? FailureReason(*report.reason, options_.language) : std::string());
+    std::string why = report.reason ? FailureReason(*report.reason, options_.language) : std::string();
+    if (!report.other.empty()) {
+      if (!why.empty()) why += Pick(options_.language, "；", "; ");
+      why += OtherFileText(report, options_.language);
+    }
+    SayAbout(cells[kPathColumn], StatusWords(report.state, options_.language), why);
+  } else if (!report.other.empty() && !options_.quiet) {
+    // Installed as another file, or took another's place: worth a line, for it names that file.
+    SayAbout(cells[kPathColumn], StatusWords(report.state, options_.language), OtherFileText(report, options_.language));
+    if (notRegistered) {
+      SayAbout(cells[kPathColumn], RegistrationWords(*registration, options_.language),
+               RegistrationReason(*registration, options_.language));
+    }
   } else if (notRegistered) {
     SayAbout(cells[kPathColumn], RegistrationWords(*registration, options_.language),
              RegistrationReason(*registration, options_.language));

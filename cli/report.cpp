@@ -166,6 +166,18 @@ class JsonReport final : public Report {
     AppendJsonString(out, row.target, style_);
     AppendJsonNumber(out, "bytes", row.bytes);
     if (row.reason != nullptr) AppendFailure(out, *row.reason);
+    if (row.sourceVersion != nullptr) {
+      out += ",\"source_version\":";
+      AppendJsonString(out, *row.sourceVersion, style_);
+    }
+    if (row.targetVersion != nullptr) {
+      out += ",\"target_version\":";
+      AppendJsonString(out, *row.targetVersion, style_);
+    }
+    if (!row.other.empty()) {
+      out += ",\"other\":";
+      AppendJsonString(out, row.other, style_);
+    }
     if (row.registration != nullptr) AppendRegistration(out, *row.registration);
     out += "}\n";
   }
@@ -174,9 +186,8 @@ class JsonReport final : public Report {
 
   void AppendSummary(std::string& out, const SummaryRecord& summary) const override {
     const RunSummary& run = summary.run;
-    const std::int64_t total = run.tally.total + run.Count(RowState::UpToDate) + run.Count(RowState::ReplaceAtReboot);
     out += "{\"summary\":{\"total\":";
-    out += std::to_string(total);
+    out += std::to_string(run.Handled());
     for (int state = static_cast<int>(RowState::CopySucceeded); state < kRowStateCount; ++state) {
       AppendJsonNumber(out, StatusCode(static_cast<RowState>(state)), static_cast<std::uint64_t>(run.states[state]));
     }
@@ -198,6 +209,7 @@ class JsonReport final : public Report {
       out += std::to_string(registration->registered);
       AppendJsonNumber(out, "not_a_font", static_cast<std::uint64_t>(registration->notAFont));
       AppendJsonNumber(out, "failed", static_cast<std::uint64_t>(registration->failed));
+      AppendJsonNumber(out, "conflict", static_cast<std::uint64_t>(registration->conflict));
       out += ",\"refresh\":\"";
       out += RefreshCode(registration->refresh);
       out += '"';
@@ -225,14 +237,26 @@ class JsonReport final : public Report {
     if (error.HasSystemCode()) AppendJsonNumber(out, "code", static_cast<std::uint64_t>(static_cast<unsigned>(error.code)));
   }
 
-  // "registration":{"status":"registered","name":…}, or "not-a-font" with its
-  // reason, or "failed" with reason, step and code as a failed row has them.
+  // "registration":{"status":"registered","name":…} (and the stale value's
+  // file it "replaced"), "conflict" with the value's name and the "other" file
+  // it names, "not-a-font" with its reason, or "failed" with reason, step and
+  // code as a failed row has them.
   void AppendRegistration(std::string& out, const RegistrationOutcome& registration) const {
     out += ",\"registration\":{\"status\":\"";
     switch (registration.kind) {
       case RegistrationOutcome::Kind::Registered:
         out += "registered\",\"name\":";
         AppendJsonString(out, registration.valueName, style_);
+        if (!registration.replaced.empty()) {
+          out += ",\"replaced\":";
+          AppendJsonString(out, registration.replaced, style_);
+        }
+        break;
+      case RegistrationOutcome::Kind::Conflict:
+        out += "conflict\",\"name\":";
+        AppendJsonString(out, registration.valueName, style_);
+        out += ",\"other\":";
+        AppendJsonString(out, registration.other, style_);
         break;
       case RegistrationOutcome::Kind::NotAFont:
         out += "not-a-font\",\"reason\":";
@@ -271,6 +295,7 @@ RegistrationRecord RegistrationRecordOf(const RegistrationTally& tally, PathStyl
   return {.registered = tally.registered,
           .notAFont = tally.notAFont,
           .failed = tally.failed,
+          .conflict = tally.conflict,
           .refresh = RefreshOf(tally.finish, style),
           .toolStatus = error && error->kind == FileErrorKind::ExitStatus ? error->code : 0};
 }

@@ -30,6 +30,11 @@ struct RowRecord {
   const FileError* reason = nullptr;
   // With --register, for a row whose file went into the target.
   const RegistrationOutcome* registration = nullptr;
+  // The fonts' version texts, where the run read them.
+  const std::string* sourceVersion = nullptr;
+  const std::string* targetVersion = nullptr;
+  // The file of the same face under another name, for the rows that have one.
+  std::string_view other = {};
 };
 
 // What the system was told once the fonts were registered.
@@ -48,6 +53,7 @@ struct RegistrationRecord {
   std::int64_t registered = 0;
   std::int64_t notAFont = 0;
   std::int64_t failed = 0;
+  std::int64_t conflict = 0;
   FontRefresh refresh = FontRefresh::None;
   int toolStatus = 0;  // fc-cache's, for CacheToolFailed
 };

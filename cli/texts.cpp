@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "cli/platform.h"
+
 namespace quorvane::cli {
 
 namespace {
@@ -66,6 +68,10 @@ std::string_view StatusCode(RowState state) {
     case RowState::WouldReplace: return "would-replace";
     case RowState::WouldIgnore: return "would-ignore";
     case RowState::ReplaceAtReboot: return "replace-at-reboot";
+    case RowState::TargetNewer: return "target-newer";
+    case RowState::SameVersion: return "same-version";
+    case RowState::InstalledAs: return "installed-as";
+    case RowState::Conflict: return "conflict";
   }
   return "unknown";
 }
@@ -80,6 +86,8 @@ std::string_view StatusWords(RowState state, Language language) {
     case RowState::CopyFailed: return "copy failed";
     case RowState::ReplaceFailed: return "replace failed";
     case RowState::UpToDate: return "up to date";
+    case RowState::InstalledAs: return "installed as another file";
+    case RowState::Conflict: return "font conflict";
     default: return StatusCode(state);
   }
 }
@@ -118,6 +126,10 @@ std::string RegistrationText(const RegistrationRecord& registration, Language la
   AppendCount(text, english ? "not a font" : "不是字体", registration.notAFont, language);
   text += separator;
   AppendCount(text, english ? "failed" : "失败", registration.failed, language);
+  if (registration.conflict > 0) {
+    text += separator;
+    AppendCount(text, english ? "in conflict" : "冲突", registration.conflict, language);
+  }
   if (const std::string refresh = RefreshText(registration, language); !refresh.empty()) {
     text += english ? "; " : "；";
     text += refresh;
@@ -205,13 +217,20 @@ std::string RegistrationReason(const RegistrationOutcome& outcome, Language lang
     }
     case RegistrationOutcome::Kind::Failed:
       return outcome.error ? FailureReason(*outcome.error, language) : std::string();
+    case RegistrationOutcome::Kind::Conflict:
+      return language == Language::English
+                 ? "the value \"" + outcome.valueName + "\" names another file, which is kept: " + outcome.other
+                 : "注册表值“" + outcome.valueName + "”指向另一个文件，保留不变：" + outcome.other;
   }
   return {};
 }
 
 std::string_view RegistrationWords(const RegistrationOutcome& outcome, Language language) {
-  return outcome.kind == RegistrationOutcome::Kind::Failed ? Pick(language, "注册失败", "registration failed")
-                                                           : Pick(language, "未注册", "not registered");
+  switch (outcome.kind) {
+    case RegistrationOutcome::Kind::Failed: return Pick(language, "注册失败", "registration failed");
+    case RegistrationOutcome::Kind::Conflict: return Pick(language, "注册冲突", "registration conflict");
+    default: return Pick(language, "未注册", "not registered");
+  }
 }
 
 std::string RefreshWarning(const RegistrationRecord& registration, Language language) {
@@ -221,6 +240,34 @@ std::string RefreshWarning(const RegistrationRecord& registration, Language lang
   return std::string(Pick(language, "警告：", "warning: ")) + RefreshText(registration, language) +
          std::string(Pick(language, "；之后启动的程序自行扫描该文件夹时才找到新字体",
                           "; programs started later find the new fonts by scanning the folder themselves"));
+}
+
+std::string OtherFileText(const RowReport& report, Language language) {
+  const bool english = language == Language::English;
+  std::string other;
+  AppendTsvField(other, report.other, kPathStyle);
+  const auto version = [&](const std::optional<std::string>& text) {
+    return text ? *text : std::string(english ? "unknown" : "未知");
+  };
+  switch (report.state) {
+    case RowState::InstalledAs:
+    case RowState::WouldCopy:
+      return (english ? "installed as " : "已安装为 ") + other;
+    case RowState::Conflict:
+      return english ? other + " holds the same face in another version (source " + version(report.sourceVersion) +
+                           ", installed " + version(report.targetVersion) + ")"
+                     : other + " 中是同一字体的另一版本（源：" + version(report.sourceVersion) + "，已安装：" +
+                           version(report.targetVersion) + "）";
+    case RowState::ReplaceSucceeded:
+      return english ? "took the place of " + other + ", which was removed" : "取代了 " + other + "，后者已删除";
+    case RowState::ReplaceAtReboot:
+      return english ? "took the place of " + other + ", which goes at the next start"
+                     : "取代了 " + other + "，后者将在重启后删除";
+    case RowState::WouldReplace:
+      return english ? "would take the place of " + other : "将取代 " + other;
+    default:
+      return english ? other + " is kept" : other + " 保留不变";
+  }
 }
 
 std::string InterruptedText(std::int64_t unhandled, Language language) {

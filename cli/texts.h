@@ -11,6 +11,7 @@
 #include "cli/report.h"
 #include "sync/file_error.h"
 #include "sync/font_registration.h"
+#include "sync/sync_run_view.h"
 #include "sync/sync_types.h"
 
 namespace quorvane::cli {
@@ -102,6 +103,11 @@ std::string_view RegistrationWords(const RegistrationOutcome& outcome, Language 
 // The warning on standard error when the font cache could not be refreshed;
 // empty when it was, or had no need to be.
 std::string RefreshWarning(const RegistrationRecord& registration, Language language);
+
+// What a row's other file is to it: "已安装为 D:\\F\\b.ttf", "D:\\F\\b.ttf holds the
+// same face in another version (source 1.2, installed 1.1)", "took the place
+// of D:\\F\\b.ttf, which was removed".
+std::string OtherFileText(const RowReport& report, Language language);
 
 // "12.3 MB", "512 KB", "7 B": for people, in decimal units as disks are sold.
 std::string ByteSize(std::uint64_t bytes);

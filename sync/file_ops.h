@@ -28,6 +28,11 @@ inline constexpr char kPathSeparator = '/';
 // root such as "D:\") gets none added. An empty folder yields the bare name.
 std::string JoinPath(std::string_view folder, std::string_view name);
 
+// The folder and the bare name of a path: "D:\\a\\b.ttf" gives "D:\\a" and
+// "b.ttf"; a path without a separator is all name.
+std::string_view FolderPart(std::string_view path);
+std::string_view NamePart(std::string_view path);
+
 // Windows file attribute bits, which the POSIX backend emulates: a directory is
 // kDirectory, a file without write permission kReadOnly, a dot-file kHidden, and
 // every other regular file kArchive.
@@ -98,6 +103,10 @@ struct FileStamp {
 
 std::optional<FileStamp> StampOf(std::string_view path);
 
+// The same size and last-write time, to the file system's resolution (a copy
+// on FAT keeps only even seconds); false when either is unknown.
+bool SameStamp(const std::optional<FileStamp>& first, const std::optional<FileStamp>& second);
+
 // Whether two files hold the same bytes, read side by side a piece at a time;
 // nothing when either cannot be read.
 std::optional<bool> SameContent(std::string_view first, std::string_view second);
@@ -151,6 +160,23 @@ struct [[nodiscard]] CopyResult {
 // and never writes to the source. Whatever fails, the target keeps its old
 // content, no temporary file remains, and the result says which step failed and why.
 CopyResult CopyOneFile(std::string_view source, std::string_view target, const CopyOptions& options = {});
+
+enum class RemoveStatus {
+  Removed,
+  AtReboot,  // in use: it goes when the system next starts
+  Failed,
+};
+
+struct [[nodiscard]] RemoveResult {
+  RemoveStatus status = RemoveStatus::Failed;
+  std::optional<FileError> error;
+};
+
+// Removes a file; never a folder, and never a read-only (on Windows also
+// hidden or system) file. With `atRebootWhenInUse`, one that the system holds
+// open (a loaded font, on Windows) is removed at the next start instead, where
+// the right to schedule that is given (administrators).
+RemoveResult RemoveFile(std::string_view path, bool atRebootWhenInUse);
 
 // The temporaries our copies make are named ".quorvane-" + 16 hex digits + ".tmp".
 bool IsTemporaryName(std::string_view name);

@@ -437,6 +437,18 @@ CopyResult CopyOneFile(std::string_view source, std::string_view target, const C
   return {status, std::nullopt, transfer.bytes};
 }
 
+RemoveResult RemoveFile(std::string_view path, bool) {
+  struct stat st;
+  const std::string text = PathString(path);
+  if (::lstat(text.c_str(), &st) != 0) return {RemoveStatus::Failed, FileError{FileStep::Delete, errno}};
+  if (S_ISDIR(st.st_mode)) return {RemoveStatus::Failed, FileError{FileStep::Delete, EISDIR}};
+  if ((st.st_mode & 0222) == 0) return {RemoveStatus::Failed, FileError{FileStep::Delete, EACCES}};
+  if (const int fault = InjectedFault(FileStep::Delete)) return {RemoveStatus::Failed, FileError{FileStep::Delete, fault}};
+  // Nothing here holds a file against removal: an open font keeps its data until closed.
+  if (::unlink(text.c_str()) != 0) return {RemoveStatus::Failed, FileError{FileStep::Delete, errno}};
+  return {RemoveStatus::Removed, std::nullopt};
+}
+
 FileResult ListFolder(std::string_view folder, std::vector<FolderEntry>& entries) {
   UniqueDir dir{::opendir(PathString(folder).c_str())};
   if (!dir) return LastError(FileStep::Open);

@@ -522,6 +522,24 @@ void AbandonCopyInProgress() noexcept {
   DeleteOnClose(file);
 }
 
+RemoveResult RemoveFile(std::string_view path, bool atRebootWhenInUse) {
+  const std::wstring systemPath = SystemPath(path);
+  const auto failed = [](DWORD code) { return RemoveResult{RemoveStatus::Failed, FileError{FileStep::Delete, static_cast<int>(code)}}; };
+  const DWORD attributes = GetFileAttributesW(systemPath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return failed(GetLastError());
+  constexpr DWORD kKept =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if ((attributes & kKept) != 0) return failed(ERROR_ACCESS_DENIED);
+  if (const int fault = InjectedFault(FileStep::Delete)) return failed(static_cast<DWORD>(fault));
+  if (DeleteFileW(systemPath.c_str())) return {RemoveStatus::Removed, std::nullopt};
+  const DWORD refused = GetLastError();
+  if (atRebootWhenInUse && IsInUseError(refused) &&
+      MoveFileExW(systemPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    return {RemoveStatus::AtReboot, std::nullopt};
+  }
+  return failed(refused);
+}
+
 FileResult ListFolder(std::string_view folder, std::vector<FolderEntry>& entries) {
   std::wstring prefix = SystemPath(folder);
   if (!prefix.empty() && !IsSeparator(prefix.back())) prefix += L'\\';

@@ -137,15 +137,15 @@ bool ReadNameTable(Reader& reader, std::uint64_t tableOffset, std::uint64_t tabl
   std::vector<std::byte> records;
   if (!reader.Fetch(tableOffset + 6, recordsLength, "name records outside the file", records)) return false;
 
-  // Name IDs 1, 2 and 4: family, subfamily, full name.
-  std::array<NameChoice, 3> choices;
+  // Name IDs 1, 2, 4, 5 and 6: family, subfamily, full name, version, PostScript name.
+  std::array<NameChoice, 5> choices;
   for (std::size_t at = 0; at < records.size(); at += 12) {
     const std::uint16_t platform = U16Be(records, at);
     const std::uint16_t encoding = U16Be(records, at + 2);
     const std::uint16_t language = U16Be(records, at + 4);
     const std::uint16_t nameId = U16Be(records, at + 6);
     if (!IsWindowsName(platform, encoding)) continue;
-    const int slot = nameId == 1 ? 0 : nameId == 2 ? 1 : nameId == 4 ? 2 : -1;
+    const int slot = nameId == 1 ? 0 : nameId == 2 ? 1 : nameId == 4 ? 2 : nameId == 5 ? 3 : nameId == 6 ? 4 : -1;
     if (slot < 0) continue;
     NameChoice& choice = choices[static_cast<std::size_t>(slot)];
     const bool english = language == kEnglishUs;
@@ -165,6 +165,12 @@ bool ReadNameTable(Reader& reader, std::uint64_t tableOffset, std::uint64_t tabl
     return false;
   }
   if (face.fullName.empty()) face.fullName = face.style == "Regular" ? face.family : face.family + " " + face.style;
+  if (choices[3].found && !ReadNameString(reader, tableOffset, tableLength, storage, choices[3], face.versionText)) {
+    return false;
+  }
+  if (choices[4].found && !ReadNameString(reader, tableOffset, tableLength, storage, choices[4], face.postScriptName)) {
+    return false;
+  }
   return true;
 }
 
@@ -187,7 +193,7 @@ bool ReadSfntFace(Reader& reader, std::uint64_t offset, FontFormat& format, Font
     return false;
   }
 
-  std::optional<std::pair<std::uint64_t, std::uint64_t>> name;
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> name, head;
   for (std::size_t at = 0; at < directory.size(); at += 16) {
     const std::uint32_t tag = U32Be(directory, at);
     const std::uint64_t tableOffset = U32Be(directory, at + 8);
@@ -195,9 +201,18 @@ bool ReadSfntFace(Reader& reader, std::uint64_t offset, FontFormat& format, Font
     // A cut-off file (an interrupted copy) loses its last tables first.
     if (!reader.Inside(tableOffset, tableLength)) return reader.Fail("table '" + TagText(tag) + "' outside the file");
     if (tag == Tag("name") && !name) name.emplace(tableOffset, tableLength);
+    if (tag == Tag("head") && !head) head.emplace(tableOffset, tableLength);
   }
   if (!name) return reader.Fail("no name table");
-  return ReadNameTable(reader, name->first, name->second, face);
+  if (!ReadNameTable(reader, name->first, name->second, face)) return false;
+  // The revision follows the table's own version; a head too short to hold it has none.
+  constexpr std::uint64_t kRevisionAt = 4;
+  if (head && head->second >= kRevisionAt + 4) {
+    std::vector<std::byte> revision;
+    if (!reader.Fetch(head->first + kRevisionAt, 4, "head table outside the file", revision)) return false;
+    face.fontRevision = U32Be(revision, 0);
+  }
+  return true;
 }
 
 bool ReadCollection(Reader& reader, FontFileInfo& info) {

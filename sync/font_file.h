@@ -1,7 +1,8 @@
 // The names inside a font file, for registering it with Windows: TrueType and
 // OpenType fonts, collections (.ttc) and Windows bitmap fonts (.fon).
 //
-// Only the headers, the table directory and the `name` table are read (for a
+// Only the headers, the table directory, the `name` table and the revision in
+// `head` are read (for a
 // .fon, its NE headers, resource table and font headers), each read checked
 // against the file's size first, so a broken or hostile file costs a few reads
 // and gives a reason instead of a name.
@@ -9,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -33,6 +35,11 @@ struct FontFace {
   std::string family, style, fullName;
   // A .fon's sizes of this face in points, ascending; empty for outline fonts.
   std::vector<int> pointSizes;
+  // The version text and the PostScript name (name IDs 5 and 6, chosen as the
+  // names above); empty where the face has none, as a .fon never has.
+  std::string versionText, postScriptName;
+  // head.fontRevision, a 16.16 fixed-point number; none without a head table.
+  std::optional<std::uint32_t> fontRevision;
 };
 
 struct FontFileInfo {

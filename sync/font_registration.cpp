@@ -2,13 +2,41 @@
 
 namespace quorvane {
 
+RegistrationOutcome RegistrationOutcome::Success(std::string valueName, std::string replaced) {
+  RegistrationOutcome outcome;
+  outcome.kind = Kind::Registered;
+  outcome.valueName = std::move(valueName);
+  outcome.replaced = std::move(replaced);
+  return outcome;
+}
+
+RegistrationOutcome RegistrationOutcome::NoFont(std::string why) {
+  RegistrationOutcome outcome;
+  outcome.kind = Kind::NotAFont;
+  outcome.notAFont = std::move(why);
+  return outcome;
+}
+
+RegistrationOutcome RegistrationOutcome::Failure(FileError error) {
+  RegistrationOutcome outcome;
+  outcome.kind = Kind::Failed;
+  outcome.error = error;
+  return outcome;
+}
+
+RegistrationOutcome RegistrationOutcome::InConflict(std::string valueName, std::string other) {
+  RegistrationOutcome outcome;
+  outcome.kind = Kind::Conflict;
+  outcome.valueName = std::move(valueName);
+  outcome.other = std::move(other);
+  return outcome;
+}
+
 std::optional<RegistrationOutcome> RefusalOf(const FontReadResult& read) {
-  if (const auto* notAFont = std::get_if<NotAFont>(&read)) {
-    return RegistrationOutcome{RegistrationOutcome::Kind::NotAFont, {}, NotAFontText(*notAFont), std::nullopt};
-  }
+  if (const auto* notAFont = std::get_if<NotAFont>(&read)) return RegistrationOutcome::NoFont(NotAFontText(*notAFont));
   // For registration, opening the font is part of reading it.
   if (const auto* error = std::get_if<FileError>(&read)) {
-    return RegistrationOutcome{RegistrationOutcome::Kind::Failed, {}, {}, FileError{FileStep::Read, error->code, error->kind}};
+    return RegistrationOutcome::Failure(FileError{FileStep::Read, error->code, error->kind});
   }
   return std::nullopt;
 }

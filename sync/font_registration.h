@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sync/file_error.h"
 #include "sync/font_file.h"
@@ -18,12 +19,39 @@ namespace quorvane {
 enum class FontScope { Machine, User };
 
 struct RegistrationOutcome {
-  enum class Kind { Registered, NotAFont, Failed };
+  enum class Kind {
+    Registered,
+    NotAFont,
+    Failed,
+    Conflict,  // a value of that name names another file, which exists: left as it was
+  };
   Kind kind = Kind::Failed;
-  std::string valueName;           // the registry value written (Windows)
+  std::string valueName;           // the registry value written, or in conflict (Windows)
   std::string notAFont;            // why the file is no font, for NotAFont
   std::optional<FileError> error;  // for Failed
+  std::string other;               // for Conflict: the file the value names
+  std::string replaced;            // Registered over a stale value: the file it named, which is gone
+
+  static RegistrationOutcome Success(std::string valueName, std::string replaced = {});
+  static RegistrationOutcome NoFont(std::string why);
+  static RegistrationOutcome Failure(FileError error);
+  static RegistrationOutcome InConflict(std::string valueName, std::string other);
 };
+
+// A value of the Fonts registry key.
+struct FontsValue {
+  std::string name;
+  std::string file;  // a full path: a bare file name is in the system font folder
+};
+
+// The Fonts values of `scope` (Windows); none elsewhere, which has no such list.
+std::vector<FontsValue> ReadFontsValues(FontScope scope);
+
+// Every Fonts value of `scope` that names `from` names `to` instead, written
+// as the registrar writes its values for `targetFolder`; their names go into
+// `moved`. Nothing to do elsewhere.
+FileResult MoveFontsValues(std::string_view targetFolder, FontScope scope, std::string_view from, std::string_view to,
+                           std::vector<std::string>& moved);
 
 struct RegistrationFinish {
   // Windows: the running programs were told (WM_FONTCHANGE); elsewhere: the
@@ -40,6 +68,7 @@ struct RegistrationTally {
   std::int64_t registered = 0;
   std::int64_t notAFont = 0;
   std::int64_t failed = 0;
+  std::int64_t conflict = 0;
   RegistrationFinish finish;
 };
 
@@ -70,6 +99,13 @@ std::optional<RegistrationOutcome> RefusalOf(const FontReadResult& read);
 // or "(OpenType)" for CFF outlines; a collection's faces joined with " & "; a
 // bitmap font's own description ("MS Sans Serif 8,10,12,14,18,24").
 std::string RegistryValueName(const FontFileInfo& info);
+
+// Lets the running session forget a font it loaded from `path` (Windows:
+// RemoveFontResourceExW), before the file goes; nothing to do elsewhere, nor
+// for a font the session never loaded. True when it had been loaded.
+bool UnloadFont(std::string_view path);
+// Loads it again, when the file could not go after all.
+void ReloadFont(std::string_view path);
 
 // The current user's own font folder: %LOCALAPPDATA%\Microsoft\Windows\Fonts;
 // elsewhere the same as SystemFontFolder().

@@ -20,14 +20,14 @@ RegistrationOutcome FontRegistrar::Register(std::string_view fontPath) {
   const FontReadResult read = ReadFontFile(fontPath);
   if (auto refused = RefusalOf(read)) return std::move(*refused);
   registered_ = true;
-  return {RegistrationOutcome::Kind::Registered, RegistryValueName(std::get<FontFileInfo>(read)), {}, std::nullopt};
+  return RegistrationOutcome::Success(RegistryValueName(std::get<FontFileInfo>(read)));
 }
 
 // Nothing is replaced at a restart here; the names are still checked.
 RegistrationOutcome FontRegistrar::RegisterAtRestart(std::string_view, std::string_view newFont) {
   const FontReadResult read = ReadFontFile(newFont);
   if (auto refused = RefusalOf(read)) return std::move(*refused);
-  return {RegistrationOutcome::Kind::Registered, RegistryValueName(std::get<FontFileInfo>(read)), {}, std::nullopt};
+  return RegistrationOutcome::Success(RegistryValueName(std::get<FontFileInfo>(read)));
 }
 
 RegistrationFinish FontRegistrar::Finish() {
@@ -51,5 +51,15 @@ RegistrationFinish FontRegistrar::Finish() {
 }
 
 std::string UserFontFolder() { return SystemFontFolder(); }
+
+std::vector<FontsValue> ReadFontsValues(FontScope) { return {}; }
+
+bool UnloadFont(std::string_view) { return false; }
+
+void ReloadFont(std::string_view) {}
+
+FileResult MoveFontsValues(std::string_view, FontScope, std::string_view, std::string_view, std::vector<std::string>&) {
+  return {};
+}
 
 }  // namespace quorvane

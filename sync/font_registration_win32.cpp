@@ -16,9 +16,9 @@ namespace {
 
 constexpr wchar_t kFontsKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
 
-RegistrationOutcome Failed(FileError error) { return {RegistrationOutcome::Kind::Failed, {}, {}, error}; }
-
-RegistrationOutcome RegistryFailed(LSTATUS code) { return Failed(FileError{FileStep::Registry, static_cast<int>(code)}); }
+RegistrationOutcome RegistryFailed(LSTATUS code) {
+  return RegistrationOutcome::Failure(FileError{FileStep::Registry, static_cast<int>(code)});
+}
 
 bool SameText(std::wstring_view a, std::wstring_view b) {
   return a.size() == b.size() &&
@@ -26,10 +26,20 @@ bool SameText(std::wstring_view a, std::wstring_view b) {
              CSTR_EQUAL;
 }
 
-// One value per font file: a value of another name for the same file (an
-// earlier version named its face otherwise) goes, so a second run adds nothing.
-void RemoveOtherNamesOf(HKEY key, std::wstring_view data, std::wstring_view keep) {
-  std::vector<std::wstring> stale;
+// The Fonts key of a scope, in the 64-bit view: where Windows reads the
+// fonts, even for the 32-bit tool.
+LSTATUS OpenFontsKey(FontScope scope, REGSAM access, UniqueRegistryKey& key) {
+  HKEY raw = nullptr;
+  const HKEY root = scope == FontScope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  const LSTATUS opened =
+      RegCreateKeyExW(root, kFontsKey, 0, nullptr, 0, access | KEY_WOW64_64KEY, nullptr, &raw, nullptr);
+  if (opened == ERROR_SUCCESS) key = UniqueRegistryKey(raw);
+  return opened;
+}
+
+// Each string value of the key: its name and its data.
+template <typename Visit>
+void ForEachValue(HKEY key, Visit visit) {
   for (DWORD index = 0;; ++index) {
     wchar_t name[16384];
     DWORD nameLength = static_cast<DWORD>(std::size(name));
@@ -39,12 +49,32 @@ void RemoveOtherNamesOf(HKEY key, std::wstring_view data, std::wstring_view keep
     const LSTATUS status = RegEnumValueW(key, index, name, &nameLength, nullptr, &type,
                                          reinterpret_cast<BYTE*>(value), &valueBytes);
     if (status == ERROR_NO_MORE_ITEMS) break;
-    if (status != ERROR_SUCCESS || type != REG_SZ) continue;
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) continue;
     std::wstring_view stored(value, valueBytes / sizeof(wchar_t));
     while (!stored.empty() && stored.back() == L'\0') stored.remove_suffix(1);
-    const std::wstring_view valueName(name, nameLength);
-    if (SameText(stored, data) && valueName != keep) stale.emplace_back(valueName);
+    visit(std::wstring_view(name, nameLength), stored);
   }
+}
+
+// A value's data as a full path: a bare file name is in the system font folder.
+std::wstring FileNamedBy(std::wstring_view data, const std::string& systemFolder) {
+  if (data.find_first_of(L"\\/:") != std::wstring_view::npos) return std::wstring(data);
+  return Widen(JoinPath(systemFolder, Narrow(data)));
+}
+
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+  if (SameText(a, b)) return true;
+  const auto first = IdentityOf(Narrow(a)), second = IdentityOf(Narrow(b));
+  return first && second && *first == *second;
+}
+
+// One value per font file: a value of another name for the same file (an
+// earlier version named its face otherwise) goes, so a second run adds nothing.
+void RemoveOtherNamesOf(HKEY key, std::wstring_view data, std::wstring_view keep) {
+  std::vector<std::wstring> stale;
+  ForEachValue(key, [&](std::wstring_view name, std::wstring_view stored) {
+    if (SameText(stored, data) && name != keep) stale.emplace_back(name);
+  });
   for (const std::wstring& name : stale) RegDeleteValueW(key, name.c_str());
 }
 
@@ -53,30 +83,47 @@ bool SameFolder(std::string_view a, std::string_view b) {
   return first && second && *first == *second;
 }
 
-// Writes the Fonts value of the font at `path`, named from `info`; nothing on success.
-std::optional<RegistrationOutcome> WriteFontsValue(const std::string& targetFolder, FontScope scope,
-                                                   const FontFileInfo& info, const std::wstring& path) {
-  const std::wstring valueName = Widen(RegistryValueName(info));
-  // In the system's own font folder the Fonts panel writes the bare file name;
-  // anywhere else, and for a user's fonts, the full path.
-  std::wstring data = path;
+// In the system's own font folder the Fonts panel writes the bare file name;
+// anywhere else, and for a user's fonts, the full path.
+std::wstring DataFor(const std::string& targetFolder, FontScope scope, const std::wstring& path) {
   if (scope == FontScope::Machine && SameFolder(targetFolder, SystemFontFolder())) {
-    data = path.substr(path.find_last_of(L"\\/") + 1);
+    return path.substr(path.find_last_of(L"\\/") + 1);
   }
+  return path;
+}
 
-  HKEY raw = nullptr;
-  // The 64-bit view: where Windows reads the fonts, even for the 32-bit tool.
-  const LSTATUS opened = RegCreateKeyExW(scope == FontScope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
-                                         kFontsKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY,
-                                         nullptr, &raw, nullptr);
-  if (opened != ERROR_SUCCESS) return RegistryFailed(opened);
-  const UniqueRegistryKey key(raw);
+LSTATUS SetValue(HKEY key, const std::wstring& name, const std::wstring& data) {
+  return RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+}
+
+// Writes the Fonts value of the font at `path`, named from `info`. A value of
+// that name that names another file is never overwritten while that file
+// exists; one whose file is gone is stale, and replaced.
+RegistrationOutcome WriteFontsValue(const std::string& targetFolder, FontScope scope, const FontFileInfo& info,
+                                    const std::wstring& path) {
+  const std::string name = RegistryValueName(info);
+  const std::wstring valueName = Widen(name), data = DataFor(targetFolder, scope, path);
+  UniqueRegistryKey key;
+  if (const LSTATUS opened = OpenFontsKey(scope, KEY_QUERY_VALUE | KEY_SET_VALUE, key); opened != ERROR_SUCCESS) {
+    return RegistryFailed(opened);
+  }
+  std::string replaced;
+  wchar_t held[1024];
+  DWORD heldBytes = sizeof held;
+  if (RegGetValueW(key.Get(), nullptr, valueName.c_str(), RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr,
+                   held, &heldBytes) == ERROR_SUCCESS) {
+    const std::wstring other = FileNamedBy(held, SystemFontFolder());
+    if (!SameFile(other, path)) {
+      if (EntryExists(Narrow(other))) return RegistrationOutcome::InConflict(name, Narrow(other));
+      replaced = Narrow(held);
+    }
+  }
   RemoveOtherNamesOf(key.Get(), data, valueName);
-  const LSTATUS written =
-      RegSetValueExW(key.Get(), valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                     static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-  if (written != ERROR_SUCCESS) return RegistryFailed(written);
-  return std::nullopt;
+  if (const LSTATUS written = SetValue(key.Get(), valueName, data); written != ERROR_SUCCESS) {
+    return RegistryFailed(written);
+  }
+  return RegistrationOutcome::Success(name, std::move(replaced));
 }
 
 }  // namespace
@@ -89,14 +136,15 @@ RegistrationOutcome FontRegistrar::Register(std::string_view fontPath) {
   if (auto refused = RefusalOf(read)) return std::move(*refused);
   const FontFileInfo& info = std::get<FontFileInfo>(read);
   const std::wstring path = Widen(fontPath);
-  if (auto failed = WriteFontsValue(targetFolder_, scope_, info, path)) return std::move(*failed);
+  RegistrationOutcome outcome = WriteFontsValue(targetFolder_, scope_, info, path);
+  if (outcome.kind != RegistrationOutcome::Kind::Registered) return outcome;
   // Usable now, in this session; the registry value makes it so after a restart.
   // It says no more than "no": there is no error code to give.
   if (AddFontResourceExW(path.c_str(), 0, nullptr) == 0) {
-    return Failed(FileError{FileStep::LoadFont, 0, FileErrorKind::NoSystemCode});
+    return RegistrationOutcome::Failure(FileError{FileStep::LoadFont, 0, FileErrorKind::NoSystemCode});
   }
   registered_ = true;
-  return {RegistrationOutcome::Kind::Registered, RegistryValueName(info), {}, std::nullopt};
+  return outcome;
 }
 
 // The file in use stays loaded until the restart replaces it; loading the
@@ -104,9 +152,7 @@ RegistrationOutcome FontRegistrar::Register(std::string_view fontPath) {
 RegistrationOutcome FontRegistrar::RegisterAtRestart(std::string_view fontPath, std::string_view newFont) {
   const FontReadResult read = ReadFontFile(newFont);
   if (auto refused = RefusalOf(read)) return std::move(*refused);
-  const FontFileInfo& info = std::get<FontFileInfo>(read);
-  if (auto failed = WriteFontsValue(targetFolder_, scope_, info, Widen(fontPath))) return std::move(*failed);
-  return {RegistrationOutcome::Kind::Registered, RegistryValueName(info), {}, std::nullopt};
+  return WriteFontsValue(targetFolder_, scope_, std::get<FontFileInfo>(read), Widen(fontPath));
 }
 
 RegistrationFinish FontRegistrar::Finish() {
@@ -125,6 +171,49 @@ std::string UserFontFolder() {
   }
   CoTaskMemFree(path);
   return folder;
+}
+
+bool UnloadFont(std::string_view path) {
+  // Once for every time it was added; a font never loaded here just fails.
+  const std::wstring file = Widen(path);
+  int times = 0;
+  while (times < 16 && RemoveFontResourceExW(file.c_str(), 0, nullptr)) ++times;
+  return times > 0;
+}
+
+void ReloadFont(std::string_view path) { AddFontResourceExW(Widen(path).c_str(), 0, nullptr); }
+
+std::vector<FontsValue> ReadFontsValues(FontScope scope) {
+  std::vector<FontsValue> values;
+  UniqueRegistryKey key;
+  if (OpenFontsKey(scope, KEY_QUERY_VALUE, key) != ERROR_SUCCESS) return values;
+  const std::string systemFolder = SystemFontFolder();
+  ForEachValue(key.Get(), [&](std::wstring_view name, std::wstring_view data) {
+    values.push_back({Narrow(name), Narrow(FileNamedBy(data, systemFolder))});
+  });
+  return values;
+}
+
+FileResult MoveFontsValues(std::string_view targetFolder, FontScope scope, std::string_view from, std::string_view to,
+                           std::vector<std::string>& moved) {
+  UniqueRegistryKey key;
+  if (const LSTATUS opened = OpenFontsKey(scope, KEY_QUERY_VALUE | KEY_SET_VALUE, key); opened != ERROR_SUCCESS) {
+    return Failure(FileStep::Registry, opened);
+  }
+  const std::wstring old = Widen(from);
+  const std::string systemFolder = SystemFontFolder();
+  std::vector<std::wstring> naming;
+  ForEachValue(key.Get(), [&](std::wstring_view name, std::wstring_view data) {
+    if (SameText(FileNamedBy(data, systemFolder), old)) naming.emplace_back(name);
+  });
+  const std::wstring data = DataFor(std::string(targetFolder), scope, Widen(to));
+  for (const std::wstring& name : naming) {
+    if (const LSTATUS written = SetValue(key.Get(), name, data); written != ERROR_SUCCESS) {
+      return Failure(FileStep::Registry, written);
+    }
+    moved.push_back(Narrow(name));
+  }
+  return {};
 }
 
 }  // namespace quorvane

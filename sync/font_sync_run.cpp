@@ -122,10 +122,19 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
     targetPath.assign(targetPrefix).append(name);
     const bool exists =
         !name.empty() && (targetNames ? targetNames->Exists(name, targetPath) : EntryExists(targetPath));
-    const std::string_view target = name.empty() ? std::string_view() : targetPath;
-    RowReport report = HandleRow(row, sourcePath, target, exists, options);
+    const RowJob job{row, sourcePath, name.empty() ? std::string_view() : targetPath, exists};
+    RowReport report;
+    const bool settled = !job.targetPath.empty() && std::ranges::any_of(stages_, [&](RowStage* stage) {
+      return stage->Decide(job, report);
+    });
+    if (!settled) {
+      RowReport copied = HandleRow(row, sourcePath, job.targetPath, exists, options);
+      report.state = copied.state;
+      report.reason = std::move(copied.reason);
+      report.bytes = copied.bytes;
+    }
     if (report.state != RowState::Ready) {
-      for (RowStage* stage : stages_) stage->Complete({row, sourcePath, target}, report);
+      for (RowStage* stage : stages_) stage->Complete(job, report);
     }
     if (row < view_.RowCount()) view_.SetStatus(row, report);
     if (report.state == RowState::Ready) break;  // abandoned mid-copy
@@ -151,18 +160,6 @@ RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt,
   report.reason = std::move(reason);
   report.bytes = bytes;
   return report;
-}
-
-// Equal to the file system's resolution: a copy on FAT keeps only even seconds,
-// others whole seconds or finer.
-bool SameStamp(const std::optional<FileStamp>& source, const std::optional<FileStamp>& target) {
-  if (!source || !target || source->size != target->size) return false;
-  if (source->modified == target->modified) return true;
-  constexpr std::int64_t kSecond = 1'000'000'000;
-  const bool coarse = source->modified % kSecond == 0 || target->modified % kSecond == 0;
-  const std::int64_t apart = source->modified > target->modified ? source->modified - target->modified
-                                                                   : target->modified - source->modified;
-  return coarse && apart <= 2 * kSecond;
 }
 
 }  // namespace

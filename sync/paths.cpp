@@ -27,6 +27,30 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
   return path;
 }
 
+std::string_view FolderPart(std::string_view path) {
+  for (size_t i = path.size(); i > 0; --i) {
+    if (IsSeparator(path[i - 1])) return path.substr(0, i == 1 ? 1 : i - 1);
+  }
+  return {};
+}
+
+std::string_view NamePart(std::string_view path) {
+  for (size_t i = path.size(); i > 0; --i) {
+    if (IsSeparator(path[i - 1])) return path.substr(i);
+  }
+  return path;
+}
+
+bool SameStamp(const std::optional<FileStamp>& source, const std::optional<FileStamp>& target) {
+  if (!source || !target || source->size != target->size) return false;
+  if (source->modified == target->modified) return true;
+  constexpr std::int64_t kSecond = 1'000'000'000;
+  const bool coarse = source->modified % kSecond == 0 || target->modified % kSecond == 0;
+  const std::int64_t apart = source->modified > target->modified ? source->modified - target->modified
+                                                                   : target->modified - source->modified;
+  return coarse && apart <= 2 * kSecond;
+}
+
 bool IsTemporaryName(std::string_view name) {
   constexpr std::string_view kPrefix = ".quorvane-", kSuffix = ".tmp";
   constexpr size_t kDigits = 16;

@@ -14,6 +14,7 @@ void RegistrationStage::Complete(const RowJob& job, RowReport& report) {
     case RegistrationOutcome::Kind::Registered: ++tally_.registered; break;
     case RegistrationOutcome::Kind::NotAFont: ++tally_.notAFont; break;
     case RegistrationOutcome::Kind::Failed: ++tally_.failed; break;
+    case RegistrationOutcome::Kind::Conflict: ++tally_.conflict; break;
   }
 }
 

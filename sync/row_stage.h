@@ -1,5 +1,6 @@
-// The work a run does with a row after its copy decision, beside the copy:
-// registration now, and whatever else a row needs. Stages belong to the run,
+// The work a run does with a row beside its copy: the checks that may settle
+// it before (its face installed under another name, its version), and what
+// follows the copy (registration, retiring the file it replaces). Stages belong to the run,
 // never to a view, so the window, the command-line tool and the tests get the
 // same behaviour and views only show what the stages reported.
 #pragma once
@@ -16,12 +17,22 @@ namespace quorvane {
 struct RowJob {
   std::int64_t row = 0;
   std::string_view sourcePath;
-  std::string_view targetPath;
+  std::string_view targetPath;  // empty when the row names no file
+  // A file of the row's name was in the target when the row began.
+  bool targetExists = false;
 };
 
 class RowStage {
  public:
   virtual ~RowStage() = default;
+  // Before the copy decision. True settles the row: `report` is what became
+  // of it, and nothing is copied. Otherwise the stage may have added to
+  // `report`, and the copy's outcome joins it.
+  virtual bool Decide(const RowJob& job, RowReport& report) {
+    (void)job;
+    (void)report;
+    return false;
+  }
   // After the row's copy decision and copy, whatever came of them (not for a
   // row whose copy was abandoned): adds to the report what the stage did.
   virtual void Complete(const RowJob& job, RowReport& report) = 0;

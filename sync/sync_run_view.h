@@ -33,6 +33,12 @@ struct RowReport {
   std::uint64_t bytes = 0;
   // With registration, for a file that went into the target (or waits to).
   std::optional<RegistrationOutcome> registration;
+  // The version texts of the source and the target font, where the run read them.
+  std::optional<std::string> sourceVersion;
+  std::optional<std::string> targetVersion;
+  // Another file in the target that holds the same face: the one it is
+  // installed as, the one it conflicts with, or the one it took the place of.
+  std::string other;
 };
 
 enum class MessageKind { Information, Warning };

@@ -53,11 +53,23 @@ std::string_view StatusText(RowState state) {
     case RowState::WouldReplace: return "将替换";
     case RowState::WouldIgnore: return "将忽略";
     case RowState::ReplaceAtReboot: return "重启后替换";
+    case RowState::TargetNewer: return "目标版本较新";
+    case RowState::SameVersion: return "版本相同";
+    case RowState::InstalledAs: return "同一字体已安装";
+    case RowState::Conflict: return "字体冲突";
     default: return {};
   }
 }
 
-bool IsFailure(RowState state) { return state == RowState::CopyFailed || state == RowState::ReplaceFailed; }
+bool IsFailure(RowState state) {
+  return state == RowState::CopyFailed || state == RowState::ReplaceFailed || state == RowState::Conflict;
+}
+
+std::int64_t RunSummary::Handled() const {
+  std::int64_t handled = 0;
+  for (int state = static_cast<int>(RowState::CopySucceeded); state < kRowStateCount; ++state) handled += states[state];
+  return handled;
+}
 
 namespace {
 

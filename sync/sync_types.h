@@ -40,14 +40,19 @@ enum class RowState {
   WouldReplace,
   WouldIgnore,
   ReplaceAtReboot,  // the target is in use; the new file takes its place at the next start
+  TargetNewer,      // the same-name font in the target is a newer version: left alone
+  SameVersion,      // the same-name font in the target is the same version: left alone
+  InstalledAs,      // the same face and version is installed under another file name: not copied
+  Conflict,         // the same face in another version is installed under another file name: not copied
 };
 
-inline constexpr int kRowStateCount = 12;
+inline constexpr int kRowStateCount = 16;
 
 RowState StateOf(FileOutcome outcome);
 // The five outcomes of a run as the window counts them; nothing for the others.
 std::optional<FileOutcome> OutcomeOf(RowState state);
-// "准备就绪", "正在复制", the outcomes' texts, "已是最新", "将复制", "将替换", "将忽略", "重启后替换".
+// "准备就绪", "正在复制", the outcomes' texts, "已是最新", "将复制", "将替换", "将忽略", "重启后替换",
+// "目标版本较新", "版本相同", "同一字体已安装", "字体冲突".
 std::string_view StatusText(RowState state);
 bool IsFailure(RowState state);
 
@@ -91,6 +96,8 @@ struct RunSummary {
   std::optional<RegistrationTally> registration;
 
   std::int64_t Count(RowState state) const { return states[static_cast<int>(state)]; }
+  // Every row the run handled, whatever became of it.
+  std::int64_t Handled() const;
 };
 
 // The closing text of a run, shown under kSummaryTitle.

@@ -216,7 +216,7 @@ TEST_F(CommandLineTest, RegisterCopiesAFileThatIsNoFontButLeavesItUnregistered) 
   EXPECT_EQ(json.status, 0);
   EXPECT_THAT(json.out, StartsWith("{\"summary\":")) << "a file that is no font is no failed row";
   EXPECT_THAT(json.out, HasSubstr("\"replaced\":2,"));
-  EXPECT_THAT(json.out, HasSubstr("\"registration\":{\"registered\":0,\"not_a_font\":2,\"failed\":0,"
+  EXPECT_THAT(json.out, HasSubstr("\"registration\":{\"registered\":0,\"not_a_font\":2,\"failed\":0,\"conflict\":0,"
                                   "\"refresh\":\"none\"}"));
   EXPECT_THAT(json.err, HasSubstr("quorvane-sync: not registered " + temp.Path("src/sub/b.otf") + ": not a font: "));
 }
@@ -263,7 +263,7 @@ TEST_F(CommandLineTest, TheDefaultTargetIsMadeWhenMissing) {
 TEST_F(CommandLineTest, HelpAndVersion) {
   const Result help = RunTool({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_THAT(help.out, HasSubstr("usage: quorvane-sync [--replace | --ignore] [--update [--checksum]] [--dry-run]"));
+  EXPECT_THAT(help.out, HasSubstr("usage: quorvane-sync [--replace | --ignore] [--update | --newer] [--checksum] [--dry-run]"));
   EXPECT_THAT(help.out, AllOf(HasSubstr("\\xNN"), HasSubstr("130"), HasSubstr("3010"), HasSubstr("up-to-date")));
   const Result version = RunTool({"--version"});
   EXPECT_EQ(version.status, 0);

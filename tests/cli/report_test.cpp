@@ -142,7 +142,8 @@ TEST(ReportTest, TheJsonSummaryCountsEveryStatusAndSaysHowTheRunEnded) {
   EXPECT_EQ(out,
             "{\"summary\":{\"total\":8,\"copied\":2,\"copy-failed\":1,\"replaced\":0,\"replace-failed\":0,"
             "\"ignored\":0,\"up-to-date\":5,\"would-copy\":0,\"would-replace\":0,\"would-ignore\":0,"
-            "\"replace-at-reboot\":0,\"unhandled\":0,\"unreadable_folders\":1,\"bytes\":99,\"elapsed_ms\":42,"
+            "\"replace-at-reboot\":0,\"target-newer\":0,\"same-version\":0,\"installed-as\":0,\"conflict\":0,"
+            "\"unhandled\":0,\"unreadable_folders\":1,\"bytes\":99,\"elapsed_ms\":42,"
             "\"exit\":1,\"dry_run\":false,\"interrupted\":false,\"stale_temporaries\":{\"count\":3,\"bytes\":4096}}}\n");
 }
 
@@ -154,18 +155,18 @@ TEST(ReportTest, AJsonRowSaysWhatRegistrationMadeOfItsFile) {
                             .target = "/t/a.ttf", .bytes = 9, .registration = &registration});
     return out;
   };
-  EXPECT_EQ(row({RegistrationOutcome::Kind::Registered, "DejaVu Sans (TrueType)", {}, std::nullopt}),
+  EXPECT_EQ(row(RegistrationOutcome::Success("DejaVu Sans (TrueType)")),
             "{\"n\":1,\"status\":\"copied\",\"source\":\"/s/a.ttf\",\"target\":\"/t/a.ttf\",\"bytes\":9,"
             "\"registration\":{\"status\":\"registered\",\"name\":\"DejaVu Sans (TrueType)\"}}\n");
-  EXPECT_THAT(row({RegistrationOutcome::Kind::NotAFont, {}, "not a font: no name table", std::nullopt}),
+  EXPECT_THAT(row(RegistrationOutcome::NoFont("not a font: no name table")),
               HasSubstr(",\"registration\":{\"status\":\"not-a-font\",\"reason\":\"not a font: no name table\"}}"));
-  const std::string failed = row({RegistrationOutcome::Kind::Failed, {}, {}, FileError{FileStep::Write, 5}});
+  const std::string failed = row(RegistrationOutcome::Failure(FileError{FileStep::Write, 5}));
   EXPECT_THAT(failed, HasSubstr("\"registration\":{\"status\":\"failed\",\"reason\":\""));
   EXPECT_THAT(failed, HasSubstr("\",\"step\":\"write\",\"code\":5}}"));
   EXPECT_THAT(failed, HasSubstr("\"status\":\"copied\"")) << "the copy itself happened";
   // AddFontResourceExW says no without a code: none is made up, and the text says the system gave none.
   const std::string unexplained =
-      row({RegistrationOutcome::Kind::Failed, {}, {}, FileError{FileStep::LoadFont, 0, FileErrorKind::NoSystemCode}});
+      row(RegistrationOutcome::Failure(FileError{FileStep::LoadFont, 0, FileErrorKind::NoSystemCode}));
   EXPECT_THAT(unexplained, HasSubstr(",\"step\":\"load-font\"}}"));
   EXPECT_THAT(unexplained, HasSubstr("\"reason\":\"refused by the system, which gave no reason\""));
   const FileError sameFile{FileStep::Open, 0, FileErrorKind::SameFile};
@@ -175,7 +176,7 @@ TEST(ReportTest, AJsonRowSaysWhatRegistrationMadeOfItsFile) {
   EXPECT_THAT(same, HasSubstr(",\"step\":\"open\"}")) << "no code where the system gave none";
   const auto chinese = MakeJsonReport(Language::Chinese, PathStyle::Posix);
   std::string out;
-  const RegistrationOutcome notAFont{RegistrationOutcome::Kind::NotAFont, {}, "not a font: no name table", std::nullopt};
+  const RegistrationOutcome notAFont = RegistrationOutcome::NoFont("not a font: no name table");
   chinese->AppendRow(out, {.number = "1", .state = RowState::CopySucceeded, .source = "/s", .target = "/t",
                            .registration = &notAFont});
   EXPECT_THAT(out, HasSubstr("\"reason\":\"不是字体：no name table\""));
@@ -188,7 +189,7 @@ TEST(ReportTest, TheSummaryCountsRegistrationsAndSaysWhatTheSystemWasTold) {
   MakeJsonReport(Language::English, PathStyle::Posix)->AppendSummary(json, {.run = run, .registration = &registration});
   EXPECT_THAT(json, HasSubstr("{\"summary\":{\"total\":4,\"copied\":3,"));
   EXPECT_THAT(json, HasSubstr("\"replace-at-reboot\":1,"));
-  EXPECT_THAT(json, HasSubstr(",\"registration\":{\"registered\":3,\"not_a_font\":1,\"failed\":0,"
+  EXPECT_THAT(json, HasSubstr(",\"registration\":{\"registered\":3,\"not_a_font\":1,\"failed\":0,\"conflict\":0,"
                               "\"refresh\":\"cache-refreshed\"}}}\n"));
   registration.refresh = FontRefresh::CacheToolFailed;
   registration.toolStatus = 3;

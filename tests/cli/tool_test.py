@@ -755,7 +755,7 @@ class Register(ToolCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         rows, summary = json_lines(result.stdout)
         self.assertEqual(rows[0]["registration"], {"status": "registered", "name": self.DEJAVU_VALUE})
-        self.assertEqual(summary["registration"], {"registered": 1, "not_a_font": 0, "failed": 0,
+        self.assertEqual(summary["registration"], {"registered": 1, "not_a_font": 0, "failed": 0, "conflict": 0,
                                                    "refresh": "fc-cache-missing"})
         self.assertEqual(result.stderr.decode(), "quorvane-sync: warning: font cache not refreshed: no fc-cache on "
                          "PATH; programs started later find the new fonts by scanning the folder themselves\n")
@@ -897,7 +897,7 @@ class Register(ToolCase):
                          [("copied", fonts + "\\DejaVuSans.ttf", {"status": "registered", "name": self.DEJAVU_VALUE}),
                           ("copied", fonts + "\\wqy-microhei.ttc",
                            {"status": "registered", "name": self.MICROHEI_VALUE})])
-        self.assertEqual(summary["registration"], {"registered": 2, "not_a_font": 0, "failed": 0,
+        self.assertEqual(summary["registration"], {"registered": 2, "not_a_font": 0, "failed": 0, "conflict": 0,
                                                    "refresh": "font-change-sent"})
         values = self.fonts_values()
         self.assertEqual(values.get(self.DEJAVU_VALUE), "DejaVuSans.ttf")

@@ -102,6 +102,22 @@ Face FaceNamed(const std::u16string& family, const std::u16string& style, const 
   return Face{0x00010000, {{FourCc("name"), NameTable({{1, family}, {2, style}, {4, fullName}})}}};
 }
 
+Bytes HeadTable(std::uint32_t revision) {
+  Bytes head(54);
+  PutU32Be(head, 0, 0x00010000);
+  PutU32Be(head, 4, revision);
+  PutU32Be(head, 12, 0x5F0F3CF5);  // the magic number every head carries
+  PutU16Be(head, 18, 1000);        // units per em
+  return head;
+}
+
+Face FaceVersioned(const std::u16string& fullName, const std::u16string& version, std::uint32_t revision,
+                   const std::u16string& postScriptName) {
+  std::vector<NameRecord> names = {{1, fullName}, {2, u"Regular"}, {4, fullName}, {5, version}};
+  if (!postScriptName.empty()) names.push_back({6, postScriptName});
+  return Face{0x00010000, {{FourCc("head"), HeadTable(revision)}, {FourCc("name"), NameTable(names)}}};
+}
+
 Bytes Fon(const std::string& description, const std::vector<BitmapFont>& fonts) {
   constexpr std::size_t kNe = 0x40, kResources = 0x80, kAlign = 16;
   constexpr std::size_t kHeaderSize = 118;
@@ -224,7 +240,7 @@ Bytes SmallFormOf(std::span<const std::byte> font) {
     for (std::size_t i = 0; i < count; ++i) {
       const std::size_t record = at + 12 + 16 * i;
       Table table{GetU32Be(font, record), {}};
-      if (table.tag == FourCc("name")) {
+      if (table.tag == FourCc("name") || table.tag == FourCc("head")) {
         const std::size_t offset = GetU32Be(font, record + 8), length = GetU32Be(font, record + 12);
         if (offset > font.size() || length > font.size() - offset) return {};
         table.data.assign(font.begin() + static_cast<std::ptrdiff_t>(offset),

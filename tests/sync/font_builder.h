@@ -55,6 +55,14 @@ Bytes Collection(const std::vector<Face>& faces);
 // Family, style, full name: the usual three Windows records in US English.
 Face FaceNamed(const std::u16string& family, const std::u16string& style, const std::u16string& fullName);
 
+// A head table of 54 bytes holding `revision` (16.16 fixed point).
+Bytes HeadTable(std::uint32_t revision);
+
+// A face as a font maker ships it: family, style, full name, version text and
+// PostScript name in US English, and a head table with its revision.
+Face FaceVersioned(const std::u16string& fullName, const std::u16string& version, std::uint32_t revision,
+                   const std::u16string& postScriptName = u"");
+
 struct BitmapFont {
   std::string face;
   int points = 10;
@@ -67,7 +75,8 @@ struct BitmapFont {
 Bytes Fon(const std::string& description, const std::vector<BitmapFont>& fonts);
 
 // The same names in a few KB: for an sfnt or a collection, each face's header,
-// table directory (every table but `name` emptied) and name table; for a .fon,
+// table directory (every table but `name` and `head` emptied), name table and
+// head table; for a .fon,
 // one rebuilt from what the reader found in it. Empty when `font` is not one.
 Bytes SmallFormOf(std::span<const std::byte> font);
 

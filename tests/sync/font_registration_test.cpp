@@ -28,18 +28,27 @@ using namespace quorvane::testing;
 
 constexpr const char* kDejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
+FontFace FaceOf(std::string family, std::string style, std::string fullName, std::vector<int> pointSizes = {}) {
+  FontFace face;
+  face.family = std::move(family);
+  face.style = std::move(style);
+  face.fullName = std::move(fullName);
+  face.pointSizes = std::move(pointSizes);
+  return face;
+}
+
 TEST(RegistryValueNameTest, NamesAsTheFontsFolderDoes) {
-  FontFileInfo single{FontFormat::TrueType, {{"DejaVu Sans", "Book", "DejaVu Sans", {}}}, ""};
+  FontFileInfo single{FontFormat::TrueType, {FaceOf("DejaVu Sans", "Book", "DejaVu Sans")}, ""};
   EXPECT_EQ(RegistryValueName(single), "DejaVu Sans (TrueType)");
-  FontFileInfo cff{FontFormat::OpenType, {{"C059", "Roman", "C059 Roman", {}}}, ""};
+  FontFileInfo cff{FontFormat::OpenType, {FaceOf("C059", "Roman", "C059 Roman")}, ""};
   EXPECT_EQ(RegistryValueName(cff), "C059 Roman (OpenType)");
   FontFileInfo collection{FontFormat::Collection,
-                          {{"WenQuanYi Micro Hei", "Regular", "WenQuanYi Micro Hei", {}},
-                           {"WenQuanYi Micro Hei Mono", "Regular", "WenQuanYi Micro Hei Mono", {}}},
+                          {FaceOf("WenQuanYi Micro Hei", "Regular", "WenQuanYi Micro Hei"),
+                           FaceOf("WenQuanYi Micro Hei Mono", "Regular", "WenQuanYi Micro Hei Mono")},
                           ""};
   EXPECT_EQ(RegistryValueName(collection), "WenQuanYi Micro Hei & WenQuanYi Micro Hei Mono (TrueType)");
   FontFileInfo bitmap{FontFormat::WindowsBitmap,
-                      {{"MS Sans Serif", "Regular", "MS Sans Serif", {8, 10, 12}}},
+                      {FaceOf("MS Sans Serif", "Regular", "MS Sans Serif", {8, 10, 12})},
                       "FONTRES 100,96,96 : MS Sans Serif 8,10,12 "};
   EXPECT_EQ(RegistryValueName(bitmap), "MS Sans Serif 8,10,12");
   bitmap.description.clear();

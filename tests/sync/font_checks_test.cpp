@@ -1,0 +1,306 @@
+// Fonts, not file names: what a font file holds (its faces and version) in
+// the run's decisions, with fonts made here of chosen names and versions and
+// the real ones Debian ships.
+#include "sync/font_checks.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "font_builder.h"
+#include "sync/file_ops.h"
+#include "sync/font_identity.h"
+#include "sync/font_listing.h"
+#include "sync/font_sync_run.h"
+#include "test_support.h"
+
+namespace quorvane {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using namespace quorvane::testing;
+
+constexpr std::uint32_t Revision(std::uint16_t major, std::uint16_t thousandths) {
+  return std::uint32_t{major} << 16 | static_cast<std::uint32_t>(thousandths * 65536u / 1000u);
+}
+
+std::string FontBytes(const std::u16string& fullName, const std::u16string& version, std::uint32_t revision,
+                      const std::u16string& postScriptName = u"") {
+  const Bytes bytes = Sfnt(FaceVersioned(fullName, version, revision, postScriptName));
+  return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+FontFace FaceOf(std::string fullName, std::string version, std::optional<std::uint32_t> revision,
+                std::string postScriptName = {}) {
+  FontFace face;
+  face.family = face.fullName = std::move(fullName);
+  face.style = "Regular";
+  face.versionText = std::move(version);
+  face.fontRevision = revision;
+  face.postScriptName = std::move(postScriptName);
+  return face;
+}
+
+// ---- versions and faces ------------------------------------------------------
+
+TEST(FontVersionTest, TheNumbersOfAVersionTextAreItsFirstDottedRun) {
+  EXPECT_THAT(VersionNumbers("Version 1.002;PS 001.002;hotconv 1.0.88"), ElementsAre(1u, 2u));
+  EXPECT_THAT(VersionNumbers("Version 2.37"), ElementsAre(2u, 37u));
+  EXPECT_THAT(VersionNumbers("Version 003.03"), ElementsAre(3u, 3u));
+  EXPECT_THAT(VersionNumbers("1."), ElementsAre(1u));
+  EXPECT_THAT(VersionNumbers("Version ."), IsEmpty());
+  EXPECT_THAT(VersionNumbers(""), IsEmpty());
+  EXPECT_THAT(VersionNumbers("v99999999999.1"), ElementsAre(UINT32_MAX, 1u)) << "saturates, never wraps";
+}
+
+TEST(FontVersionTest, TheRevisionDecidesFirstThenTheText) {
+  using std::strong_ordering;
+  // The revision wins over a text that says otherwise.
+  EXPECT_EQ(CompareVersions(FaceOf("A", "Version 1.0", Revision(1, 500)), FaceOf("A", "Version 9.0", Revision(1, 200))),
+            strong_ordering::greater);
+  // Equal revisions: the text's numbers, as numbers: 1.10 is after 1.002.
+  EXPECT_EQ(CompareVersions(FaceOf("A", "Version 1.002", Revision(1, 0)), FaceOf("A", "Version 1.10", Revision(1, 0))),
+            strong_ordering::less);
+  EXPECT_EQ(CompareVersions(FaceOf("A", "1.2", std::nullopt), FaceOf("A", "1.2.0", std::nullopt)),
+            strong_ordering::equal);
+  // One side without a head: the texts alone.
+  EXPECT_EQ(CompareVersions(FaceOf("A", "Version 2.1", std::nullopt), FaceOf("A", "Version 2.0", Revision(3, 0))),
+            strong_ordering::greater);
+  // Equal revisions and no text: the same version; nothing to go on at all: unknown.
+  EXPECT_EQ(CompareVersions(FaceOf("A", "", Revision(1, 0)), FaceOf("A", "", Revision(1, 0))), strong_ordering::equal);
+  EXPECT_EQ(CompareVersions(FaceOf("A", "beta", std::nullopt), FaceOf("A", "Version 1.0", std::nullopt)), std::nullopt);
+}
+
+TEST(FontVersionTest, AFaceIsKnownByItsPostScriptNameOrItsFullName) {
+  EXPECT_TRUE(SameFace(FaceOf("IPAGothic", "", {}, "IPAGothic"), FaceOf("IPA Gothic", "", {}, "IPAGothic")));
+  EXPECT_TRUE(SameFace(FaceOf("DejaVu Sans", "", {}), FaceOf("dejavu sans", "", {})));
+  EXPECT_FALSE(SameFace(FaceOf("DejaVu Sans", "", {}, "DejaVuSans"), FaceOf("DejaVu Serif", "", {}, "DejaVuSerif")));
+
+  FontFileInfo courier{FontFormat::WindowsBitmap, {FaceOf("Courier", "", {})}, "FONTRES 100,96,96 : Courier 10"};
+  FontFileInfo variant = courier;
+  EXPECT_TRUE(ShareAFace(courier, variant)) << "a bitmap font is known by its description";
+  EXPECT_EQ(CompareFileVersions(courier, variant), std::strong_ordering::equal);
+  variant.description = "FONTRES 100,96,96 : Courier 12";
+  EXPECT_FALSE(ShareAFace(courier, variant));
+}
+
+TEST(FontVersionTest, TheReaderGivesVersionRevisionAndPostScriptName) {
+  const std::string made = FontBytes(u"Quorvane Test", u"Version 1.002;PS 1.2", Revision(1, 2), u"QuorvaneTest");
+  const FontReadResult read = ParseFontBytes(std::as_bytes(std::span(made)));
+  const auto* info = std::get_if<FontFileInfo>(&read);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(info->faces[0].versionText, "Version 1.002;PS 1.2");
+  EXPECT_EQ(info->faces[0].postScriptName, "QuorvaneTest");
+  EXPECT_EQ(info->faces[0].fontRevision, Revision(1, 2));
+
+  // Debian's DejaVu Sans 2.37: the version it names and the revision in its head.
+  const FontReadResult dejavu = ReadFontFile(NativePath("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
+  const auto* real = std::get_if<FontFileInfo>(&dejavu);
+  ASSERT_NE(real, nullptr) << "install fonts-dejavu-core";
+  EXPECT_THAT(VersionNumbers(real->faces[0].versionText), ElementsAre(2u, 37u));
+  EXPECT_EQ(real->faces[0].postScriptName, "DejaVuSans");
+  ASSERT_TRUE(real->faces[0].fontRevision);
+  EXPECT_EQ(*real->faces[0].fontRevision >> 16, 2u);
+}
+
+TEST(FontVersionTest, DebiansTwoNamesForIpaGothicAreOneFace) {
+  // fonts-japanese-gothic.ttf is Debian's alternatives link to ipag.ttf.
+  const FontReadResult ipag = ReadFontFile(NativePath("/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf"));
+  const FontReadResult alias = ReadFontFile(NativePath("/usr/share/fonts/truetype/fonts-japanese-gothic.ttf"));
+  ASSERT_TRUE(std::holds_alternative<FontFileInfo>(ipag)) << "install fonts-ipafont-gothic";
+  ASSERT_TRUE(std::holds_alternative<FontFileInfo>(alias));
+  EXPECT_TRUE(ShareAFace(std::get<FontFileInfo>(ipag), std::get<FontFileInfo>(alias)));
+  EXPECT_EQ(CompareFileVersions(std::get<FontFileInfo>(ipag), std::get<FontFileInfo>(alias)), std::strong_ordering::equal);
+  const FontReadResult ipagp = ReadFontFile(NativePath("/usr/share/fonts/opentype/ipafont-gothic/ipagp.ttf"));
+  ASSERT_TRUE(std::holds_alternative<FontFileInfo>(ipagp));
+  EXPECT_FALSE(ShareAFace(std::get<FontFileInfo>(ipag), std::get<FontFileInfo>(ipagp))) << "IPAPGothic is another face";
+}
+
+// ---- the run's checks --------------------------------------------------------
+
+// Counts the files the run opens, failing none.
+class OpenCounter : public FaultInjector {
+ public:
+  OpenCounter() { SetFaultInjector(this); }
+  ~OpenCounter() override { SetFaultInjector(nullptr); }
+  OpenCounter(const OpenCounter&) = delete;
+  OpenCounter& operator=(const OpenCounter&) = delete;
+  int FailWith(FileStep step) override {
+    if (step == FileStep::Open) ++opens;
+    return 0;
+  }
+  int opens = 0;
+};
+
+class FontChecksTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MakeFolder(temp.Path("src"));
+    MakeFolder(temp.Path("dst"));
+  }
+  std::string Src(const std::string& name) const { return temp.Path("src/" + name); }
+  std::string Dst(const std::string& name) const { return temp.Path("dst/" + name); }
+
+  RunSummary Run(SyncPolicy policy, bool newer = false, bool dryRun = false) {
+    FontListing(temp.Path("src"), view);
+    FontSyncRun run(view);
+    VersionStage versions(false);
+    if (newer) run.AddStage(versions);
+    run.AddStage(faces.emplace(FaceCheckOptions{.targetFolder = temp.Path("dst"),
+                                                .scope = FontScope::User,
+                                                .replaceOther = policy == SyncPolicy::Replace,
+                                                .replaceOlder = newer}));
+    return run.Run(temp.Path("src"), temp.Path("dst"), {.policy = policy, .dryRun = dryRun, .update = newer})
+        .value_or(RunSummary{});
+  }
+
+  const RowReport& ReportOf(const std::string& name) const {
+    for (size_t row = 0; row < view.rows.size(); ++row) {
+      if (view.rows[row][kNameColumn] == name) return view.reports[row];
+    }
+    static const RowReport none;
+    ADD_FAILURE() << "no row for " << name;
+    return none;
+  }
+
+  TempFolder temp;
+  RecordingView view;
+  std::optional<FaceCheckStage> faces;
+};
+
+TEST_F(FontChecksTest, AFaceInstalledUnderAnotherNameIsNotCopiedAgainAndAnotherVersionConflicts) {
+  WriteFile(Dst("installed.ttf"), FontBytes(u"Quorvane Same", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Dst("older.ttf"), FontBytes(u"Quorvane Other", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Src("again.ttf"), FontBytes(u"Quorvane Same", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Src("newer.ttf"), FontBytes(u"Quorvane Other", u"Version 2.000", Revision(2, 0)));
+  WriteFile(Src("fresh.ttf"), FontBytes(u"Quorvane Fresh", u"Version 1.000", Revision(1, 0)));
+  const RunSummary summary = Run(SyncPolicy::Ignore);
+
+  const RowReport& again = ReportOf("again.ttf");
+  EXPECT_EQ(again.state, RowState::InstalledAs);
+  EXPECT_EQ(again.other, Dst("installed.ttf"));
+  EXPECT_EQ(again.sourceVersion, "Version 1.000");
+  EXPECT_EQ(again.targetVersion, "Version 1.000");
+  EXPECT_FALSE(EntryExists(Dst("again.ttf")));
+
+  const RowReport& newer = ReportOf("newer.ttf");
+  EXPECT_EQ(newer.state, RowState::Conflict);
+  EXPECT_EQ(newer.other, Dst("older.ttf"));
+  EXPECT_EQ(newer.sourceVersion, "Version 2.000");
+  EXPECT_EQ(newer.targetVersion, "Version 1.000");
+  EXPECT_FALSE(EntryExists(Dst("newer.ttf"))) << "under --ignore another version is left where it is";
+  EXPECT_TRUE(IsFailure(RowState::Conflict));
+
+  EXPECT_EQ(ReportOf("fresh.ttf").state, RowState::CopySucceeded);
+  EXPECT_EQ(ReportOf("fresh.ttf").other, "");
+  EXPECT_EQ(summary.Count(RowState::InstalledAs), 1);
+  EXPECT_EQ(summary.Count(RowState::Conflict), 1);
+  EXPECT_EQ(faces->InstalledCount(), 3u) << "the two installed fonts, and the one the run copied";
+}
+
+TEST_F(FontChecksTest, TwoFilesOfOneFaceInOneRunAreCopiedOnce) {
+  WriteFile(Src("one.ttf"), FontBytes(u"Quorvane Twice", u"Version 1.000", Revision(1, 0), u"QuorvaneTwice"));
+  WriteFile(Src("two.ttf"), FontBytes(u"Quorvane Twice Alias", u"Version 1.000", Revision(1, 0), u"QuorvaneTwice"));
+  Run(SyncPolicy::Ignore);
+  const std::vector<std::string> states = view.Column(kStatusColumn);
+  EXPECT_THAT(states, ::testing::UnorderedElementsAre("复制成功", "同一字体已安装"));
+  EXPECT_NE(EntryExists(Dst("one.ttf")), EntryExists(Dst("two.ttf")));
+}
+
+TEST_F(FontChecksTest, ANewerVersionTakesTheInstalledOnesPlaceAndTheOldFileGoes) {
+  WriteFile(Dst("Face-1.0.ttf"), FontBytes(u"Quorvane Face", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Src("Face-2.0.ttf"), FontBytes(u"Quorvane Face", u"Version 2.000", Revision(2, 0)));
+  Run(SyncPolicy::Ignore, /*newer=*/true);
+  const RowReport& report = ReportOf("Face-2.0.ttf");
+  EXPECT_EQ(report.state, RowState::ReplaceSucceeded);
+  EXPECT_EQ(report.other, Dst("Face-1.0.ttf"));
+  EXPECT_TRUE(EntryExists(Dst("Face-2.0.ttf")));
+  EXPECT_FALSE(EntryExists(Dst("Face-1.0.ttf"))) << "one face, one file";
+  EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty());
+}
+
+TEST_F(FontChecksTest, AnOlderVersionUnderNewerConflictsAndReplaceTakesThePlaceWhateverTheVersion) {
+  WriteFile(Dst("Face-2.0.ttf"), FontBytes(u"Quorvane Face", u"Version 2.000", Revision(2, 0)));
+  WriteFile(Src("Face-1.0.ttf"), FontBytes(u"Quorvane Face", u"Version 1.000", Revision(1, 0)));
+  Run(SyncPolicy::Ignore, /*newer=*/true);
+  EXPECT_EQ(ReportOf("Face-1.0.ttf").state, RowState::Conflict);
+  EXPECT_TRUE(EntryExists(Dst("Face-2.0.ttf")));
+
+  view = RecordingView();
+  Run(SyncPolicy::Replace);
+  EXPECT_EQ(ReportOf("Face-1.0.ttf").state, RowState::ReplaceSucceeded);
+  EXPECT_FALSE(EntryExists(Dst("Face-2.0.ttf")));
+  EXPECT_TRUE(EntryExists(Dst("Face-1.0.ttf")));
+}
+
+TEST_F(FontChecksTest, AnOldFileThatCannotGoUndoesTheCopyAndSaysWhy) {
+  WriteFile(Dst("Face-1.0.ttf"), FontBytes(u"Quorvane Face", u"Version 1.000", Revision(1, 0)));
+  SetReadOnly(Dst("Face-1.0.ttf"), true);
+  WriteFile(Src("Face-2.0.ttf"), FontBytes(u"Quorvane Face", u"Version 2.000", Revision(2, 0)));
+  Run(SyncPolicy::Replace);
+  SetReadOnly(Dst("Face-1.0.ttf"), false);
+  const RowReport& report = ReportOf("Face-2.0.ttf");
+  EXPECT_EQ(report.state, RowState::ReplaceFailed);
+  ASSERT_TRUE(report.reason);
+  EXPECT_EQ(report.reason->step, FileStep::Delete);
+  EXPECT_EQ(report.other, Dst("Face-1.0.ttf"));
+  EXPECT_TRUE(EntryExists(Dst("Face-1.0.ttf"))) << "the face keeps its file";
+  EXPECT_FALSE(EntryExists(Dst("Face-2.0.ttf"))) << "and has no second one";
+}
+
+TEST_F(FontChecksTest, ADryRunSaysWhatItWouldReplaceAndWritesNothing) {
+  WriteFile(Dst("Face-1.0.ttf"), FontBytes(u"Quorvane Face", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Src("Face-2.0.ttf"), FontBytes(u"Quorvane Face", u"Version 2.000", Revision(2, 0)));
+  Run(SyncPolicy::Replace, false, /*dryRun=*/true);
+  EXPECT_EQ(ReportOf("Face-2.0.ttf").state, RowState::WouldReplace);
+  EXPECT_EQ(ReportOf("Face-2.0.ttf").other, Dst("Face-1.0.ttf"));
+  EXPECT_TRUE(EntryExists(Dst("Face-1.0.ttf")));
+  EXPECT_FALSE(EntryExists(Dst("Face-2.0.ttf")));
+}
+
+TEST_F(FontChecksTest, UnderNewerTheVersionsDecideASameNameFont) {
+  const auto write = [&](const std::string& name, const std::u16string& full, const std::u16string& sourceVersion,
+                         std::uint32_t sourceRevision, const std::u16string& targetVersion,
+                         std::uint32_t targetRevision) {
+    WriteFile(Dst(name), FontBytes(full, targetVersion, targetRevision) + "target");
+    WriteFile(Src(name), FontBytes(full, sourceVersion, sourceRevision));
+  };
+  write("older.ttf", u"Q Older", u"Version 1.000", Revision(1, 0), u"Version 1.100", Revision(1, 100));
+  write("same.ttf", u"Q Same", u"Version 1.000", Revision(1, 0), u"Version 1.000", Revision(1, 0));
+  write("newer.ttf", u"Q Newer", u"Version 2.000", Revision(2, 0), u"Version 1.000", Revision(1, 0));
+  WriteFile(Src("notes.ttf"), "no font");
+  WriteFile(Dst("notes.ttf"), "no font either");
+  const RunSummary summary = Run(SyncPolicy::Ignore, /*newer=*/true);
+
+  EXPECT_EQ(ReportOf("older.ttf").state, RowState::TargetNewer);
+  EXPECT_EQ(ReportOf("older.ttf").targetVersion, "Version 1.100");
+  EXPECT_EQ(ReportOf("same.ttf").state, RowState::SameVersion);
+  EXPECT_EQ(ReportOf("newer.ttf").state, RowState::ReplaceSucceeded);
+  EXPECT_EQ(ReportOf("newer.ttf").sourceVersion, "Version 2.000");
+  EXPECT_EQ(ReadFile(Dst("newer.ttf")), ReadFile(Src("newer.ttf")));
+  EXPECT_NE(ReadFile(Dst("older.ttf")), ReadFile(Src("older.ttf")));
+  // No versions to read: the stamps' rule, which replaces, and no versions shown.
+  EXPECT_EQ(ReportOf("notes.ttf").state, RowState::ReplaceSucceeded);
+  EXPECT_FALSE(ReportOf("notes.ttf").sourceVersion);
+  EXPECT_FALSE(summary.tally.AnyFailed());
+  EXPECT_EQ(summary.Count(RowState::Conflict), 0);
+}
+
+TEST_F(FontChecksTest, AnUnchangedCollectionOpensNoFontFileAndReadsNoIndex) {
+  WriteFile(Src("a.ttf"), FontBytes(u"Q A", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Src("b.ttf"), FontBytes(u"Q B", u"Version 1.000", Revision(1, 0)));
+  Run(SyncPolicy::Ignore, /*newer=*/true);
+  ASSERT_THAT(view.Column(kStatusColumn), ElementsAre("复制成功", "复制成功"));
+
+  view = RecordingView();
+  OpenCounter counter;
+  const RunSummary again = Run(SyncPolicy::Ignore, /*newer=*/true);
+  EXPECT_EQ(again.Count(RowState::UpToDate), 2);
+  EXPECT_EQ(counter.opens, 0) << "names and times only";
+  EXPECT_EQ(faces->InstalledCount(), 0u) << "no name was new to the target";
+}
+
+}  // namespace
+}  // namespace quorvane
