@@ -146,7 +146,9 @@ int Tool::Run(const std::vector<std::string>& args) {
   InterruptHandlers interrupts(Pick(language_, kInterruptedAgain));
   const ErrorTerminal terminal;
   const auto report = arguments_.json ? MakeJsonReport(language_, kPathStyle) : MakeTsvReport(language_, kPathStyle);
-  Output output(log ? &*log : nullptr);
+  // The JSON rows carry the versions the run read; the log's TSV lines do too, as fields of their own.
+  const auto logReport = log && !arguments_.json ? MakeTsvReport(language_, kPathStyle, true) : nullptr;
+  Output output(log ? &*log : nullptr, logReport != nullptr);
   if (log) {
     std::string start;
     const std::string time = UtcNow(), host = HostName(), user = UserName();
@@ -160,7 +162,7 @@ int Tool::Run(const std::vector<std::string>& args) {
                     .progress = progress,
                     .outputOnTerminal = IsTerminal(Stream::Out),
                     .writeEachRow = arguments_.checksum},
-                   *report, output, terminal);
+                   *report, logReport.get(), output, terminal);
 
   List(view, folders);
   if (progress && !arguments_.dryRun) view.MeasureSources();

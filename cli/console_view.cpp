@@ -6,10 +6,11 @@
 
 namespace quorvane::cli {
 
-ConsoleView::ConsoleView(const ViewOptions& options, const Report& report, Output& output,
+ConsoleView::ConsoleView(const ViewOptions& options, const Report& report, const Report* logReport, Output& output,
                          const ErrorTerminal& terminal)
     : options_(options),
       report_(report),
+      logReport_(logReport),
       output_(output),
       progressLine_(terminal),
       targetPrefix_(JoinPath(options.targetFolder, "")) {}
@@ -34,6 +35,7 @@ void ConsoleView::Say(std::string_view text) {
 
 void ConsoleView::WriteSummary(const SummaryRecord& summary) {
   report_.AppendSummary(output_.Buffer(), summary);
+  if (std::string* log = output_.LogBuffer()) logReport_->AppendSummary(*log, summary);
   progressLine_.Clear();
   output_.Flush();
 }
@@ -71,16 +73,18 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
                                                     registration->kind == RegistrationOutcome::Kind::Conflict);
   if (!options_.quiet || failed || registrationFailed) {
     if (report_.NeedsTarget()) targetPath_.assign(targetPrefix_).append(cells[kNameColumn]);
-    report_.AppendRow(output_.Buffer(), {.number = cells[kNumberColumn],
-                                         .state = report.state,
-                                         .source = cells[kPathColumn],
-                                         .target = targetPath_,
-                                         .bytes = report.bytes,
-                                         .reason = report.reason ? &*report.reason : nullptr,
-                                         .registration = registration ? &*registration : nullptr,
-                                         .sourceVersion = report.sourceVersion ? &*report.sourceVersion : nullptr,
-                                         .targetVersion = report.targetVersion ? &*report.targetVersion : nullptr,
-                                         .other = report.other});
+    const RowRecord record{.number = cells[kNumberColumn],
+                           .state = report.state,
+                           .source = cells[kPathColumn],
+                           .target = targetPath_,
+                           .bytes = report.bytes,
+                           .reason = report.reason ? &*report.reason : nullptr,
+                           .registration = registration ? &*registration : nullptr,
+                           .sourceVersion = report.sourceVersion ? &*report.sourceVersion : nullptr,
+                           .targetVersion = report.targetVersion ? &*report.targetVersion : nullptr,
+                           .other = report.other};
+    report_.AppendRow(output_.Buffer(), record);
+    if (std::string* log = output_.LogBuffer()) logReport_->AppendRow(*log, record);
   }
   // Absent when the row began, there when its copy took the name: another run put it there.
   const bool appeared = wasCopying && report.state == RowState::Ignored;

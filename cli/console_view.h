@@ -33,7 +33,9 @@ struct ViewOptions {
 
 class ConsoleView final : public SyncRunView {
  public:
-  ConsoleView(const ViewOptions& options, const Report& report, Output& output, const ErrorTerminal& terminal);
+  // `logReport`: the log's own lines, when they differ from the report's.
+  ConsoleView(const ViewOptions& options, const Report& report, const Report* logReport, Output& output,
+              const ErrorTerminal& terminal);
 
   // The run that an interrupt stops.
   void Attach(FontSyncRun* run) { run_ = run; }
@@ -63,6 +65,7 @@ class ConsoleView final : public SyncRunView {
 
   ViewOptions options_;
   const Report& report_;
+  const Report* logReport_;
   Output& output_;
   ProgressLine progressLine_;
   FontSyncRun* run_ = nullptr;

@@ -8,17 +8,21 @@ constexpr size_t kLarge = 256 << 10;
 }  // namespace
 
 // Room for a full batch from the start: growing it would copy it again and again.
-Output::Output(AppendFile* log) : log_(log), lastWrite_(CoarseMilliseconds()) { buffer_.reserve(kLarge + (4 << 10)); }
+Output::Output(AppendFile* log, bool logLinesDiffer)
+    : log_(log), logLinesDiffer_(log != nullptr && logLinesDiffer), lastWrite_(CoarseMilliseconds()) {
+  buffer_.reserve(kLarge + (4 << 10));
+}
 
 bool Output::Due() const {
-  return !buffer_.empty() && (buffer_.size() >= kLarge || CoarseMilliseconds() - lastWrite_ >= kBatchTime.count());
+  return Pending() && (buffer_.size() >= kLarge || CoarseMilliseconds() - lastWrite_ >= kBatchTime.count());
 }
 
 void Output::Flush() {
-  if (buffer_.empty()) return;
-  Write(Stream::Out, buffer_);
-  if (log_ != nullptr) log_->Append(buffer_);
+  if (buffer_.empty() && logBuffer_.empty()) return;
+  if (!buffer_.empty()) Write(Stream::Out, buffer_);
+  if (log_ != nullptr) log_->Append(logLinesDiffer_ ? logBuffer_ : buffer_);
   buffer_.clear();
+  logBuffer_.clear();
   lastWrite_ = CoarseMilliseconds();
 }
 

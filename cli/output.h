@@ -16,14 +16,17 @@ class Output {
  public:
   static constexpr std::chrono::milliseconds kBatchTime{100};
 
-  explicit Output(AppendFile* log);
+  // `logLinesDiffer`: the log gets lines of its own (LogBuffer), not the same.
+  Output(AppendFile* log, bool logLinesDiffer);
   ~Output() { Flush(); }
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
 
   // Where the report writers append their lines.
   std::string& Buffer() { return buffer_; }
-  bool Pending() const { return !buffer_.empty(); }
+  // Where the log's own lines go, when it has them; otherwise it gets Buffer's.
+  std::string* LogBuffer() { return logLinesDiffer_ ? &logBuffer_ : nullptr; }
+  bool Pending() const { return !buffer_.empty() || !logBuffer_.empty(); }
   // True when what is pending should be written now: the last write is
   // kBatchTime old, or much is pending.
   bool Due() const;
@@ -33,7 +36,9 @@ class Output {
 
  private:
   AppendFile* log_;
+  bool logLinesDiffer_;
   std::string buffer_;
+  std::string logBuffer_;
   std::int64_t lastWrite_;  // CoarseMilliseconds()
 };
 

@@ -93,7 +93,8 @@ void AppendJsonNumber(std::string& out, std::string_view key, std::uint64_t valu
 
 class TsvReport final : public Report {
  public:
-  TsvReport(Language language, PathStyle style) : language_(language), style_(style) {}
+  TsvReport(Language language, PathStyle style, bool withVersions)
+      : language_(language), style_(style), withVersions_(withVersions) {}
 
   void AppendStart(std::string& out, const StartRecord& start) const override {
     out += "#\t";
@@ -117,6 +118,12 @@ class TsvReport final : public Report {
     out += StatusLabel(row.state, language_);
     out += '\t';
     AppendTsvField(out, row.source, style_);
+    if (withVersions_ && (row.sourceVersion != nullptr || row.targetVersion != nullptr)) {
+      for (const std::string* version : {row.sourceVersion, row.targetVersion}) {
+        out += '\t';
+        if (version != nullptr) AppendTsvField(out, *version, style_);
+      }
+    }
     out += '\n';
   }
 
@@ -132,6 +139,7 @@ class TsvReport final : public Report {
  private:
   Language language_;
   PathStyle style_;
+  bool withVersions_;
 };
 
 class JsonReport final : public Report {
@@ -300,8 +308,8 @@ RegistrationRecord RegistrationRecordOf(const RegistrationTally& tally, PathStyl
           .toolStatus = error && error->kind == FileErrorKind::ExitStatus ? error->code : 0};
 }
 
-std::unique_ptr<Report> MakeTsvReport(Language language, PathStyle style) {
-  return std::make_unique<TsvReport>(language, style);
+std::unique_ptr<Report> MakeTsvReport(Language language, PathStyle style, bool withVersions) {
+  return std::make_unique<TsvReport>(language, style, withVersions);
 }
 
 std::unique_ptr<Report> MakeJsonReport(Language language, PathStyle style) {

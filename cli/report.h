@@ -90,8 +90,10 @@ class Report {
   virtual bool NeedsTarget() const = 0;
 };
 
-// number<TAB>status<TAB>source path; the status in `language`.
-std::unique_ptr<Report> MakeTsvReport(Language language, PathStyle style);
+// number<TAB>status<TAB>source path; the status in `language`. `withVersions`
+// (the log's lines): a row whose versions were read has two more fields, the
+// source's and the target's version text, empty for the one not read.
+std::unique_ptr<Report> MakeTsvReport(Language language, PathStyle style, bool withVersions = false);
 // One object per row, then {"summary": {...}}.
 std::unique_ptr<Report> MakeJsonReport(Language language, PathStyle style);
 

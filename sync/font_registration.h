@@ -39,13 +39,13 @@ struct RegistrationOutcome {
 };
 
 // A value of the Fonts registry key.
-struct FontsValue {
+struct FontsEntry {
   std::string name;
   std::string file;  // a full path: a bare file name is in the system font folder
 };
 
 // The Fonts values of `scope` (Windows); none elsewhere, which has no such list.
-std::vector<FontsValue> ReadFontsValues(FontScope scope);
+std::vector<FontsEntry> ReadFontsValues(FontScope scope);
 
 // Every Fonts value of `scope` that names `from` names `to` instead, written
 // as the registrar writes its values for `targetFolder`; their names go into

@@ -52,7 +52,7 @@ RegistrationFinish FontRegistrar::Finish() {
 
 std::string UserFontFolder() { return SystemFontFolder(); }
 
-std::vector<FontsValue> ReadFontsValues(FontScope) { return {}; }
+std::vector<FontsEntry> ReadFontsValues(FontScope) { return {}; }
 
 bool UnloadFont(std::string_view) { return false; }
 

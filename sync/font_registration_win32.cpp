@@ -183,8 +183,8 @@ bool UnloadFont(std::string_view path) {
 
 void ReloadFont(std::string_view path) { AddFontResourceExW(Widen(path).c_str(), 0, nullptr); }
 
-std::vector<FontsValue> ReadFontsValues(FontScope scope) {
-  std::vector<FontsValue> values;
+std::vector<FontsEntry> ReadFontsValues(FontScope scope) {
+  std::vector<FontsEntry> values;
   UniqueRegistryKey key;
   if (OpenFontsKey(scope, KEY_QUERY_VALUE, key) != ERROR_SUCCESS) return values;
   const std::string systemFolder = SystemFontFolder();

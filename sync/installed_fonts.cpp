@@ -50,7 +50,7 @@ void InstalledFonts::ReadAll() {
     if (auto* info = std::get_if<FontFileInfo>(&read)) Put(path, std::move(*info));
   }
   // What the registry installs from elsewhere counts too: its face is on this machine.
-  for (const FontsValue& value : ReadFontsValues(scope_)) {
+  for (const FontsEntry& value : ReadFontsValues(scope_)) {
     if (byPath_.contains(PathKey(value.file))) continue;
     FontReadResult read = ReadFontFile(value.file);
     if (auto* info = std::get_if<FontFileInfo>(&read)) Put(value.file, std::move(*info));

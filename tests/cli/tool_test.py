@@ -700,13 +700,103 @@ class ConsoleProgress(ToolCase):
             self.assertNotRegex(line, r"\]  |/s|left", "a remnant of the progress line")
 
 
-class Register(ToolCase):
+class WineFontsKey(ToolCase):
+    """Under Wine: the prefix's own font folder and registry, kept apart from each test's changes."""
+
+    # The host's fonts that a test also installs: Wine's values for them step aside while it runs.
+    HOST_FONTS = ()
+
+    def wine_only(self):
+        if not BACKEND.wine:
+            self.skipTest("Windows' Fonts key; natively see the fontconfig cases")
+
+    def driver(self, *args, env=None):
+        return subprocess.run(BACKEND.runner + [BACKEND.driver, *args], capture_output=True, timeout=120,
+                              env=env or BACKEND.env())
+
+    def drive_c(self, windows_path=""):
+        prefix = BACKEND.runner[BACKEND.runner.index("--prefix") + 1]
+        self.assertTrue(windows_path == "" or windows_path[:3].upper() == "C:\\", windows_path)
+        return os.path.join(prefix, "drive_c", *windows_path[3:].split("\\"))
+
+    FONTS_KEY = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
+    # Where Wine keeps the host's fonts it lists under the Fonts key.
+    WINE_EXTERNAL_KEY = "Software\\Wine\\Fonts\\External Fonts"
+
+    def values(self, root, key, *changes):
+        done = self.driver("values", root, key, *changes)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return dict(line.split("\t", 1) for line in done.stdout.decode("utf-8").splitlines())
+
+    def fonts_values(self, root="HKLM"):
+        return self.values(root, self.FONTS_KEY)
+
+    def family_found(self, *names):
+        """Asked of a program started now, with the host's own fonts out of its sight."""
+        conf = os.path.join(self.dir, "no-fonts.conf")
+        write(conf, b'<?xml version="1.0"?>\n<fontconfig></fontconfig>\n')
+        found = self.driver("family", *names, env=BACKEND.env(FONTCONFIG_FILE=conf))
+        self.assertIn(found.returncode, (0, 1), found.stderr)
+        return found.returncode == 0
+
+    def keep_session(self):
+        """Wine lists the host's fonts under the Fonts key again, and drops a value of the same name, each
+        time its session starts: one program that lives through the test keeps the session going."""
+        keeper = subprocess.Popen(BACKEND.runner + [BACKEND.driver, "wait"], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=BACKEND.env())
+        self.assertEqual(keeper.stdout.readline().strip(), b"waiting", "the session keeper did not start")
+        # The session's services inherit the pipe and write to it: a full pipe would stop them.
+        drain = threading.Thread(target=keeper.stdout.read, daemon=True)
+        drain.start()
+        def release():
+            keeper.stdin.close()
+            keeper.wait(timeout=60)
+            keeper.stdout.close()
+        self.addCleanup(release)
+
+    def take_over(self, root, folder, files, names):
+        """Out of the way until the test ends: what this test makes (also what a run that died left), and
+        Wine's own values for the host's copies of the same fonts, which every Wine program loads."""
+        self.keep_session()
+        host = {"Z:" + path.replace("/", "\\") for path in self.HOST_FONTS}
+        def ours(name, data):
+            where, _, file = data.rpartition("\\")
+            return file in files and where.lower() in ("", folder.lower())
+        def theirs(name, data):
+            return data in host or (name in names and not ours(name, data))
+        keys = [(root, self.FONTS_KEY)] + ([("HKCU", self.WINE_EXTERNAL_KEY)] if root == "HKLM" else [])
+        saved = {key: {n: d for n, d in self.values(*key).items() if theirs(n, d)} for key in keys}
+        paths = [folder + "\\" + name for name in files]
+
+        def restore():
+            self.driver("unload", *paths)
+            local = self.drive_c(folder)
+            waiting = [n for n in os.listdir(local) if n.startswith(".quorvane-") and n.endswith(".pending")] \
+                if os.path.isdir(local) else []
+            if waiting:
+                self.driver("renames", "forget", *[folder + "\\" + n for n in waiting])
+            for name in waiting + files:
+                if os.path.exists(os.path.join(local, name)):
+                    os.unlink(os.path.join(local, name))
+            for key in keys:
+                stale = [w for n, d in self.values(*key).items() if ours(n, d) or n in names for w in ("delete", n)]
+                back = [w for n, d in saved[key].items() for w in ("set", n, d)]
+                self.values(*key, *stale, *back)
+        restore()
+        for key in keys:
+            self.values(*key, *[w for name in saved[key] for w in ("delete", name)])
+        self.addCleanup(restore)
+
+
+
+class Register(WineFontsKey):
     """--register: the fonts work after the copy (Windows' Fonts key, fontconfig's cache)."""
 
     DEJAVU = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
     MICROHEI = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"
     DEJAVU_VALUE = "DejaVu Sans (TrueType)"
     MICROHEI_VALUE = "WenQuanYi Micro Hei & WenQuanYi Micro Hei Mono (TrueType)"
+    HOST_FONTS = (DEJAVU, MICROHEI)
 
     def setUp(self):
         super().setUp()
@@ -798,88 +888,6 @@ class Register(ToolCase):
         self.assertEqual((summary["exit"], summary["registration"]["failed"]), (1, 1))
         self.assertEqual(result.stderr.decode(), f"quorvane-sync: registration failed {self.src}/DejaVuSans.ttf: "
                                                  "read: Permission denied\n")
-
-    # Under Wine: the prefix's own font folder and registry.
-    def wine_only(self):
-        if not BACKEND.wine:
-            self.skipTest("Windows' Fonts key; natively see the fontconfig cases")
-
-    def driver(self, *args, env=None):
-        return subprocess.run(BACKEND.runner + [BACKEND.driver, *args], capture_output=True, timeout=120,
-                              env=env or BACKEND.env())
-
-    def drive_c(self, windows_path=""):
-        prefix = BACKEND.runner[BACKEND.runner.index("--prefix") + 1]
-        self.assertTrue(windows_path == "" or windows_path[:3].upper() == "C:\\", windows_path)
-        return os.path.join(prefix, "drive_c", *windows_path[3:].split("\\"))
-
-    FONTS_KEY = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
-    # Where Wine keeps the host's fonts it lists under the Fonts key.
-    WINE_EXTERNAL_KEY = "Software\\Wine\\Fonts\\External Fonts"
-
-    def values(self, root, key, *changes):
-        done = self.driver("values", root, key, *changes)
-        self.assertEqual(done.returncode, 0, done.stderr)
-        return dict(line.split("\t", 1) for line in done.stdout.decode("utf-8").splitlines())
-
-    def fonts_values(self, root="HKLM"):
-        return self.values(root, self.FONTS_KEY)
-
-    def family_found(self, *names):
-        """Asked of a program started now, with the host's own fonts out of its sight."""
-        conf = os.path.join(self.dir, "no-fonts.conf")
-        write(conf, b'<?xml version="1.0"?>\n<fontconfig></fontconfig>\n')
-        found = self.driver("family", *names, env=BACKEND.env(FONTCONFIG_FILE=conf))
-        self.assertIn(found.returncode, (0, 1), found.stderr)
-        return found.returncode == 0
-
-    def keep_session(self):
-        """Wine lists the host's fonts under the Fonts key again, and drops a value of the same name, each
-        time its session starts: one program that lives through the test keeps the session going."""
-        keeper = subprocess.Popen(BACKEND.runner + [BACKEND.driver, "wait"], stdin=subprocess.PIPE,
-                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=BACKEND.env())
-        self.assertEqual(keeper.stdout.readline().strip(), b"waiting", "the session keeper did not start")
-        # The session's services inherit the pipe and write to it: a full pipe would stop them.
-        drain = threading.Thread(target=keeper.stdout.read, daemon=True)
-        drain.start()
-        def release():
-            keeper.stdin.close()
-            keeper.wait(timeout=60)
-            keeper.stdout.close()
-        self.addCleanup(release)
-
-    def take_over(self, root, folder, files, names):
-        """Out of the way until the test ends: what this test makes (also what a run that died left), and
-        Wine's own values for the host's copies of the same fonts, which every Wine program loads."""
-        self.keep_session()
-        host = {"Z:" + path.replace("/", "\\") for path in (self.DEJAVU, self.MICROHEI)}
-        def ours(name, data):
-            where, _, file = data.rpartition("\\")
-            return file in files and where.lower() in ("", folder.lower())
-        def theirs(name, data):
-            return data in host or (name in names and not ours(name, data))
-        keys = [(root, self.FONTS_KEY)] + ([("HKCU", self.WINE_EXTERNAL_KEY)] if root == "HKLM" else [])
-        saved = {key: {n: d for n, d in self.values(*key).items() if theirs(n, d)} for key in keys}
-        paths = [folder + "\\" + name for name in files]
-
-        def restore():
-            self.driver("unload", *paths)
-            local = self.drive_c(folder)
-            waiting = [n for n in os.listdir(local) if n.startswith(".quorvane-") and n.endswith(".pending")] \
-                if os.path.isdir(local) else []
-            if waiting:
-                self.driver("renames", "forget", *[folder + "\\" + n for n in waiting])
-            for name in waiting + files:
-                if os.path.exists(os.path.join(local, name)):
-                    os.unlink(os.path.join(local, name))
-            for key in keys:
-                stale = [w for n, d in self.values(*key).items() if ours(n, d) or n in names for w in ("delete", n)]
-                back = [w for n, d in saved[key].items() for w in ("set", n, d)]
-                self.values(*key, *stale, *back)
-        restore()
-        for key in keys:
-            self.values(*key, *[w for name in saved[key] for w in ("delete", name)])
-        self.addCleanup(restore)
 
     def test_fonts_in_the_system_folder_are_registered_by_file_name_once(self):
         self.wine_only()

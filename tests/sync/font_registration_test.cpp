@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -183,6 +184,60 @@ TEST_F(FontRegistrarTest, AFontReplacedAtTheRestartIsNamedAfterTheNewVersion) {
   EXPECT_EQ(ValuesHolding(HKEY_CURRENT_USER, data), 1);
   RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts",
                      L"DejaVu Sans (TrueType)");
+}
+
+void SetFontsValue(HKEY root, const std::wstring& name, const std::wstring& data) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(root, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", 0, nullptr, 0,
+                            KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                 static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+}
+
+// Two files that write the same value name: the second never silently takes
+// the first's value while the first exists; a value whose file is gone is stale.
+TEST_F(FontRegistrarTest, AValueOfAnotherExistingFileIsAConflictAndAStaleOneIsReplaced) {
+  const std::string twin = temp.Path("fonts/DejaVuSansTwin.ttf");
+  ASSERT_TRUE(CopyOneFile(font, twin));
+  FontRegistrar registrar(temp.Path("fonts"), FontScope::User);
+  ASSERT_EQ(registrar.Register(font).kind, RegistrationOutcome::Kind::Registered);
+  ASSERT_EQ(registrar.Register(font).kind, RegistrationOutcome::Kind::Registered) << "the same file again";
+  EXPECT_EQ(ValuesHolding(HKEY_CURRENT_USER, Widen(font)), 1);
+
+  const RegistrationOutcome conflict = registrar.Register(twin);
+  EXPECT_EQ(conflict.kind, RegistrationOutcome::Kind::Conflict);
+  EXPECT_EQ(conflict.valueName, "DejaVu Sans (TrueType)");
+  EXPECT_EQ(conflict.other, font);
+  EXPECT_EQ(FontsValue(HKEY_CURRENT_USER, "DejaVu Sans (TrueType)"), Widen(font)) << "the value stays as it was";
+
+  const std::string gone = temp.Path("fonts/Gone.ttf");
+  SetFontsValue(HKEY_CURRENT_USER, L"DejaVu Sans (TrueType)", Widen(gone));
+  const RegistrationOutcome stale = registrar.Register(twin);
+  EXPECT_EQ(stale.kind, RegistrationOutcome::Kind::Registered);
+  EXPECT_EQ(stale.replaced, gone);
+  EXPECT_EQ(FontsValue(HKEY_CURRENT_USER, "DejaVu Sans (TrueType)"), Widen(twin));
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts",
+                     L"DejaVu Sans (TrueType)");
+  RemoveFontResourceExW(Widen(font).c_str(), 0, nullptr);
+  RemoveFontResourceExW(Widen(twin).c_str(), 0, nullptr);
+}
+
+TEST_F(FontRegistrarTest, ValuesMoveFromOneFileToAnotherAndTheListShowsWhereEachPoints) {
+  const std::string next = temp.Path("fonts/DejaVuSans-next.ttf");
+  ASSERT_TRUE(CopyOneFile(font, next));
+  SetFontsValue(HKEY_CURRENT_USER, L"Quorvane Move Test (TrueType)", Widen(font));
+  std::vector<std::string> moved;
+  ASSERT_TRUE(MoveFontsValues(temp.Path("fonts"), FontScope::User, font, next, moved));
+  EXPECT_THAT(moved, ::testing::ElementsAre("Quorvane Move Test (TrueType)"));
+  EXPECT_EQ(FontsValue(HKEY_CURRENT_USER, "Quorvane Move Test (TrueType)"), Widen(next));
+  const std::vector<FontsEntry> values = ReadFontsValues(FontScope::User);
+  EXPECT_TRUE(std::ranges::any_of(values, [&](const FontsEntry& value) {
+    return value.name == "Quorvane Move Test (TrueType)" && value.file == next;
+  }));
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts",
+                     L"Quorvane Move Test (TrueType)");
 }
 
 #else
