@@ -6,8 +6,13 @@
            bitmap .fon files under 80 KB) and 70 CJK-sized ones of 2-20 MB.
   small/   the 730 small fonts alone, hard-linked from fonts/ in the same layout.
   many/    50,000 tiny files in 250 nested folders, ~60 % of them fonts.
+  installed/  1,000 small fonts of other faces: a workstation's font folder.
 
-  make_corpus.py OUT [--seed N] [--only fonts|many]
+The outline fonts of fonts/ and installed/ begin as real fonts do (a head and
+a name table naming a face of their own), so the tool reads their faces and
+versions; the rest of each file, and every other file, is random.
+
+  make_corpus.py OUT [--seed N] [--only fonts|many|installed]
 """
 import argparse
 import math
@@ -35,6 +40,8 @@ CJK_EXTS = [".ttc", ".TTC", ".ttf", ".otf"]
 OTHER_FILES = ["readme.txt", "LICENSE.txt", "desktop.ini", "Thumbs.db", "fonts.dir", "Helvetica.afm",
                "Helvetica.pfb", "catalogue.pdf", "a.ttfx", "old.ttf.bak"]
 
+INSTALLED_COUNT = 1000
+
 MANY_FILES = 50_000
 MANY_FOLDERS = 250
 MANY_FONT_SHARE = 0.6
@@ -42,9 +49,38 @@ MANY_FONT_EXTS = [".ttf", ".TTF", ".otf", ".OtF", ".fon", ".FON", ".ttc", ".TTC"
 MANY_OTHER_EXTS = [".txt", ".afm", ".pfb", ".pfm", ".ini", ".ttfx", ".fnt", ".xml", ""]
 
 
+def sfnt_header(family, version, size):
+    """The start of a TrueType font of `size` bytes: the table directory, a head
+    and a name table (family, style, full name, version, PostScript name) as a
+    font maker writes them, and a table that covers the rest of the file, which
+    is random. The tool reads its faces and version as it reads a real font's."""
+    import struct
+    records = [(1, family), (2, "Regular"), (4, family), (5, f"Version {version}"), (6, family.replace(" ", ""))]
+    strings, entries = b"", b""
+    for name_id, text in records:
+        data = text.encode("utf-16-be")
+        entries += struct.pack(">HHHHHH", 3, 1, 0x409, name_id, len(data), len(strings))
+        strings += data
+    name = struct.pack(">HHH", 0, len(records), 6 + len(entries)) + entries + strings
+    major, minor = (int(part) for part in version.split("."))
+    head = struct.pack(">IIIIHH", 0x00010000, (major << 16) | (minor * 65536 // 1000), 0, 0x5F0F3CF5, 0, 1000)
+    head += bytes(54 - len(head))
+    tables = [(b"head", head), (b"name", name)]
+    offset = 12 + 16 * (len(tables) + 1)
+    directory, body = b"", b""
+    for tag, data in tables:
+        directory += struct.pack(">4sIII", tag, 0, offset + len(body), len(data))
+        body += data + bytes(-len(data) % 4)
+    rest = offset + len(body)
+    directory += struct.pack(">4sIII", b"zzzz", 0, rest, max(size - rest, 0))
+    # The sfnt header's search fields are not read by anyone here.
+    return struct.pack(">IHHHH", 0x00010000, len(tables) + 1, 0, 0, 0) + directory + body
+
+
 class Content:
     """Seeded bytes: each file gets a slice of one random pool at a random offset,
-    prefixed with its own index so no two files are equal."""
+    prefixed with its own index so no two files are equal, or with a font's
+    header (sfnt_header) that names a face of its own."""
 
     POOL = 4 * MB
 
@@ -52,8 +88,8 @@ class Content:
         self.rng = rng
         self.pool = rng.randbytes(self.POOL)
 
-    def write(self, path, size, index):
-        header = f"QVB{index:08d}".encode()
+    def write(self, path, size, index, header=None):
+        header = header or f"QVB{index:08d}".encode()
         with open(path, "wb") as out:
             out.write(header[:size])
             left = size - min(size, len(header))
@@ -112,7 +148,9 @@ def make_fonts(out, rng):
 
     for index, (folder, name, size, is_small) in enumerate(plan):
         path = os.path.join(fonts, folder, name)
-        content.write(path, size, index)
+        # Outline fonts name a face of their own; the bitmap ones stay bytes the reader turns down.
+        header = None if name.lower().endswith(".fon") else sfnt_header(f"Bench {index:04d}", "1.000", size)
+        content.write(path, size, index, header)
         if is_small:
             os.link(path, os.path.join(small, folder, name))
     for index, name in enumerate(OTHER_FILES):
@@ -122,6 +160,20 @@ def make_fonts(out, rng):
     total = sum(size for *_, size, _ in plan)
     print(f"fonts: {len(plan)} fonts, {total / MB:.0f} MB, {len(OTHER_FILES)} other files; "
           f"small: {SMALL_COUNT} fonts, {small_total / MB:.0f} MB")
+
+
+def make_installed(out, rng):
+    """1,000 fonts of other faces than fonts/'s, as a workstation's font
+    folder holds before the collection comes: the target the face check reads."""
+    installed = os.path.join(out, "installed")
+    shutil.rmtree(installed, ignore_errors=True)
+    os.makedirs(installed)
+    content = Content(rng)
+    for index in range(INSTALLED_COUNT):
+        size = int(clamp(rng.lognormvariate(math.log(110 * KB), 0.75), 20 * KB, 500 * KB))
+        content.write(os.path.join(installed, f"installed{index:04d}.ttf"), size, index,
+                      sfnt_header(f"Installed {index:04d}", f"2.{index % 1000:03d}", size))
+    print(f"installed: {INSTALLED_COUNT} fonts")
 
 
 def make_many(out, rng):
@@ -152,13 +204,15 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("out")
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--only", choices=["fonts", "many"])
+    parser.add_argument("--only", choices=["fonts", "installed", "many"])
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)
-    if args.only != "many":
+    if args.only in (None, "fonts"):
         make_fonts(args.out, random.Random(args.seed))
-    if args.only != "fonts":
+    if args.only in (None, "many"):
         make_many(args.out, random.Random(args.seed + 1))
+    if args.only in (None, "installed"):
+        make_installed(args.out, random.Random(args.seed + 2))
     # The corpus is read by every round; flush it so its write-back does not land in one.
     os.sync()
 

@@ -111,6 +111,40 @@ class FreshTarget:
         warm(self.source)
 
 
+def fill_installed(path, installed):
+    """A folder holding the 1,000 installed fonts, linked: they are only read."""
+    fresh_folder(path)
+    for name in os.listdir(installed):
+        os.link(os.path.join(installed, name), os.path.join(path, name))
+
+
+class InstalledTarget(FreshTarget):
+    """A fresh target that already holds the 1,000 installed fonts."""
+
+    def __init__(self, base, installed, source):
+        super().__init__(base, source)
+        self.installed = installed
+
+    def __call__(self):
+        super().__call__()
+        os.rmdir(self.path)
+        fill_installed(self.path, self.installed)
+
+
+def make_one_font(folder, installed, taken=False):
+    """A source folder of one font: named as an installed one, or new and of a face of its own."""
+    fresh_folder(folder)
+    first = sorted(os.listdir(installed))[0]
+    if taken:
+        shutil.copy(os.path.join(installed, first), os.path.join(folder, first))
+    else:
+        sys.path.insert(0, os.path.join(ROOT, "bench"))
+        from make_corpus import sfnt_header
+        with open(os.path.join(folder, "bench-new.ttf"), "wb") as font:
+            font.write(sfnt_header("Bench New", "1.000", 64 << 10).ljust(64 << 10, b"\0"))
+    return folder
+
+
 def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -150,7 +184,7 @@ class Wine:
 
 
 def make_corpus(corpus, seed):
-    if all(os.path.isdir(os.path.join(corpus, name)) for name in ("fonts", "small", "many")):
+    if all(os.path.isdir(os.path.join(corpus, name)) for name in ("fonts", "small", "many", "installed")):
         return
     subprocess.run([sys.executable, os.path.join(ROOT, "bench", "make_corpus.py"), corpus, "--seed", str(seed)],
                    check=True)
@@ -216,7 +250,9 @@ def build_comparisons(args):
         8, "unchanged collection, 800 fonts",
         Case("rsync -a", ["rsync", "-a", fonts + "/", target("8-rsync") + "/"], warm_names(fonts)),
         [Case("quorvane-sync --update --replace",
-              [sync, "--update", "--replace", "--target", target("8-q"), fonts], warm_names(fonts))],
+              [sync, "--update", "--replace", "--target", target("8-q"), fonts], warm_names(fonts)),
+         Case("quorvane-sync --newer --replace",
+              [sync, "--newer", "--replace", "--target", target("8-q"), fonts], warm_names(fonts))],
         target=0.5))
 
     comparisons.append(Comparison(
@@ -245,6 +281,31 @@ def build_comparisons(args):
 
     comparisons.append(Comparison(
         11, "first copy, 800 fonts: --update vs without", first_copy, [first_update], target=1.05))
+
+    # The face check reads every new font's names and, once, the 1,000 fonts
+    # already in the target; the build before it copied by name alone.
+    installed = os.path.join(corpus, "installed")
+    faces_before = args.faces_before
+    if os.path.isfile(faces_before):
+        t12b, t12a = (InstalledTarget(target(name), installed, fonts) for name in ("12-before", "12-after"))
+        comparisons.append(Comparison(
+            12, "first copy, 800 fonts into 1,000 installed: the face check",
+            Case("before (dce0d33)", lambda: [faces_before, "--target", t12b.path, fonts], t12b),
+            [Case("with the face check", lambda: [sync, "--target", t12a.path, fonts], t12a)], target=1.1))
+    else:
+        comparisons.append(Comparison(12, "first copy, 800 fonts into 1,000 installed: the face check", None, [],
+                                      skipped=f"not measured: no {faces_before} (git worktree add /tmp/faces-before "
+                                              "dce0d33, then build its linux preset)"))
+    # One font into the 1,000: by a name the target has (no face is read) and by
+    # a new one (the target's 1,000 fonts are read): the difference is the reading.
+    one_taken, one_new = make_one_font(target("13-taken"), installed, taken=True), make_one_font(target("13-new"), installed)
+    t13 = target("13-installed")
+    fill_installed(t13, installed)
+    index_cases = lambda run, where: (  # noqa: E731
+        Case(f"{where}: a name the target has", run("--dry-run", "--target", t13, one_taken), warm_names(t13)),
+        Case(f"{where}: a new name, 1,000 faces read", run("--dry-run", "--target", t13, one_new), warm_names(t13)))
+    native_taken, native_new = index_cases(lambda *a: [sync, *a], "native")
+    comparisons.append(Comparison(13, "the installed fonts' faces, 1,000 of them", native_taken, [native_new]))
 
     win_build = args.win64
     wine = Wine(win_build) if os.path.isfile(os.path.join(win_build, "bin", "quorvane-sync.exe")) else None
@@ -313,6 +374,11 @@ def build_comparisons(args):
         [Case("longest message gap", setup=t6gap,
               measure=lambda: wine.probe("gap", wine_path(big), wine_path(t6gap.path))[0])],
         limit_ms=100))
+
+    wine_taken, wine_new = index_cases(lambda *a: wine.argv("quorvane-sync.exe", *(wine_path(w) if os.path.isabs(w)
+                                                                               else w for w in a)), "Wine")
+    wine_taken.own_cpu = wine_new.own_cpu = False
+    comparisons.append(Comparison(13, "the installed fonts' faces, 1,000 of them, under Wine", wine_taken, [wine_new]))
 
     bare = Case("bare window", measure=lambda: wine.probe("start", wine_path(os.path.join(win_build, "bin",
                                                                                         "bare_window.exe")))[0])
@@ -425,6 +491,8 @@ def main():
                         help="quorvane-sync built from main, for comparison 4")
     parser.add_argument("--before", default="/tmp/before/build/linux/bin/quorvane-sync",
                         help="quorvane-sync built at 9931c5f, before the durable replace")
+    parser.add_argument("--faces-before", default="/tmp/faces-before/build/linux/bin/quorvane-sync",
+                        help="quorvane-sync built at dce0d33, before the face check, for comparison 12")
     parser.add_argument("--results", help="also write the table to this Markdown file")
     args = parser.parse_args()
 
@@ -443,7 +511,7 @@ def main():
     if args.only:
         wanted = {int(n) for n in args.only.split(",")}
         comparisons = [c for c in comparisons if c.number in wanted]
-    if wine and any(c.number in (5, 6, 7) and c.cases() for c in comparisons):
+    if wine and any(c.number in (5, 6, 7, 13) and c.cases() for c in comparisons):
         wine.start()
     try:
         # A case with neither command nor probe is filled in by another one's probe.

@@ -75,6 +75,44 @@ class FontCorpusTest(unittest.TestCase):
         self.assertEqual(self.small, expected)
 
 
+def family_of(path):
+    """Name ID 1 of a font the generator made, read as the tool reads it."""
+    import struct
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    if data[:4] != b"\x00\x01\x00\x00":
+        return None
+    for i in range(struct.unpack(">H", data[4:6])[0]):
+        tag, _, offset, _ = struct.unpack(">4sIII", data[12 + 16 * i:28 + 16 * i])
+        if tag == b"name":
+            _, count, storage = struct.unpack(">HHH", data[offset:offset + 6])
+            for r in range(count):
+                *_, name_id, length, at = struct.unpack(">HHHHHH", data[offset + 6 + 12 * r:offset + 18 + 12 * r])
+                if name_id == 1:
+                    start = offset + storage + at
+                    return data[start:start + length].decode("utf-16-be")
+    return None
+
+
+class FacesTest(unittest.TestCase):
+    """The face check reads real font headers in the corpora, each a face of its own."""
+
+    def test_outline_fonts_name_faces_of_their_own_and_installed_ones_others(self):
+        with tempfile.TemporaryDirectory() as out:
+            make(out, 5, "fonts")
+            make(out, 5, "installed")
+            fonts = [os.path.join(out, "fonts", p) for p in files_under(os.path.join(out, "fonts"))
+                     if is_font(p) and not p.lower().endswith(".fon")]
+            installed = [os.path.join(out, "installed", p) for p in files_under(os.path.join(out, "installed"))]
+            self.assertEqual(len(installed), 1000)
+            families = [family_of(p) for p in fonts]
+            self.assertNotIn(None, families)
+            self.assertEqual(len(set(families)), len(fonts), "no two source fonts share a face")
+            others = {family_of(p) for p in installed}
+            self.assertEqual(len(others), 1000)
+            self.assertFalse(others & set(families), "nothing of the collection is installed yet")
+
+
 class ManyFilesCorpusTest(unittest.TestCase):
     def test_fifty_thousand_files_in_nested_folders_made_the_same_from_a_seed(self):
         with tempfile.TemporaryDirectory() as first, tempfile.TemporaryDirectory() as second:

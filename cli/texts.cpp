@@ -86,7 +86,7 @@ std::string_view StatusWords(RowState state, Language language) {
     case RowState::CopyFailed: return "copy failed";
     case RowState::ReplaceFailed: return "replace failed";
     case RowState::UpToDate: return "up to date";
-    case RowState::InstalledAs: return "installed as another file";
+    case RowState::InstalledAs: return "already installed";
     case RowState::Conflict: return "font conflict";
     default: return StatusCode(state);
   }

@@ -4,6 +4,7 @@
 
 #include "fuzz_targets.h"
 #include "sync/font_file.h"
+#include "sync/font_identity.h"
 
 namespace quorvane::fuzz {
 
@@ -24,6 +25,12 @@ int FuzzFontFile(const std::uint8_t* data, std::size_t size) {
       Check(!face.family.empty() && !face.style.empty() && !face.fullName.empty());
       Check(face.family.find('\0') == std::string::npos && face.fullName.find('\0') == std::string::npos);
       Check(bitmap != face.pointSizes.empty());
+      // Names stop at a NUL, as Windows reads them; a bitmap face has no version to tell.
+      Check(face.versionText.find('\0') == std::string::npos && face.postScriptName.find('\0') == std::string::npos);
+      Check(!bitmap || (face.versionText.empty() && face.postScriptName.empty() && !face.fontRevision));
+      // Versions compare as an order: a face is its own version's equal.
+      const auto self = CompareVersions(face, face);
+      Check(!self || *self == 0);
       Check(std::adjacent_find(face.pointSizes.begin(), face.pointSizes.end(), std::greater_equal<>()) ==
             face.pointSizes.end());
     }
