@@ -1,5 +1,6 @@
 #include "cli/arguments.h"
 
+#include <charconv>
 #include <string_view>
 
 #include "cli/texts.h"
@@ -8,7 +9,8 @@ namespace quorvane::cli {
 
 const char* const kUsage =
     "usage: quorvane-sync [--replace | --ignore] [--update | --newer] [--checksum] [--dry-run]\n"
-    "                     [--register] [--user | --target DIR]\n"
+    "                     [--register] [--user | --target DIR] [--check]\n"
+    "                     [--prune [--max-delete N]]\n"
     "                     [--json] [--quiet] [--log FILE] [--lang en|zh] SOURCE...\n"
     "       quorvane-sync --help | --version\n"
     "\n"
@@ -42,6 +44,17 @@ const char* const kUsage =
     "                at the next start (重启后替换, replace-at-reboot, exit 3010);\n"
     "                elsewhere fc-cache on the target folder at the end. A file\n"
     "                that is no font is copied but not registered (a warning)\n"
+    "  --check       say only what is out of step (would-copy, would-replace,\n"
+    "                conflict, not-registered with --register, would-remove with\n"
+    "                --prune) and write nothing; exit 0 in step, 1 not. A same-name\n"
+    "                font is judged as --update judges it (--newer's or\n"
+    "                --checksum's rule when given); under plain --ignore it is in step\n"
+    "  --prune       after the run, remove the fonts that quorvane-sync installed\n"
+    "                (its record of the target says which), that were not there\n"
+    "                before it, and that no source lists any more (已移除, removed;\n"
+    "                重启后移除, remove-at-reboot; 移除失败, remove-failed). Removes\n"
+    "                nothing when a source folder could not be read whole, the\n"
+    "                record is damaged, or more than --max-delete N would go\n"
     "  --user        the current user's font folder (Windows:\n"
     "                %LOCALAPPDATA%\\Microsoft\\Windows\\Fonts, made when missing,\n"
     "                and HKCU with --register; elsewhere the default target)\n"
@@ -64,12 +77,13 @@ const char* const kUsage =
     "\n"
     "Exit status:\n"
     "     0  every file copied, replaced, ignored, up to date or installed as another\n"
-    "     1  something failed: a copy, a replace, a registration, a font conflict, or\n"
-    "        a sub-folder that cannot be read\n"
+    "     1  something failed: a copy, a replace, a registration, a font conflict, a\n"
+    "        removal, the record, or a sub-folder that cannot be read; with --check:\n"
+    "        something is out of step\n"
     "     2  bad usage or refused input (missing folder, source = target); nothing done\n"
     "   130  interrupted (Ctrl+C, SIGINT, SIGTERM, SIGHUP, console closed)\n"
-    "  3010  done, and a font in use is replaced at the next start (--register;\n"
-    "        Windows)\n";
+    "  3010  done, and a font in use is replaced or removed at the next start\n"
+    "        (Windows)\n";
 
 namespace {
 
@@ -105,6 +119,8 @@ std::string UsageError::Text(Language language) const {
     case UsageProblem::NoSource: return english ? "no SOURCE folder given" : "没有给出源文件夹";
     case UsageProblem::UserAndTarget:
       return english ? "--user and --target contradict each other: give one" : "--user 与 --target 互相矛盾：只能选一个";
+    case UsageProblem::BadNumber:
+      return english ? detail + " needs a whole number, 0 or more" : detail + " 需要一个不小于 0 的整数";
   }
   return {};
 }
@@ -146,6 +162,19 @@ std::variant<Arguments, UsageError> ParseArguments(const std::vector<std::string
       parsed.registerFonts = true;
     } else if (arg == "--user") {
       parsed.user = true;
+    } else if (arg == "--check") {
+      parsed.check = true;
+    } else if (arg == "--prune") {
+      parsed.prune = true;
+    } else if (auto count = OptionValue(args, i, "--max-delete")) {
+      if (auto* error = std::get_if<UsageError>(&*count)) return std::move(*error);
+      const std::string& text = std::get<std::string>(*count);
+      std::int64_t value = 0;
+      const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), value);
+      if (problem != std::errc() || end != text.data() + text.size() || value < 0) {
+        return UsageError{UsageProblem::BadNumber, "--max-delete"};
+      }
+      parsed.maxDelete = value;
     } else {
       bool known = false;
       for (auto [name, field] : {std::pair{"--target", &parsed.target}, std::pair{"--log", &parsed.log},

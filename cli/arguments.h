@@ -1,6 +1,7 @@
 // The command line of quorvane-sync, parsed without touching the file system.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <variant>
@@ -27,6 +28,12 @@ struct Arguments {
   bool registerFonts = false;
   // The current user's font folder and, with --register, the user's registry.
   bool user = false;
+  // Says only what is out of step, writes nothing; exit 1 when anything is.
+  bool check = false;
+  // Removes the fonts the tool installed that no source lists any more.
+  bool prune = false;
+  // With prune: remove nothing when more than this many would go.
+  std::optional<std::int64_t> maxDelete;
   std::optional<std::string> target;
   std::optional<std::string> log;
   std::optional<std::string> language;
@@ -41,6 +48,7 @@ enum class UsageProblem {
   UnknownLanguage,
   NoSource,
   UserAndTarget,
+  BadNumber,
 };
 
 struct UsageError {

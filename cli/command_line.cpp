@@ -19,6 +19,7 @@
 #include "sync/font_listing.h"
 #include "sync/font_registration.h"
 #include "sync/font_sync_run.h"
+#include "sync/record_stage.h"
 #include "sync/registration_stage.h"
 
 // CMake's project version; a compiler run outside the build (the MSVC syntax
@@ -161,17 +162,21 @@ int Tool::Run(const std::vector<std::string>& args) {
                     .targetFolder = folders.target,
                     .progress = progress,
                     .outputOnTerminal = IsTerminal(Stream::Out),
-                    .writeEachRow = arguments_.checksum},
+                    .writeEachRow = arguments_.checksum,
+                    .check = arguments_.check},
                    *report, logReport.get(), output, terminal);
 
   List(view, folders);
-  if (progress && !arguments_.dryRun) view.MeasureSources();
+  // A check is a dry run that says only what is out of step.
+  const bool check = arguments_.check, dryRun = arguments_.dryRun || check;
+  if (progress && !dryRun) view.MeasureSources();
 
   FontSyncRun run(view);
   view.Attach(&run);
   const FontScope scope = arguments_.user ? FontScope::User : FontScope::Machine;
-  // The checks of what the fonts hold come first; whatever follows a copy
-  // (retiring the file a new version replaces, then registration) in that order.
+  // The checks of what the fonts hold come first; after a copy, the file a new
+  // version replaces goes, the record notes what came, then registration,
+  // which tells the system once of everything, the record's removals too.
   std::optional<VersionStage> versions;
   if (arguments_.newer) run.AddStage(versions.emplace(arguments_.checksum));
   FaceCheckStage faces({.targetFolder = folders.target,
@@ -181,10 +186,23 @@ int Tool::Run(const std::vector<std::string>& args) {
   run.AddStage(faces);
   // A dry run writes nothing, the registry included.
   std::optional<FontRegistrar> registrar;
+  if (arguments_.registerFonts && !dryRun) registrar.emplace(folders.target, scope);
+  std::vector<std::string> listed;
+  for (std::int64_t row = 0; row < view.RowCount(); ++row) listed.push_back(view.CellText(row, kNameColumn));
+  RecordStage record({.targetFolder = folders.target,
+                      .scope = scope,
+                      .write = !dryRun,
+                      .prune = arguments_.prune,
+                      .maxDelete = arguments_.maxDelete,
+                      .sourcesComplete = unreadableFolders_ == 0,
+                      .registrar = registrar ? &*registrar : nullptr},
+                     listed);
+  run.AddStage(record);
   std::optional<RegistrationStage> registration;
-  if (arguments_.registerFonts && !arguments_.dryRun) {
-    registrar.emplace(folders.target, scope);
+  if (registrar) {
     run.AddStage(registration.emplace(*registrar));
+  } else if (check && arguments_.registerFonts) {
+    run.AddStage(registration.emplace(RegistrationStage::Check(scope)));
   }
 
   std::optional<RunSummary> summary;
@@ -193,12 +211,14 @@ int Tool::Run(const std::vector<std::string>& args) {
     summary.emplace();
     summary->unhandled = view.RowCount();
     summary->stopped = summary->unhandled > 0;
-    if (registration) registration->Finish(*summary);
+    if (registrar) summary->registration.emplace();
   } else {
+    // A check judges a same-name font as --update does, whatever the policy;
+    // under plain --ignore it is in step.
     summary = run.Run(arguments_.sources.front(), folders.target,
                       {.policy = arguments_.policy,
-                       .dryRun = arguments_.dryRun,
-                       .update = arguments_.update,
+                       .dryRun = dryRun,
+                       .update = arguments_.update || (check && arguments_.policy == SyncPolicy::Replace),
                        .checksum = arguments_.checksum,
                        .replaceAtRebootWhenInUse = registrar.has_value()});
     if (!summary) return kExitUsage;
@@ -207,15 +227,26 @@ int Tool::Run(const std::vector<std::string>& args) {
   if (interrupted && summary->unhandled > 0) {
     view.Say(InterruptedText(summary->unhandled, language_));
   }
+  if (const std::optional<RecordSummary>& kept = summary->record) {
+    if (kept->refusal != PruneRefusal::None) {
+      view.Say(PruneRefusalText(*kept, arguments_.maxDelete, language_));
+    } else if (const std::string problem = RecordProblemText(*kept, language_); !problem.empty()) {
+      view.Say(kept->pruning ? problem : std::string(Pick(language_, "警告：", "warning: ")) + problem);
+    }
+    if (const std::string changed = ChangedSinceText(*kept, language_); !changed.empty() && !arguments_.quiet) {
+      view.Say(changed);
+    }
+  }
   std::optional<RegistrationRecord> registered;
   if (summary->registration) {
     registered = RegistrationRecordOf(*summary->registration, kPathStyle);
     if (const std::string warning = RefreshWarning(*registered, language_); !warning.empty()) view.Say(warning);
   }
-  const int status = ExitStatusOf(*summary, interrupted && summary->stopped, unreadableFolders_);
+  const int status = ExitStatusOf(*summary, interrupted && summary->stopped, unreadableFolders_, check);
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
   view.WriteSummary({.run = *summary,
-                     .dryRun = arguments_.dryRun,
+                     .dryRun = dryRun,
+                     .check = check,
                      .update = arguments_.update,
                      .interrupted = status == kExitInterrupted,
                      .unreadableFolders = unreadableFolders_,
@@ -228,15 +259,31 @@ int Tool::Run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unreadableFolders) {
+bool OutOfStep(RowState state) {
+  return state == RowState::WouldCopy || state == RowState::WouldReplace || state == RowState::Conflict ||
+         state == RowState::NotRegistered || state == RowState::WouldRemove;
+}
+
+int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unreadableFolders, bool check) {
   if (interrupted || summary.stopped) return kExitInterrupted;
   const bool registrationFailed =
       summary.registration && (summary.registration->failed > 0 || summary.registration->conflict > 0);
-  if (summary.tally.AnyFailed() || summary.Count(RowState::Conflict) > 0 || unreadableFolders > 0 ||
-      registrationFailed) {
+  // The record serves --prune: a run without one that cannot keep it only warns.
+  const bool recordFailed = summary.record && (summary.record->refusal != PruneRefusal::None ||
+                                               (summary.record->pruning && (summary.record->error ||
+                                                                            !summary.record->damage.empty())));
+  bool rowFailed = summary.tally.AnyFailed(), outOfStep = false;
+  for (int state = 0; state < kRowStateCount; ++state) {
+    if (summary.states[state] == 0) continue;
+    rowFailed = rowFailed || IsFailure(static_cast<RowState>(state));
+    outOfStep = outOfStep || OutOfStep(static_cast<RowState>(state));
+  }
+  if (rowFailed || unreadableFolders > 0 || registrationFailed || recordFailed || (check && outOfStep)) {
     return kExitFailed;
   }
-  if (summary.Count(RowState::ReplaceAtReboot) > 0) return kExitRebootRequired;
+  if (summary.Count(RowState::ReplaceAtReboot) > 0 || summary.Count(RowState::RemoveAtReboot) > 0) {
+    return kExitRebootRequired;
+  }
   return kExitOk;
 }
 

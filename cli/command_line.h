@@ -19,9 +19,15 @@ inline constexpr int kExitRebootRequired = 3010;
 // exit status (see kUsage).
 int RunCommandLine(const std::vector<std::string>& args);
 
-// 130 when the run was cut short, 1 when something was not synchronised or a
-// font not registered for a reason other than not being one, 3010 when a file
-// waits for a restart, else 0.
-int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unreadableFolders);
+// A check's answers that say the machine is not in step: would-copy,
+// would-replace, conflict, not-registered, would-remove.
+bool OutOfStep(RowState state);
+
+// 130 when the run was cut short; 1 when something was not synchronised (a
+// row failed or is in conflict, a sub-folder could not be read, a font not
+// registered for a reason other than not being one, a prune refused, the
+// record unusable) or, with `check`, something is out of step; 3010 when a
+// file is replaced or removed at the next start; else 0.
+int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unreadableFolders, bool check = false);
 
 }  // namespace quorvane::cli

@@ -1,5 +1,6 @@
 #include "cli/console_view.h"
 
+#include "cli/command_line.h"
 #include "cli/platform.h"
 #include "cli/texts.h"
 #include "sync/file_ops.h"
@@ -71,7 +72,8 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
   const bool notRegistered = registration && registration->kind != RegistrationOutcome::Kind::Registered;
   const bool registrationFailed = notRegistered && (registration->kind == RegistrationOutcome::Kind::Failed ||
                                                     registration->kind == RegistrationOutcome::Kind::Conflict);
-  if (!options_.quiet || failed || registrationFailed) {
+  const bool shown = options_.check ? failed || OutOfStep(report.state) : !options_.quiet || failed || registrationFailed;
+  if (shown) {
     if (report_.NeedsTarget()) targetPath_.assign(targetPrefix_).append(cells[kNameColumn]);
     const RowRecord record{.number = cells[kNumberColumn],
                            .state = report.state,
@@ -95,7 +97,7 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
       why += OtherFileText(report, options_.language);
     }
     SayAbout(cells[kPathColumn], StatusWords(report.state, options_.language), why);
-  } else if (!report.other.empty() && !options_.quiet) {
+  } else if (!report.other.empty() && !options_.quiet && !options_.check) {
     // Installed as another file, or took another's place: worth a line, for it names that file.
     SayAbout(cells[kPathColumn], StatusWords(report.state, options_.language), OtherFileText(report, options_.language));
     if (notRegistered) {

@@ -29,6 +29,8 @@ struct ViewOptions {
   // Each row's line at once: with --checksum the next row reads whole files
   // before anything else happens, and a batch would wait for them.
   bool writeEachRow = false;
+  // --check: only the rows that are out of step, and the failed ones.
+  bool check = false;
 };
 
 class ConsoleView final : public SyncRunView {

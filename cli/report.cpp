@@ -130,9 +130,12 @@ class TsvReport final : public Report {
   bool NeedsTarget() const override { return false; }
 
   void AppendSummary(std::string& out, const SummaryRecord& summary) const override {
-    out += SummaryLine(
-        {.run = summary.run, .dryRun = summary.dryRun, .update = summary.update, .registration = summary.registration},
-        language_);
+    out += SummaryLine({.run = summary.run,
+                        .dryRun = summary.dryRun,
+                        .check = summary.check,
+                        .update = summary.update,
+                        .registration = summary.registration},
+                       language_);
     out += '\n';
   }
 
@@ -208,10 +211,12 @@ class JsonReport final : public Report {
     out += summary.dryRun ? "true" : "false";
     out += ",\"interrupted\":";
     out += summary.interrupted ? "true" : "false";
+    if (summary.check) out += ",\"check\":true";
     out += ",\"stale_temporaries\":{\"count\":";
     out += std::to_string(run.staleRemoved.count);
     AppendJsonNumber(out, "bytes", run.staleRemoved.bytes);
     out += '}';
+    if (const std::optional<RecordSummary>& record = run.record) AppendRecord(out, *record);
     if (const RegistrationRecord* registration = summary.registration) {
       out += ",\"registration\":{\"registered\":";
       out += std::to_string(registration->registered);
@@ -230,6 +235,32 @@ class JsonReport final : public Report {
   }
 
  private:
+  // "record":{"location":…,"written":…} and, where there was one, its
+  // "damaged" or "error" reason and why a prune "refused".
+  void AppendRecord(std::string& out, const RecordSummary& record) const {
+    out += ",\"record\":{\"location\":";
+    AppendJsonString(out, record.location, style_);
+    out += ",\"written\":";
+    out += record.written ? "true" : "false";
+    if (!record.damage.empty()) {
+      out += ",\"damaged\":";
+      AppendJsonString(out, record.damage, style_);
+    }
+    if (record.error) {
+      out += ",\"error\":";
+      AppendJsonString(out, ReasonText(*record.error, language_), style_);
+      AppendStepAndCode(out, *record.error);
+    }
+    if (record.refusal != PruneRefusal::None) {
+      out += ",\"prune_refused\":\"";
+      out += PruneRefusalCode(record.refusal);
+      out += '"';
+      if (record.refusal == PruneRefusal::TooMany) AppendJsonNumber(out, "would_remove", static_cast<std::uint64_t>(record.toRemove));
+    }
+    if (record.changedSince > 0) AppendJsonNumber(out, "changed_since", static_cast<std::uint64_t>(record.changedSince));
+    out += '}';
+  }
+
   // ,"reason":…,"step":…,"code":… of a failure.
   void AppendFailure(std::string& out, const FileError& error) const {
     out += ",\"reason\":";

@@ -63,6 +63,7 @@ RegistrationRecord RegistrationRecordOf(const RegistrationTally& tally, PathStyl
 struct SummaryRecord {
   const RunSummary& run;
   bool dryRun = false;
+  bool check = false;
   bool update = false;
   bool interrupted = false;
   std::int64_t unreadableFolders = 0;

@@ -72,6 +72,11 @@ std::string_view StatusCode(RowState state) {
     case RowState::SameVersion: return "same-version";
     case RowState::InstalledAs: return "installed-as";
     case RowState::Conflict: return "conflict";
+    case RowState::NotRegistered: return "not-registered";
+    case RowState::WouldRemove: return "would-remove";
+    case RowState::Removed: return "removed";
+    case RowState::RemoveAtReboot: return "remove-at-reboot";
+    case RowState::RemoveFailed: return "remove-failed";
   }
   return "unknown";
 }
@@ -88,6 +93,8 @@ std::string_view StatusWords(RowState state, Language language) {
     case RowState::UpToDate: return "up to date";
     case RowState::InstalledAs: return "already installed";
     case RowState::Conflict: return "font conflict";
+    case RowState::NotRegistered: return "not registered";
+    case RowState::RemoveFailed: return "remove failed";
     default: return StatusCode(state);
   }
 }
@@ -145,13 +152,17 @@ std::string SummaryLine(const SummaryFacts& facts, Language language) {
   const std::int64_t upToDate = run.Count(RowState::UpToDate);
   const std::int64_t atRestart = run.Count(RowState::ReplaceAtReboot);
   const std::string registration = facts.registration ? RegistrationText(*facts.registration, language) : "";
-  if (language == Language::Chinese && !facts.dryRun && !facts.update && upToDate == 0 && atRestart == 0) {
+  const bool onlyTheFive = run.Handled() == run.tally.total;
+  if (language == Language::Chinese && !facts.dryRun && !facts.check && !facts.update && onlyTheFive) {
     return SummaryMessage(run.tally) + registration;
   }
   const bool english = language == Language::English;
   std::string text;
-  const std::int64_t total = run.tally.total + upToDate + atRestart;
-  if (facts.dryRun) {
+  const std::int64_t total = run.Handled();
+  if (facts.check) {
+    text = english ? "Check, nothing written: " + std::to_string(total) + " files: "
+                   : "检查，未写入任何文件：本次任务共检查文件" + std::to_string(total) + "个：";
+  } else if (facts.dryRun) {
     text = english ? "Dry run, nothing written: " + std::to_string(total) + " files: "
                    : "试运行，未写入任何文件：本次任务共处理文件" + std::to_string(total) + "个：";
   } else {
@@ -190,6 +201,21 @@ std::string SummaryLine(const SummaryFacts& facts, Language language) {
   }
   if (facts.update || upToDate > 0) append("已是最新", "up to date", upToDate);
   if (atRestart > 0) append("重启后替换", "replaced at the next start", atRestart);
+  // The states of what the fonts hold, and of the record, each a group once it happened.
+  const Group others[] = {
+      {"目标版本较新", "target newer", run.Count(RowState::TargetNewer)},
+      {"版本相同", "same version", run.Count(RowState::SameVersion)},
+      {"同一字体已安装", "already installed", run.Count(RowState::InstalledAs)},
+      {"字体冲突", "in conflict", run.Count(RowState::Conflict)},
+      {"未注册", "not registered", run.Count(RowState::NotRegistered)},
+      {"将移除", "would remove", run.Count(RowState::WouldRemove)},
+      {"已移除", "removed", run.Count(RowState::Removed)},
+      {"重启后移除", "removed at the next start", run.Count(RowState::RemoveAtReboot)},
+      {"移除失败", "remove failed", run.Count(RowState::RemoveFailed)},
+  };
+  for (const Group& group : others) {
+    if (group.count > 0) append(group.chinese, group.english, group.count);
+  }
   text += english ? "." : "。";
   return text + registration;
 }
@@ -268,6 +294,64 @@ std::string OtherFileText(const RowReport& report, Language language) {
     default:
       return english ? other + " is kept" : other + " 保留不变";
   }
+}
+
+std::string_view PruneRefusalCode(PruneRefusal refusal) {
+  switch (refusal) {
+    case PruneRefusal::None: return "none";
+    case PruneRefusal::Stopped: return "interrupted";
+    case PruneRefusal::SourcesIncomplete: return "sources-incomplete";
+    case PruneRefusal::RecordUnreadable: return "record-unreadable";
+    case PruneRefusal::RecordDamaged: return "record-damaged";
+    case PruneRefusal::TooMany: return "max-delete";
+  }
+  return "none";
+}
+
+std::string PruneRefusalText(const RecordSummary& record, std::optional<std::int64_t> maxDelete, Language language) {
+  const bool english = language == Language::English;
+  std::string text = english ? "removed nothing: " : "未移除任何字体：";
+  switch (record.refusal) {
+    case PruneRefusal::None: return {};
+    case PruneRefusal::Stopped:
+      return text + (english ? "the run was interrupted before every source was seen" : "运行被中断，源文件夹未全部看过");
+    case PruneRefusal::SourcesIncomplete:
+      return text + (english ? "a source folder could not be read completely" : "有源文件夹未能完整读取");
+    case PruneRefusal::RecordUnreadable:
+    case PruneRefusal::RecordDamaged:
+      return text + RecordProblemText(record, language);
+    case PruneRefusal::TooMany: {
+      const std::string count = std::to_string(record.toRemove), limit = std::to_string(maxDelete.value_or(0));
+      return text + (english ? count + " fonts would go, more than --max-delete " + limit
+                             : "将移除" + count + "个字体，超过 --max-delete " + limit);
+    }
+  }
+  return {};
+}
+
+std::string RecordProblemText(const RecordSummary& record, Language language) {
+  const bool english = language == Language::English;
+  std::string where;
+  AppendTsvField(where, record.location, kPathStyle);
+  if (!record.damage.empty()) {
+    return english ? "the record of what quorvane-sync installed is damaged (" + where + "): " + record.damage +
+                         "; it is left as it is"
+                   : "quorvane-sync 的安装记录已损坏（" + where + "）：" + record.damage + "；保持原样";
+  }
+  if (record.error) {
+    return english ? "the record of what quorvane-sync installed cannot be used (" + where +
+                         "): " + FailureReason(*record.error, language)
+                   : "quorvane-sync 的安装记录无法使用（" + where + "）：" + FailureReason(*record.error, language);
+  }
+  return {};
+}
+
+std::string ChangedSinceText(const RecordSummary& record, Language language) {
+  if (record.changedSince == 0) return {};
+  const std::string count = std::to_string(record.changedSince);
+  return language == Language::English
+             ? count + " fonts that quorvane-sync installed were changed since by another: kept, and no longer in its record"
+             : count + "个由 quorvane-sync 安装的字体此后被他人修改：保留，并从其记录中移除";
 }
 
 std::string InterruptedText(std::int64_t unhandled, Language language) {

@@ -81,6 +81,7 @@ std::string FailureReason(const FileError& error, Language language);
 struct SummaryFacts {
   const RunSummary& run;
   bool dryRun = false;
+  bool check = false;
   // --update was given: up-to-date files are a group of their own.
   bool update = false;
   const RegistrationRecord* registration = nullptr;
@@ -99,6 +100,19 @@ std::string RegistrationReason(const RegistrationOutcome& outcome, Language lang
 
 // "未注册", "not registered"; "注册失败", "registration failed".
 std::string_view RegistrationWords(const RegistrationOutcome& outcome, Language language);
+
+// Why a prune removed nothing, for standard error: "未移除任何字体：…".
+std::string PruneRefusalText(const RecordSummary& record, std::optional<std::int64_t> maxDelete, Language language);
+
+// What went wrong with the record itself (unreadable, damaged, not written),
+// and what its state means; empty when nothing did.
+std::string RecordProblemText(const RecordSummary& record, Language language);
+
+// "3 fonts that quorvane-sync installed were changed since by another: …"; empty for none.
+std::string ChangedSinceText(const RecordSummary& record, Language language);
+
+// The code of a refusal for the JSON summary: "sources-incomplete", …
+std::string_view PruneRefusalCode(PruneRefusal refusal);
 
 // The warning on standard error when the font cache could not be refreshed;
 // empty when it was, or had no need to be.

@@ -22,7 +22,7 @@ class VersionStage final : public RowStage {
 
   bool Decide(const RowJob& job, RowReport& report) override;
   void Complete(const RowJob&, RowReport&) override {}
-  void Finish(RunSummary&) override {}
+  void Finish(RunSummary&, ExtraRows&) override {}
 
  private:
   bool byContent_;
@@ -50,7 +50,7 @@ class FaceCheckStage final : public RowStage {
 
   bool Decide(const RowJob& job, RowReport& report) override;
   void Complete(const RowJob& job, RowReport& report) override;
-  void Finish(RunSummary&) override {}
+  void Finish(RunSummary&, ExtraRows&) override {}
 
   // How many installed fonts were read (0 when no row needed them).
   std::size_t InstalledCount() const { return installed_.Count(); }

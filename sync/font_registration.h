@@ -44,6 +44,10 @@ struct FontsEntry {
   std::string file;  // a full path: a bare file name is in the system font folder
 };
 
+// Whether the system installs fonts by a list of values (Windows' Fonts key)
+// rather than by the folder they are in (fontconfig).
+bool HasFontsValues();
+
 // The Fonts values of `scope` (Windows); none elsewhere, which has no such list.
 std::vector<FontsEntry> ReadFontsValues(FontScope scope);
 
@@ -76,13 +80,18 @@ class FontRegistrar {
  public:
   FontRegistrar(std::string targetFolder, FontScope scope);
 
+  FontScope Scope() const { return scope_; }
+
   // After a font was copied or replaced in the target folder.
   RegistrationOutcome Register(std::string_view fontPath);
   // A font in use that `newFont` replaces at the next start: the value is
   // named after the new version and written now, and the running system keeps
   // the old one until then (nothing is loaded, nothing to tell at Finish).
   RegistrationOutcome RegisterAtRestart(std::string_view fontPath, std::string_view newFont);
-  // Once, after the run; does nothing when nothing was registered.
+  // Something else changed the fonts (a font removed): Finish tells the
+  // system of it too, in the same one notification.
+  void NoteChange() { registered_ = true; }
+  // Once, after the run; does nothing when nothing was registered or changed.
   RegistrationFinish Finish();
 
  private:
@@ -99,6 +108,17 @@ std::optional<RegistrationOutcome> RefusalOf(const FontReadResult& read);
 // or "(OpenType)" for CFF outlines; a collection's faces joined with " & "; a
 // bitmap font's own description ("MS Sans Serif 8,10,12,14,18,24").
 std::string RegistryValueName(const FontFileInfo& info);
+
+// Tells the running system that fonts changed: Windows broadcasts
+// WM_FONTCHANGE (a hung window is given a second), elsewhere fontconfig's
+// cache of the folder is refreshed.
+RegistrationFinish NotifyFontChange(std::string_view targetFolder);
+
+// Deletes every Fonts value of `scope` that names `file`, putting each (its
+// name and the data it held) into `deleted`, for RestoreFontsValues to put
+// back. Nothing to do elsewhere.
+FileResult DeleteFontsValues(FontScope scope, std::string_view file, std::vector<FontsEntry>& deleted);
+void RestoreFontsValues(FontScope scope, const std::vector<FontsEntry>& values);
 
 // Lets the running session forget a font it loaded from `path` (Windows:
 // RemoveFontResourceExW), before the file goes; nothing to do elsewhere, nor

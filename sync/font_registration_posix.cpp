@@ -32,8 +32,12 @@ RegistrationOutcome FontRegistrar::RegisterAtRestart(std::string_view, std::stri
 
 RegistrationFinish FontRegistrar::Finish() {
   if (!registered_) return {};
+  return NotifyFontChange(targetFolder_);
+}
+
+RegistrationFinish NotifyFontChange(std::string_view targetFolder) {
   std::string tool = "fc-cache";
-  std::string folder = targetFolder_;
+  std::string folder(targetFolder);
   char* arguments[] = {tool.data(), folder.data(), nullptr};
   pid_t child = 0;
   const int spawned = ::posix_spawnp(&child, tool.c_str(), nullptr, nullptr, arguments, environ);
@@ -52,7 +56,13 @@ RegistrationFinish FontRegistrar::Finish() {
 
 std::string UserFontFolder() { return SystemFontFolder(); }
 
+bool HasFontsValues() { return false; }
+
 std::vector<FontsEntry> ReadFontsValues(FontScope) { return {}; }
+
+FileResult DeleteFontsValues(FontScope, std::string_view, std::vector<FontsEntry>&) { return {}; }
+
+void RestoreFontsValues(FontScope, const std::vector<FontsEntry>&) {}
 
 bool UnloadFont(std::string_view) { return false; }
 

@@ -157,6 +157,10 @@ RegistrationOutcome FontRegistrar::RegisterAtRestart(std::string_view fontPath, 
 
 RegistrationFinish FontRegistrar::Finish() {
   if (!registered_) return {};
+  return NotifyFontChange(targetFolder_);
+}
+
+RegistrationFinish NotifyFontChange(std::string_view) {
   // A hung window must not hang the run: each gets a second at most.
   DWORD_PTR ignored = 0;
   SendMessageTimeoutW(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
@@ -173,6 +177,32 @@ std::string UserFontFolder() {
   return folder;
 }
 
+FileResult DeleteFontsValues(FontScope scope, std::string_view file, std::vector<FontsEntry>& deleted) {
+  UniqueRegistryKey key;
+  if (const LSTATUS opened = OpenFontsKey(scope, KEY_QUERY_VALUE | KEY_SET_VALUE, key); opened != ERROR_SUCCESS) {
+    return Failure(FileStep::Registry, opened);
+  }
+  const std::string systemFolder = SystemFontFolder();
+  const std::wstring target = Widen(file);
+  std::vector<std::pair<std::wstring, std::wstring>> naming;
+  ForEachValue(key.Get(), [&](std::wstring_view name, std::wstring_view data) {
+    if (SameText(FileNamedBy(data, systemFolder), target)) naming.emplace_back(name, data);
+  });
+  for (const auto& [name, data] : naming) {
+    if (const LSTATUS removed = RegDeleteValueW(key.Get(), name.c_str()); removed != ERROR_SUCCESS) {
+      return Failure(FileStep::Registry, removed);
+    }
+    deleted.push_back({Narrow(name), Narrow(data)});
+  }
+  return {};
+}
+
+void RestoreFontsValues(FontScope scope, const std::vector<FontsEntry>& values) {
+  UniqueRegistryKey key;
+  if (OpenFontsKey(scope, KEY_SET_VALUE, key) != ERROR_SUCCESS) return;
+  for (const FontsEntry& value : values) SetValue(key.Get(), Widen(value.name), Widen(value.file));
+}
+
 bool UnloadFont(std::string_view path) {
   // Once for every time it was added; a font never loaded here just fails.
   const std::wstring file = Widen(path);
@@ -182,6 +212,8 @@ bool UnloadFont(std::string_view path) {
 }
 
 void ReloadFont(std::string_view path) { AddFontResourceExW(Widen(path).c_str(), 0, nullptr); }
+
+bool HasFontsValues() { return true; }
 
 std::vector<FontsEntry> ReadFontsValues(FontScope scope) {
   std::vector<FontsEntry> values;

@@ -77,6 +77,25 @@ class TargetNames {
   std::unordered_set<std::string> names_;
 };
 
+// The rows the stages add at the end: appended to the view's list, numbered on
+// from the listed ones, and counted as handled.
+class StageRows final : public ExtraRows {
+ public:
+  StageRows(SyncRunView& view, RunSummary& summary) : view_(view), summary_(summary) {}
+
+  void Add(std::string_view name, std::string_view path, const RowReport& report) override {
+    const std::int64_t row = view_.RowCount();
+    const ListedRow listed{std::to_string(row + 1), std::string(name), std::string(path)};
+    view_.AddRows(std::span(&listed, 1));
+    view_.SetStatus(row, report);
+    ++summary_.states[static_cast<int>(report.state)];
+  }
+
+ private:
+  SyncRunView& view_;
+  RunSummary& summary_;
+};
+
 // A dry run counts what it would do as a run would count it done.
 std::optional<FileOutcome> TalliedAs(RowState state) {
   switch (state) {
@@ -146,7 +165,8 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
   }
   summary.unhandled = std::max<std::int64_t>(view_.RowCount() - row, 0);
   summary.stopped = summary.unhandled > 0;
-  for (RowStage* stage : stages_) stage->Finish(summary);
+  StageRows extra(view_, summary);
+  for (RowStage* stage : stages_) stage->Finish(summary, extra);
 
   view_.ShowSummary(summary);
   return summary;

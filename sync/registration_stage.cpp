@@ -2,14 +2,46 @@
 
 #include <utility>
 
+#include "sync/ascii.h"
+
 namespace quorvane {
+namespace {
+
+std::string Folded(std::string_view path) {
+  std::string folded(path);
+  for (char& c : folded) c = FoldAscii(c);
+  return folded;
+}
+
+// A row whose file was in the target already, and stays: the check of its registration is owed.
+bool StaysInTarget(RowState state) {
+  return state == RowState::UpToDate || state == RowState::Ignored || state == RowState::WouldIgnore ||
+         state == RowState::TargetNewer || state == RowState::SameVersion;
+}
+
+}  // namespace
+
+bool RegistrationStage::Registered(std::string_view path) {
+  if (!HasFontsValues()) return true;
+  if (!named_) {
+    named_.emplace();
+    for (const FontsEntry& value : ReadFontsValues(scope_)) named_->insert(Folded(value.file));
+  }
+  return named_->contains(Folded(path));
+}
 
 void RegistrationStage::Complete(const RowJob& job, RowReport& report) {
   const bool inTarget = report.state == RowState::CopySucceeded || report.state == RowState::ReplaceSucceeded;
-  if (!inTarget && report.state != RowState::ReplaceAtReboot) return;
+  const bool unregistered = job.targetExists && StaysInTarget(report.state) && !Registered(job.targetPath);
+  if (registrar_ == nullptr) {
+    if (unregistered) report.state = RowState::NotRegistered;
+    return;
+  }
+  if (!inTarget && report.state != RowState::ReplaceAtReboot && !unregistered) return;
   // The waiting file is a copy of the source, which is free to read; the one in use may not be.
-  report.registration = inTarget ? registrar_.Register(job.targetPath)
-                                 : registrar_.RegisterAtRestart(job.targetPath, job.sourcePath);
+  report.registration = report.state == RowState::ReplaceAtReboot
+                            ? registrar_->RegisterAtRestart(job.targetPath, job.sourcePath)
+                            : registrar_->Register(job.targetPath);
   switch (report.registration->kind) {
     case RegistrationOutcome::Kind::Registered: ++tally_.registered; break;
     case RegistrationOutcome::Kind::NotAFont: ++tally_.notAFont; break;
@@ -19,8 +51,9 @@ void RegistrationStage::Complete(const RowJob& job, RowReport& report) {
 }
 
 // The fonts registered so far are told of, a stopped run's too.
-void RegistrationStage::Finish(RunSummary& summary) {
-  tally_.finish = registrar_.Finish();
+void RegistrationStage::Finish(RunSummary& summary, ExtraRows&) {
+  if (registrar_ == nullptr) return;
+  tally_.finish = registrar_->Finish();
   summary.registration = std::exchange(tally_, {});
 }
 

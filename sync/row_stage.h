@@ -22,6 +22,15 @@ struct RowJob {
   bool targetExists = false;
 };
 
+// Rows a stage adds after the listed ones, at the end of a run: the fonts it
+// removed, say. Each is shown as a handled row and counted in the summary.
+class ExtraRows {
+ public:
+  virtual ~ExtraRows() = default;
+  // `path` fills the row's path cell; `report` is what became of it.
+  virtual void Add(std::string_view name, std::string_view path, const RowReport& report) = 0;
+};
+
 class RowStage {
  public:
   virtual ~RowStage() = default;
@@ -37,8 +46,8 @@ class RowStage {
   // row whose copy was abandoned): adds to the report what the stage did.
   virtual void Complete(const RowJob& job, RowReport& report) = 0;
   // Once after the last row handled, a stopped run's too, before the summary
-  // is shown: adds to it what the stage did.
-  virtual void Finish(RunSummary& summary) = 0;
+  // is shown: adds to it what the stage did, and any rows of its own.
+  virtual void Finish(RunSummary& summary, ExtraRows& rows) = 0;
 };
 
 }  // namespace quorvane

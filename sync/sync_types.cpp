@@ -57,12 +57,18 @@ std::string_view StatusText(RowState state) {
     case RowState::SameVersion: return "版本相同";
     case RowState::InstalledAs: return "同一字体已安装";
     case RowState::Conflict: return "字体冲突";
+    case RowState::NotRegistered: return "未注册";
+    case RowState::WouldRemove: return "将移除";
+    case RowState::Removed: return "已移除";
+    case RowState::RemoveAtReboot: return "重启后移除";
+    case RowState::RemoveFailed: return "移除失败";
     default: return {};
   }
 }
 
 bool IsFailure(RowState state) {
-  return state == RowState::CopyFailed || state == RowState::ReplaceFailed || state == RowState::Conflict;
+  return state == RowState::CopyFailed || state == RowState::ReplaceFailed || state == RowState::Conflict ||
+         state == RowState::RemoveFailed;
 }
 
 std::int64_t RunSummary::Handled() const {

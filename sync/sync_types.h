@@ -44,15 +44,21 @@ enum class RowState {
   SameVersion,      // the same-name font in the target is the same version: left alone
   InstalledAs,      // the same face and version is installed under another file name: not copied
   Conflict,         // the same face in another version is installed under another file name: not copied
+  NotRegistered,    // in the target and in step, but no Fonts value names it (a check's answer)
+  WouldRemove,      // installed by the tool, listed by no source any more: a dry run's or a check's answer
+  Removed,          // installed by the tool, listed by no source any more: removed
+  RemoveAtReboot,   // the same, but in use: removed at the next start
+  RemoveFailed,     // the same, but it could not be removed
 };
 
-inline constexpr int kRowStateCount = 16;
+inline constexpr int kRowStateCount = 21;
 
 RowState StateOf(FileOutcome outcome);
 // The five outcomes of a run as the window counts them; nothing for the others.
 std::optional<FileOutcome> OutcomeOf(RowState state);
 // "准备就绪", "正在复制", the outcomes' texts, "已是最新", "将复制", "将替换", "将忽略", "重启后替换",
-// "目标版本较新", "版本相同", "同一字体已安装", "字体冲突".
+// "目标版本较新", "版本相同", "同一字体已安装", "字体冲突", "未注册", "将移除", "已移除",
+// "重启后移除", "移除失败".
 std::string_view StatusText(RowState state);
 bool IsFailure(RowState state);
 
@@ -81,6 +87,28 @@ struct StaleTemporaries {
   std::uint64_t bytes = 0;
 };
 
+// Why a prune removed nothing at all.
+enum class PruneRefusal {
+  None,
+  Stopped,            // the run was interrupted: the sources were not all seen
+  SourcesIncomplete,  // a source folder or sub-folder could not be read whole
+  RecordUnreadable,   // the record could not be read
+  RecordDamaged,      // the record could not be trusted
+  TooMany,            // more would go than the limit allows
+};
+
+// What became of the record of what the tool installed in the target.
+struct RecordSummary {
+  std::string location;            // where it is kept
+  bool pruning = false;            // the run was to prune by it
+  bool written = false;            // changed, and saved
+  std::optional<FileError> error;  // it could not be read, or not be saved
+  std::string damage;              // why it cannot be trusted, when it cannot
+  PruneRefusal refusal = PruneRefusal::None;
+  std::int64_t toRemove = 0;       // with TooMany: how many would have gone
+  std::int64_t changedSince = 0;   // installed by the tool, then changed by another: no longer its own
+};
+
 // All a run has to say at its end.
 struct RunSummary {
   // The five outcomes, as the window counts them.
@@ -94,6 +122,8 @@ struct RunSummary {
   StaleTemporaries staleRemoved;
   // When the run registered what it copied.
   std::optional<RegistrationTally> registration;
+  // When the run kept the record of what it installed.
+  std::optional<RecordSummary> record;
 
   std::int64_t Count(RowState state) const { return states[static_cast<int>(state)]; }
   // Every row the run handled, whatever became of it.

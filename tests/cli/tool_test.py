@@ -136,6 +136,14 @@ class ToolCase(unittest.TestCase):
         self.dst = os.path.join(self.dir, "dst")
         os.makedirs(self.src)
         os.makedirs(self.dst)
+        # The records of what the tool installed stay with the test, writable by the users it runs as.
+        self.state = os.path.join(self.dir, "state")
+        os.makedirs(self.state)
+        os.chmod(self.state, 0o777)
+        saved = os.environ.get("XDG_STATE_HOME")
+        os.environ["XDG_STATE_HOME"] = self.state
+        self.addCleanup(lambda: os.environ.pop("XDG_STATE_HOME") if saved is None
+                        else os.environ.__setitem__("XDG_STATE_HOME", saved))
 
     def tearDown(self):
         for root, dirs, _ in os.walk(self.dir):

@@ -1,0 +1,178 @@
+#include "sync/install_record.h"
+
+#include <charconv>
+#include <set>
+
+#include "sync/ascii.h"
+
+namespace quorvane {
+namespace {
+
+constexpr std::string_view kHeader = "quorvane-install-record 1";
+
+}  // namespace
+
+// FNV-1a: enough to tell a damaged record from a whole one, which is all it is for.
+std::uint64_t RecordChecksum(std::string_view text) {
+  std::uint64_t hash = 0xcbf29ce484222325;
+  for (const char c : text) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 0x100000001b3;
+  }
+  return hash;
+}
+
+namespace {
+
+std::uint64_t Checksum(std::string_view text) { return RecordChecksum(text); }
+
+}  // namespace
+
+std::string Hex(std::uint64_t value) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text(16, '0');
+  for (int i = 15; i >= 0; --i, value >>= 4) text[static_cast<size_t>(i)] = kDigits[value & 15];
+  return text;
+}
+
+namespace {
+
+// A field: tab, line feed, carriage return and backslash escaped, so a line is one line.
+void AppendField(std::string& out, std::string_view text) {
+  for (const char c : text) {
+    switch (c) {
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c;
+    }
+  }
+}
+
+std::optional<std::string> Unescaped(std::string_view field) {
+  std::string text;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] != '\\') {
+      text += field[i];
+      continue;
+    }
+    if (++i == field.size()) return std::nullopt;
+    switch (field[i]) {
+      case 't': text += '\t'; break;
+      case 'n': text += '\n'; break;
+      case 'r': text += '\r'; break;
+      case '\\': text += '\\'; break;
+      default: return std::nullopt;
+    }
+  }
+  return text;
+}
+
+std::vector<std::string_view> Fields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  for (size_t start = 0;;) {
+    const size_t tab = line.find('\t', start);
+    fields.push_back(line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
+    if (tab == std::string_view::npos) return fields;
+    start = tab + 1;
+  }
+}
+
+template <typename Number>
+std::optional<Number> NumberOf(std::string_view text) {
+  Number value{};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return value;
+}
+
+std::string Folded(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) c = FoldAscii(c);
+  return folded;
+}
+
+}  // namespace
+
+bool IsPlainFileName(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (const char c : name) {
+    if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
+  }
+  return true;
+}
+
+std::string FormatRecord(std::string_view folder, const std::vector<RecordEntry>& entries) {
+  std::string text(kHeader);
+  text += "\nfolder\t";
+  AppendField(text, folder);
+  text += '\n';
+  for (const RecordEntry& entry : entries) {
+    AppendField(text, entry.name);
+    text += entry.preexisting ? "\t1\t" : "\t0\t";
+    text += std::to_string(entry.size) + '\t' + std::to_string(entry.modified) + '\t';
+    AppendField(text, entry.version);
+    text += '\t';
+    AppendField(text, entry.value);
+    text += '\t';
+    AppendField(text, entry.source);
+    text += '\n';
+  }
+  const std::uint64_t sum = Checksum(text);
+  text += "end\t" + std::to_string(entries.size()) + '\t' + Hex(sum) + '\n';
+  return text;
+}
+
+std::variant<std::vector<RecordEntry>, RecordDamage> ParseRecord(std::string_view text, std::string_view folder) {
+  const size_t endLine = text.rfind("end\t");
+  if (!text.starts_with(kHeader) || endLine == std::string_view::npos || !text.ends_with('\n')) {
+    return RecordDamage{"no header or no end line: cut off or not a record"};
+  }
+  const std::vector<std::string_view> end = Fields(text.substr(endLine, text.size() - endLine - 1));
+  const std::string_view body = text.substr(0, endLine);
+  if (end.size() != 3 || end[2] != Hex(Checksum(body))) return RecordDamage{"its checksum does not match"};
+  if (body.substr(0, body.find('\n')) != kHeader) return RecordDamage{"a record of another kind"};
+
+  std::vector<RecordEntry> entries;
+  std::set<std::string> names;
+  size_t at = body.find('\n') + 1;
+  bool folderSeen = false;
+  while (at < body.size()) {
+    const size_t next = body.find('\n', at);
+    const std::vector<std::string_view> fields = Fields(body.substr(at, next - at));
+    at = next + 1;
+    if (!folderSeen) {
+      const auto named = fields.size() == 2 && fields[0] == "folder" ? Unescaped(fields[1]) : std::nullopt;
+      if (!named) return RecordDamage{"no folder line"};
+      if (*named != folder) return RecordDamage{"it is the record of another folder: " + *named};
+      folderSeen = true;
+      continue;
+    }
+    if (fields.size() != 7) return RecordDamage{"a line without its seven fields"};
+    RecordEntry entry;
+    const auto name = Unescaped(fields[0]), version = Unescaped(fields[4]), value = Unescaped(fields[5]),
+               source = Unescaped(fields[6]);
+    const auto size = NumberOf<std::uint64_t>(fields[2]);
+    const auto modified = NumberOf<std::int64_t>(fields[3]);
+    if (!name || !version || !value || !source || !size || !modified || (fields[1] != "0" && fields[1] != "1")) {
+      return RecordDamage{"a line that does not read"};
+    }
+    // Whatever the text says, an entry names a file in this folder and nowhere else.
+    if (!IsPlainFileName(*name)) return RecordDamage{"an entry that names no file of the folder: " + *name};
+    if (!names.insert(Folded(*name)).second) return RecordDamage{"a file named twice: " + *name};
+    entry.name = *name;
+    entry.preexisting = fields[1] == "1";
+    entry.size = *size;
+    entry.modified = *modified;
+    entry.version = *version;
+    entry.value = *value;
+    entry.source = *source;
+    entries.push_back(std::move(entry));
+  }
+  if (!folderSeen) return RecordDamage{"no folder line"};
+  if (NumberOf<std::size_t>(end[1]) != entries.size()) return RecordDamage{"its count does not match"};
+  return entries;
+}
+
+}  // namespace quorvane
