@@ -4,6 +4,7 @@
 #include <set>
 
 #include "sync/ascii.h"
+#include "sync/file_ops.h"
 
 namespace quorvane {
 namespace {
@@ -97,8 +98,11 @@ std::string Folded(std::string_view name) {
 
 bool IsPlainFileName(std::string_view name) {
   if (name.empty() || name == "." || name == "..") return false;
+  // On Windows a backslash separates too, a colon names a drive or a stream, and no name holds a control character.
+  const bool windows = kPathSeparator == '\\';
   for (const char c : name) {
-    if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
+    if (c == '/' || c == '\0') return false;
+    if (windows && (c == '\\' || c == ':' || static_cast<unsigned char>(c) < 0x20)) return false;
   }
   return true;
 }

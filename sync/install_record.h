@@ -33,8 +33,8 @@ struct RecordDamage {
   std::string why;
 };
 
-// A name that stays inside the folder: no separator, no "." or "..", no stream
-// or drive colon, no control character, not empty.
+// A name that stays inside the folder: not empty, no "." or "..", no
+// separator; on Windows no stream or drive colon and no control character.
 bool IsPlainFileName(std::string_view name);
 
 std::string FormatRecord(std::string_view folder, const std::vector<RecordEntry>& entries);

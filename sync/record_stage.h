@@ -18,12 +18,12 @@
 namespace quorvane {
 
 struct RecordOptions {
-  std::string targetFolder;
+  std::string targetFolder = {};
   FontScope scope = FontScope::Machine;
   // Dry runs and checks read the record and write nothing.
   bool write = true;
   bool prune = false;
-  std::optional<std::int64_t> maxDelete;
+  std::optional<std::int64_t> maxDelete = std::nullopt;
   // Every source folder and sub-folder was read whole.
   bool sourcesComplete = true;
   // Tells the system of the removals with its registrations, in one notification.

@@ -984,9 +984,9 @@ def filecmp_equal(a, b):
 
 
 class Ansible(ToolCase):
-    """The playbook of docs/deploy.md against this machine."""
+    """The playbook of docs/deploy.md and its module, against this machine."""
 
-    def test_the_playbook_reports_a_change_once(self):
+    def test_the_playbook_changes_once_checks_without_writing_and_prunes(self):
         self.native_only("the playbook is for Linux workstations")
         playbook_tool = shutil.which("ansible-playbook")
         if not playbook_tool:
@@ -997,7 +997,8 @@ class Ansible(ToolCase):
         home = os.path.join(self.dir, "home")
         os.makedirs(home)
         env = dict(os.environ, ANSIBLE_LOCALHOST_WARNING="false", ANSIBLE_INVENTORY_UNPARSED_WARNING="false",
-                   ANSIBLE_NOCOLOR="1", ANSIBLE_HOME=os.path.join(self.dir, "ansible"), HOME=home)
+                   ANSIBLE_NOCOLOR="1", ANSIBLE_HOME=os.path.join(self.dir, "ansible"), HOME=home,
+                   ANSIBLE_LIBRARY=os.path.join(ROOT, "docs", "deploy", "library"))
         def play(*extra):
             result = subprocess.run([playbook_tool, "-i", "localhost,", "-c", "local", playbook,
                                      "-e", f"quorvane_sync={BACKEND.tool}", "-e", f"font_share={self.src}",
@@ -1006,12 +1007,32 @@ class Ansible(ToolCase):
             self.assertEqual(result.returncode, 0, result.stdout.decode()[-2000:])
             recap = re.search(rb"localhost\s*: ok=(\d+)\s+changed=(\d+)\s+unreachable=0\s+failed=0", result.stdout)
             self.assertIsNotNone(recap, result.stdout[-1000:])
-            return int(recap.group(2))
-        self.assertGreater(play(), 0, "the first run copies")
-        self.assertEqual(len(os.listdir(self.dst)), 5)
-        self.assertEqual(play(), 0, "the second finds everything up to date")
+            return int(recap.group(2)), result.stdout.decode()
+        def target():
+            return sorted(os.listdir(self.dst))
+
+        changed, _ = play()
+        self.assertGreater(changed, 0, "the first run copies")
+        self.assertEqual(target(), [f"font{i}.ttf" for i in range(5)])
+        self.assertEqual(play()[0], 0, "the second finds everything in step")
+
+        # A new version on the share: check mode reports the change and writes nothing.
         write(os.path.join(self.src, "font0.ttf"), os.urandom(3000))
-        self.assertGreater(play(), 0, "a new version of one font is a change")
+        before = {n: os.stat(os.path.join(self.dst, n)).st_mtime_ns for n in target()}
+        changed, out = play("--check", "--diff")
+        self.assertGreater(changed, 0, "check mode sees the change")
+        self.assertIn("~ replaced font0.ttf", out)
+        self.assertEqual({n: os.stat(os.path.join(self.dst, n)).st_mtime_ns for n in target()}, before,
+                         "and writes nothing")
+        self.assertGreater(play()[0], 0, "then the run makes it")
+
+        # A font gone from the share goes from the machine, and the diff says so.
+        os.unlink(os.path.join(self.src, "font4.ttf"))
+        changed, out = play("--diff")
+        self.assertGreater(changed, 0)
+        self.assertIn("- removed font4.ttf", out)
+        self.assertEqual(target(), [f"font{i}.ttf" for i in range(4)])
+        self.assertEqual(play("--check")[0], 0, "in step again")
 
 
 def main():

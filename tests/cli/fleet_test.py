@@ -1,0 +1,198 @@
+#!/usr/bin/env python3
+"""quorvane-sync for fleets that keep a desired state: --check asks "is this
+machine in step?" and writes nothing; --prune removes what the tool installed
+and the collection no longer holds, and nothing when it cannot be sure. Run as
+tool_test.py is, natively or the .exe under Wine:
+
+  fleet_test.py --tool build/linux/bin/quorvane-sync [CASE...]
+  fleet_test.py --tool build/win64/bin/quorvane-sync.exe --runner 'cmake/wine-run.sh|--prefix|P|--arch|win64'
+                --driver build/win64/bin/tool_driver.exe [CASE...]
+"""
+import os
+import shutil
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import tool_test  # noqa: E402
+from make_font import make_font  # noqa: E402
+from tool_test import NOBODY, ToolCase, json_lines, write  # noqa: E402
+
+
+def backend():
+    return tool_test.BACKEND
+
+
+class FleetCase(ToolCase):
+    def fonts(self, *names, folder=None):
+        os.makedirs(folder or self.src, exist_ok=True)
+        for name in names:
+            make_font(os.path.join(folder or self.src, name), "Quorvane " + os.path.splitext(name)[0])
+
+    def json(self, *options, code, **kw):
+        result = self.sync(*options, "--json", "--lang", "en", **kw)
+        self.assertEqual(result.returncode, code, result.stderr)
+        rows, summary = json_lines(result.stdout)
+        return {os.path.basename(r["target"].replace("\\", "/")): r["status"] for r in rows}, summary, \
+            result.stderr.decode()
+
+    def listing(self):
+        return sorted(os.listdir(self.dst))
+
+
+class Check(FleetCase):
+    """--check: only what is out of step, nothing written, exit 0 in step and 1 not."""
+
+    def test_check_then_run_then_check_is_in_step(self):
+        self.fonts("a.ttf", "b.ttf", "c.otf")
+        stale = os.path.join(self.dst, ".quorvane-0123456789abcdef.tmp")
+        write(stale, b"a dead run's temporary")
+        rows, summary, _ = self.json("--check", "--update", code=1)
+        self.assertEqual(rows, {"a.ttf": "would-copy", "b.ttf": "would-copy", "c.otf": "would-copy"})
+        self.assertEqual((summary["would-copy"], summary["check"], summary["dry_run"]), (3, True, True))
+        self.assertEqual(self.listing(), [os.path.basename(stale)], "no font, no clean-up of stale temporaries")
+        if not backend().wine:
+            self.assertEqual(os.listdir(self.state), [], "and no record")
+
+        rows, summary, _ = self.json("--update", code=0)
+        self.assertEqual(set(rows.values()), {"copied"})
+        self.assertEqual(self.json("--check", "--update", code=0)[0], {}, "in step: no row at all")
+        tsv = self.sync("--check", "--update", "--lang", "en")
+        self.assertEqual(tsv.returncode, 0)
+        self.assertEqual(len(tsv.stdout.splitlines()), 1, "only the summary line")
+
+    def test_a_same_name_font_is_judged_as_update_judges_it(self):
+        self.fonts("a.ttf")
+        write(os.path.join(self.dst, "a.ttf"), b"another a")
+        self.assertEqual(self.json("--check", code=0)[0], {}, "under plain --ignore a same-name font is in step")
+        self.assertEqual(self.json("--check", "--replace", code=1)[0], {"a.ttf": "would-replace"})
+        self.assertEqual(self.json("--check", "--update", code=1)[0], {"a.ttf": "would-replace"})
+        self.assertEqual(self.json("--update", code=0)[0], {"a.ttf": "replaced"})
+        self.assertEqual(self.json("--check", "--replace", code=0)[0], {}, "the same size and time are in step")
+
+    def test_a_face_conflict_is_out_of_step(self):
+        make_font(os.path.join(self.dst, "Face-1.ttf"), "Quorvane Face", "1.000")
+        make_font(os.path.join(self.src, "Face-2.ttf"), "Quorvane Face", "2.000")
+        self.assertEqual(self.json("--check", "--update", code=1)[0], {"Face-2.ttf": "conflict"})
+        self.assertEqual(self.json("--check", "--newer", code=1)[0], {"Face-2.ttf": "would-replace"})
+        self.assertEqual(self.json("--newer", code=0)[0], {"Face-2.ttf": "replaced"})
+        self.assertEqual(self.json("--check", "--newer", code=0)[0], {})
+
+    def test_refused_input_is_two_for_a_check_too(self):
+        self.assertEqual(self.sync("--check", source=os.path.join(self.dir, "no-such-share")).returncode, 2)
+
+
+class Prune(FleetCase):
+    """--prune removes what the tool installed and no source lists; nothing more, and nothing when unsure."""
+
+    def test_what_the_share_dropped_goes_and_nothing_else(self):
+        self.fonts("keep.ttf", "drop.ttf", "theirs.ttf")
+        write(os.path.join(self.dst, "theirs.ttf"), b"there before quorvane-sync")
+        write(os.path.join(self.dst, "stranger.ttf"), b"never quorvane-sync's")
+        self.assertEqual(self.json("--replace", code=0)[0], {"keep.ttf": "copied", "drop.ttf": "copied",
+                                                              "theirs.ttf": "replaced"})
+        for name in ("drop.ttf", "theirs.ttf"):
+            os.unlink(os.path.join(self.src, name))
+
+        rows, summary, _ = self.json("--check", "--update", "--prune", code=1)
+        self.assertEqual(rows, {"drop.ttf": "would-remove"})
+        self.assertIn("drop.ttf", self.listing())
+        rows, summary, _ = self.json("--update", "--prune", code=0)
+        self.assertEqual(rows, {"keep.ttf": "up-to-date", "drop.ttf": "removed"})
+        self.assertEqual(summary["removed"], 1)
+        self.assertEqual(self.listing(), ["keep.ttf", "stranger.ttf", "theirs.ttf"],
+                         "a font there before the tool first wrote its name stays, replaced or not")
+        self.assertEqual(self.json("--check", "--update", "--prune", code=0)[0], {})
+
+    def test_more_than_max_delete_removes_nothing(self):
+        self.fonts("a.ttf", "b.ttf", "c.ttf")
+        self.json(code=0)
+        for name in ("a.ttf", "b.ttf"):
+            os.unlink(os.path.join(self.src, name))
+        rows, summary, err = self.json("--update", "--prune", "--max-delete", "1", code=1)
+        self.assertEqual(rows, {"c.ttf": "up-to-date"})
+        self.assertEqual((summary["record"]["prune_refused"], summary["record"]["would_remove"]), ("max-delete", 2))
+        self.assertIn("removed nothing: 2 fonts would go, more than --max-delete 1", err)
+        self.assertEqual(self.listing(), ["a.ttf", "b.ttf", "c.ttf"])
+        self.assertEqual(self.json("--update", "--prune", "--max-delete", "2", code=0)[0],
+                         {"c.ttf": "up-to-date", "a.ttf": "removed", "b.ttf": "removed"})
+
+    def test_a_source_that_cannot_be_read_whole_removes_nothing(self):
+        self.native_only("Wine runs as an administrator, who reads every folder")
+        self.root_only()
+        self.fonts("a.ttf", "gone.ttf")
+        self.fonts("inner.ttf", folder=os.path.join(self.src, "locked"))
+        os.chown(self.dst, NOBODY, NOBODY)
+        self.json(code=0, user=NOBODY)
+        os.unlink(os.path.join(self.src, "gone.ttf"))
+        os.chmod(os.path.join(self.src, "locked"), 0)
+        rows, summary, err = self.json("--update", "--prune", code=1, user=NOBODY)
+        self.assertEqual(summary["record"]["prune_refused"], "sources-incomplete")
+        self.assertIn("removed nothing: a source folder could not be read completely", err)
+        self.assertEqual(self.listing(), ["a.ttf", "gone.ttf", "inner.ttf"])
+
+    def test_a_damaged_record_removes_nothing_and_is_not_written_over(self):
+        self.native_only("the record is a file here; under Wine a registry value")
+        self.fonts("a.ttf", "gone.ttf")
+        self.json(code=0)
+        records = os.path.join(self.state, "quorvane", "records")
+        (record,) = [os.path.join(records, n) for n in os.listdir(records) if n.endswith(".record")]
+        with open(record, "r+b") as f:
+            f.seek(40)
+            f.write(b"#")
+        with open(record, "rb") as f:
+            damaged = f.read()
+        os.unlink(os.path.join(self.src, "gone.ttf"))
+        rows, summary, err = self.json("--update", "--prune", code=1)
+        self.assertEqual(summary["record"]["prune_refused"], "record-damaged")
+        self.assertIn("removed nothing: the record of what quorvane-sync installed is damaged", err)
+        self.assertIn("gone.ttf", self.listing())
+        with open(record, "rb") as f:
+            self.assertEqual(f.read(), damaged, "never rewritten, least of all as empty")
+
+
+class RegistryFleet(tool_test.WineFontsKey):
+    """Under Wine: --check --register finds a font no value names; --prune takes its value away first."""
+
+    FONTS = "C:\\windows\\Fonts"
+
+    def run_json(self, *options, code):
+        result = backend().run(*options, "--json", "--lang", "en", backend().path(self.src))
+        self.assertEqual(result.returncode, code, result.stderr)
+        rows, summary = json_lines(result.stdout)
+        return {r["target"].rsplit("\\", 1)[1]: r for r in rows}, summary
+
+    def test_not_registered_is_out_of_step_and_the_run_registers_it(self):
+        self.wine_only()
+        value = "Quorvane Unregistered (TrueType)"
+        self.take_over("HKLM", self.FONTS, ["QUnregistered.ttf"], [value])
+        make_font(os.path.join(self.src, "QUnregistered.ttf"), "Quorvane Unregistered")
+        self.run_json("--update", code=0)
+        self.assertNotIn(value, self.fonts_values())
+        rows, _ = self.run_json("--check", "--update", "--register", code=1)
+        self.assertEqual(rows["QUnregistered.ttf"]["status"], "not-registered")
+        rows, _ = self.run_json("--update", "--register", code=0)
+        self.assertEqual((rows["QUnregistered.ttf"]["status"], rows["QUnregistered.ttf"]["registration"]["status"]),
+                         ("up-to-date", "registered"))
+        self.assertEqual(self.fonts_values().get(value), "QUnregistered.ttf")
+        self.assertEqual(self.run_json("--check", "--update", "--register", code=0)[0], {})
+
+    def test_a_pruned_font_loses_its_value_and_its_file(self):
+        self.wine_only()
+        value = "Quorvane Pruned (TrueType)"
+        self.take_over("HKLM", self.FONTS, ["QPruned.ttf", "QKept.ttf"], [value, "Quorvane Kept (TrueType)"])
+        make_font(os.path.join(self.src, "QPruned.ttf"), "Quorvane Pruned")
+        make_font(os.path.join(self.src, "QKept.ttf"), "Quorvane Kept")
+        self.run_json("--update", "--register", code=0)
+        self.assertEqual(self.fonts_values().get(value), "QPruned.ttf")
+        os.unlink(os.path.join(self.src, "QPruned.ttf"))
+        rows, summary = self.run_json("--update", "--register", "--prune", code=0)
+        self.assertEqual(rows["QPruned.ttf"]["status"], "removed")
+        self.assertNotIn(value, self.fonts_values())
+        self.assertEqual(self.fonts_values().get("Quorvane Kept (TrueType)"), "QKept.ttf")
+        self.assertNotIn("QPruned.ttf", os.listdir(self.drive_c(self.FONTS)))
+        self.assertEqual(summary["registration"]["refresh"], "font-change-sent")
+        self.assertFalse(self.family_found("Quorvane Pruned"))
+
+
+if __name__ == "__main__":
+    tool_test.main()

@@ -1,0 +1,277 @@
+// The record of what the tool installed, and the prune that trusts it: what
+// may go, what never does, and a record that cannot be trusted.
+#include "sync/install_record.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "sync/file_ops.h"
+#include "sync/font_listing.h"
+#include "sync/font_sync_run.h"
+#include "sync/record_stage.h"
+#include "test_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "base/text.h"
+#endif
+
+namespace quorvane {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+using namespace quorvane::testing;
+
+std::vector<RecordEntry> EntriesOf(const std::variant<std::vector<RecordEntry>, RecordDamage>& parsed) {
+  if (const auto* damage = std::get_if<RecordDamage>(&parsed)) ADD_FAILURE() << "damaged: " << damage->why;
+  const auto* entries = std::get_if<std::vector<RecordEntry>>(&parsed);
+  return entries ? *entries : std::vector<RecordEntry>{};
+}
+
+bool Damaged(const std::variant<std::vector<RecordEntry>, RecordDamage>& parsed) {
+  return std::holds_alternative<RecordDamage>(parsed);
+}
+
+TEST(InstallRecordTest, EveryFieldComesBackWhateverItHolds) {
+  const std::vector<RecordEntry> entries = {
+      {"宋体 常规.ttf", "/srv/fonts/宋体\t常规.ttf", 123456, 1'700'000'000'123'456'789, "Version 1.002", "", false},
+      {"semi;colon #1.ttf", "D:\\fonts\\b.ttf", 1, -5, "", "DejaVu Sans (TrueType)", true},
+      {"emoji 😀.otf", "tab\there", 0, 0, "v\r2\\n", "", false},
+  };
+  const std::string text = FormatRecord("/home/u/.local/share/fonts", entries);
+  const std::vector<RecordEntry> back = EntriesOf(ParseRecord(text, "/home/u/.local/share/fonts"));
+  ASSERT_EQ(back.size(), entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_EQ(back[i].name, entries[i].name);
+    EXPECT_EQ(back[i].source, entries[i].source);
+    EXPECT_EQ(back[i].size, entries[i].size);
+    EXPECT_EQ(back[i].modified, entries[i].modified);
+    EXPECT_EQ(back[i].version, entries[i].version);
+    EXPECT_EQ(back[i].value, entries[i].value);
+    EXPECT_EQ(back[i].preexisting, entries[i].preexisting);
+  }
+  EXPECT_THAT(EntriesOf(ParseRecord(FormatRecord("/f", {}), "/f")), IsEmpty()) << "an empty record is a record";
+}
+
+TEST(InstallRecordTest, ACutOffAlteredOrForeignRecordIsDamaged) {
+  const std::string text = FormatRecord("/fonts", {{"a.ttf", "/s/a.ttf", 10, 20, "1.0", "", false},
+                                                   {"b.ttf", "/s/b.ttf", 30, 40, "", "", false}});
+  // A crash while it was written, at any byte: never taken for a shorter record.
+  for (size_t length = 0; length < text.size(); ++length) {
+    EXPECT_TRUE(Damaged(ParseRecord(text.substr(0, length), "/fonts"))) << length;
+  }
+  for (size_t at = 0; at < text.size(); ++at) {
+    std::string flipped = text;
+    flipped[at] = static_cast<char>(flipped[at] ^ 0x04);
+    EXPECT_TRUE(Damaged(ParseRecord(flipped, "/fonts"))) << "a changed byte at " << at;
+  }
+  EXPECT_TRUE(Damaged(ParseRecord(text, "/other"))) << "another folder's record";
+  EXPECT_TRUE(Damaged(ParseRecord("", "/fonts")));
+}
+
+TEST(InstallRecordTest, NoEntryReachesOutsideTheFolderWhateverItsText) {
+  std::vector<std::string> outside = {"../victim.ttf", "sub/a.ttf", "..", ".", "", std::string("nul\0.ttf", 7)};
+#ifdef _WIN32
+  for (const char* name : {"C:evil.ttf", "a\\..\\..\\b.ttf", "bell\a.ttf", "font.ttf:stream"}) outside.push_back(name);
+#endif
+  for (const std::string& name : outside) {
+    EXPECT_FALSE(IsPlainFileName(name)) << name;
+    // Well formed, checksum and all: still refused whole.
+    const std::string text = FormatRecord("/fonts", {{name, "", 1, 1, "", "", false}});
+    EXPECT_TRUE(Damaged(ParseRecord(text, "/fonts"))) << name;
+  }
+  EXPECT_TRUE(IsPlainFileName("宋体 常规.ttf"));
+  EXPECT_TRUE(Damaged(ParseRecord(FormatRecord("/fonts", {{"A.ttf", "", 1, 1, "", "", false},
+                                                           {"a.ttf", "", 1, 1, "", "", false}}),
+                                  "/fonts")))
+      << "one file named twice";
+}
+
+// ---- the record kept by runs, and the prune ---------------------------------
+
+class RecordStageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MakeFolder(temp.Path("src"));
+    MakeFolder(temp.Path("dst"));
+#ifndef _WIN32
+    ::setenv("XDG_STATE_HOME", temp.Path("state").c_str(), 1);
+#endif
+    folder = CanonicalFolder(temp.Path("dst"));
+  }
+  void TearDown() override {
+#ifdef _WIN32
+    std::wstring name = Widen(folder);
+    CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Quorvane\\Records", name.c_str());
+#else
+    ::unsetenv("XDG_STATE_HOME");
+#endif
+  }
+  std::string Src(const std::string& name) const { return temp.Path("src/" + name); }
+  std::string Dst(const std::string& name) const { return temp.Path("dst/" + name); }
+
+  RunSummary Run(RecordOptions options, bool dryRun = false, SyncPolicy policy = SyncPolicy::Ignore) {
+    view = RecordingView();
+    FontListing(temp.Path("src"), view);
+    std::vector<std::string> listed;
+    for (const auto& row : view.rows) listed.push_back(row[kNameColumn]);
+    options.targetFolder = temp.Path("dst");
+    options.scope = FontScope::User;
+    options.write = !dryRun;
+    RecordStage stage(options, listed);
+    FontSyncRun run(view);
+    run.AddStage(stage);
+    return run.Run(temp.Path("src"), temp.Path("dst"), {.policy = policy, .dryRun = dryRun, .update = true})
+        .value_or(RunSummary{});
+  }
+
+  std::vector<RecordEntry> Recorded() {
+    auto loaded = LoadRecord(folder, FontScope::User);
+    if (!std::holds_alternative<RecordText>(loaded) || !std::get<RecordText>(loaded).found) return {};
+    return EntriesOf(ParseRecord(std::get<RecordText>(loaded).text, folder));
+  }
+
+  std::vector<std::string> RowsIn(RowState state) const {
+    std::vector<std::string> names;
+    for (size_t row = 0; row < view.rows.size(); ++row) {
+      if (view.reports[row].state == state) names.push_back(view.rows[row][kNameColumn]);
+    }
+    return names;
+  }
+
+  TempFolder temp;
+  RecordingView view;
+  std::string folder;
+};
+
+TEST_F(RecordStageTest, TheRecordSaysWhatTheToolPutThereAndWhatWasThereBefore) {
+  WriteFile(Src("new.ttf"), "new");
+  WriteFile(Src("theirs.ttf"), "replacement");
+  WriteFile(Dst("theirs.ttf"), "someone else's, first");
+  const RunSummary first = Run({});
+  ASSERT_TRUE(first.record);
+  EXPECT_TRUE(first.record->written);
+  std::vector<RecordEntry> entries = Recorded();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].name, "new.ttf");
+  EXPECT_FALSE(entries[0].preexisting);
+  EXPECT_EQ(entries[0].source, Src("new.ttf"));
+  EXPECT_EQ(entries[0].size, 3u);
+  EXPECT_EQ(entries[1].name, "theirs.ttf");
+  EXPECT_TRUE(entries[1].preexisting) << "replaced, it stays someone else's name";
+
+  WriteFile(Src("theirs.ttf"), "a newer replacement");
+  Run({});
+  entries = Recorded();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_TRUE(entries[1].preexisting) << "however often the tool replaces it";
+  EXPECT_EQ(entries[1].size, 19u);
+
+  const RunSummary unchanged = Run({});
+  EXPECT_FALSE(unchanged.record->written) << "nothing changed, nothing written";
+}
+
+TEST_F(RecordStageTest, APruneRemovesOnlyWhatTheToolInstalledAndNoSourceLists) {
+  WriteFile(Src("kept.ttf"), "kept");
+  WriteFile(Src("dropped.ttf"), "dropped");
+  WriteFile(Src("changed.ttf"), "changed");
+  WriteFile(Src("theirs.ttf"), "ours over theirs");
+  WriteFile(Dst("theirs.ttf"), "theirs");
+  WriteFile(Dst("stranger.ttf"), "never the tool's");
+  Run({});
+  for (const char* gone : {"dropped.ttf", "changed.ttf", "theirs.ttf"}) std::filesystem::remove(PathOf(Src(gone)));
+  WriteFile(Dst("changed.ttf"), "changed by someone since");
+
+  // A dry run says what would go and removes nothing.
+  const RunSummary dry = Run({.prune = true}, /*dryRun=*/true);
+  EXPECT_THAT(RowsIn(RowState::WouldRemove), ElementsAre("dropped.ttf"));
+  EXPECT_TRUE(EntryExists(Dst("dropped.ttf")));
+
+  const RunSummary pruned = Run({.prune = true});
+  EXPECT_THAT(RowsIn(RowState::Removed), ElementsAre("dropped.ttf"));
+  EXPECT_EQ(pruned.Count(RowState::Removed), 1);
+  EXPECT_FALSE(EntryExists(Dst("dropped.ttf")));
+  EXPECT_TRUE(EntryExists(Dst("theirs.ttf"))) << "there before the tool first wrote it";
+  EXPECT_TRUE(EntryExists(Dst("changed.ttf"))) << "changed since: no longer the tool's";
+  EXPECT_TRUE(EntryExists(Dst("stranger.ttf")));
+  EXPECT_EQ(pruned.record->changedSince, 1);
+  std::vector<std::string> names;
+  for (const RecordEntry& entry : Recorded()) names.push_back(entry.name);
+  EXPECT_THAT(names, UnorderedElementsAre("kept.ttf", "theirs.ttf"));
+}
+
+TEST_F(RecordStageTest, APruneRemovesNothingWhenItCannotBeSure) {
+  WriteFile(Src("a.ttf"), "a");
+  WriteFile(Src("b.ttf"), "b");
+  WriteFile(Src("c.ttf"), "c");
+  Run({});
+  std::filesystem::remove(PathOf(Src("a.ttf")));
+  std::filesystem::remove(PathOf(Src("b.ttf")));
+
+  RunSummary refused = Run({.prune = true, .sourcesComplete = false});
+  EXPECT_EQ(refused.record->refusal, PruneRefusal::SourcesIncomplete);
+  refused = Run({.prune = true, .maxDelete = 1});
+  EXPECT_EQ(refused.record->refusal, PruneRefusal::TooMany);
+  EXPECT_EQ(refused.record->toRemove, 2);
+  EXPECT_TRUE(EntryExists(Dst("a.ttf")) && EntryExists(Dst("b.ttf")));
+
+  // A damaged record: nothing removed, and it is not written over.
+  const std::string damaged = "quorvane-install-record 1\nfolder\t" + folder + "\na.ttf\t0\t1\t1\t\t\t\n";
+  ASSERT_TRUE(SaveRecord(folder, FontScope::User, damaged));
+  refused = Run({.prune = true});
+  EXPECT_EQ(refused.record->refusal, PruneRefusal::RecordDamaged);
+  EXPECT_FALSE(refused.record->damage.empty());
+  EXPECT_TRUE(EntryExists(Dst("a.ttf")) && EntryExists(Dst("b.ttf")));
+  const auto kept = LoadRecord(folder, FontScope::User);
+  ASSERT_TRUE(std::holds_alternative<RecordText>(kept));
+  EXPECT_EQ(std::get<RecordText>(kept).text, damaged);
+  EXPECT_THAT(RowsIn(RowState::Removed), IsEmpty());
+}
+
+TEST_F(RecordStageTest, ARecordThatNamesAFileOutsideTheFolderRemovesNothing) {
+  WriteFile(temp.Path("victim.ttf"), "outside the target");
+  WriteFile(Dst("inside.ttf"), "inside");
+  const std::string text = FormatRecord(folder, {{"../victim.ttf", "", 18, 0, "", "", false},
+                                                 {"inside.ttf", "", 6, 0, "", "", false}});
+  ASSERT_TRUE(SaveRecord(folder, FontScope::User, text));
+  const RunSummary refused = Run({.prune = true});
+  EXPECT_EQ(refused.record->refusal, PruneRefusal::RecordDamaged);
+  EXPECT_TRUE(EntryExists(temp.Path("victim.ttf")));
+  EXPECT_TRUE(EntryExists(Dst("inside.ttf")));
+}
+
+TEST_F(RecordStageTest, ATargetWithoutARecordHasNothingToPrune) {
+  WriteFile(Dst("old.ttf"), "there before");
+  const RunSummary summary = Run({.prune = true});
+  ASSERT_TRUE(summary.record);
+  EXPECT_EQ(summary.record->refusal, PruneRefusal::None);
+  EXPECT_FALSE(summary.record->error);
+  EXPECT_TRUE(EntryExists(Dst("old.ttf")));
+}
+
+TEST_F(RecordStageTest, AWriteCutShortLeavesTheOldRecordWhole) {
+  WriteFile(Src("a.ttf"), "a");
+  Run({});
+  const auto before = LoadRecord(folder, FontScope::User);
+  ASSERT_TRUE(std::holds_alternative<RecordText>(before));
+#ifndef _WIN32
+  // What a crash between the write and the rename leaves: the new record's start, beside the old.
+  WriteFile(RecordLocation(folder, FontScope::User) + ".new", "quorvane-install-record 1\nfolder\t");
+#endif
+  const auto after = LoadRecord(folder, FontScope::User);
+  ASSERT_TRUE(std::holds_alternative<RecordText>(after));
+  EXPECT_EQ(std::get<RecordText>(after).text, std::get<RecordText>(before).text);
+  EXPECT_THAT(EntriesOf(ParseRecord(std::get<RecordText>(after).text, folder)), ::testing::SizeIs(1));
+  WriteFile(Src("b.ttf"), "b");
+  EXPECT_TRUE(Run({}).record->written) << "and the next write goes through";
+  EXPECT_THAT(Recorded(), ::testing::SizeIs(2));
+}
+
+}  // namespace
+}  // namespace quorvane
