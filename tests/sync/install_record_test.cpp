@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "sync/file_ops.h"
 #include "sync/font_listing.h"
@@ -244,6 +245,46 @@ TEST_F(RecordStageTest, ARecordThatNamesAFileOutsideTheFolderRemovesNothing) {
   EXPECT_EQ(refused.record->refusal, PruneRefusal::RecordDamaged);
   EXPECT_TRUE(EntryExists(temp.Path("victim.ttf")));
   EXPECT_TRUE(EntryExists(Dst("inside.ttf")));
+}
+
+TEST_F(RecordStageTest, AFontThatCannotGoIsARemoveFailedAndStaysRecorded) {
+  WriteFile(Src("a.ttf"), "a");
+  Run({});
+  std::filesystem::remove(PathOf(Src("a.ttf")));
+  SetReadOnly(Dst("a.ttf"), true);
+  const RunSummary summary = Run({.prune = true});
+  SetReadOnly(Dst("a.ttf"), false);
+  EXPECT_THAT(RowsIn(RowState::RemoveFailed), ElementsAre("a.ttf"));
+  ASSERT_EQ(view.reports.size(), 1u);
+  ASSERT_TRUE(view.reports[0].reason);
+  EXPECT_EQ(view.reports[0].reason->step, FileStep::Delete);
+  EXPECT_TRUE(IsFailure(RowState::RemoveFailed));
+  EXPECT_TRUE(EntryExists(Dst("a.ttf")));
+  EXPECT_THAT(Recorded(), ::testing::SizeIs(1)) << "still the tool's, to remove when it can";
+  EXPECT_EQ(summary.Count(RowState::RemoveFailed), 1);
+}
+
+// Two runs into one target at once: each applies its changes to the record as
+// the other left it, so neither's fonts are lost from it.
+TEST_F(RecordStageTest, TwoRunsAtOnceBothLandInTheRecord) {
+  constexpr int kFonts = 40;
+  for (const char* source : {"src-a", "src-b"}) {
+    for (int i = 0; i < kFonts; ++i) WriteFile(temp.Path(std::string(source) + "/" + source + std::to_string(i) + ".ttf"), "x");
+  }
+  const auto runFrom = [&](const std::string& source) {
+    RecordingView own;
+    FontListing(temp.Path(source), own);
+    std::vector<std::string> listed;
+    for (const auto& row : own.rows) listed.push_back(row[kNameColumn]);
+    RecordStage stage({.targetFolder = temp.Path("dst"), .scope = FontScope::User}, listed);
+    FontSyncRun run(own);
+    run.AddStage(stage);
+    (void)run.Run(temp.Path(source), temp.Path("dst"), {});
+  };
+  std::thread first(runFrom, "src-a"), second(runFrom, "src-b");
+  first.join();
+  second.join();
+  EXPECT_THAT(Recorded(), ::testing::SizeIs(2 * kFonts));
 }
 
 TEST_F(RecordStageTest, ATargetWithoutARecordHasNothingToPrune) {
