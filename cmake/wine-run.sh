@@ -39,6 +39,8 @@ if ((check)); then
 fi
 [[ -n $prefix && $# -gt 0 ]] || { echo "usage: wine-run.sh --prefix DIR [--arch A] [--here] PROGRAM [ARGS...]" >&2; exit 2; }
 
+# Wine refuses a relative WINEPREFIX.
+prefix=$(realpath -m -- "$prefix")
 mkdir -p "$(dirname "$prefix")"
 export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
