@@ -52,6 +52,13 @@ if(MINGW)
   add_link_options(-static -static-libgcc -static-libstdc++)
 endif()
 
+# The Linux release package's quorvane-sync runs on any distribution of its
+# architecture: nothing to load, not even the C library.
+option(QUORVANE_STATIC "Link the executables statically, the C library too (not on Windows)" OFF)
+if(QUORVANE_STATIC AND NOT WIN32)
+  add_link_options(-static)
+endif()
+
 option(QUORVANE_FUZZ "Build the libFuzzer programs (clang only)" OFF)
 option(QUORVANE_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 if(QUORVANE_SANITIZE)

@@ -6,7 +6,7 @@ packages=(cmake g++ make googletest clang libclang-rt-14-dev mingw-w64 wine wine
           xvfb xauth xdotool imagemagick fonts-wqy-zenhei locales
           fonts-wqy-microhei fonts-dejavu-core fonts-urw-base35 fontconfig
           python3 tesseract-ocr tesseract-ocr-chi-sim
-          strace ansible-core)
+          strace ansible-core osslsigncode openssl)
 
 missing=()
 for p in "${packages[@]}"; do
