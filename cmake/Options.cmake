@@ -23,7 +23,7 @@ foreach(part MAJOR MINOR PATCH)
     set(QUORVANE_VERSION_${part} 0)
   endif()
 endforeach()
-configure_file(${CMAKE_CURRENT_LIST_DIR}/quorvane_version.h.in ${PROJECT_BINARY_DIR}/generated/quorvane_version.h @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/app/quorvane_version.h.in ${PROJECT_BINARY_DIR}/generated/quorvane_version.h @ONLY)
 target_include_directories(quorvane_options INTERFACE ${PROJECT_BINARY_DIR}/generated)
 
 # The same commit builds the same bytes in any folder, at any time: no build
