@@ -4,7 +4,7 @@
 # quorvane-sync.exe and quorvane_skin.dll of win64 and win32, quorvane-sync of
 # linux and linux-static, and everything scripts/package.sh puts in dist/.
 # Prints their sha256 sums; exits 1 naming every file that differs.
-# Takes about 7 minutes on 2 cores, so the test command does not run it.
+# Takes 4 to 6 minutes on 2 cores, so the test command does not run it.
 #   check-reproducible.sh [--keep] [COMMIT]    (default HEAD; --keep leaves the clones)
 set -euo pipefail
 cd "$(dirname "$0")/.."
