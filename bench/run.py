@@ -495,6 +495,11 @@ def main():
                         help="quorvane-sync built at dce0d33, before the face check, for comparison 12")
     parser.add_argument("--results", help="also write the table to this Markdown file")
     args = parser.parse_args()
+    # Paths as typed, relative ones too: Wine takes only an absolute prefix, and
+    # the free space is asked of the work folder's parent.
+    for option in ("corpus", "work", "linux", "win64", "window", "base", "before", "results"):
+        if getattr(args, option):
+            setattr(args, option, os.path.abspath(getattr(args, option)))
 
     make_corpus(args.corpus, args.seed)
     if os.path.isdir(args.work):

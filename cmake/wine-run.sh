@@ -39,6 +39,8 @@ if ((check)); then
 fi
 [[ -n $prefix && $# -gt 0 ]] || { echo "usage: wine-run.sh --prefix DIR [--arch A] [--here] PROGRAM [ARGS...]" >&2; exit 2; }
 
+# Wine refuses a relative WINEPREFIX.
+prefix=$(realpath -m -- "$prefix")
 mkdir -p "$(dirname "$prefix")"
 export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -95,6 +97,23 @@ if [[ $(cat "$fonts_setup" 2>/dev/null) != "$fonts_wanted" ]]; then
   done
   # Tried again on the next run unless all went in.
   ((added)) && echo "$fonts_wanted" >"$fonts_setup"
+fi
+
+# Window frames draw their caption buttons as letters of Marlett ("r" is the
+# close button's X). Debian's Wine 8 looks for the fonts it ships under a
+# folder name it cannot open (its data folder plus "../fonts"), so no prefix
+# has Marlett; the prefix's own Fonts folder is always read.
+if [[ ! -f $prefix/drive_c/windows/Fonts/marlett.ttf ]]; then
+  marlett=""
+  for candidate in /usr/share/wine/fonts/marlett.ttf /usr/lib/x86_64-linux-gnu/wine/fonts/marlett.ttf \
+                   /usr/lib/i386-linux-gnu/wine/fonts/marlett.ttf; do
+    [[ -f $candidate ]] && { marlett=$candidate; break; }
+  done
+  if [[ -z $marlett ]]; then
+    echo "wine-run.sh: no marlett.ttf (fonts-wine); caption buttons show letters" >&2
+  else
+    mkdir -p "$prefix/drive_c/windows/Fonts" && cp "$marlett" "$prefix/drive_c/windows/Fonts/marlett.ttf"
+  fi
 fi
 flock -u 9
 exec 9>&-

@@ -2,11 +2,11 @@
 # Installs what building and testing need on Debian 12, and nothing when it is all there.
 set -euo pipefail
 
-packages=(cmake g++ make googletest clang libclang-rt-14-dev mingw-w64 wine wine64 wine32:i386
+packages=(cmake g++ make googletest clang libclang-rt-14-dev mingw-w64 wine wine64 wine32:i386 fonts-wine
           xvfb xauth xdotool imagemagick fonts-wqy-zenhei locales
           fonts-wqy-microhei fonts-dejavu-core fonts-urw-base35 fontconfig
           python3 tesseract-ocr tesseract-ocr-chi-sim
-          strace ansible-core python3-fonttools fonts-ipafont-gothic)
+          strace ansible-core python3-fonttools fonts-ipafont-gothic osslsigncode openssl)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -16,6 +16,9 @@ if [[ -n ${DISPLAY:-} ]] && xdotool getdisplaygeometry >/dev/null 2>&1; then
   exec cmake/wine-run.sh --prefix "$prefix" --here "$exe"
 fi
 
+# A new prefix takes a minute or more to make on a busy machine: made first, so
+# the wait below is for the window alone.
+cmake/wine-run.sh --prefix "$prefix" cmd /c exit >/dev/null
 # No display: Wine's own desktop on a virtual screen draws the window frame too.
 cmake/wine-run.sh --prefix "$prefix" explorer /desktop=Quorvane,1024x768 "$exe" &
 runner=$!

@@ -1,17 +1,37 @@
 #!/usr/bin/env bash
 # Builds every preset and runs all of its tests: natively on Linux, and the
-# Windows builds under Wine. Ends with "N passed, N failed"; non-zero on failure.
+# Windows builds under Wine; then packs the release packages from those builds
+# and checks them ("package"). Ends with "N passed, N failed"; non-zero on failure.
 #   QUORVANE_PRESETS="linux win64" scripts/test.sh   to run a subset
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh || exit 1
 
-read -r -a presets <<<"${QUORVANE_PRESETS:-linux linux-asan win64 win32}"
+read -r -a presets <<<"${QUORVANE_PRESETS:-linux linux-asan win64 win32 package}"
 passed=0 failed=0 skipped=0 broken=()
 
 for preset in "${presets[@]}"; do
   echo "== $preset"
+  if [[ $preset == package ]]; then
+    # The release packages, from the trees built above (build/linux-static is its own).
+    log=build/package-test.log
+    mkdir -p build
+    python3 tests/scripts/package_test.py 2>&1 | tee "$log"
+    total=$(sed -nE 's/^Ran ([0-9]+) tests? in .*/\1/p' "$log")
+    if [[ -z $total ]]; then
+      broken+=("$preset"); continue
+    fi
+    # "FAILED (failures=1, errors=1, skipped=1)" or "OK (skipped=1)"
+    bad=0 unrun=0
+    for count in $(tail -n 1 "$log" | grep -oE '(failures|errors|skipped)=[0-9]+'); do
+      if [[ $count == skipped=* ]]; then unrun=${count#*=}; else bad=$((bad + ${count#*=})); fi
+    done
+    good=$((total - bad - unrun))
+    ((good >= 0)) || good=0
+    passed=$((passed + good)); failed=$((failed + bad)); skipped=$((skipped + unrun))
+    continue
+  fi
   buildlog=$(mktemp)
   if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j "$(nproc)"; } >"$buildlog" 2>&1; then
     grep -E -A3 'error|Error' "$buildlog" | head -n 80; rm -f "$buildlog"

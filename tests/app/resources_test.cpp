@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "quorvane_version.h"
+
 #include <string>
 #include <string_view>
 
@@ -45,7 +47,9 @@ TEST(Resources, IconIsOne32By32ImageWithAlpha) {
   DestroyIcon(icon);
 }
 
-TEST(Resources, VersionIs170) {
+// The resource script takes the version from CMake: the numbers and both texts
+// must come through windres as the project's.
+TEST(Resources, VersionIsTheProjects) {
   wchar_t path[MAX_PATH];
   GetModuleFileNameW(nullptr, path, MAX_PATH);
   DWORD ignored = 0;
@@ -56,8 +60,16 @@ TEST(Resources, VersionIs170) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(7, 1));
-  EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(QUORVANE_VERSION_MINOR, QUORVANE_VERSION_MAJOR));
+  EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, QUORVANE_VERSION_PATCH));
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+  for (const wchar_t* name :
+       {L"\\StringFileInfo\\080404B0\\FileVersion", L"\\StringFileInfo\\080404B0\\ProductVersion"}) {
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(VerQueryValueW(block.data(), name, reinterpret_cast<void**>(&text), &length)) << name;
+    EXPECT_EQ(std::wstring(text), L"" QUORVANE_VERSION_TEXT) << name;
+  }
 }
 
 }  // namespace
