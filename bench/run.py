@@ -255,6 +255,21 @@ def build_comparisons(args):
               [sync, "--newer", "--replace", "--target", target("8-q"), fonts], warm_names(fonts))],
         target=0.5))
 
+    # A fleet's daily detection and its daily run with removals, on a machine in step.
+    comparisons.append(Comparison(
+        14, "is the machine in step? 800 unchanged fonts",
+        Case("rsync -an", ["rsync", "-an", fonts + "/", target("8-rsync") + "/"], warm_names(fonts)),
+        [Case("quorvane-sync --check --update", [sync, "--check", "--update", "--target", target("8-q"), fonts],
+              warm_names(fonts))],
+        target=0.5))
+    comparisons.append(Comparison(
+        15, "unchanged collection, 800 fonts: --prune vs without",
+        Case("quorvane-sync --update --replace", [sync, "--update", "--replace", "--target", target("8-q"), fonts],
+             warm_names(fonts)),
+        [Case("quorvane-sync --update --replace --prune",
+              [sync, "--update", "--replace", "--prune", "--target", target("8-q"), fonts], warm_names(fonts))],
+        target=1.1))
+
     comparisons.append(Comparison(
         9, "50,000-file dry run: --json vs the TSV lines",
         tsv_dry_run,
@@ -502,6 +517,8 @@ def main():
             setattr(args, option, os.path.abspath(getattr(args, option)))
 
     make_corpus(args.corpus, args.seed)
+    # The records of what the tool installed in the work folders go with them.
+    os.environ["XDG_STATE_HOME"] = os.path.join(args.work, "state")
     if os.path.isdir(args.work):
         # Inodes freed now would be stepped over by the first rounds' copies.
         shutil.rmtree(args.work)
