@@ -19,6 +19,7 @@
 #include "base/posix_handles.h"
 #include "sync/fault_injection.h"
 #include "sync/file_ops.h"
+#include "sync/transfer.h"
 
 namespace quorvane {
 
@@ -153,17 +154,11 @@ void RemoveTemporary(const std::string& tempPath) {
   }
 }
 
-// How the bytes went across: done, failed, or abandoned on the caller's word.
-struct Transfer {
-  FileResult result;
-  bool abandoned = false;
-  std::uint64_t bytes = 0;
-};
 
-class TransferLoop {
+class TransferLoop : private TransferProgress {
  public:
   TransferLoop(int in, int out, std::uint64_t total, const CopyOptions& options)
-      : in_(in), out_(out), total_(total), options_(options) {}
+      : TransferProgress(total, options), in_(in), out_(out) {}
 
   // Chunks keep the caller's window alive, and its stop button quick, during a
   // large copy.
@@ -184,7 +179,7 @@ class TransferLoop {
       // copy_file_range reads and writes in one call; its failure counts as the write's.
       if (copied < 0) return Fail(LastError(FileStep::Write));
       if (copied == 0) return Done();
-      transfer_.bytes += static_cast<std::uint64_t>(copied);
+      Moved(static_cast<std::uint64_t>(copied));
       if (!Continue()) return Abandon();
     }
   }
@@ -210,27 +205,13 @@ class TransferLoop {
         if (put == 0) return Fail(Failure(FileStep::Write, EIO));
         done += put;
       }
-      transfer_.bytes += static_cast<std::uint64_t>(got);
+      Moved(static_cast<std::uint64_t>(got));
       if (!Continue()) return Abandon();
     }
   }
 
-  bool Continue() const { return !options_.progress || options_.progress(transfer_.bytes, total_); }
-  Transfer Done() { return std::move(transfer_); }
-  Transfer Fail(FileResult result) {
-    transfer_.result = std::move(result);
-    return std::move(transfer_);
-  }
-  Transfer Abandon() {
-    transfer_.abandoned = true;
-    return std::move(transfer_);
-  }
-
   int in_;
   int out_;
-  std::uint64_t total_;
-  const CopyOptions& options_;
-  Transfer transfer_;
 };
 
 // The new file takes the target's name only where none exists yet. File

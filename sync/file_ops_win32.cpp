@@ -12,6 +12,7 @@
 #include "base/win32_handles.h"
 #include "sync/fault_injection.h"
 #include "sync/file_ops.h"
+#include "sync/transfer.h"
 
 namespace quorvane {
 
@@ -162,20 +163,14 @@ void RemoveTemporary(UniqueKernelHandle& file, const std::wstring& tempPath) {
   }
 }
 
-// How the bytes went across: done, failed, or abandoned on the caller's word.
-struct Transfer {
-  FileResult result;
-  bool abandoned = false;
-  std::uint64_t bytes = 0;
-};
 
 // Our own loop rather than CopyFileExW: Wine never calls CopyFileExW's progress
 // routine, and a window has to stay alive (and its stop button quick) during a
 // 20 MB font on every system.
-class TransferLoop {
+class TransferLoop : private TransferProgress {
  public:
   TransferLoop(HANDLE in, HANDLE out, std::uint64_t total, const CopyOptions& options)
-      : in_(in), out_(out), total_(total), options_(options) {}
+      : TransferProgress(total, options), in_(in), out_(out) {}
 
   Transfer Run() {
     if (!Continue()) return Abandon();
@@ -190,28 +185,14 @@ class TransferLoop {
       if (const int fault = InjectedFault(FileStep::Write)) return Fail(Failure(FileStep::Write, fault));
       if (!WriteFile(out_, buffer.get(), got, &put, nullptr)) return Fail(LastError(FileStep::Write));
       if (put != got) return Fail(Failure(FileStep::Write, ERROR_WRITE_FAULT));
-      transfer_.bytes += got;
+      Moved(got);
       if (!Continue()) return Abandon();
     }
   }
 
  private:
-  bool Continue() const { return !options_.progress || options_.progress(transfer_.bytes, total_); }
-  Transfer Done() { return std::move(transfer_); }
-  Transfer Fail(FileResult result) {
-    transfer_.result = std::move(result);
-    return std::move(transfer_);
-  }
-  Transfer Abandon() {
-    transfer_.abandoned = true;
-    return std::move(transfer_);
-  }
-
   HANDLE in_;
   HANDLE out_;
-  std::uint64_t total_;
-  const CopyOptions& options_;
-  Transfer transfer_;
 };
 
 bool IsExistsError(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }

@@ -37,21 +37,15 @@ class TargetNames {
     if (!ListFolder(folder, entries)) return;
     read_ = true;
     names_.reserve(entries.size());
-    for (const FolderEntry& entry : entries) names_.insert(Folded(entry.name));
+    for (const FolderEntry& entry : entries) names_.insert(FoldedAscii(entry.name));
   }
 
   bool Exists(std::string_view name, std::string_view path) const {
-    if (read_ && IsPlain(name) && (names_.empty() || !names_.contains(Folded(name)))) return false;
+    if (read_ && IsPlain(name) && (names_.empty() || !names_.contains(FoldedAscii(name)))) return false;
     return EntryExists(path);
   }
 
  private:
-  static std::string Folded(std::string_view name) {
-    std::string folded(name);
-    for (char& c : folded) c = FoldAscii(c);
-    return folded;
-  }
-
   // CON, PRN, AUX, NUL, COM0-9 and LPT0-9, whatever the case.
   static bool IsDeviceName(std::string_view stem) {
     while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);

@@ -1,7 +1,9 @@
 #include "sync/install_record.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
-#include <set>
+#include <unordered_set>
 
 #include "sync/ascii.h"
 #include "sync/file_ops.h"
@@ -52,6 +54,7 @@ void AppendField(std::string& out, std::string_view text) {
 }
 
 std::optional<std::string> Unescaped(std::string_view field) {
+  if (field.find('\\') == std::string_view::npos) return std::string(field);
   std::string text;
   for (size_t i = 0; i < field.size(); ++i) {
     if (field[i] != '\\') {
@@ -70,15 +73,26 @@ std::optional<std::string> Unescaped(std::string_view field) {
   return text;
 }
 
-std::vector<std::string_view> Fields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  for (size_t start = 0;;) {
-    const size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
-    if (tab == std::string_view::npos) return fields;
-    start = tab + 1;
+// The tab-separated fields of a line: no line of a record has more than seven.
+struct Fields {
+  std::array<std::string_view, 8> field;
+  size_t count = 0;
+
+  explicit Fields(std::string_view line) {
+    for (size_t start = 0;;) {
+      const size_t tab = line.find('\t', start);
+      if (count == field.size()) {
+        ++count;  // too many: the caller refuses the line
+        return;
+      }
+      field[count++] = line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start);
+      if (tab == std::string_view::npos) return;
+      start = tab + 1;
+    }
   }
-}
+  size_t size() const { return count; }
+  std::string_view operator[](size_t i) const { return field[i]; }
+};
 
 template <typename Number>
 std::optional<Number> NumberOf(std::string_view text) {
@@ -88,13 +102,15 @@ std::optional<Number> NumberOf(std::string_view text) {
   return value;
 }
 
-std::string Folded(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded) c = FoldAscii(c);
-  return folded;
+}  // namespace
+
+RecordLock& RecordLock::operator=(RecordLock&& other) noexcept {
+  Release();
+  native_ = std::exchange(other.native_, -1);
+  return *this;
 }
 
-}  // namespace
+RecordLock::~RecordLock() { Release(); }
 
 bool IsPlainFileName(std::string_view name) {
   if (name.empty() || name == "." || name == "..") return false;
@@ -133,18 +149,18 @@ std::variant<std::vector<RecordEntry>, RecordDamage> ParseRecord(std::string_vie
   if (!text.starts_with(kHeader) || endLine == std::string_view::npos || !text.ends_with('\n')) {
     return RecordDamage{"no header or no end line: cut off or not a record"};
   }
-  const std::vector<std::string_view> end = Fields(text.substr(endLine, text.size() - endLine - 1));
+  const Fields end(text.substr(endLine, text.size() - endLine - 1));
   const std::string_view body = text.substr(0, endLine);
   if (end.size() != 3 || end[2] != Hex(Checksum(body))) return RecordDamage{"its checksum does not match"};
   if (body.substr(0, body.find('\n')) != kHeader) return RecordDamage{"a record of another kind"};
 
   std::vector<RecordEntry> entries;
-  std::set<std::string> names;
+  entries.reserve(static_cast<size_t>(std::count(body.begin(), body.end(), '\n')));
   size_t at = body.find('\n') + 1;
   bool folderSeen = false;
   while (at < body.size()) {
     const size_t next = body.find('\n', at);
-    const std::vector<std::string_view> fields = Fields(body.substr(at, next - at));
+    const Fields fields(body.substr(at, next - at));
     at = next + 1;
     if (!folderSeen) {
       const auto named = fields.size() == 2 && fields[0] == "folder" ? Unescaped(fields[1]) : std::nullopt;
@@ -155,7 +171,7 @@ std::variant<std::vector<RecordEntry>, RecordDamage> ParseRecord(std::string_vie
     }
     if (fields.size() != 7) return RecordDamage{"a line without its seven fields"};
     RecordEntry entry;
-    const auto name = Unescaped(fields[0]), version = Unescaped(fields[4]), value = Unescaped(fields[5]),
+    auto name = Unescaped(fields[0]), version = Unescaped(fields[4]), value = Unescaped(fields[5]),
                source = Unescaped(fields[6]);
     const auto size = NumberOf<std::uint64_t>(fields[2]);
     const auto modified = NumberOf<std::int64_t>(fields[3]);
@@ -164,18 +180,22 @@ std::variant<std::vector<RecordEntry>, RecordDamage> ParseRecord(std::string_vie
     }
     // Whatever the text says, an entry names a file in this folder and nowhere else.
     if (!IsPlainFileName(*name)) return RecordDamage{"an entry that names no file of the folder: " + *name};
-    if (!names.insert(Folded(*name)).second) return RecordDamage{"a file named twice: " + *name};
-    entry.name = *name;
+    entry.name = std::move(*name);
     entry.preexisting = fields[1] == "1";
     entry.size = *size;
     entry.modified = *modified;
-    entry.version = *version;
-    entry.value = *value;
-    entry.source = *source;
+    entry.version = std::move(*version);
+    entry.value = std::move(*value);
+    entry.source = std::move(*source);
     entries.push_back(std::move(entry));
   }
   if (!folderSeen) return RecordDamage{"no folder line"};
   if (NumberOf<std::size_t>(end[1]) != entries.size()) return RecordDamage{"its count does not match"};
+  std::unordered_set<std::string_view, FoldedHash, FoldedEqual> names;
+  names.reserve(entries.size());
+  for (const RecordEntry& entry : entries) {
+    if (!names.insert(entry.name).second) return RecordDamage{"a file named twice: " + entry.name};
+  }
   return entries;
 }
 

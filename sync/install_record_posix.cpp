@@ -54,14 +54,6 @@ std::string CanonicalFolder(std::string_view folder) {
   return std::string(folder);
 }
 
-RecordLock& RecordLock::operator=(RecordLock&& other) noexcept {
-  Release();
-  native_ = std::exchange(other.native_, -1);
-  return *this;
-}
-
-RecordLock::~RecordLock() { Release(); }
-
 void RecordLock::Release() {
   if (native_ >= 0) ::close(static_cast<int>(native_));  // the lock goes with it
   native_ = -1;

@@ -44,14 +44,6 @@ std::string CanonicalFolder(std::string_view folder) {
   return Narrow(full);
 }
 
-RecordLock& RecordLock::operator=(RecordLock&& other) noexcept {
-  Release();
-  native_ = std::exchange(other.native_, -1);
-  return *this;
-}
-
-RecordLock::~RecordLock() { Release(); }
-
 void RecordLock::Release() {
   if (native_ == -1) return;
   const HANDLE mutex = reinterpret_cast<HANDLE>(native_);

@@ -11,12 +11,6 @@
 namespace quorvane {
 namespace {
 
-std::string Folded(std::string_view text) {
-  std::string folded(text);
-  for (char& c : folded) c = FoldAscii(c);
-  return folded;
-}
-
 // The keys under which a file's faces are found: candidates only, which
 // SameFace then confirms.
 std::vector<std::string> FaceKeys(const FontFileInfo& info) {
@@ -27,7 +21,7 @@ std::vector<std::string> FaceKeys(const FontFileInfo& info) {
   }
   for (const FontFace& face : info.faces) {
     if (!face.postScriptName.empty()) keys.push_back("ps\n" + face.postScriptName);
-    keys.push_back("full\n" + Folded(face.fullName));
+    keys.push_back("full\n" + FoldedAscii(face.fullName));
   }
   return keys;
 }
@@ -36,7 +30,7 @@ std::vector<std::string> FaceKeys(const FontFileInfo& info) {
 
 std::string InstalledFonts::PathKey(std::string_view path) const {
   // Windows' names ignore case; nothing here depends on more than ASCII's.
-  return kPathSeparator == '\\' ? Folded(path) : std::string(path);
+  return kPathSeparator == '\\' ? FoldedAscii(path) : std::string(path);
 }
 
 void InstalledFonts::ReadAll() {

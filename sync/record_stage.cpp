@@ -1,6 +1,7 @@
 #include "sync/record_stage.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <variant>
 
 #include "sync/ascii.h"
@@ -10,15 +11,9 @@
 namespace quorvane {
 namespace {
 
-std::string Folded(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded) c = FoldAscii(c);
-  return folded;
-}
-
 std::vector<RecordEntry>::iterator Find(std::vector<RecordEntry>& entries, std::string_view name) {
-  const std::string folded = Folded(name);
-  return std::find_if(entries.begin(), entries.end(), [&](const RecordEntry& e) { return Folded(e.name) == folded; });
+  const std::string folded = FoldedAscii(name);
+  return std::find_if(entries.begin(), entries.end(), [&](const RecordEntry& e) { return FoldedAscii(e.name) == folded; });
 }
 
 RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt) {
@@ -32,8 +27,9 @@ RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt)
 
 RecordStage::RecordStage(RecordOptions options, const std::vector<std::string>& listedNames)
     : options_(std::move(options)), folder_(CanonicalFolder(options_.targetFolder)) {
-  for (const std::string& name : listedNames) listed_.push_back(Folded(name));
-  std::sort(listed_.begin(), listed_.end());
+  if (!options_.prune) return;
+  listed_.reserve(listedNames.size());
+  listed_.insert(listedNames.begin(), listedNames.end());
 }
 
 void RecordStage::Complete(const RowJob& job, RowReport& report) {
@@ -59,14 +55,15 @@ void RecordStage::Complete(const RowJob& job, RowReport& report) {
   entry.preexisting = job.targetExists;
   const bool tookPlaceOfAnother = !job.targetExists && !report.other.empty();
   if (tookPlaceOfAnother && FolderPart(report.other) == FolderPart(job.targetPath)) {
-    changes_[Folded(NamePart(report.other))] = std::nullopt;
+    changes_[FoldedAscii(NamePart(report.other))] = std::nullopt;
   }
-  changes_[Folded(entry.name)] = std::move(entry);
+  changes_[FoldedAscii(entry.name)] = std::move(entry);
 }
 
 void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
-  // A dry run that does not prune has no use for the record.
-  if (!options_.write && !options_.prune) return;
+  // A run that changed nothing in the target and prunes nothing leaves the record as it is
+  // (its Fonts values too, refreshed at the next change); a dry run without a prune has no use for it.
+  if (!options_.prune && (!options_.write || changes_.empty())) return;
   RecordSummary record;
   record.location = RecordLocation(folder_, options_.scope);
   record.pruning = options_.prune;
@@ -75,13 +72,11 @@ void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
     if (FileResult locked = lock.Take(folder_, options_.scope); !locked) record.error = locked.error;
   }
   std::vector<RecordEntry> entries;
-  std::string before;
   if (!record.error) {
     auto loaded = LoadRecord(folder_, options_.scope);
     if (auto* error = std::get_if<FileError>(&loaded)) {
       record.error = *error;
     } else if (const RecordText& text = std::get<RecordText>(loaded); text.found) {
-      before = text.text;
       auto parsed = ParseRecord(text.text, folder_);
       if (auto* damage = std::get_if<RecordDamage>(&parsed)) {
         record.damage = damage->why;
@@ -91,6 +86,7 @@ void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
     }
   }
   const bool trusted = !record.error && record.damage.empty();
+  bool changed = !changes_.empty();
   if (trusted) {
     for (auto& [name, change] : changes_) {
       const auto known = Find(entries, name);
@@ -111,17 +107,18 @@ void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
     if (!trusted) {
       record.refusal = record.error ? PruneRefusal::RecordUnreadable : PruneRefusal::RecordDamaged;
     } else {
+      const size_t known = entries.size();
       Prune(entries, record, summary.stopped, rows);
+      changed = changed || entries.size() != known;
     }
   }
   // A record that cannot be trusted is never written over, least of all as empty.
   if (options_.write && trusted) {
-    std::sort(entries.begin(), entries.end(), [](const RecordEntry& a, const RecordEntry& b) { return a.name < b.name; });
-    FillValues(entries);
-    const std::string after = FormatRecord(folder_, entries);
-    const bool changed = after != before && !(before.empty() && entries.empty());
+    if (FillValues(entries)) changed = true;
     if (changed) {
-      if (FileResult saved = SaveRecord(folder_, options_.scope, after); !saved) {
+      std::sort(entries.begin(), entries.end(),
+                [](const RecordEntry& a, const RecordEntry& b) { return a.name < b.name; });
+      if (FileResult saved = SaveRecord(folder_, options_.scope, FormatRecord(folder_, entries)); !saved) {
         record.error = saved.error;
       } else {
         record.written = true;
@@ -134,7 +131,7 @@ void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
 void RecordStage::Prune(std::vector<RecordEntry>& entries, RecordSummary& record, bool stopped, ExtraRows& rows) {
   std::vector<RecordEntry*> candidates;
   for (RecordEntry& entry : entries) {
-    if (!entry.preexisting && !std::binary_search(listed_.begin(), listed_.end(), Folded(entry.name))) {
+    if (!entry.preexisting && !listed_.contains(entry.name)) {
       candidates.push_back(&entry);
     }
   }
@@ -198,15 +195,18 @@ RowReport RecordStage::Remove(const std::string& path) {
   return Report(RowState::RemoveFailed, removed.error);
 }
 
-void RecordStage::FillValues(std::vector<RecordEntry>& entries) const {
-  const std::vector<FontsEntry> values = ReadFontsValues(options_.scope);
+bool RecordStage::FillValues(std::vector<RecordEntry>& entries) const {
+  if (!HasFontsValues()) return false;
+  std::unordered_map<std::string, std::string> valueOf;
+  for (const FontsEntry& value : ReadFontsValues(options_.scope)) valueOf[FoldedAscii(value.file)] = value.name;
+  bool changed = false;
   for (RecordEntry& entry : entries) {
-    const std::string path = Folded(JoinPath(folder_, entry.name));
-    entry.value.clear();
-    for (const FontsEntry& value : values) {
-      if (Folded(value.file) == path) entry.value = value.name;
-    }
+    const auto named = valueOf.find(FoldedAscii(JoinPath(folder_, entry.name)));
+    std::string value = named == valueOf.end() ? std::string() : named->second;
+    changed = changed || value != entry.value;
+    entry.value = std::move(value);
   }
+  return changed;
 }
 
 }  // namespace quorvane

@@ -9,8 +9,10 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
+#include "sync/ascii.h"
 #include "sync/font_registration.h"
 #include "sync/install_record.h"
 #include "sync/row_stage.h"
@@ -43,11 +45,12 @@ class RecordStage final : public RowStage {
   void Prune(std::vector<RecordEntry>& entries, RecordSummary& record, bool stopped, ExtraRows& rows);
   // One font: its registration first, then the file.
   RowReport Remove(const std::string& path);
-  void FillValues(std::vector<RecordEntry>& entries) const;
+  // The Fonts value that names each entry's file now; true when any changed.
+  bool FillValues(std::vector<RecordEntry>& entries) const;
 
   RecordOptions options_;
   std::string folder_;  // canonical: the record's key
-  std::vector<std::string> listed_;  // folded, sorted
+  std::unordered_set<std::string, FoldedHash, FoldedEqual> listed_;
   // This run's changes, applied to the record as it stands at the end: an entry, or nothing for a file gone.
   std::map<std::string, std::optional<RecordEntry>> changes_;
 };

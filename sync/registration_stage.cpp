@@ -7,12 +7,6 @@
 namespace quorvane {
 namespace {
 
-std::string Folded(std::string_view path) {
-  std::string folded(path);
-  for (char& c : folded) c = FoldAscii(c);
-  return folded;
-}
-
 // A row whose file was in the target already, and stays: the check of its registration is owed.
 bool StaysInTarget(RowState state) {
   return state == RowState::UpToDate || state == RowState::Ignored || state == RowState::WouldIgnore ||
@@ -25,9 +19,9 @@ bool RegistrationStage::Registered(std::string_view path) {
   if (!HasFontsValues()) return true;
   if (!named_) {
     named_.emplace();
-    for (const FontsEntry& value : ReadFontsValues(scope_)) named_->insert(Folded(value.file));
+    for (const FontsEntry& value : ReadFontsValues(scope_)) named_->insert(FoldedAscii(value.file));
   }
-  return named_->contains(Folded(path));
+  return named_->contains(FoldedAscii(path));
 }
 
 void RegistrationStage::Complete(const RowJob& job, RowReport& report) {

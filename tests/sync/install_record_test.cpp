@@ -175,7 +175,7 @@ TEST_F(RecordStageTest, TheRecordSaysWhatTheToolPutThereAndWhatWasThereBefore) {
   EXPECT_EQ(entries[1].size, 19u);
 
   const RunSummary unchanged = Run({});
-  EXPECT_FALSE(unchanged.record->written) << "nothing changed, nothing written";
+  EXPECT_FALSE(unchanged.record && unchanged.record->written) << "nothing changed, nothing written";
 }
 
 TEST_F(RecordStageTest, APruneRemovesOnlyWhatTheToolInstalledAndNoSourceLists) {

@@ -57,14 +57,7 @@ class RowPipelineTest : public ::testing::Test {
 #endif
   }
 
-  const RowReport& ReportOf(const std::string& name) const {
-    for (size_t row = 0; row < view.rows.size(); ++row) {
-      if (view.rows[row][kNameColumn] == name) return view.reports[row];
-    }
-    static const RowReport none;
-    ADD_FAILURE() << "no row for " << name;
-    return none;
-  }
+  const RowReport& ReportOf(const std::string& name) const { return view.ReportOf(name); }
 
   TempFolder temp;
   RecordingView view;

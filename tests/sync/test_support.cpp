@@ -112,6 +112,15 @@ std::string RecordingView::StatusOf(const std::string& name) const {
   return "(no row)";
 }
 
+const RowReport& RecordingView::ReportOf(const std::string& name) const {
+  for (size_t row = 0; row < rows.size(); ++row) {
+    if (rows[row][kNameColumn] == name) return reports[row];
+  }
+  static const RowReport none;
+  ADD_FAILURE() << "no row for " << name;
+  return none;
+}
+
 std::vector<std::string> RecordingView::Column(int column) const {
   std::vector<std::string> cells;
   for (const auto& row : rows) cells.push_back(row[static_cast<size_t>(column)]);

@@ -109,6 +109,8 @@ class RecordingView : public SyncRunView {
   std::vector<std::string> Column(int column) const;
   // The status of the row of the file named `name` (rows come in the file system's order).
   std::string StatusOf(const std::string& name) const;
+  // The last report of that row; a test failure when there is none.
+  const RowReport& ReportOf(const std::string& name) const;
 
   std::vector<std::array<std::string, 4>> rows;
   // Per row, the failure the run gave with its status, if any.
