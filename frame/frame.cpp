@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cassert>
 #include <exception>
 #include <type_traits>
 
@@ -20,6 +21,7 @@ constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kFrameExStyle = WS_EX_APPWINDOW;
 
 ATOM frameClass = 0;
+ElementNameFaultHook elementNameFaultHook = nullptr;
 
 ATOM RegisterFrameClass(WNDPROC procedure) {
   if (frameClass == 0) {
@@ -111,28 +113,48 @@ int Window::IndexOfHandle(HWND hwnd) const {
   return -1;
 }
 
+void Window::ReportNameFault(std::string_view name) const {
+  if (elementNameFaultHook != nullptr) {
+    elementNameFaultHook(Name(), name);
+    return;
+  }
+  assert(false && "no element of this name and kind");
+}
+
+int Window::IndexOfKind(std::string_view name, Kind kind) const {
+  const int index = IndexOf(name);
+  if (index < 0 || layout_.elements[static_cast<std::size_t>(index)].kind != kind) {
+    ReportNameFault(name);
+    return -1;
+  }
+  return index;
+}
+
+// The window's own name is a name of the layout too, though no control's.
 Control Window::Get(std::string_view name) const {
   const int index = IndexOf(name);
+  if (index < 0 && name != Name()) ReportNameFault(name);
   return Control(index < 0 ? nullptr : slots_[static_cast<std::size_t>(index)].hwnd);
 }
 
 template <typename State>
-State* Window::StateOf(std::string_view name) {
-  const int index = IndexOf(name);
+State* Window::StateOf(std::string_view name, Kind kind) {
+  const int index = IndexOfKind(name, kind);
   return index < 0 ? nullptr : std::get_if<State>(&slots_[static_cast<std::size_t>(index)].state);
 }
 
-ListControl Window::List(std::string_view name) { return ListControl(StateOf<ListState>(name)); }
+ListControl Window::List(std::string_view name) { return ListControl(StateOf<ListState>(name, Kind::ListView)); }
 
 ProgressControl Window::Progress(std::string_view name) const {
-  const int index = IndexOf(name);
-  if (index < 0 || layout_.elements[static_cast<std::size_t>(index)].kind != Kind::ProcessBar) return ProgressControl();
-  return ProgressControl(slots_[static_cast<std::size_t>(index)].hwnd);
+  const int index = IndexOfKind(name, Kind::ProcessBar);
+  return index < 0 ? ProgressControl() : ProgressControl(slots_[static_cast<std::size_t>(index)].hwnd);
 }
 
-StatusBarControl Window::StatusBar(std::string_view name) { return StatusBarControl(StateOf<StatusBarState>(name)); }
+StatusBarControl Window::StatusBar(std::string_view name) {
+  return StatusBarControl(StateOf<StatusBarState>(name, Kind::StatusBar));
+}
 
-TimerControl Window::Timer(std::string_view name) { return TimerControl(StateOf<TimerState>(name)); }
+TimerControl Window::Timer(std::string_view name) { return TimerControl(StateOf<TimerState>(name, Kind::Timer)); }
 
 void Window::Close() {
   if (hwnd_ != nullptr) SendMessageW(hwnd_, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -505,6 +527,10 @@ bool Window::TranslateKey(const MSG& message) {
       return MoveRadio(current, key == VK_LEFT || key == VK_UP);
     }
   }
+}
+
+ElementNameFaultHook SetElementNameFaultHook(ElementNameFaultHook hook) {
+  return std::exchange(elementNameFaultHook, hook);
 }
 
 void DispatchFrameMessage(MSG& message) {

@@ -3,6 +3,8 @@
 #include "frame/frame.h"
 
 #include <commctrl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -504,6 +506,8 @@ TEST_F(FrameTest, APauseRepaintsOnlyTheChangedRowsOnShowWhenItEnds) {
 
 TEST_F(FrameTest, UnknownNamesAndWrongKindsFailHarmlessly) {
   Window& window = Build();
+  // Each of these is reported too; here they are only kept.
+  const RecordedNameFaults faults;
   EXPECT_FALSE(window.Get("没有").Exists());
   EXPECT_FALSE(window.Get("没有").SetText("x"));
   EXPECT_EQ(window.List("编辑").InsertRow(), -1);
@@ -511,6 +515,33 @@ TEST_F(FrameTest, UnknownNamesAndWrongKindsFailHarmlessly) {
   EXPECT_FALSE(window.Progress("列表").SetPosition(3));
   EXPECT_FALSE(window.Timer("按钮_顶").SetPeriod(10));
   EXPECT_EQ(window.StatusBar("进度").AddPanel({}), -1);
+}
+
+// A mistyped name reaches the fault hook, whichever accessor it was given
+// to; every name of the layout (the window's own too) passes.
+TEST_F(FrameTest, MistypedNamesAndWrongKindsAreReported) {
+  Window& window = Build();
+  {
+    const RecordedNameFaults faults;
+    for (const Element& element : kElements) window.Get(element.name);
+    window.List("列表");
+    window.Progress("进度");
+    window.StatusBar("状态");
+    window.Timer("钟");
+    EXPECT_THAT(RecordedNameFaults::Names(), ::testing::IsEmpty());
+
+    window.Get("按钮_项");
+    window.List("列");
+    window.Progress("列表");
+    window.StatusBar("状");
+    window.Timer("时钟");
+    EXPECT_THAT(RecordedNameFaults::Names(),
+                ::testing::ElementsAre("W/按钮_项", "W/列", "W/列表", "W/状", "W/时钟"));
+  }
+  // Outside such a scope the hook this test program installs fails the test.
+  static Window* built = nullptr;
+  built = &window;
+  EXPECT_NONFATAL_FAILURE(built->Get("按钮_项"), "has no element 按钮_项");
 }
 
 // Captures the pixels of a control as the screen shows them.
