@@ -12,6 +12,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // Before anything can load a DLL: the folder we are about to enter must not be
   // one that DLLs come from.
   quorvane::RestrictDllSearch();
+  // The skin's files are written, checked and loaded while the frame is built.
+  quorvane::PrepareSkinAttachment();
   quorvane::OleSession ole;
   quorvane::EnterExecutableFolder();
 
