@@ -190,7 +190,8 @@ std::wstring_view ControlClassName(Kind kind) {
 HWND CreateControl(const Element& element, HWND parent, int id, HFONT font, int dpi) {
   const KindClass* kindClass = ClassOf(element.kind);
   if (kindClass == nullptr) return nullptr;
-  const DWORD style = WS_CHILD | kindClass->style | (element.tabStop ? WS_TABSTOP : 0);
+  const DWORD style =
+      WS_CHILD | kindClass->style | (element.tabStop ? WS_TABSTOP : 0) | (element.visible ? WS_VISIBLE : 0);
   int height = ScalePixels(element.rect.height, dpi);
   HWND hwnd = CreateWindowExW(kindClass->exStyle, kindClass->className, Widen(element.text).c_str(), style,
                               ScalePixels(element.rect.x, dpi), ScalePixels(element.rect.y, dpi),

@@ -262,7 +262,8 @@ class TimerControl {
 // Pixels scaled from 96 DPI to `dpi`.
 int ScalePixels(int pixels, int dpi);
 
-// Creates the window of one control, hidden, as a child of `parent`; nullptr on failure.
+// Creates the window of one control as a child of `parent`, shown when the
+// element is visible; nullptr on failure.
 HWND CreateControl(const Element& element, HWND parent, int id, HFONT font, int dpi);
 
 // The height a transparent label's text needs at the label's width, as it paints it.

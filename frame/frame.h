@@ -85,15 +85,15 @@ class Window {
   struct Slot {
     HWND hwnd = nullptr;
     std::variant<std::monostate, ListState, StatusBarState, TimerState> state;
+    bool holdsControls = false;  // a group box that is some control's container
   };
 
   bool Build(HWND owner);
   bool CreateFrameWindow(HWND owner);
   bool CreateControls();
-  void MoveIntoContainers();
+  bool CreateElement(std::size_t index, std::vector<std::size_t>& made);
+  void StackAsListed(HWND parent, const std::vector<std::size_t>& made);
   void DockStatusBars();
-  void RestoreStackingOrder();
-  void ShowVisibleControls();
   void FocusInitialControl();
   void Raise(std::size_t element, Event event, std::span<const std::string> paths = {});
   template <typename State>
