@@ -91,6 +91,19 @@ Attachment* AttachmentOfThisThread() {
   return nullptr;
 }
 
+// The creation hook runs at every new window of its thread: a thread-local
+// slot finds the attachment there without asking the system for the thread's
+// creation time, as AttachmentOfThisThread must.
+DWORD AttachmentSlot() {
+  static const DWORD slot = TlsAlloc();
+  return slot;
+}
+
+Attachment* HookedAttachment() {
+  const DWORD slot = AttachmentSlot();
+  return slot == TLS_OUT_OF_INDEXES ? AttachmentOfThisThread() : static_cast<Attachment*>(TlsGetValue(slot));
+}
+
 bool HighContrastOn() {
   HIGHCONTRASTW contrast{};
   contrast.cbSize = sizeof contrast;
@@ -457,7 +470,7 @@ void AdoptTree(Attachment& attachment, HWND window) {
 LRESULT CALLBACK CreationHook(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HCBT_CREATEWND) {
     try {
-      if (Attachment* attachment = AttachmentOfThisThread()) {
+      if (Attachment* attachment = HookedAttachment()) {
         const CREATESTRUCTW* create = reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs;
         Adopt(*attachment, reinterpret_cast<HWND>(wParam), create->style, create->hwndParent, create->hInstance);
       }
@@ -507,6 +520,7 @@ std::uint32_t Attach(const void* skin, std::uint32_t length, std::uint32_t flags
   if (!attachment->hook) return kSkinResultHookFailed;
 
   Attachment* attached = attachment.get();
+  if (AttachmentSlot() != TLS_OUT_OF_INDEXES) TlsSetValue(AttachmentSlot(), attached);
   {
     std::lock_guard lock(gLock);
     gAttachments.push_back(std::move(attachment));
