@@ -14,7 +14,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   quorvane::RestrictDllSearch();
   // The skin's files are written, checked and loaded while the frame is built.
   quorvane::PrepareSkinAttachment();
-  quorvane::OleSession ole;
   quorvane::EnterExecutableFolder();
 
   quorvane::Frame frame;
@@ -35,5 +34,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     quorvane::PresentFatalError({.code = std::nullopt, .text = std::string(quorvane::kStartWindowFailed)});
     return quorvane::kFatalExitCode;
   }
+  // OLE is first needed by the folder chooser, which only a click can open.
+  quorvane::OleSession ole;
   return frame.Run();
 }
