@@ -131,7 +131,8 @@ bool SameBytes(HANDLE file, std::span<const std::byte> expected) {
 using AttachFunction = std::uint32_t(WINAPI*)(const void*, std::uint32_t, std::uint32_t, std::uint32_t,
                                               std::uint32_t, std::uint32_t);
 
-// The file work's result: the loaded library's entry, or why there is none.
+// The file work's result: the loaded library's entry (outcome kAttached: ready
+// to attach), or why there is none.
 struct LoadedLibrary {
   CarryOutcome outcome = CarryOutcome::kLoadFailed;
   AttachFunction attach = nullptr;

@@ -3,8 +3,8 @@
 // window at creation; a window procedure of ours in front of its own (and of
 // the windows that existed before) takes over painting while the control
 // keeps its own behaviour: keyboard, focus cues, mnemonics and accessibility
-// stay the system's. Message boxes and the folder chooser (#32770) keep the system look,
-// and in high-contrast mode every window is left to the system.
+// stay the system's. Message boxes and the folder chooser (#32770) keep the
+// system look, and in high-contrast mode every window is left to the system.
 #include <windows.h>
 #include <commctrl.h>
 
