@@ -12,7 +12,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // Before anything can load a DLL: the folder we are about to enter must not be
   // one that DLLs come from.
   quorvane::RestrictDllSearch();
-  quorvane::OleSession ole;
+  // The skin's files are written, checked and loaded while the frame is built.
+  quorvane::PrepareSkinAttachment();
   quorvane::EnterExecutableFolder();
 
   quorvane::Frame frame;
@@ -33,5 +34,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     quorvane::PresentFatalError({.code = std::nullopt, .text = std::string(quorvane::kStartWindowFailed)});
     return quorvane::kFatalExitCode;
   }
+  // OLE is first needed by the folder chooser, which only a click can open.
+  quorvane::OleSession ole;
   return frame.Run();
 }

@@ -6,7 +6,7 @@ order, so a noisy neighbour slows candidate and reference alike; only the
 ratios of one run are meant to be compared. Each case's setup (emptying a
 target folder, flushing the page cache's dirty data) is outside its timing.
 
-  bench/run.py [--rounds N] [--only 1,4] [--results bench/RESULTS.md] [--before PATH]
+  bench/run.py [--rounds N] [--only 1,4] [--results bench/RESULTS.md] [--before PATH] [--window-before EXE]
 """
 import argparse
 import os
@@ -353,10 +353,12 @@ def build_comparisons(args):
                           measure=lambda: job_and_gap(wine, window, fonts, t5window.path, gap))
         comparisons.append(Comparison(5, "first copy under Wine: the window vs .exe", exe_in_wine, [window_job],
                                       target=1.10))
-        comparisons.append(Comparison(
-            6, "the tool window: 20,000 rows listed", None,
-            [Case("drop a folder of 20,000 fonts", measure=lambda: wine.probe(
-                "window-list", wine_path(window), wine_path(rows), "20000")[0])], limit_ms=150))
+        list_cases = [Case("drop a folder of 20,000 fonts", measure=lambda: wine.probe(
+            "window-list", wine_path(window), wine_path(rows), "20000")[0])]
+        if args.window_before:
+            list_cases.append(Case("the same, --window-before", measure=lambda: wine.probe(
+                "window-list", wine_path(args.window_before), wine_path(rows), "20000")[0]))
+        comparisons.append(Comparison(6, "the tool window: 20,000 rows listed", None, list_cases, limit_ms=150))
         comparisons.append(Comparison(6, "the tool window: run over the 800 fonts", None, [gap], limit_ms=100))
         # One file long enough that only events processed during its copy keep the window answering.
         big = os.path.join(corpus, "big")
@@ -398,9 +400,11 @@ def build_comparisons(args):
     bare = Case("bare window", measure=lambda: wine.probe("start", wine_path(os.path.join(win_build, "bin",
                                                                                         "bare_window.exe")))[0])
     if os.path.isfile(window):
-        comparisons.append(Comparison(
-            7, "start-up to window shown", bare,
-            [Case("quorvane.exe", measure=lambda: wine.probe("start", wine_path(window))[0])], target=1.3))
+        start_cases = [Case("quorvane.exe", measure=lambda: wine.probe("start", wine_path(window))[0])]
+        if args.window_before:
+            start_cases.append(Case("quorvane.exe, --window-before", measure=lambda: wine.probe(
+                "start", wine_path(args.window_before))[0]))
+        comparisons.append(Comparison(7, "start-up to window shown", bare, start_cases, target=1.3))
     else:
         comparisons.append(Comparison(7, "start-up to window shown", bare, [],
                                       skipped=f"quorvane.exe not measured: {window} is not built"))
@@ -502,6 +506,7 @@ def main():
     parser.add_argument("--linux", default=os.path.join(ROOT, "build", "linux"))
     parser.add_argument("--win64", default=os.path.join(ROOT, "build", "win64"))
     parser.add_argument("--window", help="the tool window's quorvane.exe (default: the win64 build's)")
+    parser.add_argument("--window-before", help="another quorvane.exe measured beside it in comparisons 6 and 7")
     parser.add_argument("--base", default="/tmp/base/build/linux/bin/quorvane-sync",
                         help="quorvane-sync built from main, for comparison 4")
     parser.add_argument("--before", default="/tmp/before/build/linux/bin/quorvane-sync",

@@ -190,7 +190,8 @@ std::wstring_view ControlClassName(Kind kind) {
 HWND CreateControl(const Element& element, HWND parent, int id, HFONT font, int dpi) {
   const KindClass* kindClass = ClassOf(element.kind);
   if (kindClass == nullptr) return nullptr;
-  const DWORD style = WS_CHILD | kindClass->style | (element.tabStop ? WS_TABSTOP : 0);
+  const DWORD style =
+      WS_CHILD | kindClass->style | (element.tabStop ? WS_TABSTOP : 0) | (element.visible ? WS_VISIBLE : 0);
   int height = ScalePixels(element.rect.height, dpi);
   HWND hwnd = CreateWindowExW(kindClass->exStyle, kindClass->className, Widen(element.text).c_str(), style,
                               ScalePixels(element.rect.x, dpi), ScalePixels(element.rect.y, dpi),
@@ -254,29 +255,94 @@ bool Control::SetEnabled(bool enabled) const {
 
 void ListState::ShowRowCount() const {
   if (list_ == nullptr) return;
-  SendMessageW(list_, LVM_SETITEMCOUNT, rows_.size(), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+  SendMessageW(list_, LVM_SETITEMCOUNT, static_cast<WPARAM>(RowCount()), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+}
+
+namespace {
+
+// A cell gives back what the list would show of it: text that is not UTF-8
+// comes back as its round trip through UTF-16 does.
+std::string_view AsShown(std::string_view text, std::string& converted) {
+  if (IsValidUtf8(text)) return text;
+  converted = Narrow(Widen(text));
+  return converted;
+}
+
+// The text of a cell as the list wants it: UTF-16, cut to its buffer.
+void CopyForList(std::string_view text, wchar_t* buffer, int capacity) {
+  const std::wstring wide = Widen(text);
+  const std::size_t length = std::min(wide.size(), static_cast<std::size_t>(capacity) - 1);
+  std::copy_n(wide.data(), length, buffer);
+  buffer[length] = L'\0';
+}
+
+}  // namespace
+
+void ListState::Store(Slot& slot, std::string_view text) {
+  std::string converted;
+  text = AsShown(text, converted);
+  if (text.size() <= slot.room) {
+    text.copy(text_.data() + slot.start, text.size());
+    slot.size = static_cast<std::uint32_t>(text.size());
+    return;
+  }
+  abandoned_ += slot.room;
+  slot = {.start = static_cast<std::uint32_t>(text_.size()),
+          .size = static_cast<std::uint32_t>(text.size()),
+          .room = static_cast<std::uint32_t>(text.size())};
+  text_.append(text);
+  // Statuses change in place; only texts that grow leave their old room behind.
+  if (abandoned_ > (1u << 16) && abandoned_ > text_.size() / 2) Compact();
+}
+
+void ListState::Compact() {
+  std::string packed;
+  packed.reserve(text_.size() - abandoned_);
+  for (Slot& slot : slots_) {
+    const std::string_view text = TextOf(slot);
+    slot = {.start = static_cast<std::uint32_t>(packed.size()),
+            .size = static_cast<std::uint32_t>(text.size()),
+            .room = static_cast<std::uint32_t>(text.size())};
+    packed.append(text);
+  }
+  text_.swap(packed);
+  abandoned_ = 0;
+}
+
+// Rows below an insertion moved down; appended rows are drawn by the count.
+void ListState::OnRowsAdded(int index, int count) {
+  const bool moved = index < count;
+  if (redrawPauses_ > 0) {
+    countChanged_ = true;
+    allChanged_ = allChanged_ || moved;
+    return;
+  }
+  ShowRowCount();
+  if (moved) InvalidateRect(list_, nullptr, TRUE);
 }
 
 int ListState::InsertRow(int position, std::string_view firstCell) {
   const int count = RowCount();
   const int index = position < 0 || position > count ? count : position;
-  rows_.insert(rows_.begin() + index, Row{.cells = {Widen(firstCell)}, .tip = {}});
-  // Rows below an insertion moved down; an appended row is drawn by the count.
-  if (redrawPauses_ > 0) {
-    countChanged_ = true;
-    allChanged_ = allChanged_ || index < count;
-    return index;
-  }
-  ShowRowCount();
-  if (index < count) InvalidateRect(list_, nullptr, TRUE);
+  slots_.insert(slots_.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(index) * stride_), stride_,
+                Slot{});
+  if (columns_ > 0) Store(SlotOf(index, 0), firstCell);
+  OnRowsAdded(index, count);
+  return index;
+}
+
+int ListState::AppendRow(std::span<const std::string_view> cells) {
+  const int index = RowCount();
+  slots_.resize(slots_.size() + stride_);
+  const std::size_t shown = std::min(cells.size(), static_cast<std::size_t>(std::max(columns_, 0)));
+  for (std::size_t column = 0; column < shown; ++column) Store(SlotOf(index, column), cells[column]);
+  OnRowsAdded(index, index);
   return index;
 }
 
 bool ListState::SetCellText(int row, int column, std::string_view text) {
   if (row < 0 || row >= RowCount() || column < 0 || column >= columns_) return false;
-  auto& cells = rows_[static_cast<std::size_t>(row)].cells;
-  if (cells.size() <= static_cast<std::size_t>(column)) cells.resize(static_cast<std::size_t>(column) + 1);
-  cells[static_cast<std::size_t>(column)] = Widen(text);
+  Store(SlotOf(row, static_cast<std::size_t>(column)), text);
   // While paused the changed rows repaint together at the end; a message per
   // cell would only pass through every hook and subclass of the list for nothing.
   if (redrawPauses_ > 0) {
@@ -289,33 +355,34 @@ bool ListState::SetCellText(int row, int column, std::string_view text) {
 }
 
 std::string ListState::CellText(int row, int column) const {
-  if (row < 0 || row >= RowCount() || column < 0) return {};
-  const auto& cells = rows_[static_cast<std::size_t>(row)].cells;
-  return static_cast<std::size_t>(column) < cells.size() ? Narrow(cells[static_cast<std::size_t>(column)]) : "";
+  if (row < 0 || row >= RowCount() || column < 0 || column >= columns_) return {};
+  return std::string(TextOf(SlotOf(row, static_cast<std::size_t>(column))));
 }
 
 // The list asks for a tip only when the pointer rests on a row: nothing to redraw.
 bool ListState::SetRowTip(int row, std::string_view tip) {
   if (row < 0 || row >= RowCount()) return false;
-  rows_[static_cast<std::size_t>(row)].tip = Widen(tip);
+  Store(SlotOf(row, static_cast<std::size_t>(columns_)), tip);
   return true;
 }
 
 std::string ListState::RowTip(int row) const {
-  return row < 0 || row >= RowCount() ? std::string{} : Narrow(rows_[static_cast<std::size_t>(row)].tip);
+  return row < 0 || row >= RowCount() ? std::string{} : std::string(TextOf(SlotOf(row, static_cast<std::size_t>(columns_))));
 }
 
 bool ListState::DeleteAllRows() {
   // The list forgets its rows before they go: it must never ask for one that is gone.
   SendMessageW(list_, LVM_DELETEALLITEMS, 0, 0);
-  rows_.clear();
+  slots_.clear();
+  text_.clear();
+  abandoned_ = 0;
   countChanged_ = allChanged_ = false;
   changedFirst_ = changedLast_ = -1;
   return true;
 }
 
 void ListState::Reserve(int rows) {
-  if (rows > 0) rows_.reserve(static_cast<std::size_t>(rows));
+  if (rows > 0) slots_.reserve(static_cast<std::size_t>(rows) * stride_);
 }
 
 // Nothing reaches the list while paused, so it needs no WM_SETREDRAW: that
@@ -353,14 +420,11 @@ bool ListState::Answer(const NMHDR& header, LRESULT& result) const {
     if (item.mask & LVIF_IMAGE) item.iImage = -1;
     if (item.mask & LVIF_INDENT) item.iIndent = 0;
     if ((item.mask & LVIF_TEXT) && item.pszText != nullptr && item.cchTextMax > 0) {
-      std::wstring_view text;
-      if (item.iItem >= 0 && static_cast<std::size_t>(item.iItem) < rows_.size() && item.iSubItem >= 0) {
-        const auto& cells = rows_[static_cast<std::size_t>(item.iItem)].cells;
-        if (static_cast<std::size_t>(item.iSubItem) < cells.size()) text = cells[static_cast<std::size_t>(item.iSubItem)];
+      std::string_view text;
+      if (item.iItem >= 0 && item.iItem < RowCount() && item.iSubItem >= 0 && item.iSubItem < columns_) {
+        text = TextOf(SlotOf(item.iItem, static_cast<std::size_t>(item.iSubItem)));
       }
-      const std::size_t length = std::min(text.size(), static_cast<std::size_t>(item.cchTextMax) - 1);
-      std::copy_n(text.data(), length, item.pszText);
-      item.pszText[length] = L'\0';
+      CopyForList(text, item.pszText, item.cchTextMax);
     }
     result = 0;
     return true;
@@ -368,16 +432,19 @@ bool ListState::Answer(const NMHDR& header, LRESULT& result) const {
   if (header.code == LVN_ODFINDITEMW) {
     result = -1;
     const auto* find = reinterpret_cast<const NMLVFINDITEMW*>(&header);
-    if (!(find->lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || find->lvfi.psz == nullptr || rows_.empty()) return true;
+    if (!(find->lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || find->lvfi.psz == nullptr || RowCount() == 0 ||
+        columns_ <= 0) {
+      return true;
+    }
     const std::wstring_view wanted = find->lvfi.psz;
     const bool partial = (find->lvfi.flags & LVFI_PARTIAL) != 0;
-    const std::size_t count = rows_.size();
+    const auto count = static_cast<std::size_t>(RowCount());
     const std::size_t start = find->iStart >= 0 && static_cast<std::size_t>(find->iStart) < count ? find->iStart : 0;
     for (std::size_t step = 0; step < count; ++step) {
       const std::size_t row = (start + step) % count;
       if (!(find->lvfi.flags & LVFI_WRAP) && row < start) break;
-      const auto& cells = rows_[row].cells;
-      std::wstring_view first = cells.empty() ? std::wstring_view{} : std::wstring_view(cells[0]);
+      const std::wstring cell = Widen(TextOf(SlotOf(static_cast<int>(row), 0)));
+      std::wstring_view first = cell;
       if (partial) first = first.substr(0, wanted.size());
       if (first.size() == wanted.size() &&
           CompareStringOrdinal(first.data(), static_cast<int>(first.size()), wanted.data(),
@@ -392,15 +459,9 @@ bool ListState::Answer(const NMHDR& header, LRESULT& result) const {
     // Without a tip of its own the row keeps what the list offers: its cut-off text.
     auto& tip = *reinterpret_cast<NMLVGETINFOTIPW*>(const_cast<NMHDR*>(&header));
     result = 0;
-    if (tip.iItem < 0 || static_cast<std::size_t>(tip.iItem) >= rows_.size() || tip.pszText == nullptr ||
-        tip.cchTextMax <= 0) {
-      return true;
-    }
-    const std::wstring& text = rows_[static_cast<std::size_t>(tip.iItem)].tip;
-    if (text.empty()) return true;
-    const std::size_t length = std::min(text.size(), static_cast<std::size_t>(tip.cchTextMax) - 1);
-    std::copy_n(text.data(), length, tip.pszText);
-    tip.pszText[length] = L'\0';
+    if (tip.iItem < 0 || tip.iItem >= RowCount() || tip.pszText == nullptr || tip.cchTextMax <= 0) return true;
+    const std::string_view text = TextOf(SlotOf(tip.iItem, static_cast<std::size_t>(columns_)));
+    if (!text.empty()) CopyForList(text, tip.pszText, tip.cchTextMax);
     return true;
   }
   return false;
@@ -409,6 +470,11 @@ bool ListState::Answer(const NMHDR& header, LRESULT& result) const {
 int ListControl::InsertRow(int position, std::string_view firstCell) const {
   ListState* state = Usable();
   return state == nullptr ? -1 : state->InsertRow(position, firstCell);
+}
+
+int ListControl::AppendRow(std::span<const std::string_view> cells) const {
+  ListState* state = Usable();
+  return state == nullptr ? -1 : state->AppendRow(cells);
 }
 
 bool ListControl::SetCellText(int row, int column, std::string_view text) const {

@@ -7,6 +7,8 @@
 #include <commctrl.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,16 +49,18 @@ class Control {
 // the pointer rests on it.
 class ListState {
  public:
-  explicit ListState(int columns) : columns_(columns) {}
+  explicit ListState(int columns) : columns_(columns), stride_(static_cast<std::size_t>(columns) + 1) {}
 
   void Attach(HWND list) { list_ = list; }
   HWND Handle() const { return list_; }
   int InsertRow(int position, std::string_view firstCell);
+  // Adds a row after the last with these cells (the rest empty); its index.
+  int AppendRow(std::span<const std::string_view> cells);
   bool SetCellText(int row, int column, std::string_view text);
   std::string CellText(int row, int column) const;
   bool SetRowTip(int row, std::string_view tip);
   std::string RowTip(int row) const;
-  int RowCount() const { return static_cast<int>(rows_.size()); }
+  int RowCount() const { return static_cast<int>(slots_.size() / stride_); }
   bool DeleteAllRows();
   void Reserve(int rows);
   void PauseRedraw();
@@ -66,16 +70,33 @@ class ListState {
   bool Answer(const NMHDR& header, LRESULT& result) const;
 
  private:
-  struct Row {
-    std::vector<std::wstring> cells;
-    std::wstring tip;
+  // Where one text lies in text_; `room` bytes are its own.
+  struct Slot {
+    std::uint32_t start = 0;
+    std::uint32_t size = 0;
+    std::uint32_t room = 0;
   };
 
   void ShowRowCount() const;
+  void OnRowsAdded(int index, int count);
+  Slot& SlotOf(int row, std::size_t slot) { return slots_[static_cast<std::size_t>(row) * stride_ + slot]; }
+  const Slot& SlotOf(int row, std::size_t slot) const {
+    return slots_[static_cast<std::size_t>(row) * stride_ + slot];
+  }
+  std::string_view TextOf(const Slot& slot) const { return std::string_view(text_).substr(slot.start, slot.size); }
+  void Store(Slot& slot, std::string_view text);
+  void Compact();
 
   HWND list_ = nullptr;
   int columns_;
-  std::vector<Row> rows_;
+  // Every row is columns_ cells and then its tip, as UTF-8 in one buffer: a
+  // batch of rows is a few large allocations, not several per row. A text
+  // that outgrows its room moves to the end; the buffer is packed again once
+  // most of it is left behind.
+  std::size_t stride_;
+  std::vector<Slot> slots_;
+  std::string text_;
+  std::size_t abandoned_ = 0;
   int redrawPauses_ = 0;
   // What a pause has held back.
   bool countChanged_ = false;
@@ -163,6 +184,8 @@ class ListControl : public Control {
   bool RowInView(int row) const;
   // Scrolls the list so that `row` is its top row, or as near as the rows allow.
   void ShowAtTop(int row) const;
+  // Adds a row after the last with these cells (the rest empty); its index, or -1.
+  int AppendRow(std::span<const std::string_view> cells) const;
   // Makes room for `rows` rows in one step ahead of a batch of insertions.
   void Reserve(int rows) const;
 
@@ -239,7 +262,8 @@ class TimerControl {
 // Pixels scaled from 96 DPI to `dpi`.
 int ScalePixels(int pixels, int dpi);
 
-// Creates the window of one control, hidden, as a child of `parent`; nullptr on failure.
+// Creates the window of one control as a child of `parent`, shown when the
+// element is visible; nullptr on failure.
 HWND CreateControl(const Element& element, HWND parent, int id, HFONT font, int dpi);
 
 // The height a transparent label's text needs at the label's width, as it paints it.

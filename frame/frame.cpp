@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cassert>
 #include <exception>
 #include <type_traits>
 
@@ -20,6 +21,7 @@ constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kFrameExStyle = WS_EX_APPWINDOW;
 
 ATOM frameClass = 0;
+ElementNameFaultHook elementNameFaultHook = nullptr;
 
 ATOM RegisterFrameClass(WNDPROC procedure) {
   if (frameClass == 0) {
@@ -111,28 +113,48 @@ int Window::IndexOfHandle(HWND hwnd) const {
   return -1;
 }
 
+void Window::ReportNameFault(std::string_view name) const {
+  if (elementNameFaultHook != nullptr) {
+    elementNameFaultHook(Name(), name);
+    return;
+  }
+  assert(false && "no element of this name and kind");
+}
+
+int Window::IndexOfKind(std::string_view name, Kind kind) const {
+  const int index = IndexOf(name);
+  if (index < 0 || layout_.elements[static_cast<std::size_t>(index)].kind != kind) {
+    ReportNameFault(name);
+    return -1;
+  }
+  return index;
+}
+
+// The window's own name is a name of the layout too, though no control's.
 Control Window::Get(std::string_view name) const {
   const int index = IndexOf(name);
+  if (index < 0 && name != Name()) ReportNameFault(name);
   return Control(index < 0 ? nullptr : slots_[static_cast<std::size_t>(index)].hwnd);
 }
 
 template <typename State>
-State* Window::StateOf(std::string_view name) {
-  const int index = IndexOf(name);
+State* Window::StateOf(std::string_view name, Kind kind) {
+  const int index = IndexOfKind(name, kind);
   return index < 0 ? nullptr : std::get_if<State>(&slots_[static_cast<std::size_t>(index)].state);
 }
 
-ListControl Window::List(std::string_view name) { return ListControl(StateOf<ListState>(name)); }
+ListControl Window::List(std::string_view name) { return ListControl(StateOf<ListState>(name, Kind::ListView)); }
 
 ProgressControl Window::Progress(std::string_view name) const {
-  const int index = IndexOf(name);
-  if (index < 0 || layout_.elements[static_cast<std::size_t>(index)].kind != Kind::ProcessBar) return ProgressControl();
-  return ProgressControl(slots_[static_cast<std::size_t>(index)].hwnd);
+  const int index = IndexOfKind(name, Kind::ProcessBar);
+  return index < 0 ? ProgressControl() : ProgressControl(slots_[static_cast<std::size_t>(index)].hwnd);
 }
 
-StatusBarControl Window::StatusBar(std::string_view name) { return StatusBarControl(StateOf<StatusBarState>(name)); }
+StatusBarControl Window::StatusBar(std::string_view name) {
+  return StatusBarControl(StateOf<StatusBarState>(name, Kind::StatusBar));
+}
 
-TimerControl Window::Timer(std::string_view name) { return TimerControl(StateOf<TimerState>(name)); }
+TimerControl Window::Timer(std::string_view name) { return TimerControl(StateOf<TimerState>(name, Kind::Timer)); }
 
 void Window::Close() {
   if (hwnd_ != nullptr) SendMessageW(hwnd_, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -144,14 +166,11 @@ bool Window::Build(HWND owner) {
     DestroyWindow(hwnd_);
     return false;
   }
-  MoveIntoContainers();
   DockStatusBars();
-  RestoreStackingOrder();
   const bool takesDrops = std::ranges::any_of(layout_.bindings, [](const Binding& binding) {
     return binding.event == Event::FilesDropped;
   });
   DragAcceptFiles(hwnd_, takesDrops ? TRUE : FALSE);
-  ShowVisibleControls();
   Raise(0, Event::CreationComplete);
   if (IsOpen()) {
     ShowWindow(hwnd_, SW_SHOW);
@@ -199,57 +218,74 @@ bool Window::CreateFrameWindow(HWND owner) {
   return true;
 }
 
+// Each control is made inside its container and shown as listed, while the
+// window itself is still hidden. A new child goes below its siblings, so made
+// in the listed order the controls stack in that order with nothing moved,
+// shown or re-parented afterwards: under Wine every such call is a round trip
+// or more. Only a container made ahead of its turn, for its first control,
+// goes back to its place.
 bool Window::CreateControls() {
-  for (std::size_t i = layout_.elements.size() - 1; i >= 1; --i) {
-    const Element& element = layout_.elements[i];
-    Slot& slot = slots_[i];
-    const int id = kFirstControlId + static_cast<int>(i);
-    if (auto* timer = std::get_if<TimerState>(&slot.state)) {
-      timer->Attach(hwnd_, static_cast<UINT_PTR>(id));
-      continue;
-    }
-    HWND control = CreateControl(element, hwnd_, id, frame_.Font(), frame_.Dpi());
-    if (control == nullptr) return false;
-    slot.hwnd = control;
-    if (auto* list = std::get_if<ListState>(&slot.state)) list->Attach(control);
-    if (auto* bar = std::get_if<StatusBarState>(&slot.state)) bar->Attach(control, frame_.Dpi());
+  std::vector<std::size_t> made;
+  made.reserve(slots_.size());
+  for (std::size_t i = 1; i < slots_.size(); ++i) {
+    if (!CreateElement(i, made)) return false;
+  }
+  StackAsListed(hwnd_, made);
+  for (Slot& slot : slots_) {
+    if (!slot.holdsControls) continue;
+    StackAsListed(slot.hwnd, made);
+    SetWindowSubclass(slot.hwnd, &GroupBoxProcedure, 0, 0);
   }
   return true;
 }
 
-void Window::MoveIntoContainers() {
-  for (std::size_t i = 1; i < layout_.elements.size(); ++i) {
-    const Element& element = layout_.elements[i];
-    if (element.container.empty() || slots_[i].hwnd == nullptr) continue;
-    HWND container = slots_[static_cast<std::size_t>(IndexOf(element.container))].hwnd;
-    if (GetParent(slots_[i].hwnd) == container) continue;
-    SetParent(slots_[i].hwnd, container);
-    SetWindowPos(slots_[i].hwnd, nullptr, Scale(element.rect.x), Scale(element.rect.y), 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    SetWindowSubclass(container, &GroupBoxProcedure, 0, 0);
+bool Window::CreateElement(std::size_t index, std::vector<std::size_t>& made) {
+  Slot& slot = slots_[index];
+  if (slot.hwnd != nullptr) return true;
+  const Element& element = layout_.elements[index];
+  const int id = kFirstControlId + static_cast<int>(index);
+  if (auto* timer = std::get_if<TimerState>(&slot.state)) {
+    timer->Attach(hwnd_, static_cast<UINT_PTR>(id));
+    return true;
   }
+  HWND parent = hwnd_;
+  if (!element.container.empty()) {
+    const auto container = static_cast<std::size_t>(IndexOf(element.container));
+    if (!CreateElement(container, made)) return false;
+    slots_[container].holdsControls = true;
+    parent = slots_[container].hwnd;
+  }
+  HWND control = CreateControl(element, parent, id, frame_.Font(), frame_.Dpi());
+  if (control == nullptr) return false;
+  slots_[index].hwnd = control;
+  made.push_back(index);
+  if (auto* list = std::get_if<ListState>(&slots_[index].state)) list->Attach(control);
+  if (auto* bar = std::get_if<StatusBarState>(&slots_[index].state)) bar->Attach(control, frame_.Dpi());
+  return true;
 }
 
-void Window::RestoreStackingOrder() {
-  std::vector<std::pair<std::string_view, HWND>> lastOfContainer;
-  for (std::size_t i = 1; i < layout_.elements.size(); ++i) {
-    HWND control = slots_[i].hwnd;
-    if (control == nullptr) continue;
+// Puts the children of `parent` into the listed order, moving only those out
+// of place. `made` is the order they were made in, which is their stacking
+// order so far: each new child went below the others.
+void Window::StackAsListed(HWND parent, const std::vector<std::size_t>& made) {
+  const auto parentOf = [&](std::size_t i) {
     const std::string_view container = layout_.elements[i].container;
-    auto last = std::ranges::find(lastOfContainer, container, &std::pair<std::string_view, HWND>::first);
-    HWND after = last == lastOfContainer.end() ? HWND_TOP : last->second;
-    SetWindowPos(control, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    if (last == lastOfContainer.end()) {
-      lastOfContainer.emplace_back(container, control);
-    } else {
-      last->second = control;
-    }
+    return container.empty() ? hwnd_ : slots_[static_cast<std::size_t>(IndexOf(container))].hwnd;
+  };
+  std::vector<std::size_t> stacked;
+  for (std::size_t i : made) {
+    if (parentOf(i) == parent) stacked.push_back(i);
   }
-}
-
-void Window::ShowVisibleControls() {
-  for (std::size_t i = 1; i < layout_.elements.size(); ++i) {
-    if (layout_.elements[i].visible && slots_[i].hwnd != nullptr) ShowWindow(slots_[i].hwnd, SW_SHOWNA);
+  std::size_t place = 0;
+  for (std::size_t i = 1; i < slots_.size(); ++i) {
+    if (slots_[i].hwnd == nullptr || parentOf(i) != parent) continue;
+    if (stacked[place] != i) {
+      HWND after = place == 0 ? HWND_TOP : slots_[stacked[place - 1]].hwnd;
+      SetWindowPos(slots_[i].hwnd, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      stacked.erase(std::ranges::find(stacked, i));
+      stacked.insert(stacked.begin() + static_cast<std::ptrdiff_t>(place), i);
+    }
+    ++place;
   }
 }
 
@@ -505,6 +541,10 @@ bool Window::TranslateKey(const MSG& message) {
       return MoveRadio(current, key == VK_LEFT || key == VK_UP);
     }
   }
+}
+
+ElementNameFaultHook SetElementNameFaultHook(ElementNameFaultHook hook) {
+  return std::exchange(elementNameFaultHook, hook);
 }
 
 void DispatchFrameMessage(MSG& message) {

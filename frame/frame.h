@@ -56,8 +56,10 @@ class Window {
   HWND Handle() const { return hwnd_; }
   bool IsOpen() const { return hwnd_ != nullptr; }
 
-  // Typed access by element name; an unknown name or a control of another kind
-  // gives an accessor whose every call fails harmlessly.
+  // Typed access by element name. A name the layout does not have, or a typed
+  // accessor for an element of another kind, is a fault of the program: it is
+  // reported (see SetElementNameFaultHook) and gives an accessor whose every
+  // call fails harmlessly.
   Control Get(std::string_view name) const;
   ListControl List(std::string_view name);
   ProgressControl Progress(std::string_view name) const;
@@ -83,20 +85,23 @@ class Window {
   struct Slot {
     HWND hwnd = nullptr;
     std::variant<std::monostate, ListState, StatusBarState, TimerState> state;
+    bool holdsControls = false;  // a group box that is some control's container
   };
 
   bool Build(HWND owner);
   bool CreateFrameWindow(HWND owner);
   bool CreateControls();
-  void MoveIntoContainers();
+  bool CreateElement(std::size_t index, std::vector<std::size_t>& made);
+  void StackAsListed(HWND parent, const std::vector<std::size_t>& made);
   void DockStatusBars();
-  void RestoreStackingOrder();
-  void ShowVisibleControls();
   void FocusInitialControl();
   void Raise(std::size_t element, Event event, std::span<const std::string> paths = {});
   template <typename State>
-  State* StateOf(std::string_view name);
+  State* StateOf(std::string_view name, Kind kind);
   int IndexOf(std::string_view name) const;
+  // The element of `name` when it is of `kind`; -1 after reporting the fault.
+  int IndexOfKind(std::string_view name, Kind kind) const;
+  void ReportNameFault(std::string_view name) const;
   int IndexOfHandle(HWND hwnd) const;
   std::vector<int> TabRing() const;
   bool MoveFocus(HWND focus, bool backward);
@@ -122,6 +127,14 @@ class Window {
   int dispatchDepth_ = 0;
   HWND focusBeforeDeactivation_ = nullptr;
 };
+
+// Told the window and the element name of every accessor asked for by a name
+// that the window has no element of (of that kind): a mistyped name. Without
+// a hook, debug builds stop at an assertion; the tests install one that fails
+// the running test.
+using ElementNameFaultHook = void (*)(std::string_view window, std::string_view element);
+// Returns the hook it replaces; null removes it.
+ElementNameFaultHook SetElementNameFaultHook(ElementNameFaultHook hook);
 
 struct FrameOptions {
   // Pixels per inch to lay windows out for; 0 takes the screen's.

@@ -305,11 +305,8 @@ void ToolWindow::AddRows(std::span<const ListedRow> rows) {
     const ListedRow& row = rows[i];
     // A batch of many thousand rows still lets the window answer meanwhile.
     if (i % kRowsBetweenPumps == kRowsBetweenPumps - 1) ProcessPendingEvents();
-    const int index = list.InsertRow(-1, row.number);
-    if (index < 0) continue;
-    list.SetCellText(index, kNameColumn, row.name);
-    list.SetCellText(index, kPathColumn, row.path);
-    list.SetCellText(index, kStatusColumn, kReadyText);
+    const std::string_view cells[] = {row.number, row.name, row.path, kReadyText};
+    list.AppendRow(cells);
   }
 }
 

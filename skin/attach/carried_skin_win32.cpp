@@ -14,7 +14,9 @@
 
 #include <array>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -129,11 +131,21 @@ bool SameBytes(HANDLE file, std::span<const std::byte> expected) {
 using AttachFunction = std::uint32_t(WINAPI*)(const void*, std::uint32_t, std::uint32_t, std::uint32_t,
                                               std::uint32_t, std::uint32_t);
 
-CarryResult Attach(std::span<const std::byte> library, std::span<const std::byte> skin) {
-  if (library.size() < 2 || library[0] != std::byte{'M'} || library[1] != std::byte{'Z'})
-    return {CarryOutcome::kNoCarriedLibrary};
-  if (skin.empty() || skin.size() > UINT32_MAX) return {CarryOutcome::kNoCarriedSkin};
+// The file work's result: the loaded library's entry (outcome kAttached: ready
+// to attach), or why there is none.
+struct LoadedLibrary {
+  CarryOutcome outcome = CarryOutcome::kLoadFailed;
+  AttachFunction attach = nullptr;
+};
 
+bool IsImage(std::span<const std::byte> library) {
+  return library.size() >= 2 && library[0] == std::byte{'M'} && library[1] == std::byte{'Z'};
+}
+
+bool IsUsableSkin(std::span<const std::byte> skin) { return !skin.empty() && skin.size() <= UINT32_MAX; }
+
+// Everything up to the library's entry: no window is touched, so any thread may do it.
+LoadedLibrary Load(std::span<const std::byte> library) {
   const std::wstring root = TemporaryRoot();
   auto descriptor = PrivateDescriptor();
   if (root.empty() || !descriptor) return {CarryOutcome::kNoPrivateFolder};
@@ -176,13 +188,48 @@ CarryResult Attach(std::span<const std::byte> library, std::span<const std::byte
   const FARPROC found = GetProcAddress(module.Get(), kAttachExportName);
   if (!found) return {CarryOutcome::kNoExport};
   carried.Keep(std::move(module));
-  LoadedModules().push_back(std::move(carried));
+  {
+    static std::mutex modulesLock;
+    const std::lock_guard lock(modulesLock);
+    LoadedModules().push_back(std::move(carried));
+  }
+  return {CarryOutcome::kAttached, reinterpret_cast<AttachFunction>(reinterpret_cast<void (*)()>(found))};
+}
 
-  const auto attach = reinterpret_cast<AttachFunction>(reinterpret_cast<void (*)()>(found));
-  const std::uint32_t result = attach(skin.data(), static_cast<std::uint32_t>(skin.size()), kDefaultSkinFlags,
-                                      kDefaultSkinAccent, kDefaultSkinLightness, kSkinInterfaceVersion);
+// On the thread that will own the windows: the hook the library sets is that thread's.
+CarryResult CallAttach(const LoadedLibrary& loaded, std::span<const std::byte> skin) {
+  if (loaded.outcome != CarryOutcome::kAttached) return {loaded.outcome};
+  const std::uint32_t result = loaded.attach(skin.data(), static_cast<std::uint32_t>(skin.size()), kDefaultSkinFlags,
+                                             kDefaultSkinAccent, kDefaultSkinLightness, kSkinInterfaceVersion);
   return {result == kSkinResultAttached ? CarryOutcome::kAttached : CarryOutcome::kRefused, result};
 }
+
+CarryResult Attach(std::span<const std::byte> library, std::span<const std::byte> skin) {
+  if (!IsImage(library)) return {CarryOutcome::kNoCarriedLibrary};
+  if (!IsUsableSkin(skin)) return {CarryOutcome::kNoCarriedSkin};
+  return CallAttach(Load(library), skin);
+}
+
+// The program's own library, from clearing the ended runs' folders to its entry.
+LoadedLibrary LoadCarried() noexcept {
+  try {
+    RemoveLeftovers();
+    const auto library = CarriedResource(L"CarriedSkinLibrary");
+    if (!IsImage(library)) return {CarryOutcome::kNoCarriedLibrary};
+    if (!IsUsableSkin(CarriedResource(L"CarriedSkin"))) return {CarryOutcome::kNoCarriedSkin};
+    return Load(library);
+  } catch (...) {
+    return {CarryOutcome::kLoadFailed};
+  }
+}
+
+std::future<LoadedLibrary>& Preparation() {
+  static std::future<LoadedLibrary> preparation;
+  return preparation;
+}
+
+// Set once SkinAttachment has begun: from then on nothing is prepared again.
+bool attachmentBegun = false;
 
 // A live run holds its folder open without delete sharing, so asking for
 // delete access fails then; and while we hold the folder unshared, no run can
@@ -268,13 +315,26 @@ void RemoveLeftovers() noexcept {
 
 namespace quorvane {
 
+void PrepareSkinAttachment() {
+  auto& preparation = skin::Preparation();
+  if (skin::attachmentBegun || preparation.valid()) return;
+  try {
+    preparation = std::async(std::launch::async, skin::LoadCarried);
+  } catch (...) {
+    // No thread: SkinAttachment does the work itself.
+  }
+}
+
 bool SkinAttachment() {
   static const bool attached = [] {
-    skin::RemoveLeftovers();
-    const auto library = skin::CarriedResource(L"CarriedSkinLibrary");
-    const auto skinBytes = skin::CarriedResource(L"CarriedSkin");
-    if (library.empty() || skinBytes.empty()) return false;
-    return skin::AttachLibraryImage(library, skinBytes).outcome == skin::CarryOutcome::kAttached;
+    skin::attachmentBegun = true;
+    auto& preparation = skin::Preparation();
+    const skin::LoadedLibrary loaded = preparation.valid() ? preparation.get() : skin::LoadCarried();
+    try {
+      return skin::CallAttach(loaded, skin::CarriedResource(L"CarriedSkin")).outcome == skin::CarryOutcome::kAttached;
+    } catch (...) {
+      return false;
+    }
   }();
   return attached;
 }

@@ -1,10 +1,10 @@
 // The skin engine: Skin_AttachRes parses a skin and from then on paints every
 // window of the calling thread with it. A thread-local CBT hook meets each new
-// window at creation; a comctl32 subclass on it (and on the windows that
-// existed before) takes over painting while the control keeps its own
-// behaviour: keyboard, focus cues, mnemonics and accessibility stay the
-// system's. Message boxes and the folder chooser (#32770) keep the system look,
-// and in high-contrast mode every window is left to the system.
+// window at creation; a window procedure of ours in front of its own (and of
+// the windows that existed before) takes over painting while the control
+// keeps its own behaviour: keyboard, focus cues, mnemonics and accessibility
+// stay the system's. Message boxes and the folder chooser (#32770) keep the
+// system look, and in high-contrast mode every window is left to the system.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -23,8 +23,6 @@
 namespace quorvane::skin {
 namespace {
 
-constexpr UINT_PTR kSubclassId = 0x514B4E31;
-
 enum class Kind { TopLevel, Container, PushButton, RadioButton, GroupBox, Edit, ListView, Header, ProgressBar, StatusBar };
 
 struct Attachment;
@@ -33,6 +31,8 @@ struct SkinnedWindow {
   Attachment* attachment = nullptr;
   Kind kind = Kind::Container;
   bool hot = false;
+  // The window procedure ours stands in front of.
+  WNDPROC previous = nullptr;
 };
 
 struct Attachment {
@@ -54,9 +54,20 @@ struct Attachment {
   }
 };
 
-// Each attachment is used only on its own thread; the lock guards the list.
+// Each attachment is used only on its own thread; the lock guards the list
+// and the index.
 std::mutex gLock;
 std::vector<std::unique_ptr<Attachment>> gAttachments;
+// Every skinned window by handle, for the window procedure. A comctl32
+// subclass finds its data in a window property at every message, and under
+// Wine each property lookup is a round trip to the server: two per message.
+std::unordered_map<HWND, SkinnedWindow*> gSkinnedByHandle;
+
+SkinnedWindow* SkinnedOf(HWND window) {
+  std::lock_guard lock(gLock);
+  const auto found = gSkinnedByHandle.find(window);
+  return found == gSkinnedByHandle.end() ? nullptr : found->second;
+}
 
 std::uint64_t CurrentThreadCreated() {
   FILETIME created{}, exited{}, kernel{}, user{};
@@ -78,6 +89,19 @@ Attachment* AttachmentOfThisThread() {
     return nullptr;
   }
   return nullptr;
+}
+
+// The creation hook runs at every new window of its thread: a thread-local
+// slot finds the attachment there without asking the system for the thread's
+// creation time, as AttachmentOfThisThread must.
+DWORD AttachmentSlot() {
+  static const DWORD slot = TlsAlloc();
+  return slot;
+}
+
+Attachment* HookedAttachment() {
+  const DWORD slot = AttachmentSlot();
+  return slot == TLS_OUT_OF_INDEXES ? AttachmentOfThisThread() : static_cast<Attachment*>(TlsGetValue(slot));
 }
 
 bool HighContrastOn() {
@@ -280,7 +304,7 @@ bool HandleAsParent(const Attachment& attachment, UINT message, WPARAM wParam, L
 }
 
 void Forget(HWND window, Attachment& attachment);
-LRESULT CALLBACK SkinProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data);
+LRESULT CALLBACK SkinProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 bool Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam, SkinnedWindow& skinned, LRESULT& result) {
   Attachment& attachment = *skinned.attachment;
@@ -333,7 +357,7 @@ bool Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam, SkinnedWind
       return true;
     case WM_NCPAINT:
       if (!HasFrame(kind)) return false;
-      result = DefSubclassProc(window, message, wParam, lParam);  // scroll bars
+      result = CallWindowProcW(skinned.previous, window, message, wParam, lParam);  // scroll bars
       {
         const UniqueWindowDc dc = WholeWindowDc(window);
         if (dc) PaintFieldFrame(window, dc.Get(), attachment.theme, FrameFor(window, skinned));
@@ -341,7 +365,7 @@ bool Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam, SkinnedWind
       return true;
     case WM_PRINT:
       if (!HasFrame(kind)) return false;
-      result = DefSubclassProc(window, message, wParam, lParam);
+      result = CallWindowProcW(skinned.previous, window, message, wParam, lParam);
       if (lParam & PRF_NONCLIENT) PaintFieldFrame(window, reinterpret_cast<HDC>(wParam), attachment.theme, FrameFor(window, skinned));
       return true;
     case WM_MOUSEMOVE:
@@ -350,7 +374,7 @@ bool Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam, SkinnedWind
         skinned.hot = true;
         TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window, 0};
         TrackMouseEvent(&track);
-        result = DefSubclassProc(window, message, wParam, lParam);
+        result = CallWindowProcW(skinned.previous, window, message, wParam, lParam);
         RepaintNow(window, skinned);
         return true;
       }
@@ -358,7 +382,7 @@ bool Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam, SkinnedWind
     case WM_MOUSELEAVE:
       if (skinned.hot) {
         skinned.hot = false;
-        result = DefSubclassProc(window, message, wParam, lParam);
+        result = CallWindowProcW(skinned.previous, window, message, wParam, lParam);
         RepaintNow(window, skinned);
         return true;
       }
@@ -367,23 +391,26 @@ bool Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam, SkinnedWind
       break;
   }
   if ((kind == Kind::Edit || kind == Kind::ListView) && (message == WM_SETFOCUS || message == WM_KILLFOCUS)) {
-    result = DefSubclassProc(window, message, wParam, lParam);
+    result = CallWindowProcW(skinned.previous, window, message, wParam, lParam);
     RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
     return true;
   }
   if (StateRedraws(kind, window, message)) {
-    result = DefSubclassProc(window, message, wParam, lParam);
+    result = CallWindowProcW(skinned.previous, window, message, wParam, lParam);
     RepaintNow(window, skinned);
     return true;
   }
   return false;
 }
 
-LRESULT CALLBACK SkinProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
-  auto* skinned = reinterpret_cast<SkinnedWindow*>(data);
+LRESULT CALLBACK SkinProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  SkinnedWindow* skinned = SkinnedOf(window);
+  // Only a message after the window's last one could find no record.
+  if (!skinned) return DefWindowProcW(window, message, wParam, lParam);
+  const WNDPROC previous = skinned->previous;
   if (message == WM_NCDESTROY) {
     Forget(window, *skinned->attachment);  // frees `skinned`
-    return DefSubclassProc(window, message, wParam, lParam);
+    return CallWindowProcW(previous, window, message, wParam, lParam);
   }
   // No exception may leave a window procedure.
   try {
@@ -391,11 +418,19 @@ LRESULT CALLBACK SkinProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     if (Handle(window, message, wParam, lParam, *skinned, result)) return result;
   } catch (...) {
   }
-  return DefSubclassProc(window, message, wParam, lParam);
+  return CallWindowProcW(previous, window, message, wParam, lParam);
 }
 
 void Forget(HWND window, Attachment& attachment) {
-  RemoveWindowSubclass(window, SkinProc, kSubclassId);
+  const SkinnedWindow* skinned = attachment.Find(window);
+  if (!skinned) return;
+  // A procedure put in front of ours later keeps its place and calls ours.
+  if (GetWindowLongPtrW(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&SkinProc))
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(skinned->previous));
+  {
+    std::lock_guard lock(gLock);
+    gSkinnedByHandle.erase(window);
+  }
   attachment.windows.erase(window);
 }
 
@@ -406,8 +441,20 @@ bool Adopt(Attachment& attachment, HWND window, LONG style, HWND parent, HINSTAN
   if ((style & WS_CHILD) && !attachment.Find(parent)) return false;
   const std::optional<Kind> kind = Classify(window, style, owner);
   if (!kind) return false;
-  auto skinned = std::make_unique<SkinnedWindow>(SkinnedWindow{.attachment = &attachment, .kind = *kind});
-  if (!SetWindowSubclass(window, SkinProc, kSubclassId, reinterpret_cast<DWORD_PTR>(skinned.get()))) return false;
+  const auto previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC));
+  if (!previous) return false;
+  auto skinned = std::make_unique<SkinnedWindow>(
+      SkinnedWindow{.attachment = &attachment, .kind = *kind, .previous = previous});
+  {
+    std::lock_guard lock(gLock);
+    gSkinnedByHandle.emplace(window, skinned.get());
+  }
+  // Recorded first: our procedure may be called as soon as it is in place.
+  if (!SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SkinProc))) {
+    std::lock_guard lock(gLock);
+    gSkinnedByHandle.erase(window);
+    return false;
+  }
   attachment.windows.emplace(window, std::move(skinned));
   return true;
 }
@@ -423,7 +470,7 @@ void AdoptTree(Attachment& attachment, HWND window) {
 LRESULT CALLBACK CreationHook(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HCBT_CREATEWND) {
     try {
-      if (Attachment* attachment = AttachmentOfThisThread()) {
+      if (Attachment* attachment = HookedAttachment()) {
         const CREATESTRUCTW* create = reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs;
         Adopt(*attachment, reinterpret_cast<HWND>(wParam), create->style, create->hwndParent, create->hInstance);
       }
@@ -473,6 +520,7 @@ std::uint32_t Attach(const void* skin, std::uint32_t length, std::uint32_t flags
   if (!attachment->hook) return kSkinResultHookFailed;
 
   Attachment* attached = attachment.get();
+  if (AttachmentSlot() != TLS_OUT_OF_INDEXES) TlsSetValue(AttachmentSlot(), attached);
   {
     std::lock_guard lock(gLock);
     gAttachments.push_back(std::move(attachment));

@@ -3,6 +3,8 @@
 #include "frame/frame.h"
 
 #include <commctrl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -384,6 +386,58 @@ TEST_F(FrameTest, TheListControlShowsTheRowsItIsGiven) {
   EXPECT_EQ(SendMessageW(control, LVM_GETITEMCOUNT, 0, 0), 0);
 }
 
+// Cells keep their text however often it changes: a text that outgrows its
+// place moves, what it leaves behind is packed away once it piles up, and a
+// row's cells and tip stay its own throughout.
+TEST_F(FrameTest, CellsKeepTheirTextThroughGrowthAndPacking) {
+  Window& window = Build();
+  ListControl list = window.List("列表");
+  const HWND control = list.Handle();
+  const std::string_view three[] = {"0", "甲.ttf", "no third column"};
+  EXPECT_EQ(list.AppendRow(three), 0);
+  const std::string_view one[] = {"1"};
+  EXPECT_EQ(list.AppendRow(one), 1);
+  EXPECT_EQ(list.CellText(0, 1), "甲.ttf");
+  EXPECT_EQ(list.CellText(0, 2), "");
+  EXPECT_EQ(list.CellText(1, 1), "");
+  constexpr int kRows = 2000;
+  {
+    auto pause = list.PauseRedraw();
+    for (int row = 2; row < kRows; ++row) {
+      const std::string number = std::to_string(row);
+      const std::string_view cells[] = {number, "乙"};
+      list.AppendRow(cells);
+    }
+    // Every second cell grows by a character a round, the others shrink: far
+    // more is left behind than is kept.
+    for (int round = 1; round <= 40; ++round) {
+      for (int row = 0; row < kRows; ++row) {
+        const int length = row % 2 == 0 ? round : 41 - round;
+        list.SetCellText(row, 1, std::string(static_cast<std::size_t>(length), static_cast<char>('a' + row % 26)));
+      }
+      list.SetRowTip(round * 7, "原因 " + std::to_string(round));
+    }
+  }
+  EXPECT_EQ(list.RowCount(), kRows);
+  for (int row = 0; row < kRows; ++row) {
+    ASSERT_EQ(list.CellText(row, 0), std::to_string(row)) << row;
+    const std::size_t length = row % 2 == 0 ? 40 : 1;
+    ASSERT_EQ(list.CellText(row, 1), std::string(length, static_cast<char>('a' + row % 26))) << row;
+  }
+  for (int round = 1; round <= 40; ++round) EXPECT_EQ(list.RowTip(round * 7), "原因 " + std::to_string(round));
+  EXPECT_EQ(list.RowTip(8), "");
+  EXPECT_EQ(ItemText(control, 1998, 1), std::wstring(40, L'a' + 1998 % 26));
+  EXPECT_EQ(ItemText(control, 1999, 0), L"1999");
+
+  // What the list cannot show comes back as it shows it; a lone surrogate,
+  // which Windows names may hold, comes back as it went in.
+  list.SetCellText(0, 1, "bad\xff");
+  EXPECT_EQ(list.CellText(0, 1), "bad\xEF\xBF\xBD");
+  list.SetCellText(0, 1, "\xED\xA0\x80.ttf");
+  EXPECT_EQ(list.CellText(0, 1), "\xED\xA0\x80.ttf");
+  EXPECT_EQ(ItemText(control, 0, 1), L"\xD800.ttf");
+}
+
 // What the list shows when the pointer rests on a row, as it asks for it.
 std::wstring InfoTip(HWND window, HWND list, int row, const wchar_t* offered) {
   wchar_t text[64] = {};
@@ -504,6 +558,8 @@ TEST_F(FrameTest, APauseRepaintsOnlyTheChangedRowsOnShowWhenItEnds) {
 
 TEST_F(FrameTest, UnknownNamesAndWrongKindsFailHarmlessly) {
   Window& window = Build();
+  // Each of these is reported too; here they are only kept.
+  const RecordedNameFaults faults;
   EXPECT_FALSE(window.Get("没有").Exists());
   EXPECT_FALSE(window.Get("没有").SetText("x"));
   EXPECT_EQ(window.List("编辑").InsertRow(), -1);
@@ -511,6 +567,33 @@ TEST_F(FrameTest, UnknownNamesAndWrongKindsFailHarmlessly) {
   EXPECT_FALSE(window.Progress("列表").SetPosition(3));
   EXPECT_FALSE(window.Timer("按钮_顶").SetPeriod(10));
   EXPECT_EQ(window.StatusBar("进度").AddPanel({}), -1);
+}
+
+// A mistyped name reaches the fault hook, whichever accessor it was given
+// to; every name of the layout (the window's own too) passes.
+TEST_F(FrameTest, MistypedNamesAndWrongKindsAreReported) {
+  Window& window = Build();
+  {
+    const RecordedNameFaults faults;
+    for (const Element& element : kElements) window.Get(element.name);
+    window.List("列表");
+    window.Progress("进度");
+    window.StatusBar("状态");
+    window.Timer("钟");
+    EXPECT_THAT(RecordedNameFaults::Names(), ::testing::IsEmpty());
+
+    window.Get("按钮_项");
+    window.List("列");
+    window.Progress("列表");
+    window.StatusBar("状");
+    window.Timer("时钟");
+    EXPECT_THAT(RecordedNameFaults::Names(),
+                ::testing::ElementsAre("W/按钮_项", "W/列", "W/列表", "W/状", "W/时钟"));
+  }
+  // Outside such a scope the hook this test program installs fails the test.
+  static Window* built = nullptr;
+  built = &window;
+  EXPECT_NONFATAL_FAILURE(built->Get("按钮_项"), "has no element 按钮_项");
 }
 
 // Captures the pixels of a control as the screen shows them.

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "frame/frame.h"
 #include "frame/shell.h"
@@ -59,6 +60,28 @@ inline RECT RectInParent(HWND hwnd) {
   if (parent != nullptr) MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
   return rect;
 }
+
+// While it lives, the element names the frame reports as faults are kept
+// ("window/element") instead of failing the test.
+class RecordedNameFaults {
+ public:
+  RecordedNameFaults() : replaced_(SetElementNameFaultHook(&Record)) { Names().clear(); }
+  ~RecordedNameFaults() { SetElementNameFaultHook(replaced_); }
+  RecordedNameFaults(const RecordedNameFaults&) = delete;
+  RecordedNameFaults& operator=(const RecordedNameFaults&) = delete;
+
+  static std::vector<std::string>& Names() {
+    static std::vector<std::string> names;
+    return names;
+  }
+
+ private:
+  static void Record(std::string_view window, std::string_view element) {
+    Names().push_back(std::string(window).append("/").append(element));
+  }
+
+  ElementNameFaultHook replaced_;
+};
 
 inline std::wstring ClassOf(HWND hwnd) {
   wchar_t name[128] = {};

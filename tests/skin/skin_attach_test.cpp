@@ -259,6 +259,28 @@ TEST(CarriedSkin, EndedRunsLeaveOneFolderThatTheNextStartRemoves) {
   EXPECT_NE(third, second) << "the crashed run's folder went at the next start";
 }
 
+// The program prepares the skin's files while it builds its frame: its
+// windows are skinned all the same, and it leaves what a run always leaves.
+TEST(CarriedSkin, APreparedAttachmentSkinsAndLeavesOneFolder) {
+  PrivateTemp temp;
+  const std::wstring ours = std::wstring(kSkinFolderPrefix) + L"*";
+  ASSERT_EQ(RunChild(L"--attach-and-exit", temp.path()), 0u);
+  const auto before = Entries(temp.path(), ours);
+  ASSERT_EQ(RunChild(L"--prepare-attach-and-exit", temp.path()), 0u) << "attached, and the window skinned";
+  const auto after = Entries(temp.path(), ours);
+  EXPECT_EQ(after.size(), 1u) << "the earlier run's folder went, this run's stays";
+  EXPECT_NE(after, before);
+  EXPECT_EQ(Entries(temp.path()).size(), after.size()) << "nothing else of ours";
+}
+
+TEST(CarriedSkin, NothingIsPreparedOnceAttached) {
+  ASSERT_TRUE(SkinAttachment());
+  const auto folders = OurFolders();
+  PrepareSkinAttachment();
+  EXPECT_TRUE(SkinAttachment());
+  EXPECT_EQ(OurFolders(), folders) << "no second library written or loaded";
+}
+
 // Each start clears what crashed runs left; it must never take the folder of
 // a run that is starting beside it.
 TEST(CarriedSkin, RunsStartingTogetherAllAttach) {
@@ -283,6 +305,20 @@ TEST(CarriedSkin, RunsStartingTogetherAllAttach) {
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "--prepare-attach-and-exit") {
+    // As the program starts: the files are prepared while a first window is made.
+    quorvane::PrepareSkinAttachment();
+    quorvane::PrepareSkinAttachment();
+    const HWND early = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    const bool attached = quorvane::SkinAttachment();
+    const auto w = quorvane::skin::testing::BuildToolLikeWindow(1);
+    ShowWindow(w.window, SW_SHOWNOACTIVATE);
+    const bool skinned =
+        quorvane::skin::testing::Hex(quorvane::skin::testing::Rendering::Of(w.window).At(4, 60)) == "#F4F5F7";
+    DestroyWindow(w.window);
+    DestroyWindow(early);
+    return attached && skinned ? 0 : 1;
+  }
   if (mode == "--attach-and-exit" || mode == "--attach-and-crash") {
     const bool attached = quorvane::SkinAttachment();
     const auto w = quorvane::skin::testing::BuildToolLikeWindow(1);

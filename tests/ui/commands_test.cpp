@@ -453,11 +453,13 @@ TEST_F(CommandsTest, ABigFileShowsItsRowInCopyAndMovesTheBarByBytes) {
   ProgressControl bar = window_->Progress("进度条1");
   std::vector<std::pair<std::string, int>> seen;
   {
-    // Each look takes a while, as a busy user interface would: however fast
-    // the disk, the file then spans several repaints of the bar.
+    // Each look takes a while, as a busy user interface would, and longer
+    // than the window waits between two repaints of the bar (150 ms): however
+    // fast the disk, the next look after the first finds the bar moved and
+    // the file still in copy.
     EveryPump look([&] {
       seen.emplace_back(List().CellText(0, 3), bar.Position());
-      Sleep(50);
+      Sleep(200);
     });
     Execute();
   }
