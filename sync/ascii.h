@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,9 +17,9 @@ constexpr char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<c
 struct FoldedHash {
   using is_transparent = void;
   std::size_t operator()(std::string_view text) const {
-    std::size_t hash = 0xcbf29ce484222325u;
+    std::uint64_t hash = 0xcbf29ce484222325u;
     for (const char c : text) hash = (hash ^ static_cast<unsigned char>(FoldAscii(c))) * 0x100000001b3u;
-    return hash;
+    return static_cast<std::size_t>(hash);
   }
 };
 
