@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "sync/file_ops.h"
 #include "test_support.h"
@@ -66,7 +68,31 @@ class FontRegistrarTest : public ::testing::Test {
     ASSERT_TRUE(CopyOneFile(dejavu, font));
     notFont = temp.Path("fonts/notes.ttf");
     WriteFile(notFont, "these are notes, not glyphs");
+#ifdef _WIN32
+    // Wine lists the host's own DejaVu under the Fonts key: that value steps aside while the test runs.
+    for (const HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+      wchar_t data[1024];
+      DWORD bytes = sizeof data;
+      if (RegGetValueW(root, kFontsKey, kDejaVuValue, RRF_RT_REG_SZ, nullptr, data, &bytes) == ERROR_SUCCESS) {
+        aside.emplace_back(root, data);
+        RegDeleteKeyValueW(root, kFontsKey, kDejaVuValue);
+      }
+    }
+#endif
   }
+
+#ifdef _WIN32
+  void TearDown() override {
+    for (const auto& [root, data] : aside) {
+      RegSetKeyValueW(root, kFontsKey, kDejaVuValue, REG_SZ, data.c_str(),
+                      static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    }
+  }
+
+  static constexpr const wchar_t* kFontsKey = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+  static constexpr const wchar_t* kDejaVuValue = L"DejaVu Sans (TrueType)";
+  std::vector<std::pair<HKEY, std::wstring>> aside;
+#endif
 
   TempFolder temp;
   std::string font, notFont;
