@@ -14,6 +14,7 @@
 #include <map>
 
 #include "base/text.h"
+#include "sync/fault_injection.h"
 #include "sync/file_error.h"
 #include "sync/sync_types.h"
 #include "tests/sync/test_support.h"
@@ -450,13 +451,24 @@ void ClickFromInside(Window& window, std::string_view button) {
 TEST_F(CommandsTest, ABigFileShowsItsRowInCopyAndMovesTheBarByBytes) {
   WriteFile(source_.Path("big.ttf"), std::string(256 << 20, 'b'));
   ChooseSource(source_.Path());
+  // A disk that copies 256 MB within three looks would leave nothing to see:
+  // each read of the copy waits a little, so the file takes a second or more.
+  class SlowReads : public FaultInjector {
+    int FailWith(FileStep step) override {
+      if (step == FileStep::Read) Sleep(4);
+      return 0;
+    }
+  } slowReads;
+  SetFaultInjector(&slowReads);
+  struct Unset {
+    ~Unset() { SetFaultInjector(nullptr); }
+  } unset;
   ProgressControl bar = window_->Progress("进度条1");
   std::vector<std::pair<std::string, int>> seen;
   {
     // Each look takes a while, as a busy user interface would, and longer
-    // than the window waits between two repaints of the bar (150 ms): however
-    // fast the disk, the next look after the first finds the bar moved and
-    // the file still in copy.
+    // than the window waits between two repaints of the bar (150 ms): the
+    // next look after the first finds the bar moved and the file still in copy.
     EveryPump look([&] {
       seen.emplace_back(List().CellText(0, 3), bar.Position());
       Sleep(200);
