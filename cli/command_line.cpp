@@ -188,7 +188,10 @@ int Tool::Run(const std::vector<std::string>& args) {
   std::optional<FontRegistrar> registrar;
   if (arguments_.registerFonts && !dryRun) registrar.emplace(folders.target, scope);
   std::vector<std::string> listed;
-  for (std::int64_t row = 0; row < view.RowCount(); ++row) listed.push_back(view.CellText(row, kNameColumn));
+  if (arguments_.prune) {
+    listed.reserve(static_cast<size_t>(view.RowCount()));
+    for (std::int64_t row = 0; row < view.RowCount(); ++row) listed.push_back(view.CellText(row, kNameColumn));
+  }
   RecordStage record({.targetFolder = folders.target,
                       .scope = scope,
                       .write = !dryRun,
@@ -196,7 +199,7 @@ int Tool::Run(const std::vector<std::string>& args) {
                       .maxDelete = arguments_.maxDelete,
                       .sourcesComplete = unreadableFolders_ == 0,
                       .registrar = registrar ? &*registrar : nullptr},
-                     listed);
+                     std::move(listed));
   run.AddStage(record);
   std::optional<RegistrationStage> registration;
   if (registrar) {

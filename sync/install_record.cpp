@@ -53,24 +53,28 @@ void AppendField(std::string& out, std::string_view text) {
   }
 }
 
-std::optional<std::string> Unescaped(std::string_view field) {
-  if (field.find('\\') == std::string_view::npos) return std::string(field);
-  std::string text;
+// Into `text`, in place: false when an escape does not read.
+bool Unescape(std::string_view field, std::string& text) {
+  if (field.find('\\') == std::string_view::npos) {
+    text.assign(field);
+    return true;
+  }
+  text.clear();
   for (size_t i = 0; i < field.size(); ++i) {
     if (field[i] != '\\') {
       text += field[i];
       continue;
     }
-    if (++i == field.size()) return std::nullopt;
+    if (++i == field.size()) return false;
     switch (field[i]) {
       case 't': text += '\t'; break;
       case 'n': text += '\n'; break;
       case 'r': text += '\r'; break;
       case '\\': text += '\\'; break;
-      default: return std::nullopt;
+      default: return false;
     }
   }
-  return text;
+  return true;
 }
 
 // The tab-separated fields of a line: no line of a record has more than seven.
@@ -155,7 +159,8 @@ std::variant<std::vector<RecordEntry>, RecordDamage> ParseRecord(std::string_vie
   if (body.substr(0, body.find('\n')) != kHeader) return RecordDamage{"a record of another kind"};
 
   std::vector<RecordEntry> entries;
-  entries.reserve(static_cast<size_t>(std::count(body.begin(), body.end(), '\n')));
+  // The end line's count, checked below; no line is shorter than eight bytes.
+  entries.reserve(std::min(NumberOf<std::size_t>(end[1]).value_or(0), body.size() / 8));
   size_t at = body.find('\n') + 1;
   bool folderSeen = false;
   while (at < body.size()) {
@@ -163,31 +168,27 @@ std::variant<std::vector<RecordEntry>, RecordDamage> ParseRecord(std::string_vie
     const Fields fields(body.substr(at, next - at));
     at = next + 1;
     if (!folderSeen) {
-      const auto named = fields.size() == 2 && fields[0] == "folder" ? Unescaped(fields[1]) : std::nullopt;
-      if (!named) return RecordDamage{"no folder line"};
-      if (*named != folder) return RecordDamage{"it is the record of another folder: " + *named};
+      std::string named;
+      if (fields.size() != 2 || fields[0] != "folder" || !Unescape(fields[1], named)) {
+        return RecordDamage{"no folder line"};
+      }
+      if (named != folder) return RecordDamage{"it is the record of another folder: " + named};
       folderSeen = true;
       continue;
     }
     if (fields.size() != 7) return RecordDamage{"a line without its seven fields"};
-    RecordEntry entry;
-    auto name = Unescaped(fields[0]), version = Unescaped(fields[4]), value = Unescaped(fields[5]),
-               source = Unescaped(fields[6]);
+    RecordEntry& entry = entries.emplace_back();
     const auto size = NumberOf<std::uint64_t>(fields[2]);
     const auto modified = NumberOf<std::int64_t>(fields[3]);
-    if (!name || !version || !value || !source || !size || !modified || (fields[1] != "0" && fields[1] != "1")) {
+    if (!Unescape(fields[0], entry.name) || !Unescape(fields[4], entry.version) || !Unescape(fields[5], entry.value) ||
+        !Unescape(fields[6], entry.source) || !size || !modified || (fields[1] != "0" && fields[1] != "1")) {
       return RecordDamage{"a line that does not read"};
     }
     // Whatever the text says, an entry names a file in this folder and nowhere else.
-    if (!IsPlainFileName(*name)) return RecordDamage{"an entry that names no file of the folder: " + *name};
-    entry.name = std::move(*name);
+    if (!IsPlainFileName(entry.name)) return RecordDamage{"an entry that names no file of the folder: " + entry.name};
     entry.preexisting = fields[1] == "1";
     entry.size = *size;
     entry.modified = *modified;
-    entry.version = std::move(*version);
-    entry.value = std::move(*value);
-    entry.source = std::move(*source);
-    entries.push_back(std::move(entry));
   }
   if (!folderSeen) return RecordDamage{"no folder line"};
   if (NumberOf<std::size_t>(end[1]) != entries.size()) return RecordDamage{"its count does not match"};

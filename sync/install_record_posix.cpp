@@ -34,6 +34,8 @@ std::string RecordFile(std::string_view folder, std::string_view suffix) {
 FileResult MakeRecordsFolder() {
   const std::string folder = RecordsFolder();
   if (folder.empty()) return Failure(FileStep::Record, ENOENT);
+  // After the first run it is there: one call instead of one a level.
+  if (struct stat made; ::stat(folder.c_str(), &made) == 0 && S_ISDIR(made.st_mode)) return {};
   for (size_t slash = 1; slash != std::string::npos;) {
     slash = folder.find('/', slash + 1);
     const std::string level = folder.substr(0, slash);
@@ -79,14 +81,21 @@ std::variant<RecordText, FileError> LoadRecord(std::string_view folder, FontScop
     return FileError{FileStep::Record, errno};
   }
   RecordText record{true, {}};
-  char buffer[1 << 16];
+  // Read in place at the size the file has, in more steps only if it grows meanwhile.
+  struct stat status;
+  if (::fstat(fd.Get(), &status) != 0) return FileError{FileStep::Record, errno};
+  record.text.resize(static_cast<size_t>(status.st_size) + 1);
+  size_t have = 0;
   for (;;) {
-    const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
+    if (have == record.text.size()) record.text.resize(have * 2);
+    const ssize_t got = ::read(fd.Get(), record.text.data() + have, record.text.size() - have);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return FileError{FileStep::Record, errno};
-    if (got == 0) return record;
-    record.text.append(buffer, static_cast<size_t>(got));
+    if (got == 0) break;
+    have += static_cast<size_t>(got);
   }
+  record.text.resize(have);
+  return record;
 }
 
 // The new record's data on the disk before it replaces the old one, and the

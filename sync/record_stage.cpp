@@ -25,11 +25,12 @@ RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt)
 
 }  // namespace
 
-RecordStage::RecordStage(RecordOptions options, const std::vector<std::string>& listedNames)
+RecordStage::RecordStage(RecordOptions options, std::vector<std::string> listedNames)
     : options_(std::move(options)), folder_(CanonicalFolder(options_.targetFolder)) {
   if (!options_.prune) return;
-  listed_.reserve(listedNames.size());
-  listed_.insert(listedNames.begin(), listedNames.end());
+  listedNames_ = std::move(listedNames);
+  listed_.reserve(listedNames_.size());
+  listed_.insert(listedNames_.begin(), listedNames_.end());
 }
 
 void RecordStage::Complete(const RowJob& job, RowReport& report) {

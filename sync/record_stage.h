@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -34,8 +35,8 @@ struct RecordOptions {
 
 class RecordStage final : public RowStage {
  public:
-  // `listedNames`: the file names every source lists now.
-  RecordStage(RecordOptions options, const std::vector<std::string>& listedNames);
+  // `listedNames`: the file names every source lists now (needed only to prune).
+  RecordStage(RecordOptions options, std::vector<std::string> listedNames);
 
   void Complete(const RowJob& job, RowReport& report) override;
   void Finish(RunSummary& summary, ExtraRows& rows) override;
@@ -50,7 +51,8 @@ class RecordStage final : public RowStage {
 
   RecordOptions options_;
   std::string folder_;  // canonical: the record's key
-  std::unordered_set<std::string, FoldedHash, FoldedEqual> listed_;
+  std::vector<std::string> listedNames_;
+  std::unordered_set<std::string_view, FoldedHash, FoldedEqual> listed_;  // over listedNames_
   // This run's changes, applied to the record as it stands at the end: an entry, or nothing for a file gone.
   std::map<std::string, std::optional<RecordEntry>> changes_;
 };
