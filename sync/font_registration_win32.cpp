@@ -97,11 +97,14 @@ LSTATUS SetValue(HKEY key, const std::wstring& name, const std::wstring& data) {
                         static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
 }
 
+enum class LoadNow { No, Yes };
+
 // Writes the Fonts value of the font at `path`, named from `info`. A value of
 // that name that names another file is never overwritten while that file
-// exists; one whose file is gone is stale, and replaced.
+// exists; one whose file is gone is stale, and replaced. With LoadNow::Yes the
+// font is loaded first: a font the system refuses leaves the key as it was.
 RegistrationOutcome WriteFontsValue(const std::string& targetFolder, FontScope scope, const FontFileInfo& info,
-                                    const std::wstring& path) {
+                                    const std::wstring& path, LoadNow load) {
   const std::string name = RegistryValueName(info);
   const std::wstring valueName = Widen(name), data = DataFor(targetFolder, scope, path);
   UniqueRegistryKey key;
@@ -119,10 +122,15 @@ RegistrationOutcome WriteFontsValue(const std::string& targetFolder, FontScope s
       replaced = Narrow(held);
     }
   }
-  RemoveOtherNamesOf(key.Get(), data, valueName);
+  // It says no more than "no": there is no error code to give.
+  if (load == LoadNow::Yes && AddFontResourceExW(path.c_str(), 0, nullptr) == 0) {
+    return RegistrationOutcome::Failure(FileError{FileStep::LoadFont, 0, FileErrorKind::NoSystemCode});
+  }
   if (const LSTATUS written = SetValue(key.Get(), valueName, data); written != ERROR_SUCCESS) {
+    if (load == LoadNow::Yes) RemoveFontResourceExW(path.c_str(), 0, nullptr);
     return RegistryFailed(written);
   }
+  RemoveOtherNamesOf(key.Get(), data, valueName);
   return RegistrationOutcome::Success(name, std::move(replaced));
 }
 
@@ -136,14 +144,9 @@ RegistrationOutcome FontRegistrar::Register(std::string_view fontPath) {
   if (auto refused = RefusalOf(read)) return std::move(*refused);
   const FontFileInfo& info = std::get<FontFileInfo>(read);
   const std::wstring path = Widen(fontPath);
-  RegistrationOutcome outcome = WriteFontsValue(targetFolder_, scope_, info, path);
-  if (outcome.kind != RegistrationOutcome::Kind::Registered) return outcome;
   // Usable now, in this session; the registry value makes it so after a restart.
-  // It says no more than "no": there is no error code to give.
-  if (AddFontResourceExW(path.c_str(), 0, nullptr) == 0) {
-    return RegistrationOutcome::Failure(FileError{FileStep::LoadFont, 0, FileErrorKind::NoSystemCode});
-  }
-  registered_ = true;
+  RegistrationOutcome outcome = WriteFontsValue(targetFolder_, scope_, info, path, LoadNow::Yes);
+  if (outcome.kind == RegistrationOutcome::Kind::Registered) registered_ = true;
   return outcome;
 }
 
@@ -152,7 +155,7 @@ RegistrationOutcome FontRegistrar::Register(std::string_view fontPath) {
 RegistrationOutcome FontRegistrar::RegisterAtRestart(std::string_view fontPath, std::string_view newFont) {
   const FontReadResult read = ReadFontFile(newFont);
   if (auto refused = RefusalOf(read)) return std::move(*refused);
-  return WriteFontsValue(targetFolder_, scope_, std::get<FontFileInfo>(read), Widen(fontPath));
+  return WriteFontsValue(targetFolder_, scope_, std::get<FontFileInfo>(read), Widen(fontPath), LoadNow::No);
 }
 
 RegistrationFinish FontRegistrar::Finish() {

@@ -250,6 +250,33 @@ TEST_F(FontRegistrarTest, AValueOfAnotherExistingFileIsAConflictAndAStaleOneIsRe
   RemoveFontResourceExW(Widen(twin).c_str(), 0, nullptr);
 }
 
+// DejaVu with its 'OS/2' table renamed: names and version still read, but no
+// system loads it.
+std::string RefusedFont(const std::string& from) {
+  std::string bytes = ReadFile(from);
+  const std::size_t at = bytes.find("OS/2");
+  if (at != std::string::npos && at < 12 + 16 * 64) bytes[at + 3] = 'q';
+  return bytes;
+}
+
+TEST_F(FontRegistrarTest, AFontTheSystemRefusesLeavesTheKeyAsItWas) {
+  const std::string refused = temp.Path("fonts/Refused.ttf");
+  WriteFile(refused, RefusedFont(font));
+  const std::string gone = temp.Path("fonts/Gone.ttf");
+  SetFontsValue(HKEY_CURRENT_USER, L"DejaVu Sans (TrueType)", Widen(gone));
+  FontRegistrar registrar(temp.Path("fonts"), FontScope::User);
+
+  const RegistrationOutcome outcome = registrar.Register(refused);
+  EXPECT_EQ(outcome.kind, RegistrationOutcome::Kind::Failed);
+  ASSERT_TRUE(outcome.error);
+  EXPECT_EQ(outcome.error->step, FileStep::LoadFont);
+  EXPECT_EQ(ValuesHolding(HKEY_CURRENT_USER, Widen(refused)), 0) << "no value names a font that does not load";
+  EXPECT_EQ(FontsValue(HKEY_CURRENT_USER, "DejaVu Sans (TrueType)"), Widen(gone)) << "nor did the stale one go";
+  EXPECT_FALSE(registrar.Finish().notified);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts",
+                     L"DejaVu Sans (TrueType)");
+}
+
 TEST_F(FontRegistrarTest, ValuesMoveFromOneFileToAnotherAndTheListShowsWhereEachPoints) {
   const std::string next = temp.Path("fonts/DejaVuSans-next.ttf");
   ASSERT_TRUE(CopyOneFile(font, next));
