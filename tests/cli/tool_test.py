@@ -714,6 +714,20 @@ class WineFontsKey(ToolCase):
     # The host's fonts that a test also installs: Wine's values for them step aside while it runs.
     HOST_FONTS = ()
 
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        # A session that another group of cases left running shows a new program host fonts that the
+        # take-over has moved out of the key: each group starts its own. The prefix is these tests' alone.
+        if BACKEND.wine and os.path.isdir(cls.prefix()):
+            env = dict(os.environ, WINEPREFIX=os.path.abspath(cls.prefix()))
+            subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL)
+
+    @staticmethod
+    def prefix():
+        return BACKEND.runner[BACKEND.runner.index("--prefix") + 1]
+
     def wine_only(self):
         if not BACKEND.wine:
             self.skipTest("Windows' Fonts key; natively see the fontconfig cases")
@@ -723,9 +737,8 @@ class WineFontsKey(ToolCase):
                               env=env or BACKEND.env())
 
     def drive_c(self, windows_path=""):
-        prefix = BACKEND.runner[BACKEND.runner.index("--prefix") + 1]
         self.assertTrue(windows_path == "" or windows_path[:3].upper() == "C:\\", windows_path)
-        return os.path.join(prefix, "drive_c", *windows_path[3:].split("\\"))
+        return os.path.join(self.prefix(), "drive_c", *windows_path[3:].split("\\"))
 
     FONTS_KEY = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"
     # Where Wine keeps the host's fonts it lists under the Fonts key.
