@@ -115,16 +115,6 @@ if [[ ! -f $prefix/drive_c/windows/Fonts/marlett.ttf ]]; then
     mkdir -p "$prefix/drive_c/windows/Fonts" && cp "$marlett" "$prefix/drive_c/windows/Fonts/marlett.ttf"
   fi
 fi
-
-# A server that outlives its last program by Wine's 3 s may be exiting just as
-# the next program connects, which then dies with "recvmsg: Connection reset by
-# peer" before it runs; tests start programs one after another, often seconds
-# apart. A server that waits a minute leaves that moment to the end of a run.
-# QUORVANE_WINE_PERSIST=0 keeps Wine's own.
-persist=${QUORVANE_WINE_PERSIST:-60}
-if ((! here && persist > 0)); then
-  wineserver -p"$persist" </dev/null >/dev/null 2>&1 9>&-
-fi
 flock -u 9
 exec 9>&-
 

@@ -9,8 +9,6 @@
 # Fails when a screenshot is missing or the window background is not the skin's.
 #   screenshots.sh RUNNER BUILD_DIR ARCH QUORVANE_EXE GALLERY_EXE REGIONS_EXE OUT_DIR EXPECTED_BACKGROUND
 set -uo pipefail
-# Each screen size and DPI waits for the session before it to end.
-export QUORVANE_WINE_PERSIST=0
 runner=$1 build=$2 arch=$3 program=$4 gallery=$5 regions=$6 out=$7 expected=$8
 mkdir -p "$out"
 status=0
