@@ -20,15 +20,22 @@ while (($#)); do
   esac
 done
 
-# Debian's `wine` always starts the 32-bit loader, which then hands 64-bit
-# programs to wine64. Some kernels run no 32-bit code at all, so 64-bit
-# programs go to wine64 directly.
-loader=wine
-if [[ $arch == win64 && -x /usr/lib/wine/wine64 ]]; then
+# Debian's `wine` starts the 32-bit loader when wine32 is installed, which
+# then hands 64-bit programs to wine64, and falls back to wine64 without it.
+# Some kernels run no 32-bit code at all, so 64-bit programs go to wine64
+# directly, and 32-bit ones need the 32-bit loader itself.
+if [[ $arch == win64 ]]; then
   loader=/usr/lib/wine/wine64
-  export WINELOADER=$loader
+  [[ -x $loader ]] || loader=wine
+else
+  loader=/usr/lib/wine/wine
 fi
+[[ $arch == win64 && $loader != wine ]] && export WINELOADER=$loader
 if ((check)); then
+  if [[ $loader != wine && ! -x $loader ]]; then
+    echo "no 32-bit Wine loader ($loader): wine32:i386 is not installed"
+    exit 1
+  fi
   out=$("$loader" --version 2>&1) && exit 0
   if [[ $out == *"Exec format error"* ]]; then
     echo "this machine runs no 32-bit programs (the kernel's IA-32 emulation is off)"

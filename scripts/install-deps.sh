@@ -1,33 +1,75 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12, and nothing when it is all there.
-set -euo pipefail
+# A mirror that is mid-sync fails one index now and then: the update is tried
+# twice, then the install goes on with the indexes it has and its own result
+# decides. 32-bit Wine is optional (the test command reports the win32 tests
+# it cannot run), so it is installed only where the kernel runs 32-bit code,
+# and a failure to install it stops nothing.
+set -uo pipefail
 
-packages=(cmake g++ make googletest clang libclang-rt-14-dev mingw-w64 wine wine64 wine32:i386 fonts-wine
+packages=(cmake g++ make googletest clang libclang-rt-14-dev mingw-w64 wine wine64 fonts-wine
           xvfb xauth xdotool imagemagick fonts-wqy-zenhei locales
           fonts-wqy-microhei fonts-dejavu-core fonts-urw-base35 fontconfig
           python3 tesseract-ocr tesseract-ocr-chi-sim
           strace ansible-core python3-fonttools fonts-ipafont-gothic osslsigncode openssl)
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-
 sudo_cmd=()
 [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+apt_get() { DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get "$@"; }
 
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    "${sudo_cmd[@]}" dpkg --add-architecture i386
+# The i386 loader's own ELF header runs here only with IA-32 emulation on.
+runs_32bit() {
+  local probe=/usr/lib/i386-linux-gnu/ld-linux.so.2
+  [[ -x $probe ]] && { "$probe" --version >/dev/null 2>&1; return; }
+  # Without the loader yet: a kernel built without IA32 emulation says so in its config.
+  ! grep -qsx 'CONFIG_IA32_EMULATION=n\|# CONFIG_IA32_EMULATION is not set' "/boot/config-$(uname -r)" &&
+    ! grep -qs 'ia32_emulation=0\|ia32_emulation=false' /proc/cmdline
+}
+
+missing() {
+  local p
+  for p in "$@"; do dpkg -s "$p" >/dev/null 2>&1 || echo "$p"; done
+}
+
+updated=0
+update_indexes() {
+  ((updated)) && return
+  updated=1
+  local log
+  log=$(mktemp)
+  for attempt in 1 2; do
+    if apt_get update -q >"$log" 2>&1 && ! grep -q '^[EW]: Failed to fetch\|^E: Some index files failed' "$log"; then
+      rm -f "$log"; return
+    fi
+    ((attempt == 1)) && sleep 5
+  done
+  echo "install-deps.sh: apt-get update could not fetch every index; going on with the ones it has:"
+  grep -E '^(E|W|Err):' "$log" | grep -v '^ ' | head -n 5
+  rm -f "$log"
+}
+
+mapfile -t need < <(missing "${packages[@]}")
+if ((${#need[@]})); then
+  echo "Installing: ${need[*]}"
+  update_indexes
+  apt_get install -y -q "${need[@]}" || exit 1
+fi
+
+if runs_32bit; then
+  if ! dpkg -s wine32:i386 >/dev/null 2>&1; then
+    dpkg --print-foreign-architectures | grep -qx i386 || { "${sudo_cmd[@]}" dpkg --add-architecture i386; updated=0; }
+    update_indexes
+    apt_get install -y -q wine32:i386 ||
+      echo "install-deps.sh: wine32:i386 could not be installed; the win32 tests that need Wine will be reported not run"
   fi
-  "${sudo_cmd[@]}" apt-get update -q
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
+else
+  echo "install-deps.sh: this kernel runs no 32-bit programs; wine32:i386 is not installed"
 fi
 
 # Wine shows Chinese texts only under a Chinese locale.
 if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
   "${sudo_cmd[@]}" sed -i 's/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/' /etc/locale.gen
   grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
-  "${sudo_cmd[@]}" locale-gen >/dev/null
+  "${sudo_cmd[@]}" locale-gen >/dev/null || exit 1
 fi
+exit 0
