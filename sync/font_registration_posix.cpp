@@ -1,8 +1,11 @@
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "sync/font_folder.h"
 #include "sync/font_registration.h"
@@ -35,12 +38,44 @@ RegistrationFinish FontRegistrar::Finish() {
   return NotifyFontChange(targetFolder_);
 }
 
+namespace {
+
+// Root may run with another account's environment (su without "-", sudo -E):
+// its cache tool then comes from the system's own folders, and what it starts
+// finds programs there too, never through an inherited PATH.
+constexpr const char* kTrustedPath = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+
+std::string TrustedTool(const char* name) {
+  for (const char* folder : {"/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/"}) {
+    std::string path = std::string(folder) + name;
+    if (::access(path.c_str(), X_OK) == 0) return path;
+  }
+  return {};
+}
+
+std::vector<char*> TrustedEnvironment() {
+  std::vector<char*> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, "PATH=", 5) != 0) env.push_back(*entry);
+  }
+  env.push_back(const_cast<char*>(kTrustedPath));
+  env.push_back(nullptr);
+  return env;
+}
+
+}  // namespace
+
 RegistrationFinish NotifyFontChange(std::string_view targetFolder) {
-  std::string tool = "fc-cache";
+  const bool root = ::geteuid() == 0;
+  std::string tool = root ? TrustedTool("fc-cache") : std::string("fc-cache");
+  if (tool.empty()) return {.error = FileError{FileStep::Notify, ENOENT}};
   std::string folder(targetFolder);
   char* arguments[] = {tool.data(), folder.data(), nullptr};
   pid_t child = 0;
-  const int spawned = ::posix_spawnp(&child, tool.c_str(), nullptr, nullptr, arguments, environ);
+  std::vector<char*> trusted;
+  if (root) trusted = TrustedEnvironment();
+  const int spawned = root ? ::posix_spawn(&child, tool.c_str(), nullptr, nullptr, arguments, trusted.data())
+                           : ::posix_spawnp(&child, tool.c_str(), nullptr, nullptr, arguments, environ);
   if (spawned != 0) return {.error = FileError{FileStep::Notify, spawned}};
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {

@@ -57,7 +57,7 @@ class Backend:
     def run(self, *args, env=None, cwd=None, timeout=300, user=None):
         argv = self.argv(*args)
         if user is not None:
-            argv = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups", *argv]
+            argv = [shutil.which("setpriv") or "setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups", *argv]
         return subprocess.run(argv, capture_output=True, env=env or self.env(), cwd=cwd, timeout=timeout)
 
 
@@ -857,12 +857,35 @@ class Register(WineFontsKey):
         target = os.path.join(self.data, "fonts", "DejaVuSans.ttf")
         self.assertIn(f"{target}: DejaVu Sans".encode(), listed.stdout.splitlines(), listed.stdout[:500])
 
+    def test_root_takes_fc_cache_from_the_system_folders_not_an_inherited_path(self):
+        self.native_only("fontconfig")
+        self.root_only()
+        planted, ran = os.path.join(self.dir, "planted"), os.path.join(self.dir, "ran")
+        os.makedirs(planted)
+        write(os.path.join(planted, "fc-cache"), f"#!/bin/sh\ntouch {ran}\n".encode())
+        os.chmod(os.path.join(planted, "fc-cache"), 0o755)
+        shutil.copy(self.DEJAVU, self.src)
+        env = self.fontconfig_env(PATH=planted + os.pathsep + os.environ.get("PATH", ""))
+        result = BACKEND.run("--register", "--lang", "en", self.src, env=env)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertFalse(os.path.exists(ran), "root ran the fc-cache that an inherited PATH put first")
+        self.assertNotEqual(self.caches(), [], "the system's fc-cache ran instead")
+
     def test_without_fc_cache_on_path_the_run_warns_and_succeeds(self):
         self.native_only("fontconfig")
         shutil.copy(self.DEJAVU, self.src)
         empty = os.path.join(self.dir, "empty")
         os.makedirs(empty)
-        result = BACKEND.run("--register", "--json", "--lang", "en", self.src, env=self.fontconfig_env(PATH=empty))
+        env, user = self.fontconfig_env(PATH=empty), None
+        if os.geteuid() == 0:
+            # Root never looks on PATH: an ordinary user's run shows the warning.
+            self.root_only()
+            user = NOBODY
+            for folder in (self.data, os.path.join(self.dir, "nobody-state")):
+                os.makedirs(folder, mode=0o700)
+                os.chown(folder, NOBODY, NOBODY)
+            env["XDG_STATE_HOME"] = os.path.join(self.dir, "nobody-state")
+        result = BACKEND.run("--register", "--json", "--lang", "en", self.src, env=env, user=user)
         self.assertEqual(result.returncode, 0, result.stderr)
         rows, summary = json_lines(result.stdout)
         self.assertEqual(rows[0]["registration"], {"status": "registered", "name": self.DEJAVU_VALUE})
