@@ -108,8 +108,15 @@ void FaceCheckStage::Complete(const RowJob& job, RowReport& report) {
   takesPlaceOf_.clear();
 }
 
-void FaceCheckStage::GiveBackValues(std::size_t from, const std::vector<std::vector<std::string>>& moved) const {
-  // By full path: the same file as the value named, whichever form it had.
+void FaceCheckStage::GiveBackValues(std::string_view target, std::size_t from,
+                                    const std::vector<std::vector<std::string>>& moved) const {
+  if (moved.size() == 1) {
+    // Every value naming the copy was the one old file's: back in the form the registrar writes.
+    std::vector<std::string> ignored;
+    (void)MoveFontsValues(options_.targetFolder, options_.scope, target, takesPlaceOf_.front(), ignored);
+    return;
+  }
+  // Several: by name, each to its own file by its full path, which names it as well as any form.
   std::vector<FontsEntry> back;
   for (std::size_t i = from; i < moved.size(); ++i) {
     for (const std::string& name : moved[i]) back.push_back({name, takesPlaceOf_[i]});
@@ -123,7 +130,7 @@ bool FaceCheckStage::TakePlace(const RowJob& job, RowReport& report) {
   for (std::size_t i = 0; i < takesPlaceOf_.size(); ++i) {
     if (FileResult values = MoveFontsValues(options_.targetFolder, options_.scope, takesPlaceOf_[i], target, moved[i]);
         !values) {
-      GiveBackValues(0, moved);
+      GiveBackValues(target, 0, moved);
       (void)RemoveFile(target, false);
       report.state = RowState::ReplaceFailed;
       report.reason = values.error;
@@ -142,7 +149,7 @@ bool FaceCheckStage::TakePlace(const RowJob& job, RowReport& report) {
       continue;
     }
     if (wasLoaded) ReloadFont(old);
-    GiveBackValues(i, moved);
+    GiveBackValues(target, i, moved);
     // The files gone before this one live on in the copy alone: it stays, with their values.
     if (i == 0) {
       (void)RemoveFile(target, false);

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sync/font_file.h"
@@ -61,8 +62,10 @@ class FaceCheckStage final : public RowStage {
   // The copy under its own name is in place; the old files go. False when
   // the copy had to go again.
   bool TakePlace(const RowJob& job, RowReport& report);
-  // The Fonts values moved from each old file in `from`.. go back to it.
-  void GiveBackValues(std::size_t from, const std::vector<std::vector<std::string>>& moved) const;
+  // The Fonts values moved to `target` from each old file from the
+  // `from`th on go back to it.
+  void GiveBackValues(std::string_view target, std::size_t from,
+                      const std::vector<std::vector<std::string>>& moved) const;
 
   FaceCheckOptions options_;
   InstalledFonts installed_;
