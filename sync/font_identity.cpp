@@ -74,9 +74,12 @@ bool ShareAFace(const FontFileInfo& a, const FontFileInfo& b) {
 
 bool HoldsEveryFace(const FontFileInfo& whole, const FontFileInfo& part) {
   if (IsBitmap(whole) || IsBitmap(part)) return ShareAFace(whole, part);
-  return std::all_of(part.faces.begin(), part.faces.end(), [&](const FontFace& face) {
-    return std::any_of(whole.faces.begin(), whole.faces.end(), [&](const FontFace& held) { return SameFace(face, held); });
-  });
+  const auto held = [&](const FontFace& face) {
+    return std::any_of(whole.faces.begin(), whole.faces.end(), [&](const FontFace& own) {
+      return SameFace(face, own);
+    });
+  };
+  return std::all_of(part.faces.begin(), part.faces.end(), held);
 }
 
 std::optional<std::strong_ordering> CompareFileVersions(const FontFileInfo& a, const FontFileInfo& b) {
