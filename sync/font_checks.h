@@ -5,6 +5,8 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "sync/font_file.h"
 #include "sync/installed_fonts.h"
@@ -39,10 +41,11 @@ struct FaceCheckOptions {
 
 // A font whose file name is new to the target may hold a face that is
 // installed there under another name. The same version is not copied again;
-// another version is a conflict, unless it may take the installed one's
-// place: then it is copied under its own name, the registry values move to
-// it, and only then is the old file removed. A step that fails undoes the
-// ones before it, so the face always has a file and never two values.
+// another version is a conflict, unless it may take the installed files'
+// place: each of them, whole (a file whose other faces the new one lacks
+// would take them along). Then it is copied under its own name, the registry
+// values move to it, and only then do the old files go. A step that fails
+// undoes the ones before it, so a face always has a file and never two values.
 class FaceCheckStage final : public RowStage {
  public:
   explicit FaceCheckStage(const FaceCheckOptions& options)
@@ -56,15 +59,20 @@ class FaceCheckStage final : public RowStage {
   std::size_t InstalledCount() const { return installed_.Count(); }
 
  private:
-  // The copy under its own name is in place; the old file goes.
-  void TakePlace(const RowJob& job, RowReport& report, const std::string& old);
+  // The copy under its own name is in place; the old files go. False when
+  // the copy had to go again.
+  bool TakePlace(const RowJob& job, RowReport& report);
+  // The Fonts values moved to `target` from each old file from the
+  // `from`th on go back to it.
+  void GiveBackValues(std::string_view target, std::size_t from,
+                      const std::vector<std::vector<std::string>>& moved) const;
 
   FaceCheckOptions options_;
   InstalledFonts installed_;
-  // The row in hand: what its source holds, and the file it may replace.
+  // The row in hand: what its source holds, and the files it may replace.
   std::int64_t row_ = -1;
   std::optional<FontFileInfo> source_;
-  std::string takesPlaceOf_;
+  std::vector<std::string> takesPlaceOf_;
 };
 
 }  // namespace quorvane

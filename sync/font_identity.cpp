@@ -59,8 +59,7 @@ std::optional<std::strong_ordering> CompareVersions(const FontFace& a, const Fon
 }
 
 bool SameFace(const FontFace& a, const FontFace& b) {
-  if (!a.postScriptName.empty() && a.postScriptName == b.postScriptName) return true;
-  return !a.fullName.empty() && SameFolded(a.fullName, b.fullName);
+  return !a.fullName.empty() && SameFolded(a.fullName, b.fullName) && a.postScriptName == b.postScriptName;
 }
 
 bool ShareAFace(const FontFileInfo& a, const FontFileInfo& b) {
@@ -71,6 +70,16 @@ bool ShareAFace(const FontFileInfo& a, const FontFileInfo& b) {
     }
   }
   return false;
+}
+
+bool HoldsEveryFace(const FontFileInfo& whole, const FontFileInfo& part) {
+  if (IsBitmap(whole) || IsBitmap(part)) return ShareAFace(whole, part);
+  const auto held = [&](const FontFace& face) {
+    return std::any_of(whole.faces.begin(), whole.faces.end(), [&](const FontFace& own) {
+      return SameFace(face, own);
+    });
+  };
+  return std::all_of(part.faces.begin(), part.faces.end(), held);
 }
 
 std::optional<std::strong_ordering> CompareFileVersions(const FontFileInfo& a, const FontFileInfo& b) {

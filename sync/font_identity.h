@@ -22,8 +22,9 @@ std::vector<std::uint32_t> VersionNumbers(std::string_view text);
 // then by the numbers of the version text; nothing when either cannot say.
 std::optional<std::strong_ordering> CompareVersions(const FontFace& a, const FontFace& b);
 
-// The same face: the same PostScript name where both have one, or the same
-// full name (ASCII case ignored). A bitmap font is known by its description.
+// The same face: the same full name as Windows names it (ASCII case ignored)
+// and the same PostScript name. One name alone proves nothing: font editors
+// leave default PostScript names behind, and anyone can borrow a name.
 bool SameFace(const FontFace& a, const FontFace& b);
 
 // How two font files' versions stand, face by face where they share faces:
@@ -32,6 +33,9 @@ std::optional<std::strong_ordering> CompareFileVersions(const FontFileInfo& a, c
 
 // A face of `a` that `b` holds too, or nothing.
 bool ShareAFace(const FontFileInfo& a, const FontFileInfo& b);
+
+// Every face of `part` is in `whole`: a bitmap font by its description.
+bool HoldsEveryFace(const FontFileInfo& whole, const FontFileInfo& part);
 
 // The version text a report shows for a file: its first face's; empty for a
 // bitmap font.

@@ -12,17 +12,14 @@ namespace quorvane {
 namespace {
 
 // The keys under which a file's faces are found: candidates only, which
-// SameFace then confirms.
+// SameFace then confirms. A face is never the same without its full name.
 std::vector<std::string> FaceKeys(const FontFileInfo& info) {
   std::vector<std::string> keys;
   if (info.format == FontFormat::WindowsBitmap) {
     keys.push_back("fon\n" + info.description);
     return keys;
   }
-  for (const FontFace& face : info.faces) {
-    if (!face.postScriptName.empty()) keys.push_back("ps\n" + face.postScriptName);
-    keys.push_back("full\n" + FoldedAscii(face.fullName));
-  }
+  for (const FontFace& face : info.faces) keys.push_back("full\n" + FoldedAscii(face.fullName));
   return keys;
 }
 
@@ -58,19 +55,21 @@ void InstalledFonts::Index(std::size_t slot) {
   }
 }
 
-const InstalledFont* InstalledFonts::Holding(const FontFileInfo& info, std::string_view path) {
+std::vector<const InstalledFont*> InstalledFonts::Holding(const FontFileInfo& info, std::string_view path) {
   if (!read_) ReadAll();
   const std::string self = PathKey(path);
+  std::vector<const InstalledFont*> holding;
   for (const std::string& key : FaceKeys(info)) {
     const auto found = byFace_.find(key);
     if (found == byFace_.end()) continue;
     for (const std::size_t slot : found->second) {
       const InstalledFont& font = fonts_[slot];
       if (font.path.empty() || PathKey(font.path) == self) continue;
-      if (ShareAFace(info, font.info)) return &font;
+      if (std::find(holding.begin(), holding.end(), &font) != holding.end()) continue;
+      if (ShareAFace(info, font.info)) holding.push_back(&font);
     }
   }
-  return nullptr;
+  return holding;
 }
 
 void InstalledFonts::Put(std::string_view path, FontFileInfo info) {

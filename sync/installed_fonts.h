@@ -25,9 +25,10 @@ class InstalledFonts {
  public:
   InstalledFonts(std::string folder, FontScope scope) : folder_(std::move(folder)), scope_(scope) {}
 
-  // An installed file other than `path` that holds a face of `info`; nothing
-  // when none does. Reads the installed fonts the first time.
-  const InstalledFont* Holding(const FontFileInfo& info, std::string_view path);
+  // The installed files other than `path` that hold a face of `info`, in the
+  // order they were found; valid until the next Put. Reads the installed
+  // fonts the first time.
+  std::vector<const InstalledFont*> Holding(const FontFileInfo& info, std::string_view path);
   // A font file now at `path` (copied, or replaced); only once read.
   void Put(std::string_view path, FontFileInfo info);
   // A font file gone from `path`.

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sync/file_error.h"
 #include "sync/font_registration.h"
@@ -39,6 +40,10 @@ struct RowReport {
   // Another file in the target that holds the same face: the one it is
   // installed as, the one it conflicts with, or the one it took the place of.
   std::string other;
+  // A collection that takes the place of several files: the ones after
+  // `other`. When one of them could not go (a failed replace), `other` is
+  // that one, kept, and these are the ones that went all the same.
+  std::vector<std::string> alsoReplaced;
 };
 
 enum class MessageKind { Information, Warning };

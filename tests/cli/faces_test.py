@@ -17,7 +17,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tool_test  # noqa: E402
-from make_font import make_font  # noqa: E402
+from make_font import make_collection, make_font  # noqa: E402
 from tool_test import ToolCase, json_lines, write  # noqa: E402
 
 IPAG = "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf"
@@ -132,6 +132,35 @@ class Faces(ToolCase):
         self.assertEqual(self.rows("--replace", code=0)[0]["QFace-0.ttf"]["status"], "replaced")
         self.assertEqual(os.listdir(self.dst), ["QFace-0.ttf"])
 
+    def test_a_font_sharing_one_name_with_an_installed_one_is_another_font_beside_it(self):
+        # An editor's default PostScript name on two unrelated fonts; a share file borrowing an installed one's.
+        make_font(os.path.join(self.dst, "alpha.ttf"), "Alpha Sans", "1.000", postscript="Untitled1")
+        make_font(os.path.join(self.src, "beta.ttf"), "Beta Serif", "2.000", postscript="Untitled1")
+        make_font(os.path.join(self.dst, "corp.ttf"), "Corp Sans", "1.000")
+        make_font(os.path.join(self.src, "zz.ttf"), "Totally Other", "1.001", postscript="CorpSans")
+        with open(os.path.join(self.dst, "alpha.ttf"), "rb") as f:
+            alpha = f.read()
+        for options, status in ((("--newer",), "copied"), (("--replace",), "replaced")):
+            rows, summary, _ = self.rows(*options, code=0)
+            self.assertEqual({n: (r["status"], r.get("other")) for n, r in rows.items()},
+                             {"beta.ttf": (status, None), "zz.ttf": (status, None)}, options)
+            self.assertEqual(sorted(os.listdir(self.dst)), ["alpha.ttf", "beta.ttf", "corp.ttf", "zz.ttf"])
+        with open(os.path.join(self.dst, "alpha.ttf"), "rb") as f:
+            self.assertEqual(f.read(), alpha)
+
+    def test_a_take_over_takes_only_files_it_holds_whole(self):
+        make_collection(os.path.join(self.dst, "qvfamily.ttc"), ["Qv Alpha", "Qv Beta", "Qv Gamma"])
+        self.offered("qvalpha2.ttf", "Qv Alpha", "2.000")
+        self.installed("qwone.ttf", "Qw One", "1.000")
+        self.installed("qwtwo.ttf", "Qw Two", "1.000")
+        make_collection(os.path.join(self.src, "qwboth.ttc"), ["Qw One", "Qw Two"], "2.000")
+        rows, summary, err = self.rows("--newer", code=1)
+        self.assertEqual((rows["qvalpha2.ttf"]["status"], rows["qvalpha2.ttf"]["other"]),
+                         ("conflict", backend().path(f"{self.dst}/qvfamily.ttc")))
+        self.assertEqual(rows["qwboth.ttc"]["status"], "replaced")
+        self.assertEqual(sorted(os.listdir(self.dst)), ["qvfamily.ttc", "qwboth.ttc"])
+        self.assertRegex(err, r"took the place of .*qwone\.ttf")
+
     def test_debians_two_names_for_ipa_gothic_are_copied_once(self):
         if not os.path.isfile(IPAG):
             self.skipTest("no fonts-ipafont-gothic (scripts/install-deps.sh installs it)")
@@ -211,6 +240,43 @@ class RegistryFaces(tool_test.WineFontsKey):
         self.assertIn("QFace-2.ttf", local)
         self.assertNotIn("QFace-1.ttf", local)
         self.assertTrue(self.family_found("Quorvane Face"))
+
+
+    def test_a_share_font_borrowing_an_installed_ones_postscript_name_takes_nothing_over(self):
+        self.wine_only()
+        corp, other = "Corp Sans (TrueType)", "Totally Other (TrueType)"
+        self.take_over("HKLM", self.FONTS, ["corp.ttf", "zz.ttf"], [corp, other])
+        make_font(os.path.join(self.src, "corp.ttf"), "Corp Sans", "1.000", postscript="CorpSans")
+        self.run_json("--register", code=0)
+        self.assertEqual(self.fonts_values().get(corp), "corp.ttf")
+
+        os.unlink(os.path.join(self.src, "corp.ttf"))
+        make_font(os.path.join(self.src, "zz.ttf"), "Totally Other", "1.001", postscript="CorpSans")
+        rows, _ = self.run_json("--newer", "--register", code=0)
+        self.assertEqual((rows[0]["status"], rows[0].get("other")), ("copied", None))
+        values = self.fonts_values()
+        self.assertEqual((values.get(corp), values.get(other)), ("corp.ttf", "zz.ttf"))
+        local = os.listdir(self.drive_c(self.FONTS))
+        self.assertIn("corp.ttf", local)
+        self.assertIn("zz.ttf", local)
+
+    def test_a_newer_face_leaves_a_collection_it_does_not_hold_whole_and_its_value(self):
+        self.wine_only()
+        family, alpha = "Qv Alpha & Qv Beta & Qv Gamma (TrueType)", "Qv Alpha (TrueType)"
+        self.take_over("HKLM", self.FONTS, ["qvfamily.ttc", "qvalpha2.ttf"], [family, alpha])
+        make_collection(os.path.join(self.src, "qvfamily.ttc"), ["Qv Alpha", "Qv Beta", "Qv Gamma"])
+        self.run_json("--register", code=0)
+        self.assertEqual(self.fonts_values().get(family), "qvfamily.ttc")
+
+        os.unlink(os.path.join(self.src, "qvfamily.ttc"))
+        make_font(os.path.join(self.src, "qvalpha2.ttf"), "Qv Alpha", "2.000")
+        rows, summary = self.run_json("--newer", "--register", code=1)
+        self.assertEqual((rows[0]["status"], rows[0]["other"]), ("conflict", self.FONTS + "\\qvfamily.ttc"))
+        values = self.fonts_values()
+        self.assertEqual((values.get(family), values.get(alpha)), ("qvfamily.ttc", None))
+        local = os.listdir(self.drive_c(self.FONTS))
+        self.assertIn("qvfamily.ttc", local)
+        self.assertNotIn("qvalpha2.ttf", local)
 
 
 def main():

@@ -6,6 +6,7 @@ want, so both install them.
   make_font.py OUT.ttf FAMILY [--version 1.002] [--postscript NAME] [--style Regular]
 """
 import argparse
+import os
 import sys
 
 DEBIAN_PACKAGES = "/usr/lib/python3/dist-packages"
@@ -55,6 +56,20 @@ def make_font(path, family, version="1.000", postscript=None, style="Regular", p
     if padding:
         with open(path, "ab") as f:
             f.write(b"\0" * padding)
+
+
+def make_collection(path, families, version="1.000"):
+    """A .ttc of one face for each of `families`, all of `version`."""
+    import tempfile
+    font_tools()
+    from fontTools.ttLib import TTCollection, TTFont
+    collection = TTCollection()
+    with tempfile.TemporaryDirectory() as scratch:
+        for index, family in enumerate(families):
+            face = os.path.join(scratch, f"{index}.ttf")
+            make_font(face, family, version)
+            collection.fonts.append(TTFont(face))
+        collection.save(path)
 
 
 def main():

@@ -73,17 +73,30 @@ TEST(FontVersionTest, TheRevisionDecidesFirstThenTheText) {
   EXPECT_EQ(CompareVersions(FaceOf("A", "beta", std::nullopt), FaceOf("A", "Version 1.0", std::nullopt)), std::nullopt);
 }
 
-TEST(FontVersionTest, AFaceIsKnownByItsPostScriptNameOrItsFullName) {
-  EXPECT_TRUE(SameFace(FaceOf("IPAGothic", "", {}, "IPAGothic"), FaceOf("IPA Gothic", "", {}, "IPAGothic")));
+TEST(FontVersionTest, AFaceIsKnownByItsPostScriptNameAndItsFullNameTogether) {
+  EXPECT_TRUE(SameFace(FaceOf("IPAGothic", "", {}, "IPAGothic"), FaceOf("ipagothic", "", {}, "IPAGothic")));
   EXPECT_TRUE(SameFace(FaceOf("DejaVu Sans", "", {}), FaceOf("dejavu sans", "", {})));
   EXPECT_FALSE(SameFace(FaceOf("DejaVu Sans", "", {}, "DejaVuSans"), FaceOf("DejaVu Serif", "", {}, "DejaVuSerif")));
+  // One name agreeing is not enough: an editor's default PostScript name, or one borrowed.
+  EXPECT_FALSE(SameFace(FaceOf("Alpha Sans", "", {}, "Untitled1"), FaceOf("Beta Serif", "", {}, "Untitled1")));
+  EXPECT_FALSE(SameFace(FaceOf("Corp Sans", "", {}, "CorpSans"), FaceOf("Corp Sans", "", {}, "CorpSansX")));
+  EXPECT_FALSE(SameFace(FaceOf("Corp Sans", "", {}, "CorpSans"), FaceOf("Corp Sans", "", {})));
+
+  // A file holds another whole when every face of the other is among its own.
+  const FontFileInfo family{FontFormat::Collection, {FaceOf("Qv Alpha", "", {}), FaceOf("Qv Beta", "", {})}, ""};
+  const FontFileInfo alpha{FontFormat::TrueType, {FaceOf("qv alpha", "", {})}, ""};
+  EXPECT_TRUE(HoldsEveryFace(family, alpha));
+  EXPECT_FALSE(HoldsEveryFace(alpha, family));
+  EXPECT_TRUE(ShareAFace(alpha, family));
 
   FontFileInfo courier{FontFormat::WindowsBitmap, {FaceOf("Courier", "", {})}, "FONTRES 100,96,96 : Courier 10"};
   FontFileInfo variant = courier;
   EXPECT_TRUE(ShareAFace(courier, variant)) << "a bitmap font is known by its description";
   EXPECT_EQ(CompareFileVersions(courier, variant), std::strong_ordering::equal);
+  EXPECT_TRUE(HoldsEveryFace(courier, variant));
   variant.description = "FONTRES 100,96,96 : Courier 12";
   EXPECT_FALSE(ShareAFace(courier, variant));
+  EXPECT_FALSE(HoldsEveryFace(courier, variant));
 }
 
 TEST(FontVersionTest, TheReaderGivesVersionRevisionAndPostScriptName) {
@@ -195,11 +208,33 @@ TEST_F(FontChecksTest, AFaceInstalledUnderAnotherNameIsNotCopiedAgainAndAnotherV
 
 TEST_F(FontChecksTest, TwoFilesOfOneFaceInOneRunAreCopiedOnce) {
   WriteFile(Src("one.ttf"), FontBytes(u"Quorvane Twice", u"Version 1.000", Revision(1, 0), u"QuorvaneTwice"));
-  WriteFile(Src("two.ttf"), FontBytes(u"Quorvane Twice Alias", u"Version 1.000", Revision(1, 0), u"QuorvaneTwice"));
+  WriteFile(Src("two.ttf"), FontBytes(u"Quorvane Twice", u"Version 1.000", Revision(1, 0), u"QuorvaneTwice") + "x");
   Run(SyncPolicy::Ignore);
   const std::vector<std::string> states = view.Column(kStatusColumn);
   EXPECT_THAT(states, ::testing::UnorderedElementsAre("复制成功", "同一字体已安装"));
   EXPECT_NE(EntryExists(Dst("one.ttf")), EntryExists(Dst("two.ttf")));
+}
+
+TEST_F(FontChecksTest, AFontThatSharesOnlyOneNameWithAnInstalledOneIsAnotherFontBesideIt) {
+  // An editor's default PostScript name on two unrelated fonts; a share file borrowing an installed one's.
+  WriteFile(Dst("alpha.ttf"), FontBytes(u"Alpha Sans", u"Version 1.000", Revision(1, 0), u"Untitled1"));
+  WriteFile(Src("beta.ttf"), FontBytes(u"Beta Serif", u"Version 2.000", Revision(2, 0), u"Untitled1"));
+  WriteFile(Dst("corp.ttf"), FontBytes(u"Corp Sans", u"Version 1.000", Revision(1, 0), u"CorpSans"));
+  WriteFile(Src("zz.ttf"), FontBytes(u"Totally Other", u"Version 1.001", Revision(1, 1), u"CorpSans"));
+  // The same full name under another PostScript name is not the installed face either.
+  WriteFile(Src("corp-x.ttf"), FontBytes(u"Corp Sans", u"Version 1.002", Revision(1, 2), u"CorpSansX"));
+  for (const SyncPolicy policy : {SyncPolicy::Ignore, SyncPolicy::Replace}) {
+    view = RecordingView();
+    Run(policy, /*newer=*/true);
+    for (const char* name : {"beta.ttf", "zz.ttf", "corp-x.ttf"}) {
+      const RowReport& report = ReportOf(name);
+      EXPECT_EQ(report.state, policy == SyncPolicy::Ignore ? RowState::CopySucceeded : RowState::UpToDate) << name;
+      EXPECT_EQ(report.other, "") << name;
+      EXPECT_TRUE(EntryExists(Dst(name))) << name;
+    }
+    EXPECT_EQ(ReadFile(Dst("alpha.ttf")), FontBytes(u"Alpha Sans", u"Version 1.000", Revision(1, 0), u"Untitled1"));
+    EXPECT_EQ(ReadFile(Dst("corp.ttf")), FontBytes(u"Corp Sans", u"Version 1.000", Revision(1, 0), u"CorpSans"));
+  }
 }
 
 TEST_F(FontChecksTest, ANewerVersionTakesTheInstalledOnesPlaceAndTheOldFileGoes) {
@@ -226,6 +261,77 @@ TEST_F(FontChecksTest, AnOlderVersionUnderNewerConflictsAndReplaceTakesThePlaceW
   EXPECT_EQ(ReportOf("Face-1.0.ttf").state, RowState::ReplaceSucceeded);
   EXPECT_FALSE(EntryExists(Dst("Face-2.0.ttf")));
   EXPECT_TRUE(EntryExists(Dst("Face-1.0.ttf")));
+}
+
+std::string CollectionBytes(const std::vector<std::u16string>& fullNames, std::uint16_t major) {
+  std::vector<Face> faces;
+  const std::u16string version = major == 1 ? u"Version 1.000" : u"Version 2.000";
+  for (const std::u16string& name : fullNames) faces.push_back(FaceVersioned(name, version, Revision(major, 0)));
+  const Bytes bytes = Collection(faces);
+  return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+TEST_F(FontChecksTest, ATakeOverTakesOnlyFilesItHoldsWholeAndAllOfThemOrNone) {
+  // One face of a collection is newer: the collection's other faces would go with it.
+  WriteFile(Dst("qvfamily.ttc"), CollectionBytes({u"Qv Alpha", u"Qv Beta", u"Qv Gamma"}, 1));
+  WriteFile(Src("qvalpha2.ttf"), FontBytes(u"Qv Alpha", u"Version 2.000", Revision(2, 0)));
+  // A newer collection over two single files: it takes both places.
+  WriteFile(Dst("qwone.ttf"), FontBytes(u"Qw One", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Dst("qwtwo.ttf"), FontBytes(u"Qw Two", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Src("qwboth.ttc"), CollectionBytes({u"Qw One", u"Qw Two"}, 2));
+  // One that covers one file whole but not the other takes neither place.
+  WriteFile(Dst("qxone.ttf"), FontBytes(u"Qx One", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Dst("qxtwo.ttc"), CollectionBytes({u"Qx Two", u"Qx Three"}, 1));
+  WriteFile(Src("qxboth.ttc"), CollectionBytes({u"Qx One", u"Qx Two"}, 2));
+
+  Run(SyncPolicy::Ignore, /*newer=*/true, /*dryRun=*/true);
+  EXPECT_EQ(ReportOf("qwboth.ttc").state, RowState::WouldReplace);
+  EXPECT_EQ(ReportOf("qwboth.ttc").other, Dst("qwone.ttf"));
+  EXPECT_THAT(ReportOf("qwboth.ttc").alsoReplaced, ElementsAre(Dst("qwtwo.ttf")));
+
+  for (const SyncPolicy policy : {SyncPolicy::Ignore, SyncPolicy::Replace}) {
+    view = RecordingView();
+    Run(policy, /*newer=*/policy == SyncPolicy::Ignore);
+    if (policy == SyncPolicy::Ignore) {
+      const RowReport& both = ReportOf("qwboth.ttc");
+      EXPECT_EQ(both.state, RowState::ReplaceSucceeded);
+      EXPECT_EQ(both.other, Dst("qwone.ttf"));
+      EXPECT_THAT(both.alsoReplaced, ElementsAre(Dst("qwtwo.ttf")));
+    }
+    const RowReport& alpha = ReportOf("qvalpha2.ttf");
+    EXPECT_EQ(alpha.state, RowState::Conflict);
+    EXPECT_EQ(alpha.other, Dst("qvfamily.ttc"));
+    const RowReport& x = ReportOf("qxboth.ttc");
+    EXPECT_EQ(x.state, RowState::Conflict);
+    EXPECT_EQ(x.other, Dst("qxtwo.ttc")) << "the file it cannot take whole is the one named";
+    EXPECT_THAT(x.alsoReplaced, IsEmpty());
+    EXPECT_FALSE(EntryExists(Dst("qvalpha2.ttf")));
+    EXPECT_FALSE(EntryExists(Dst("qxboth.ttc")));
+    for (const char* name : {"qvfamily.ttc", "qxone.ttf", "qxtwo.ttc"}) {
+      EXPECT_TRUE(EntryExists(Dst(name))) << name << " stays as it was";
+    }
+  }
+  EXPECT_FALSE(EntryExists(Dst("qwone.ttf")));
+  EXPECT_FALSE(EntryExists(Dst("qwtwo.ttf")));
+  EXPECT_EQ(ReadFile(Dst("qwboth.ttc")), ReadFile(Src("qwboth.ttc")));
+}
+
+TEST_F(FontChecksTest, ACollectionThatTakesTheFirstPlaceButNotTheSecondKeepsTheFacesItTook) {
+  WriteFile(Dst("qwone.ttf"), FontBytes(u"Qw One", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Dst("qwtwo.ttf"), FontBytes(u"Qw Two", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Src("qwboth.ttc"), CollectionBytes({u"Qw One", u"Qw Two"}, 2));
+  SetReadOnly(Dst("qwtwo.ttf"), true);
+  Run(SyncPolicy::Replace);
+  SetReadOnly(Dst("qwtwo.ttf"), false);
+  const RowReport& report = ReportOf("qwboth.ttc");
+  EXPECT_EQ(report.state, RowState::ReplaceFailed);
+  ASSERT_TRUE(report.reason);
+  EXPECT_EQ(report.reason->step, FileStep::Delete);
+  EXPECT_EQ(report.other, Dst("qwtwo.ttf")) << "the one kept";
+  EXPECT_THAT(report.alsoReplaced, ElementsAre(Dst("qwone.ttf"))) << "the one that went";
+  EXPECT_TRUE(EntryExists(Dst("qwtwo.ttf")));
+  EXPECT_FALSE(EntryExists(Dst("qwone.ttf")));
+  EXPECT_TRUE(EntryExists(Dst("qwboth.ttc"))) << "Qw One has no other file now";
 }
 
 TEST_F(FontChecksTest, AnOldFileThatCannotGoUndoesTheCopyAndSaysWhy) {
