@@ -113,6 +113,12 @@ class Pool:
 POOL = None
 
 
+def twin(path):
+    """The same path with its file name's first letter in the other case."""
+    folder, name = os.path.split(path)
+    return os.path.join(folder, (name[0].lower() if name[0].isupper() else name[0].upper()) + name[1:])
+
+
 class Violation(Exception):
     pass
 
@@ -133,7 +139,7 @@ class Sequence:
         self.clock = FIRST_TIME
         self.user_files = {}  # target name -> digest: fonts the user put there
         self.edited = {}  # target name -> digest: the tool's fonts the user changed
-        self.protected = {}  # face -> the user's file it came from: must stay in the target
+        self.inherited = {}  # face -> the user's file a newer version took the place of: must stay
 
     # --- the file system ---------------------------------------------------------------------
     def put(self, path, data):
@@ -176,6 +182,11 @@ class Sequence:
         name = self.new_name(product)
         if self.random.random() < 0.2:
             name = "sub/" + name
+        if self.share and not tool_test.BACKEND.wine and self.random.random() < 0.2:
+            # Another font under a name the share has in another case: two names here, one to Windows.
+            name = twin(self.random.choice(sorted(self.share)))
+            if name in self.share:
+                return self.share_remove()
         self.put(os.path.join(self.src, name), POOL.font(product, version))
         self.share[name] = (product, version)
         return f"share: add {name} ({product} {version})"
@@ -208,9 +219,9 @@ class Sequence:
         name = self.pick_shared()
         if name is None:
             return self.share_add()
-        base = os.path.basename(name)
-        flipped = base[0].lower() if base[0].isupper() else base[0].upper()
-        new = os.path.join(os.path.dirname(name), flipped + base[1:])
+        new = twin(name)
+        if new in self.share:
+            return self.share_remove()
         self.share_move(name, new)
         return f"share: rename {name} -> {new} (case only)"
 
@@ -247,11 +258,15 @@ class Sequence:
         product = self.random.choice(sorted(products()) + ["own"])
         version = self.random.choice(VERSIONS)
         name = self.new_name(product, "user-")
+        shared = [os.path.basename(n) for n in sorted(self.share)]
+        if shared and self.random.random() < 0.3:
+            # A name the share has, in another case: another file here, the same one to Windows.
+            other = twin(self.random.choice(shared))
+            if not any(self.same_name(n, other) for n in os.listdir(self.dst)):
+                name = other
         data = POOL.font(product, version)
         self.put(os.path.join(self.dst, name), data)
         self.user_files[name] = hashlib.sha256(data).hexdigest()
-        for face in POOL.faces_of[self.user_files[name]]:
-            self.protected.setdefault(face, name)
         return f"user: puts own {name} ({product} {version}) into the target"
 
     def user_delete(self):
@@ -263,7 +278,7 @@ class Sequence:
         self.edited.pop(name, None)
         left = self.faces_present(self.target())
         # A face the user took out themselves is theirs to lose.
-        self.protected = {f: why for f, why in self.protected.items() if f in left}
+        self.inherited = {f: why for f, why in self.inherited.items() if f in left}
         return f"user: deletes the tool's {name}"
 
     def user_edit(self):
@@ -350,8 +365,12 @@ class Sequence:
             if files.get(name) == digest:
                 continue
             faces = POOL.faces_of[digest]
+            if name in files and any(self.same_name(os.path.basename(s), name) for s in self.share):
+                self.user_files[name] = files[name]  # replaced by the share's file of that name: still theirs
+                continue
             if name not in files and mode == "--newer" and all(f in present for f in faces):
                 del self.user_files[name]  # a newer version took its place, and keeps its faces
+                self.inherited.update((f, name) for f in faces)
                 continue
             raise Violation(f"the user's own {name} " + ("was overwritten" if name in files else "left the target"))
         for name, digest in sorted(self.edited.items()):
@@ -364,7 +383,7 @@ class Sequence:
                 del self.edited[name]  # the share's version of that name took its place
                 continue
             raise Violation(f"{name}, changed by the user, " + ("was overwritten" if name in files else "was removed"))
-        for face, origin in sorted(self.protected.items()):
+        for face, origin in sorted(self.inherited.items()):
             if face not in present:
                 raise Violation(f"{face_label(face)}, from the user's own {origin}, is gone from the target")
 
