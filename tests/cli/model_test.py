@@ -305,7 +305,8 @@ class Sequence:
         if result.returncode not in (0, 1):
             raise Violation(f"{words} exited {result.returncode}: {result.stderr.decode(errors='replace')}")
         try:
-            lines = [json.loads(line) for line in result.stdout.decode("utf-8").splitlines()]
+            # Rows end at "\n" only: a name may hold U+2028, which splitlines() would cut at.
+            lines = [json.loads(line) for line in result.stdout.decode("utf-8").split("\n") if line]
             summary = lines[-1]["summary"]
         except (ValueError, IndexError, KeyError) as e:
             raise Violation(f"{words}: no JSON lines and summary ({e}): {result.stdout[-300:]!r}")
