@@ -189,10 +189,18 @@ RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, 
   if (targetExists && options.update) {
     const bool same = options.checksum ? SameContent(sourcePath, targetPath).value_or(false)
                                        : SameStamp(StampOf(sourcePath), StampOf(targetPath));
-    if (same) return Report(RowState::UpToDate);
+    if (same) {
+      // A version an earlier run left waiting would undo this decision at the restart.
+      if (!options.dryRun) WithdrawReplaceAtRestart(targetPath);
+      return Report(RowState::UpToDate);
+    }
     replacing = true;
   }
-  if (targetExists && !replacing) return Report(options.dryRun ? RowState::WouldIgnore : RowState::Ignored);
+  if (targetExists && !replacing) {
+    if (options.dryRun) return Report(RowState::WouldIgnore);
+    WithdrawReplaceAtRestart(targetPath);
+    return Report(RowState::Ignored);
+  }
   if (options.dryRun) return Report(targetExists ? RowState::WouldReplace : RowState::WouldCopy);
   return Copy(row, sourcePath, targetPath, targetExists,
               replacing || options.policy == SyncPolicy::Replace || options.update, options);
