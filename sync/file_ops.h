@@ -134,6 +134,10 @@ struct CopyOptions {
   // schedule it (administrators); without, the copy fails as it would have. A
   // target this account may not replace is no target in use: that copy fails.
   bool replaceAtRebootWhenInUse = false;
+  // The target's read-only bit is one an earlier version copied from the
+  // share (Windows): cleared for the replace, and set again if it fails.
+  // Elsewhere no copy ever took it, and a read-only target stays refused.
+  bool clearReadOnly = false;
 };
 
 enum class CopyStatus {
@@ -149,6 +153,7 @@ struct [[nodiscard]] CopyResult {
   CopyStatus status = CopyStatus::Failed;
   std::optional<FileError> error;
   std::uint64_t bytes = 0;
+  bool readOnlyCleared = false;  // CopyOptions::clearReadOnly met a read-only target
 
   bool Succeeded() const { return status == CopyStatus::Created || status == CopyStatus::Replaced; }
   explicit operator bool() const { return Succeeded(); }

@@ -376,15 +376,43 @@ FileResult OpenSource(const std::wstring& path, UniqueKernelHandle& in, BY_HANDL
   return {};
 }
 
+// A read-only bit that an earlier version copied from the share, cleared for
+// the replace: put back unless the new file took the name.
+class ClearedReadOnly {
+ public:
+  ClearedReadOnly() = default;
+  ~ClearedReadOnly() {
+    if (!path_.empty()) SetFileAttributesW(path_.c_str(), attributes_);
+  }
+  ClearedReadOnly(const ClearedReadOnly&) = delete;
+  ClearedReadOnly& operator=(const ClearedReadOnly&) = delete;
+  bool Clear(const std::wstring& path, DWORD attributes) {
+    if (!SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
+    path_ = path;
+    attributes_ = attributes;
+    return true;
+  }
+  bool Cleared() const { return !path_.empty(); }
+  void Keep() { path_.clear(); }
+
+ private:
+  std::wstring path_;
+  DWORD attributes_ = 0;
+};
+
 // Windows refuses to overwrite read-only, hidden and system files; Wine and an
 // elevated process do not always, so the attributes are tested here. A target
 // that is the source itself (a hard link) would be lost by the replace.
-FileResult RefuseTarget(const std::wstring& path, const BY_HANDLE_FILE_INFORMATION& source) {
+FileResult RefuseTarget(const std::wstring& path, const BY_HANDLE_FILE_INFORMATION& source, bool clearReadOnly,
+                        ClearedReadOnly& cleared) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return {};
   constexpr DWORD kRefused =
       FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  if ((attributes & kRefused) != 0) return Failure(FileStep::Open, ERROR_ACCESS_DENIED);
+  const bool onlyReadOnly = (attributes & kRefused) == FILE_ATTRIBUTE_READONLY;
+  if ((attributes & kRefused) != 0 && !(onlyReadOnly && clearReadOnly && cleared.Clear(path, attributes))) {
+    return Failure(FileStep::Open, ERROR_ACCESS_DENIED);
+  }
   const UniqueKernelHandle existing{CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                 OPEN_EXISTING, 0, nullptr)};
@@ -515,7 +543,10 @@ CopyResult CopyOneFile(std::string_view source, std::string_view target, const C
   UniqueKernelHandle in;
   BY_HANDLE_FILE_INFORMATION sourceInfo;
   if (FileResult opened = OpenSource(sourcePath, in, sourceInfo); !opened) return failed(opened);
-  if (FileResult refused = RefuseTarget(targetPath, sourceInfo); !refused) return failed(refused);
+  ClearedReadOnly cleared;
+  if (FileResult refused = RefuseTarget(targetPath, sourceInfo, options.clearReadOnly, cleared); !refused) {
+    return failed(refused);
+  }
 
   std::wstring tempPath;
   FileResult result;
@@ -548,7 +579,9 @@ CopyResult CopyOneFile(std::string_view source, std::string_view target, const C
     status = CopyStatus::Replaced;
     const bool inUse = !result && IsHeldOpen(static_cast<DWORD>(result.error->code), targetPath);
     if (inUse && options.replaceAtRebootWhenInUse && ScheduleAtReboot(out, tempPath, targetPath)) {
-      return {CopyStatus::ReplacedAtReboot, std::nullopt, transfer.bytes};
+      const bool readOnlyCleared = cleared.Cleared();
+      cleared.Keep();  // the bit would stop the rename at the restart
+      return {CopyStatus::ReplacedAtReboot, std::nullopt, transfer.bytes, readOnlyCleared};
     }
   }
   if (!result) return abandon(failed(result));
@@ -556,7 +589,9 @@ CopyResult CopyOneFile(std::string_view source, std::string_view target, const C
   // taken from the share would stop every later update of it.
   out.Reset();
   WithdrawWaitingCopies(targetPath);
-  return {status, std::nullopt, transfer.bytes};
+  const bool readOnlyCleared = cleared.Cleared();
+  cleared.Keep();
+  return {status, std::nullopt, transfer.bytes, readOnlyCleared};
 }
 
 std::optional<FileIdentity> IdentityOf(std::string_view path) {

@@ -141,10 +141,14 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
       return stage->Decide(job, report);
     });
     if (!settled) {
-      RowReport copied = HandleRow(row, sourcePath, job.targetPath, exists, options);
+      RowReport copied = HandleRow(row, sourcePath, job.targetPath, exists,
+                                   report.readOnly == RowReport::InheritedReadOnly::MayClear, options);
       report.state = copied.state;
       report.reason = std::move(copied.reason);
       report.bytes = copied.bytes;
+      report.readOnly = copied.readOnly;
+    } else if (report.readOnly == RowReport::InheritedReadOnly::MayClear) {
+      report.readOnly = RowReport::InheritedReadOnly::None;  // nothing was copied
     }
     if (report.state != RowState::Ready) {
       for (RowStage* stage : stages_) stage->Complete(job, report);
@@ -176,10 +180,31 @@ RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt,
   return report;
 }
 
+// What a copy's outcome makes of its row.
+RowReport CopiedReport(const CopyResult& copied, bool targetExists) {
+  switch (copied.status) {
+    case CopyStatus::Created:
+    case CopyStatus::Replaced:
+      // One that appeared since the test was replaced: that is what the policy gives it.
+      return Report(targetExists || copied.status == CopyStatus::Replaced ? RowState::ReplaceSucceeded
+                                                                           : RowState::CopySucceeded,
+                    std::nullopt, copied.bytes);
+    case CopyStatus::TargetExists:
+      return Report(RowState::Ignored);
+    case CopyStatus::ReplacedAtReboot:
+      return Report(RowState::ReplaceAtReboot, std::nullopt, copied.bytes);
+    case CopyStatus::Abandoned:
+      return Report(RowState::Ready);
+    case CopyStatus::Failed:
+      break;
+  }
+  return Report(targetExists ? RowState::ReplaceFailed : RowState::CopyFailed, copied.error);
+}
+
 }  // namespace
 
 RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
-                                 bool targetExists, const SyncOptions& options) {
+                                 bool targetExists, bool clearReadOnly, const SyncOptions& options) {
   // A row without a name or a source path names no file; the copy refuses it
   // at once, with the system's "not found".
   if (sourcePath.empty() || targetPath.empty()) {
@@ -203,13 +228,13 @@ RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, 
   }
   if (options.dryRun) return Report(targetExists ? RowState::WouldReplace : RowState::WouldCopy);
   return Copy(row, sourcePath, targetPath, targetExists,
-              replacing || options.policy == SyncPolicy::Replace || options.update, options);
+              replacing || options.policy == SyncPolicy::Replace || options.update, clearReadOnly, options);
 }
 
 // `replacing`: a target that exists when the copy takes its name is replaced;
 // otherwise it is left, and the row is the policy's same-name outcome.
 RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
-                            bool targetExists, bool replacing, const SyncOptions& options) {
+                            bool targetExists, bool replacing, bool clearReadOnly, const SyncOptions& options) {
   view_.SetStatus(row, Report(RowState::Copying));
   const CopyOptions copyOptions{
       .existing = replacing ? ExistingTarget::Replace : ExistingTarget::Keep,
@@ -220,25 +245,12 @@ RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::
             return !stopRequested_;
           },
       .replaceAtRebootWhenInUse = options.replaceAtRebootWhenInUse,
+      .clearReadOnly = clearReadOnly,
   };
   const CopyResult copied = CopyOneFile(sourcePath, targetPath, copyOptions);
-  switch (copied.status) {
-    case CopyStatus::Created:
-    case CopyStatus::Replaced:
-      // One that appeared since the test was replaced: that is what the policy gives it.
-      return Report(targetExists || copied.status == CopyStatus::Replaced ? RowState::ReplaceSucceeded
-                                                                           : RowState::CopySucceeded,
-                    std::nullopt, copied.bytes);
-    case CopyStatus::TargetExists:
-      return Report(RowState::Ignored);
-    case CopyStatus::ReplacedAtReboot:
-      return Report(RowState::ReplaceAtReboot, std::nullopt, copied.bytes);
-    case CopyStatus::Abandoned:
-      return Report(RowState::Ready);
-    case CopyStatus::Failed:
-      break;
-  }
-  return Report(targetExists ? RowState::ReplaceFailed : RowState::CopyFailed, copied.error);
+  RowReport report = CopiedReport(copied, targetExists);
+  if (copied.readOnlyCleared) report.readOnly = RowReport::InheritedReadOnly::Cleared;
+  return report;
 }
 
 }  // namespace quorvane

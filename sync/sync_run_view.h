@@ -39,6 +39,10 @@ struct RowReport {
   // Another file in the target that holds the same face: the one it is
   // installed as, the one it conflicts with, or the one it took the place of.
   std::string other;
+  // A target read-only only because an earlier version copied the bit from the
+  // share: a stage says the replace may clear it, the copy says whether it did.
+  enum class InheritedReadOnly { None, MayClear, Cleared };
+  InheritedReadOnly readOnly = InheritedReadOnly::None;
 };
 
 enum class MessageKind { Information, Warning };
