@@ -78,6 +78,11 @@ bool FileExists(std::string_view path);
 // literally named "*.ttf" must not be taken for a pattern.
 bool EntryExists(std::string_view path);
 
+// Whether an entry of exactly this name exists, as EntryExists, where the
+// system can tell: only "no such file" and "no such path" make it absent; any
+// other failure (access denied, a network path that is down) is its reason.
+FileResult CheckEntry(std::string_view path, bool& exists);
+
 // The full size of the first matching entry, or -1 when nothing matches.
 std::int64_t FileSize(std::string_view path);
 
@@ -122,11 +127,17 @@ struct CopyOptions {
   // Told how far the copy is, at its start, after each piece and at its end;
   // false abandons the copy.
   std::function<bool(std::uint64_t done, std::uint64_t total)> progress{};
-  // Windows: a target that cannot be replaced because it is in use (a font the
-  // system has loaded) is replaced at the next start instead; the new file
-  // waits beside it under a ".quorvane-*.pending" name. Needs the right to
-  // schedule it (administrators); without, the copy fails as it would have.
+  // Windows: a target that cannot be replaced because another program holds
+  // it open (a font the system has loaded) is replaced at the next start
+  // instead; the new file waits beside it under a ".quorvane-*.pending" name,
+  // in place of any an earlier run left waiting for it. Needs the right to
+  // schedule it (administrators); without, the copy fails as it would have. A
+  // target this account may not replace is no target in use: that copy fails.
   bool replaceAtRebootWhenInUse = false;
+  // The target's read-only bit is one an earlier version copied from the
+  // share (Windows): cleared for the replace, and set again if it fails.
+  // Elsewhere no copy ever took it, and a read-only target stays refused.
+  bool clearReadOnly = false;
 };
 
 enum class CopyStatus {
@@ -142,6 +153,7 @@ struct [[nodiscard]] CopyResult {
   CopyStatus status = CopyStatus::Failed;
   std::optional<FileError> error;
   std::uint64_t bytes = 0;
+  bool readOnlyCleared = false;  // CopyOptions::clearReadOnly met a read-only target
 
   bool Succeeded() const { return status == CopyStatus::Created || status == CopyStatus::Replaced; }
   explicit operator bool() const { return Succeeded(); }
@@ -156,8 +168,11 @@ struct [[nodiscard]] CopyResult {
 // is the old file or the new, never a mix. Refuses a read-only (on Windows also
 // hidden or system) target and a target that is the source itself. Keeps the
 // source's last-write time, gives the copy the mode a shared font folder needs
-// (0644 less the umask on POSIX; on Windows the folder's inherited permissions),
-// and never writes to the source. Whatever fails, the target keeps its old
+// (0644 less the umask on POSIX; on Windows the folder's inherited permissions
+// and default attributes, never the source's read-only, hidden or system bits),
+// and never writes to the source. A copy that puts its file in place, or
+// leaves an existing target, withdraws what earlier runs left waiting to
+// replace the target at the next start. Whatever fails, the target keeps its old
 // content, no temporary file remains, and the result says which step failed and why.
 CopyResult CopyOneFile(std::string_view source, std::string_view target, const CopyOptions& options = {});
 
@@ -175,14 +190,21 @@ struct [[nodiscard]] RemoveResult {
 // Removes a file; never a folder, and never a read-only (on Windows also
 // hidden or system) file. With `atRebootWhenInUse`, one that the system holds
 // open (a loaded font, on Windows) is removed at the next start instead, where
-// the right to schedule that is given (administrators).
+// the right to schedule that is given (administrators); one this account may
+// not remove fails. Either way, no copy waits to take its place at the restart.
 RemoveResult RemoveFile(std::string_view path, bool atRebootWhenInUse);
+
+// For a run that leaves `target` as it is: what earlier runs scheduled to
+// replace it at the next start (on Windows, a waiting copy and its rename) is
+// withdrawn. Nothing to do elsewhere.
+void WithdrawReplaceAtRestart(std::string_view target);
 
 // The temporaries our copies make are named ".quorvane-" + 16 hex digits + ".tmp".
 bool IsTemporaryName(std::string_view name);
 
 // Removes from `folder` the temporaries of copies that are no longer running
-// (their process ended without cleaning up); a live copy's is never touched.
+// (their process ended without cleaning up), and on Windows the waiting copies
+// that no rename at the next start names any more; a live copy's is never touched.
 StaleTemporaries RemoveStaleTemporaries(std::string_view folder);
 
 // For an interrupt that must end the process at once: removes the temporary of

@@ -369,6 +369,13 @@ bool EntryExists(std::string_view path) {
   return !path.empty() && ::lstat(std::string(path).c_str(), &st) == 0;
 }
 
+FileResult CheckEntry(std::string_view path, bool& exists) {
+  struct stat st;
+  exists = !path.empty() && ::lstat(std::string(path).c_str(), &st) == 0;
+  if (exists || path.empty() || errno == ENOENT || errno == ENOTDIR) return {};
+  return LastError(FileStep::Open);
+}
+
 bool IsFolder(std::string_view path) {
   struct stat st;
   return ::stat(PathString(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -517,6 +524,9 @@ StaleTemporaries RemoveStaleTemporaries(std::string_view folder) {
   }
   return removed;
 }
+
+// Nothing here waits for a restart.
+void WithdrawReplaceAtRestart(std::string_view) {}
 
 void AbandonCopyInProgress() noexcept {
   if (!hasActiveTemporary) return;

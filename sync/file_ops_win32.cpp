@@ -8,8 +8,12 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/text.h"
 #include "base/win32_handles.h"
@@ -198,19 +202,157 @@ class TransferLoop : private TransferProgress {
 
 bool IsExistsError(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
 
-// A file the system holds open without delete sharing (a loaded font) cannot
-// be replaced while it is held.
-bool IsInUseError(DWORD error) { return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION; }
+// Only a file another program holds open (a loaded font) waits for the
+// restart. Renaming over a held file says "access denied", as a file this
+// account may not touch does (one of TrustedInstaller's): opening the target
+// for delete, sharing everything, tells the two apart.
+bool IsHeldOpen(DWORD error, const std::wstring& path) {
+  if (error == ERROR_SHARING_VIOLATION) return true;
+  if (error != ERROR_ACCESS_DENIED) return false;
+  const UniqueKernelHandle probe{CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
+  return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
+}
 
-// The new file waits under a name no clean-up takes (".pending", not ".tmp")
-// and takes the target's place when the system next starts. False, with
+// The list of renames the system does when it next starts: pairs of paths in
+// its own form ("\??\C:\..."), the second with "!" when it replaces and
+// empty when the first is only deleted. Administrators may change it.
+constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t kRestartRenames[] = L"PendingFileRenameOperations";
+
+struct RestartRename {
+  std::wstring from, to;
+};
+
+// Nothing when the list cannot be read; an empty list when there is none.
+std::optional<std::vector<RestartRename>> ReadRestartRenames(HKEY key) {
+  std::vector<wchar_t> data(4096);
+  DWORD bytes = 0, type = 0;
+  for (;;) {
+    bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    const LSTATUS status =
+        RegQueryValueExW(key, kRestartRenames, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &bytes);
+    if (status == ERROR_FILE_NOT_FOUND) return std::vector<RestartRename>{};
+    if (status == ERROR_SUCCESS) break;
+    if (status != ERROR_MORE_DATA) return std::nullopt;
+    data.resize(std::max<size_t>(data.size() * 2, bytes / sizeof(wchar_t) + 1));
+  }
+  if (type != REG_MULTI_SZ) return std::nullopt;
+  // Split by length, not at the first empty string: a deletion's second path is one.
+  std::vector<std::wstring> strings;
+  const std::wstring_view all(data.data(), bytes / sizeof(wchar_t));
+  for (size_t at = 0; at < all.size();) {
+    const size_t end = std::min(all.find(L'\0', at), all.size());
+    strings.emplace_back(all.substr(at, end - at));
+    at = end + 1;
+  }
+  std::vector<RestartRename> renames;
+  for (size_t i = 0; i + 1 < strings.size() && !strings[i].empty(); i += 2) {
+    renames.push_back({std::move(strings[i]), std::move(strings[i + 1])});
+  }
+  return renames;
+}
+
+LSTATUS WriteRestartRenames(HKEY key, const std::vector<RestartRename>& renames) {
+  if (renames.empty()) {
+    const LSTATUS deleted = RegDeleteValueW(key, kRestartRenames);
+    return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
+  }
+  std::wstring data;
+  for (const RestartRename& rename : renames) {
+    data.append(rename.from).push_back(L'\0');
+    data.append(rename.to).push_back(L'\0');
+  }
+  data.push_back(L'\0');
+  return RegSetValueExW(key, kRestartRenames, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                        static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+}
+
+// The session manager's key, opened once: a run asks about every font it leaves.
+HKEY SessionManagerKey(bool& writable) {
+  static const auto opened = [] {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) ==
+        ERROR_SUCCESS) {
+      return std::pair{UniqueRegistryKey(key), true};
+    }
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE, &key);
+    return std::pair{UniqueRegistryKey(key), false};
+  }();
+  writable = opened.second;
+  return opened.first.Get();
+}
+
+// A path as a plain full Win32 path, whether written as the rename list
+// writes it ("\??\", "!" before a replace), in the long form or relative.
+std::wstring PlainPath(std::wstring_view path) {
+  if (path.starts_with(L'!')) path.remove_prefix(1);
+  for (const std::wstring_view unc : {L"\\??\\UNC\\", L"\\\\?\\UNC\\"}) {
+    if (path.starts_with(unc)) return L"\\\\" + std::wstring(path.substr(unc.size()));
+  }
+  for (const std::wstring_view local : {L"\\??\\", L"\\\\?\\"}) {
+    if (path.starts_with(local)) return std::wstring(path.substr(local.size()));
+  }
+  const std::wstring relative(path);
+  const DWORD needed = GetFullPathNameW(relative.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return relative;
+  std::wstring full(needed, L'\0');
+  full.resize(GetFullPathNameW(relative.c_str(), needed, full.data(), nullptr));
+  return full;
+}
+
+bool SamePath(std::wstring_view a, std::wstring_view b) {
+  return a.size() == b.size() &&
+         CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+             CSTR_EQUAL;
+}
+
+// A copy waiting for the restart: a temporary's name with ".pending" for ".tmp".
+bool IsWaitingName(std::wstring_view name) {
+  constexpr std::wstring_view kWaiting = L".pending";
+  if (!name.ends_with(kWaiting)) return false;
+  name.remove_suffix(kWaiting.size());
+  return IsTemporaryName(Narrow(name) + ".tmp");
+}
+
+std::wstring_view NameOf(std::wstring_view path) { return path.substr(path.find_last_of(L"\\/") + 1); }
+
+// Takes back what earlier runs scheduled for `target`, all but `keep`: their
+// renames leave the list and their waiting copies go. One whose entry cannot
+// be taken out (no right to) still loses its copy: the system passes over a
+// rename whose file is gone.
+void WithdrawWaitingCopies(const std::wstring& target, std::wstring_view keep = {}) {
+  bool writable = false;
+  const HKEY key = SessionManagerKey(writable);
+  if (key == nullptr) return;
+  auto renames = ReadRestartRenames(key);
+  if (!renames || renames->empty()) return;
+  const std::wstring plainTarget = PlainPath(target), plainKeep = keep.empty() ? L"" : PlainPath(keep);
+  std::vector<std::wstring> withdrawn;
+  std::erase_if(*renames, [&](const RestartRename& rename) {
+    const std::wstring from = PlainPath(rename.from);
+    const bool ours = rename.to.starts_with(L'!') && IsWaitingName(NameOf(from)) &&
+                      SamePath(PlainPath(rename.to), plainTarget) && !SamePath(from, plainKeep);
+    if (ours) withdrawn.push_back(from);
+    return ours;
+  });
+  if (withdrawn.empty()) return;
+  if (writable) WriteRestartRenames(key, *renames);
+  for (const std::wstring& copy : withdrawn) DeleteFileW(SystemPath(Narrow(copy)).c_str());
+}
+
+// The new file waits under a name no clean-up takes while the list names it
+// (".pending", not ".tmp") and takes the target's place when the system next
+// starts; what earlier runs scheduled for the target is withdrawn. False, with
 // nothing left behind, when the system will not schedule it (no right to).
 bool ScheduleAtReboot(UniqueKernelHandle& file, const std::wstring& tempPath, const std::wstring& targetPath) {
   std::wstring pending = tempPath;
   pending.replace(pending.size() - 4, 4, L".pending");
   if (!MoveFileExW(tempPath.c_str(), pending.c_str(), MOVEFILE_WRITE_THROUGH)) return false;
-  file.Reset();
+  // Still held, so that no other run's clean-up takes it before the list names it.
   if (MoveFileExW(pending.c_str(), targetPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    file.Reset();
+    WithdrawWaitingCopies(targetPath, pending);
     return true;
   }
   const DWORD refused = GetLastError();
@@ -234,15 +376,43 @@ FileResult OpenSource(const std::wstring& path, UniqueKernelHandle& in, BY_HANDL
   return {};
 }
 
+// A read-only bit that an earlier version copied from the share, cleared for
+// the replace: put back unless the new file took the name.
+class ClearedReadOnly {
+ public:
+  ClearedReadOnly() = default;
+  ~ClearedReadOnly() {
+    if (!path_.empty()) SetFileAttributesW(path_.c_str(), attributes_);
+  }
+  ClearedReadOnly(const ClearedReadOnly&) = delete;
+  ClearedReadOnly& operator=(const ClearedReadOnly&) = delete;
+  bool Clear(const std::wstring& path, DWORD attributes) {
+    if (!SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
+    path_ = path;
+    attributes_ = attributes;
+    return true;
+  }
+  bool Cleared() const { return !path_.empty(); }
+  void Keep() { path_.clear(); }
+
+ private:
+  std::wstring path_;
+  DWORD attributes_ = 0;
+};
+
 // Windows refuses to overwrite read-only, hidden and system files; Wine and an
 // elevated process do not always, so the attributes are tested here. A target
 // that is the source itself (a hard link) would be lost by the replace.
-FileResult RefuseTarget(const std::wstring& path, const BY_HANDLE_FILE_INFORMATION& source) {
+FileResult RefuseTarget(const std::wstring& path, const BY_HANDLE_FILE_INFORMATION& source, bool clearReadOnly,
+                        ClearedReadOnly& cleared) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return {};
   constexpr DWORD kRefused =
       FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  if ((attributes & kRefused) != 0) return Failure(FileStep::Open, ERROR_ACCESS_DENIED);
+  const bool onlyReadOnly = (attributes & kRefused) == FILE_ATTRIBUTE_READONLY;
+  if ((attributes & kRefused) != 0 && !(onlyReadOnly && clearReadOnly && cleared.Clear(path, attributes))) {
+    return Failure(FileStep::Open, ERROR_ACCESS_DENIED);
+  }
   const UniqueKernelHandle existing{CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                 OPEN_EXISTING, 0, nullptr)};
@@ -280,17 +450,6 @@ FileResult ReplaceDurably(HANDLE file, const std::wstring& from, const std::wstr
     return LastError(FileStep::Rename);
   }
   return {};
-}
-
-// As CopyFile does, the copy takes the source's attributes; set only once it
-// has its name, so a read-only temporary never has to be deleted.
-void TakeSourceAttributes(UniqueKernelHandle& out, const std::wstring& target,
-                          const BY_HANDLE_FILE_INFORMATION& source) {
-  constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  const DWORD attributes = source.dwFileAttributes & kCopiedAttributes;
-  out.Reset();
-  SetFileAttributesW(target.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace
@@ -364,6 +523,14 @@ bool EntryExists(std::string_view path) {
   return !path.empty() && GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+FileResult CheckEntry(std::string_view path, bool& exists) {
+  exists = !path.empty() && GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  if (exists || path.empty()) return {};
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
+  return Failure(FileStep::Open, static_cast<int>(error));
+}
+
 bool IsFolder(std::string_view path) {
   const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -376,7 +543,10 @@ CopyResult CopyOneFile(std::string_view source, std::string_view target, const C
   UniqueKernelHandle in;
   BY_HANDLE_FILE_INFORMATION sourceInfo;
   if (FileResult opened = OpenSource(sourcePath, in, sourceInfo); !opened) return failed(opened);
-  if (FileResult refused = RefuseTarget(targetPath, sourceInfo); !refused) return failed(refused);
+  ClearedReadOnly cleared;
+  if (FileResult refused = RefuseTarget(targetPath, sourceInfo, options.clearReadOnly, cleared); !refused) {
+    return failed(refused);
+  }
 
   std::wstring tempPath;
   FileResult result;
@@ -401,17 +571,27 @@ CopyResult CopyOneFile(std::string_view source, std::string_view target, const C
   result = RenameWithoutReplacing(tempPath, targetPath, exists);
   CopyStatus status = CopyStatus::Created;
   if (result && exists) {
-    if (options.existing == ExistingTarget::Keep) return abandon({CopyStatus::TargetExists, std::nullopt, 0});
+    if (options.existing == ExistingTarget::Keep) {
+      WithdrawWaitingCopies(targetPath);
+      return abandon({CopyStatus::TargetExists, std::nullopt, 0});
+    }
     result = ReplaceDurably(out.Get(), tempPath, targetPath);
     status = CopyStatus::Replaced;
-    const bool inUse = !result && IsInUseError(static_cast<DWORD>(result.error->code));
+    const bool inUse = !result && IsHeldOpen(static_cast<DWORD>(result.error->code), targetPath);
     if (inUse && options.replaceAtRebootWhenInUse && ScheduleAtReboot(out, tempPath, targetPath)) {
-      return {CopyStatus::ReplacedAtReboot, std::nullopt, transfer.bytes};
+      const bool readOnlyCleared = cleared.Cleared();
+      cleared.Keep();  // the bit would stop the rename at the restart
+      return {CopyStatus::ReplacedAtReboot, std::nullopt, transfer.bytes, readOnlyCleared};
     }
   }
   if (!result) return abandon(failed(result));
-  TakeSourceAttributes(out, targetPath, sourceInfo);
-  return {status, std::nullopt, transfer.bytes};
+  // The copy keeps the folder's defaults: a read-only, hidden or system bit
+  // taken from the share would stop every later update of it.
+  out.Reset();
+  WithdrawWaitingCopies(targetPath);
+  const bool readOnlyCleared = cleared.Cleared();
+  cleared.Keep();
+  return {status, std::nullopt, transfer.bytes, readOnlyCleared};
 }
 
 std::optional<FileIdentity> IdentityOf(std::string_view path) {
@@ -481,11 +661,25 @@ StaleTemporaries RemoveStaleTemporaries(std::string_view folder) {
   WIN32_FIND_DATAW data;
   const UniqueFindHandle find{FindFirst(prefix, data)};
   if (!find) return removed;
-  do {
-    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-        !IsTemporaryName(Narrow(data.cFileName))) {
-      continue;
+  // Waiting copies that no rename names any more (withdrawn by a run without
+  // the right to change the list, or left by the restart): read once, if any.
+  std::optional<std::vector<RestartRename>> renames;
+  bool listRead = false;
+  const auto orphaned = [&](const std::wstring& path) {
+    if (!listRead) {
+      bool writable = false;
+      if (const HKEY key = SessionManagerKey(writable)) renames = ReadRestartRenames(key);
+      listRead = true;
     }
+    if (!renames) return false;  // unknown: kept
+    const std::wstring plain = PlainPath(path);
+    return std::ranges::none_of(*renames, [&](const RestartRename& r) { return SamePath(PlainPath(r.from), plain); });
+  };
+  do {
+    if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) continue;
+    const bool waiting = IsWaitingName(data.cFileName);
+    if (!waiting && !IsTemporaryName(Narrow(data.cFileName))) continue;
+    if (waiting && !orphaned(prefix + data.cFileName)) continue;
     // A live copy holds its temporary without sharing: then this open fails.
     UniqueKernelHandle file{CreateFileW((prefix + data.cFileName).c_str(), DELETE | FILE_READ_DATA, 0, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
@@ -495,6 +689,10 @@ StaleTemporaries RemoveStaleTemporaries(std::string_view folder) {
     removed.bytes += static_cast<std::uint64_t>(size.QuadPart);
   } while (FindNextFileW(find.Get(), &data));
   return removed;
+}
+
+void WithdrawReplaceAtRestart(std::string_view target) {
+  if (!target.empty()) WithdrawWaitingCopies(SystemPath(target));
 }
 
 void AbandonCopyInProgress() noexcept {
@@ -512,11 +710,16 @@ RemoveResult RemoveFile(std::string_view path, bool atRebootWhenInUse) {
   constexpr DWORD kKept =
       FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   if ((attributes & kKept) != 0) return failed(ERROR_ACCESS_DENIED);
-  if (const int fault = InjectedFault(FileStep::Delete)) return failed(static_cast<DWORD>(fault));
-  if (DeleteFileW(systemPath.c_str())) return {RemoveStatus::Removed, std::nullopt};
-  const DWORD refused = GetLastError();
-  if (atRebootWhenInUse && IsInUseError(refused) &&
+  // An injected fault stands for the system's refusal of the delete.
+  const int fault = InjectedFault(FileStep::Delete);
+  if (fault == 0 && DeleteFileW(systemPath.c_str())) {
+    WithdrawWaitingCopies(systemPath);
+    return {RemoveStatus::Removed, std::nullopt};
+  }
+  const DWORD refused = fault != 0 ? static_cast<DWORD>(fault) : GetLastError();
+  if (atRebootWhenInUse && IsHeldOpen(refused, systemPath) &&
       MoveFileExW(systemPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    WithdrawWaitingCopies(systemPath);
     return {RemoveStatus::AtReboot, std::nullopt};
   }
   return failed(refused);

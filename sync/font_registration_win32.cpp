@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <optional>
 #include <vector>
@@ -37,22 +38,45 @@ LSTATUS OpenFontsKey(FontScope scope, REGSAM access, UniqueRegistryKey& key) {
   return opened;
 }
 
-// Each string value of the key: its name and its data.
+// A string value's data without its terminating nulls.
+std::wstring_view Trimmed(const std::vector<wchar_t>& data, DWORD bytes) {
+  std::wstring_view stored(data.data(), bytes / sizeof(wchar_t));
+  while (!stored.empty() && stored.back() == L'\0') stored.remove_suffix(1);
+  return stored;
+}
+
+// Each string value of the key: its name and its data, however long (a user's
+// font deep in a profile has a path far past MAX_PATH).
 template <typename Visit>
 void ForEachValue(HKEY key, Visit visit) {
-  for (DWORD index = 0;; ++index) {
-    wchar_t name[16384];
-    DWORD nameLength = static_cast<DWORD>(std::size(name));
-    wchar_t value[1024];
-    DWORD valueBytes = sizeof value;
+  std::vector<wchar_t> name(16384), data(1024);
+  for (DWORD index = 0;;) {
+    DWORD nameLength = static_cast<DWORD>(name.size());
+    DWORD dataBytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
     DWORD type = 0;
-    const LSTATUS status = RegEnumValueW(key, index, name, &nameLength, nullptr, &type,
-                                         reinterpret_cast<BYTE*>(value), &valueBytes);
+    const LSTATUS status = RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type,
+                                         reinterpret_cast<BYTE*>(data.data()), &dataBytes);
     if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status == ERROR_MORE_DATA) {  // the same value again, with room for it all
+      data.resize(std::max<size_t>(data.size() * 2, dataBytes / sizeof(wchar_t) + 1));
+      continue;
+    }
+    ++index;
     if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) continue;
-    std::wstring_view stored(value, valueBytes / sizeof(wchar_t));
-    while (!stored.empty() && stored.back() == L'\0') stored.remove_suffix(1);
-    visit(std::wstring_view(name, nameLength), stored);
+    visit(std::wstring_view(name.data(), nameLength), Trimmed(data, dataBytes));
+  }
+}
+
+// The string data of one value, however long; nothing when there is no such value.
+std::optional<std::wstring> ReadValue(HKEY key, const std::wstring& name) {
+  std::vector<wchar_t> data(1024);
+  for (;;) {
+    DWORD bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    const LSTATUS status = RegGetValueW(key, nullptr, name.c_str(), RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                                        nullptr, data.data(), &bytes);
+    if (status == ERROR_SUCCESS) return std::wstring(Trimmed(data, bytes));
+    if (status != ERROR_MORE_DATA) return std::nullopt;
+    data.resize(std::max<size_t>(data.size() * 2, bytes / sizeof(wchar_t) + 1));
   }
 }
 
@@ -112,14 +136,17 @@ RegistrationOutcome WriteFontsValue(const std::string& targetFolder, FontScope s
     return RegistryFailed(opened);
   }
   std::string replaced;
-  wchar_t held[1024];
-  DWORD heldBytes = sizeof held;
-  if (RegGetValueW(key.Get(), nullptr, valueName.c_str(), RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr,
-                   held, &heldBytes) == ERROR_SUCCESS) {
-    const std::wstring other = FileNamedBy(held, SystemFontFolder());
+  if (const std::optional<std::wstring> held = ReadValue(key.Get(), valueName)) {
+    const std::wstring other = FileNamedBy(*held, SystemFontFolder());
     if (!SameFile(other, path)) {
-      if (EntryExists(Narrow(other))) return RegistrationOutcome::InConflict(name, Narrow(other));
-      replaced = Narrow(held);
+      // Only a file known to be gone frees its value: one behind a path that is
+      // down or denied to this account is still somebody's font.
+      bool exists = false;
+      if (FileResult checked = CheckEntry(Narrow(other), exists); !checked) {
+        return RegistrationOutcome::Failure(*checked.error);
+      }
+      if (exists) return RegistrationOutcome::InConflict(name, Narrow(other));
+      replaced = Narrow(*held);
     }
   }
   // It says no more than "no": there is no error code to give.

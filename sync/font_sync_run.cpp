@@ -141,10 +141,14 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
       return stage->Decide(job, report);
     });
     if (!settled) {
-      RowReport copied = HandleRow(row, sourcePath, job.targetPath, exists, options);
+      RowReport copied = HandleRow(row, sourcePath, job.targetPath, exists,
+                                   report.readOnly == RowReport::InheritedReadOnly::MayClear, options);
       report.state = copied.state;
       report.reason = std::move(copied.reason);
       report.bytes = copied.bytes;
+      report.readOnly = copied.readOnly;
+    } else if (report.readOnly == RowReport::InheritedReadOnly::MayClear) {
+      report.readOnly = RowReport::InheritedReadOnly::None;  // nothing was copied
     }
     if (report.state != RowState::Ready) {
       for (RowStage* stage : stages_) stage->Complete(job, report);
@@ -176,44 +180,8 @@ RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt,
   return report;
 }
 
-}  // namespace
-
-RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
-                                 bool targetExists, const SyncOptions& options) {
-  // A row without a name or a source path names no file; the copy refuses it
-  // at once, with the system's "not found".
-  if (sourcePath.empty() || targetPath.empty()) {
-    return Report(RowState::CopyFailed, CopyOneFile(sourcePath, targetPath).error);
-  }
-  bool replacing = targetExists && options.policy == SyncPolicy::Replace;
-  if (targetExists && options.update) {
-    const bool same = options.checksum ? SameContent(sourcePath, targetPath).value_or(false)
-                                       : SameStamp(StampOf(sourcePath), StampOf(targetPath));
-    if (same) return Report(RowState::UpToDate);
-    replacing = true;
-  }
-  if (targetExists && !replacing) return Report(options.dryRun ? RowState::WouldIgnore : RowState::Ignored);
-  if (options.dryRun) return Report(targetExists ? RowState::WouldReplace : RowState::WouldCopy);
-  return Copy(row, sourcePath, targetPath, targetExists,
-              replacing || options.policy == SyncPolicy::Replace || options.update, options);
-}
-
-// `replacing`: a target that exists when the copy takes its name is replaced;
-// otherwise it is left, and the row is the policy's same-name outcome.
-RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
-                            bool targetExists, bool replacing, const SyncOptions& options) {
-  view_.SetStatus(row, Report(RowState::Copying));
-  const CopyOptions copyOptions{
-      .existing = replacing ? ExistingTarget::Replace : ExistingTarget::Keep,
-      .progress =
-          [this, row](std::uint64_t done, std::uint64_t total) {
-            view_.SetCopyProgress(row, done, total);
-            view_.ProcessPendingEvents();
-            return !stopRequested_;
-          },
-      .replaceAtRebootWhenInUse = options.replaceAtRebootWhenInUse,
-  };
-  const CopyResult copied = CopyOneFile(sourcePath, targetPath, copyOptions);
+// What a copy's outcome makes of its row.
+RowReport CopiedReport(const CopyResult& copied, bool targetExists) {
   switch (copied.status) {
     case CopyStatus::Created:
     case CopyStatus::Replaced:
@@ -231,6 +199,58 @@ RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::
       break;
   }
   return Report(targetExists ? RowState::ReplaceFailed : RowState::CopyFailed, copied.error);
+}
+
+}  // namespace
+
+RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
+                                 bool targetExists, bool clearReadOnly, const SyncOptions& options) {
+  // A row without a name or a source path names no file; the copy refuses it
+  // at once, with the system's "not found".
+  if (sourcePath.empty() || targetPath.empty()) {
+    return Report(RowState::CopyFailed, CopyOneFile(sourcePath, targetPath).error);
+  }
+  bool replacing = targetExists && options.policy == SyncPolicy::Replace;
+  if (targetExists && options.update) {
+    const bool same = options.checksum ? SameContent(sourcePath, targetPath).value_or(false)
+                                       : SameStamp(StampOf(sourcePath), StampOf(targetPath));
+    if (same) {
+      // A version an earlier run left waiting would undo this decision at the restart.
+      if (!options.dryRun) WithdrawReplaceAtRestart(targetPath);
+      return Report(RowState::UpToDate);
+    }
+    replacing = true;
+  }
+  if (targetExists && !replacing) {
+    if (options.dryRun) return Report(RowState::WouldIgnore);
+    WithdrawReplaceAtRestart(targetPath);
+    return Report(RowState::Ignored);
+  }
+  if (options.dryRun) return Report(targetExists ? RowState::WouldReplace : RowState::WouldCopy);
+  return Copy(row, sourcePath, targetPath, targetExists,
+              replacing || options.policy == SyncPolicy::Replace || options.update, clearReadOnly, options);
+}
+
+// `replacing`: a target that exists when the copy takes its name is replaced;
+// otherwise it is left, and the row is the policy's same-name outcome.
+RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
+                            bool targetExists, bool replacing, bool clearReadOnly, const SyncOptions& options) {
+  view_.SetStatus(row, Report(RowState::Copying));
+  const CopyOptions copyOptions{
+      .existing = replacing ? ExistingTarget::Replace : ExistingTarget::Keep,
+      .progress =
+          [this, row](std::uint64_t done, std::uint64_t total) {
+            view_.SetCopyProgress(row, done, total);
+            view_.ProcessPendingEvents();
+            return !stopRequested_;
+          },
+      .replaceAtRebootWhenInUse = options.replaceAtRebootWhenInUse,
+      .clearReadOnly = clearReadOnly,
+  };
+  const CopyResult copied = CopyOneFile(sourcePath, targetPath, copyOptions);
+  RowReport report = CopiedReport(copied, targetExists);
+  if (copied.readOnlyCleared) report.readOnly = RowReport::InheritedReadOnly::Cleared;
+  return report;
 }
 
 }  // namespace quorvane

@@ -48,10 +48,11 @@ class FontSyncRun {
   bool IsRunning() const { return running_; }
 
  private:
+  // `clearReadOnly`: a stage found the target's read-only bit to be one an earlier version copied.
   RowReport HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath, bool targetExists,
-                      const SyncOptions& options);
+                      bool clearReadOnly, const SyncOptions& options);
   RowReport Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath, bool targetExists,
-                 bool replacing, const SyncOptions& options);
+                 bool replacing, bool clearReadOnly, const SyncOptions& options);
 
   SyncRunView& view_;
   std::vector<RowStage*> stages_;

@@ -33,6 +33,29 @@ RecordStage::RecordStage(RecordOptions options, std::vector<std::string> listedN
   listed_.insert(listedNames_.begin(), listedNames_.end());
 }
 
+// Earlier versions gave a copy the source's read-only bit, which then refused
+// every update of it. A recorded font whose size and time are still those of
+// its copy is ours as we left it: such a bit can only be that one.
+bool RecordStage::Decide(const RowJob& job, RowReport& report) {
+  if (!options_.write || !job.targetExists) return false;
+  if (!found_) {
+    found_.emplace();
+    auto loaded = LoadRecord(folder_, options_.scope);
+    if (const auto* text = std::get_if<RecordText>(&loaded); text && text->found) {
+      auto parsed = ParseRecord(text->text, folder_);
+      if (auto* entries = std::get_if<std::vector<RecordEntry>>(&parsed)) {
+        for (RecordEntry& entry : *entries) found_->emplace(FoldedAscii(entry.name), std::move(entry));
+      }
+    }
+  }
+  const auto known = found_->find(FoldedAscii(NamePart(job.targetPath)));
+  if (known != found_->end() &&
+      SameStamp(StampOf(job.targetPath), FileStamp{known->second.size, known->second.modified})) {
+    report.readOnly = RowReport::InheritedReadOnly::MayClear;
+  }
+  return false;
+}
+
 void RecordStage::Complete(const RowJob& job, RowReport& report) {
   if (!options_.write) return;
   const bool created = report.state == RowState::CopySucceeded;

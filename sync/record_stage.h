@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -38,6 +39,8 @@ class RecordStage final : public RowStage {
   // `listedNames`: the file names every source lists now (needed only to prune).
   RecordStage(RecordOptions options, std::vector<std::string> listedNames);
 
+  // A recorded font unchanged since its copy may have its read-only bit cleared to be replaced.
+  bool Decide(const RowJob& job, RowReport& report) override;
   void Complete(const RowJob& job, RowReport& report) override;
   void Finish(RunSummary& summary, ExtraRows& rows) override;
 
@@ -55,6 +58,8 @@ class RecordStage final : public RowStage {
   std::unordered_set<std::string_view, FoldedHash, FoldedEqual> listed_;  // over listedNames_
   // This run's changes, applied to the record as it stands at the end: an entry, or nothing for a file gone.
   std::map<std::string, std::optional<RecordEntry>> changes_;
+  // The record as the run found it, read when a row first asks: by folded name.
+  std::optional<std::unordered_map<std::string, RecordEntry>> found_;
 };
 
 }  // namespace quorvane

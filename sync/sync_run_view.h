@@ -44,6 +44,10 @@ struct RowReport {
   // `other`. When one of them could not go (a failed replace), `other` is
   // that one, kept, and these are the ones that went all the same.
   std::vector<std::string> alsoReplaced;
+  // A target read-only only because an earlier version copied the bit from the
+  // share: a stage says the replace may clear it, the copy says whether it did.
+  enum class InheritedReadOnly { None, MayClear, Cleared };
+  InheritedReadOnly readOnly = InheritedReadOnly::None;
 };
 
 enum class MessageKind { Information, Warning };

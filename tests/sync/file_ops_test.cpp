@@ -180,13 +180,23 @@ TEST_F(CopyOneFileTest, CreatesAndReplacesKeepingTheSourceTime) {
   ExpectNoTemporaries();
 }
 
-TEST_F(CopyOneFileTest, RefusesAReadOnlyTargetAndKeepsIt) {
+TEST_F(CopyOneFileTest, RefusesAReadOnlyTargetButNeverMakesOneFromAReadOnlySource) {
   WriteFile(target, "old font");
   SetReadOnly(target, true);
   EXPECT_FALSE(CopyOneFile(source, target));
   SetReadOnly(target, false);
   EXPECT_EQ(ReadFile(target), "old font");
   ExpectNoTemporaries();
+
+  // A read-only file on the share gives a copy that the share's next version can still replace.
+  const std::string copy = temp.Path("dst/b.ttf");
+  SetReadOnly(source, true);
+  ASSERT_TRUE(CopyOneFile(source, copy));
+  EXPECT_NE(fs::status(PathOf(copy)).permissions() & fs::perms::owner_write, fs::perms::none);
+  SetReadOnly(source, false);
+  WriteFile(source, "newer font");
+  EXPECT_EQ(CopyOneFile(source, copy).status, CopyStatus::Replaced);
+  EXPECT_EQ(ReadFile(copy), "newer font");
 }
 
 TEST_F(CopyOneFileTest, RefusesAFolderAsTarget) {

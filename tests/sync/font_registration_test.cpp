@@ -109,13 +109,17 @@ TEST_F(FontRegistrarTest, AFileThatIsNoFontIsNotRegisteredAndSaysWhy) {
 #ifdef _WIN32
 
 std::optional<std::wstring> FontsValue(HKEY root, const std::string& name) {
-  wchar_t data[1024];
-  DWORD bytes = sizeof data;
-  if (RegGetValueW(root, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", Widen(name).c_str(), RRF_RT_REG_SZ,
-                   nullptr, data, &bytes) != ERROR_SUCCESS) {
+  const wchar_t* key = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+  DWORD bytes = 0;
+  if (RegGetValueW(root, key, Widen(name).c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &bytes) != ERROR_SUCCESS) {
     return std::nullopt;
   }
-  return std::wstring(data);
+  std::wstring data(bytes / sizeof(wchar_t), L'\0');
+  if (RegGetValueW(root, key, Widen(name).c_str(), RRF_RT_REG_SZ, nullptr, data.data(), &bytes) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  data.resize(wcslen(data.c_str()));
+  return data;
 }
 
 int ValuesHolding(HKEY root, const std::wstring& data) {
@@ -237,6 +241,31 @@ TEST_F(FontRegistrarTest, AValueOfAnotherExistingFileIsAConflictAndAStaleOneIsRe
   EXPECT_EQ(conflict.valueName, "DejaVu Sans (TrueType)");
   EXPECT_EQ(conflict.other, font);
   EXPECT_EQ(FontsValue(HKEY_CURRENT_USER, "DejaVu Sans (TrueType)"), Widen(font)) << "the value stays as it was";
+
+  // A value longer than any fixed buffer is read whole: its file exists, so it stays.
+  std::wstring deep = L"\\\\?\\" + Widen(temp.Path("fonts"));
+  for (int level = 0; level < 6; ++level) {
+    deep += L"\\" + std::wstring(200, static_cast<wchar_t>(L'a' + level));
+    ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+  }
+  const std::string distant = Narrow(deep.substr(4) + L"\\DejaVuSans.ttf");
+  ASSERT_TRUE(CopyOneFile(font, distant));
+  SetFontsValue(HKEY_CURRENT_USER, L"DejaVu Sans (TrueType)", Widen(distant));
+  const RegistrationOutcome longValue = registrar.Register(twin);
+  EXPECT_EQ(longValue.kind, RegistrationOutcome::Kind::Conflict);
+  EXPECT_EQ(longValue.other, distant);
+  EXPECT_EQ(FontsValue(HKEY_CURRENT_USER, "DejaVu Sans (TrueType)"), Widen(distant));
+  EXPECT_TRUE(std::ranges::any_of(ReadFontsValues(FontScope::User), [&](const FontsEntry& value) {
+    return value.name == "DejaVu Sans (TrueType)" && value.file == distant;
+  })) << "listed whole";
+
+  // A file the system cannot check is not a file known to be gone: its value stays, and the outcome says why.
+  for (const std::wstring& unknown : {Widen(temp.Path("fonts/a<b.ttf")), std::wstring(L"\\\\nohost.invalid\\fonts\\a.ttf")}) {
+    SetFontsValue(HKEY_CURRENT_USER, L"DejaVu Sans (TrueType)", unknown);
+    const RegistrationOutcome unchecked = registrar.Register(twin);
+    EXPECT_EQ(unchecked.kind, RegistrationOutcome::Kind::Failed) << Narrow(unknown);
+    EXPECT_EQ(FontsValue(HKEY_CURRENT_USER, "DejaVu Sans (TrueType)"), unknown);
+  }
 
   const std::string gone = temp.Path("fonts/Gone.ttf");
   SetFontsValue(HKEY_CURRENT_USER, L"DejaVu Sans (TrueType)", Widen(gone));

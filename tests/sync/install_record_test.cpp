@@ -247,6 +247,35 @@ TEST_F(RecordStageTest, ARecordThatNamesAFileOutsideTheFolderRemovesNothing) {
   EXPECT_TRUE(EntryExists(Dst("inside.ttf")));
 }
 
+// Earlier versions copied a read-only bit from the share (on Windows): on a
+// recorded font unchanged since its copy it can only be that one, and it is
+// cleared to replace the font, which the row says. POSIX copies never took it.
+TEST_F(RecordStageTest, OnlyAReadOnlyBitAnEarlierCopyTookIsClearedForTheReplace) {
+  WriteFile(Src("ours.ttf"), "version 1");
+  WriteFile(Src("edited.ttf"), "version 1");
+  Run({});
+  WriteFile(Dst("edited.ttf"), "someone's own edit");
+  for (const char* name : {"ours.ttf", "edited.ttf"}) {
+    SetReadOnly(Dst(name), true);
+    WriteFile(Src(name), "version 2, longer");
+  }
+  Run({});
+  SetReadOnly(Dst("ours.ttf"), false);
+  SetReadOnly(Dst("edited.ttf"), false);
+  using Bit = RowReport::InheritedReadOnly;
+#ifdef _WIN32
+  EXPECT_EQ(view.ReportOf("ours.ttf").state, RowState::ReplaceSucceeded);
+  EXPECT_EQ(view.ReportOf("ours.ttf").readOnly, Bit::Cleared);
+  EXPECT_EQ(ReadFile(Dst("ours.ttf")), "version 2, longer");
+#else
+  EXPECT_EQ(view.ReportOf("ours.ttf").state, RowState::ReplaceFailed);
+  EXPECT_EQ(view.ReportOf("ours.ttf").readOnly, Bit::None);
+#endif
+  EXPECT_EQ(view.ReportOf("edited.ttf").state, RowState::ReplaceFailed) << "not as the tool left it";
+  EXPECT_EQ(view.ReportOf("edited.ttf").readOnly, Bit::None);
+  EXPECT_EQ(ReadFile(Dst("edited.ttf")), "someone's own edit");
+}
+
 TEST_F(RecordStageTest, AFontThatCannotGoIsARemoveFailedAndStaysRecorded) {
   WriteFile(Src("a.ttf"), "a");
   Run({});

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "base/text.h"
@@ -52,55 +54,134 @@ TEST(RealFaultsTest, ATargetHeldOpenFailsToBeReplacedAndKeepsItsContent) {
   EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty());
 }
 
-// The renames the system does at its next start, as the strings it keeps.
-std::vector<std::wstring> PendingRenames() {
-  HKEY key = nullptr;
-  std::vector<std::wstring> strings;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ, &key) !=
-      ERROR_SUCCESS) {
-    return strings;
-  }
+// The renames the system does at its next start, as the pairs of paths it keeps
+// (a deletion's second path is empty, so the strings are split by length).
+std::vector<std::pair<std::wstring, std::wstring>> RestartRenames() {
+  std::vector<std::pair<std::wstring, std::wstring>> pairs;
   DWORD size = 0;
-  if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
-    std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
-    RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
-                     &size);
-    for (const wchar_t* at = data.c_str(); *at != 0; at += wcslen(at) + 1) strings.emplace_back(at);
+  constexpr const wchar_t* kKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kKey, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, nullptr,
+                   &size) != ERROR_SUCCESS) {
+    return pairs;
   }
-  RegCloseKey(key);
-  return strings;
+  std::wstring data(size / sizeof(wchar_t), L'\0');
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kKey, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data.data(),
+                   &size) != ERROR_SUCCESS) {
+    return pairs;
+  }
+  std::vector<std::wstring> strings;
+  for (size_t at = 0; at < data.size();) {
+    const size_t end = std::min(data.find(L'\0', at), data.size());
+    strings.push_back(data.substr(at, end - at));
+    at = end + 1;
+  }
+  for (size_t i = 0; i + 1 < strings.size() && !strings[i].empty(); i += 2) pairs.emplace_back(strings[i], strings[i + 1]);
+  return pairs;
 }
 
-// A font the system holds is replaced at its next start, when asked and allowed.
-TEST(RealFaultsTest, ATargetInUseIsReplacedAtTheNextStartWhenAsked) {
+// The restart's renames onto `target`, by their first path.
+std::vector<std::wstring> RenamesOnto(const std::string& target) {
+  std::vector<std::wstring> from;
+  for (const auto& [first, second] : RestartRenames()) {
+    if (second.ends_with(Widen(target))) from.push_back(first);
+  }
+  return from;
+}
+
+// The copies waiting in `folder` for the restart, with what each holds.
+std::vector<std::pair<std::string, std::string>> WaitingCopies(const std::string& folder) {
+  std::vector<std::pair<std::string, std::string>> waiting;
+  for (const auto& entry : fs::directory_iterator(PathOf(folder))) {
+    if (entry.path().extension() == ".pending") waiting.emplace_back(Utf8Of(entry.path()), ReadFile(Utf8Of(entry.path())));
+  }
+  return waiting;
+}
+
+CopyResult CopyWhileHeld(const std::string& source, const std::string& target) {
+  ExclusiveHandle holder(target);
+  EXPECT_TRUE(holder.Valid());
+  return CopyOneFile(source, target, {.replaceAtRebootWhenInUse = true});
+}
+
+// A font the system holds is replaced at its next start, when asked and
+// allowed, by the last version scheduled only; a run that puts a version in
+// place, leaves the font or removes it takes back what waits.
+TEST(RealFaultsTest, ATargetInUseIsReplacedAtTheNextStartByOneWaitingCopyAtMost) {
   TempFolder temp;
-  WriteFile(temp.Path("src/a.ttf"), "new");
-  WriteFile(temp.Path("dst/a.ttf"), "in use");
-  CopyResult copied;
-  {
-    ExclusiveHandle holder(temp.Path("dst/a.ttf"));
-    ASSERT_TRUE(holder.Valid());
-    copied = CopyOneFile(temp.Path("src/a.ttf"), temp.Path("dst/a.ttf"), {.replaceAtRebootWhenInUse = true});
+  const std::string source = temp.Path("src/a.ttf"), target = temp.Path("dst/a.ttf");
+  WriteFile(target, "in use");
+  for (const char* version : {"version 2", "version 4"}) {
+    WriteFile(source, version);
+    ASSERT_EQ(CopyWhileHeld(source, target).status, CopyStatus::ReplacedAtReboot);
   }
-  ASSERT_EQ(copied.status, CopyStatus::ReplacedAtReboot);
-  EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), "in use") << "replaced only at the next start";
+  EXPECT_EQ(ReadFile(target), "in use") << "replaced only at the next start";
   EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty()) << "no .tmp, which a clean-up would take";
-  std::string pending;
-  for (const auto& entry : fs::directory_iterator(PathOf(temp.Path("dst")))) {
-    if (entry.path().extension() == ".pending") pending = Utf8Of(entry.path());
+  const auto waiting = WaitingCopies(temp.Path("dst"));
+  ASSERT_EQ(waiting.size(), 1u) << "the later schedule replaced the earlier";
+  EXPECT_EQ(waiting[0].second, "version 4");
+  const std::wstring waitingName = Widen(Utf8Of(PathOf(waiting[0].first).filename()));
+  const auto onto = RenamesOnto(target);
+  ASSERT_EQ(onto.size(), 1u);
+  EXPECT_TRUE(onto[0].ends_with(waitingName)) << "the system was told of the rename";
+  const auto renames = RestartRenames();
+  const auto pair = std::ranges::find(renames, onto[0], &std::pair<std::wstring, std::wstring>::first);
+  EXPECT_EQ(pair->second.front(), L'!') << "replacing the font in use";
+
+  // An orphan no rename names goes as a stale temporary; the scheduled copy stays.
+  const std::string orphan = temp.Path("dst/.quorvane-0123456789abcdef.pending");
+  WriteFile(orphan, "left by a withdrawal without the right to change the list");
+  EXPECT_EQ(RemoveStaleTemporaries(temp.Path("dst")).count, 1);
+  EXPECT_FALSE(EntryExists(orphan));
+  EXPECT_TRUE(EntryExists(waiting[0].first)) << "a scheduled copy is no leftover";
+
+  // A rollback put in place directly: version 4 must not return at the restart.
+  WriteFile(source, "version 3");
+  ASSERT_EQ(CopyOneFile(source, target, {.replaceAtRebootWhenInUse = true}).status, CopyStatus::Replaced);
+  EXPECT_THAT(WaitingCopies(temp.Path("dst")), IsEmpty());
+  EXPECT_THAT(RenamesOnto(target), IsEmpty());
+
+  // A run that leaves the font, or removes it, takes back what waits too.
+  for (const bool removing : {false, true}) {
+    WriteFile(source, "version 5");
+    ASSERT_EQ(CopyWhileHeld(source, target).status, CopyStatus::ReplacedAtReboot);
+    ASSERT_THAT(RenamesOnto(target), ::testing::SizeIs(1));
+    if (removing) {
+      ASSERT_EQ(RemoveFile(target, true).status, RemoveStatus::Removed);
+    } else {
+      WithdrawReplaceAtRestart(target);
+    }
+    EXPECT_THAT(WaitingCopies(temp.Path("dst")), IsEmpty()) << removing;
+    EXPECT_THAT(RenamesOnto(target), IsEmpty()) << removing;
   }
-  ASSERT_FALSE(pending.empty());
-  EXPECT_EQ(ReadFile(pending), "new");
-  const std::wstring pendingName = Widen(Utf8Of(PathOf(pending).filename()));
-  const auto renames = PendingRenames();
-  const auto from = std::ranges::find_if(renames, [&](const std::wstring& s) { return s.ends_with(pendingName); });
-  ASSERT_NE(from, renames.end()) << "the system was told of the rename";
-  ASSERT_NE(from + 1, renames.end());
-  EXPECT_TRUE((from + 1)->ends_with(L"a.ttf")) << "onto the font in use";
-  EXPECT_EQ((from + 1)->front(), L'!') << "replacing it";
-  RemoveStaleTemporaries(temp.Path("dst"));
-  EXPECT_TRUE(EntryExists(pending)) << "a waiting file is no leftover";
-  fs::remove(PathOf(pending));
+}
+
+// Only a file held open waits for the restart: one this account may not
+// replace or remove (the system's own fonts) fails at once with that reason.
+TEST(RealFaultsTest, ATargetThatMayNotBeReplacedFailsAndNothingWaits) {
+  TempFolder temp;
+  const std::string source = temp.Path("src/a.ttf"), target = temp.Path("dst/a.ttf");
+  WriteFile(source, "new");
+  WriteFile(target, "protected");
+  {
+    FailNthStep denied(FileStep::Rename, 2, kAccessDeniedCode);  // the first rename only finds the name taken
+    const CopyResult copied = CopyOneFile(source, target, {.replaceAtRebootWhenInUse = true});
+    EXPECT_EQ(copied.status, CopyStatus::Failed);
+    ASSERT_TRUE(copied.error);
+    EXPECT_EQ(copied.error->code, kAccessDeniedCode);
+  }
+  {
+    FailNthStep denied(FileStep::Delete, 1, kAccessDeniedCode);
+    const RemoveResult removed = RemoveFile(target, true);
+    EXPECT_EQ(removed.status, RemoveStatus::Failed);
+    ASSERT_TRUE(removed.error);
+    EXPECT_EQ(removed.error->code, kAccessDeniedCode);
+  }
+  EXPECT_EQ(ReadFile(target), "protected");
+  EXPECT_THAT(WaitingCopies(temp.Path("dst")), IsEmpty());
+  EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty());
+  EXPECT_TRUE(std::ranges::none_of(RestartRenames(), [&](const auto& rename) {
+    return rename.first.ends_with(Widen(target)) || rename.second.ends_with(Widen(target));
+  })) << "nothing scheduled for the restart";
 }
 
 TEST(RealFaultsTest, ASourceHeldOpenFailsItsRowOnly) {
@@ -121,7 +202,9 @@ TEST(RealFaultsTest, ASourceHeldOpenFailsItsRowOnly) {
   EXPECT_EQ(FileSize(locked), static_cast<std::int64_t>(ReadFile(locked).size()));
 }
 
-TEST(RealFaultsTest, HiddenAndSystemTargetsAreRefusedAsWindowsDoes) {
+// Hidden and system targets are refused as Windows refuses them; a copy never
+// takes those bits, or read-only, from a file on the share.
+TEST(RealFaultsTest, HiddenAndSystemTargetsAreRefusedAndNoCopyTakesThoseBits) {
   TempFolder temp;
   WriteFile(temp.Path("src/a.ttf"), "new");
   for (DWORD attribute : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
@@ -131,6 +214,13 @@ TEST(RealFaultsTest, HiddenAndSystemTargetsAreRefusedAsWindowsDoes) {
     SetFileAttributesW(Widen(temp.Path("dst/a.ttf")).c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), "protected");
   }
+  constexpr DWORD kShareBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  SetFileAttributesW(Widen(temp.Path("src/a.ttf")).c_str(), kShareBits);
+  ASSERT_TRUE(CopyOneFile(temp.Path("src/a.ttf"), temp.Path("dst/b.ttf")));
+  const DWORD copied = GetFileAttributesW(Widen(temp.Path("dst/b.ttf")).c_str());
+  SetFileAttributesW(Widen(temp.Path("src/a.ttf")).c_str(), FILE_ATTRIBUTE_NORMAL);
+  ASSERT_NE(copied, INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(copied & kShareBits, 0u);
 }
 
 }  // namespace
