@@ -32,11 +32,7 @@ namespace quorvane::cli {
 
 namespace {
 
-std::string Quoted(std::string_view path) {
-  std::string text;
-  AppendTsvField(text, path, kPathStyle);
-  return text;
-}
+std::string Quoted(std::string_view path) { return Shown(path); }
 
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);

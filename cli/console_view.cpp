@@ -119,7 +119,7 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
 void ConsoleView::SayAbout(std::string_view path, std::string_view words, const std::string& why) {
   std::string text(words);
   text += ' ';
-  AppendTsvField(text, path, kPathStyle);
+  text += Shown(path);
   if (!why.empty()) {
     text += ": ";
     text += why;

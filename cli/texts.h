@@ -59,6 +59,11 @@ inline constexpr Phrase kAppearedDuringCopy{"复制期间目标文件夹中出�
 inline constexpr Phrase kInterruptedAgain{"quorvane-sync: 再次中断：立即结束\n",
                                           "quorvane-sync: interrupted again: ended at once\n"};
 
+// A text that came from a font, a file or the registry, as standard error and
+// the log show it: control characters (C0, DEL and C1) escaped as the TSV
+// lines escape them, so a font's name cannot drive the console it is shown on.
+std::string Shown(std::string_view text);
+
 // "已中断：3个文件未处理", "interrupted: 3 files not handled".
 std::string InterruptedText(std::int64_t unhandled, Language language);
 
