@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+#include "cli/platform.h"
+#include "cli/report.h"
 #include "sync/file_ops.h"
 #include "tests/sync/test_support.h"
 
@@ -146,6 +148,36 @@ TEST_F(CommandLineTest, TheLogGetsAStartLineAndTheSameLinesRunAfterRun) {
   const Result refused = Sync({"--log", temp.Path("no/such/folder/sync.log")});
   EXPECT_EQ(refused.status, 2);
   EXPECT_THAT(refused.out, IsEmpty());
+}
+
+// What standard error says about a row goes into the log right after it: the
+// log alone must tell a failure's reason, and a row that was copied but not
+// registered from one that was.
+TEST_F(CommandLineTest, TheLogHoldsWhatStandardErrorSaidAfterTheRowItIsAbout) {
+  WriteFile(temp.Path("dst/a.ttf"), "old");
+  SetReadOnly(temp.Path("dst/a.ttf"), true);
+  const std::string a = temp.Path("src/a.ttf"), b = temp.Path("src/sub/b.otf");
+  const std::string log = temp.Path("sync.log"), jsonLog = temp.Path("sync.json.log");
+  const Result tsv = Sync({"--replace", "--register", "--log", log, "--lang", "en"});
+  const Result json = Sync({"--replace", "--register", "--json", "--log", jsonLog, "--lang", "en"});
+  SetReadOnly(temp.Path("dst/a.ttf"), false);
+  EXPECT_EQ(tsv.status, 1);
+  const std::string logged = ReadFile(log), body = logged.substr(logged.find('\n') + 1);
+  EXPECT_THAT(body, HasSubstr("1\treplace-failed\t" + a + "\nquorvane-sync: replace failed " + a + ": open: "));
+  EXPECT_THAT(body, HasSubstr("2\tcopied\t" + b + "\nquorvane-sync: not registered " + b + ": not a font: "));
+  EXPECT_EQ(CountOf(body, "\n"), CountOf(tsv.out, "\n") + CountOf(tsv.err, "\n")) << body;
+  EXPECT_THAT(body, EndsWith(tsv.out.substr(tsv.out.rfind('\n', tsv.out.size() - 2) + 1))) << "the summary last";
+
+  const auto inJson = [](const std::string& path) {
+    std::string quoted;
+    AppendJsonString(quoted, path, kPathStyle);
+    return quoted.substr(1, quoted.size() - 2);
+  };
+  const std::string jsonLogged = ReadFile(jsonLog);
+  EXPECT_THAT(jsonLogged, HasSubstr("\"status\":\"replace-failed\"")) << jsonLogged;
+  EXPECT_THAT(jsonLogged, HasSubstr("}\n{\"message\":\"replace failed " + inJson(a) + ": open: "));
+  EXPECT_THAT(jsonLogged, HasSubstr("\"}}\n{\"message\":\"not registered " + inJson(b) + ": not a font: "));
+  EXPECT_EQ(CountOf(jsonLogged, "\n{\"message\":"), CountOf(json.err, "\n"));
 }
 
 TEST_F(CommandLineTest, SourceAndTargetTheSameFolderByAnotherSpellingIsRefused) {
