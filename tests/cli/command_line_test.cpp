@@ -5,6 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include "base/text.h"
+#else
+#include <sys/stat.h>
+#endif
 
 #include "cli/platform.h"
 #include "cli/report.h"
@@ -178,6 +189,64 @@ TEST_F(CommandLineTest, TheLogHoldsWhatStandardErrorSaidAfterTheRowItIsAbout) {
   EXPECT_THAT(jsonLogged, HasSubstr("}\n{\"message\":\"replace failed " + inJson(a) + ": open: "));
   EXPECT_THAT(jsonLogged, HasSubstr("\"}}\n{\"message\":\"not registered " + inJson(b) + ": not a font: "));
   EXPECT_EQ(CountOf(jsonLogged, "\n{\"message\":"), CountOf(json.err, "\n"));
+}
+
+// A link in the log's place, planted to make the run append to a file of its
+// choice, is refused before anything is done; so is one that leads nowhere.
+TEST_F(CommandLineTest, TheLogIsNeverWrittenThroughALink) {
+  WriteFile(temp.Path("elsewhere.txt"), "mine\n");
+  std::error_code failed;
+  std::filesystem::create_symlink(temp.Path("elsewhere.txt"), temp.Path("fonts.log"), failed);
+  if (failed) GTEST_SKIP() << "no symbolic links here: " << failed.message();
+  std::filesystem::create_symlink(temp.Path("nowhere.txt"), temp.Path("dangling.log"));
+  for (const char* name : {"fonts.log", "dangling.log"}) {
+    const Result result = Sync({"--log", temp.Path(name), "--lang", "en"});
+    EXPECT_EQ(result.status, 2) << name;
+    EXPECT_EQ(result.err, "quorvane-sync: cannot open the log file " + temp.Path(name) +
+                              ": it is a link, and the log never follows one\n");
+    EXPECT_THAT(result.out, IsEmpty());
+  }
+  EXPECT_EQ(ReadFile(temp.Path("elsewhere.txt")), "mine\n");
+  EXPECT_FALSE(FileExists(temp.Path("nowhere.txt")));
+  EXPECT_FALSE(FileExists(temp.Path("dst/a.ttf"))) << "nothing done";
+}
+
+// Makes `folder` one that every account may write into.
+bool OpenToAll(const std::string& folder) {
+#ifdef _WIN32
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;WD)", SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
+    return false;
+  }
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  const bool set = GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) &&
+                   SetNamedSecurityInfoW(Widen(folder).data(), SE_FILE_OBJECT,
+                                         DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                         nullptr, dacl, nullptr) == ERROR_SUCCESS;
+  LocalFree(descriptor);
+  return set;
+#else
+  return ::chmod(folder.c_str(), 0777) == 0;
+#endif
+}
+
+// A run as root or SYSTEM takes only a log that no other account could have
+// put in its way: its folder is checked before the file is made there.
+TEST(AppendFileTest, OwnOnlyRefusesAFolderEveryAccountMayWrite) {
+  TempFolder temp;
+  MakeFolder(temp.Path("mine"));
+  MakeFolder(temp.Path("open"));
+  FileError error;
+  LogRefusal refusal = LogRefusal::None;
+  EXPECT_TRUE(AppendFile::Open(temp.Path("mine/fonts.log"), true, error, refusal)) << ReasonText(error);
+  EXPECT_EQ(refusal, LogRefusal::None);
+  if (!OpenToAll(temp.Path("open"))) GTEST_SKIP() << "the folder's access cannot be changed here";
+  EXPECT_FALSE(AppendFile::Open(temp.Path("open/fonts.log"), true, error, refusal));
+  EXPECT_EQ(refusal, LogRefusal::NotOwn);
+  EXPECT_FALSE(FileExists(temp.Path("open/fonts.log"))) << "refused before it was made";
+  EXPECT_TRUE(AppendFile::Open(temp.Path("open/fonts.log"), false, error, refusal)) << "any account's own run may";
 }
 
 TEST_F(CommandLineTest, SourceAndTargetTheSameFolderByAnotherSpellingIsRefused) {
