@@ -262,10 +262,11 @@ std::string RegistrationReason(const RegistrationOutcome& outcome, Language lang
     }
     case RegistrationOutcome::Kind::Failed:
       return outcome.error ? FailureReason(*outcome.error, language) : std::string();
-    case RegistrationOutcome::Kind::Conflict:
-      return language == Language::English
-                 ? "the value \"" + Shown(outcome.valueName) + "\" names another file, which is kept: " + Shown(outcome.other)
-                 : "注册表值“" + Shown(outcome.valueName) + "”指向另一个文件，保留不变：" + Shown(outcome.other);
+    case RegistrationOutcome::Kind::Conflict: {
+      const std::string name = Shown(outcome.valueName), other = Shown(outcome.other);
+      return language == Language::English ? "the value \"" + name + "\" names another file, which is kept: " + other
+                                           : "注册表值“" + name + "”指向另一个文件，保留不变：" + other;
+    }
   }
   return {};
 }

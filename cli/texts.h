@@ -48,7 +48,8 @@ inline constexpr Phrase kSameFolder{"源文件夹与目标文件夹是同一个�
 inline constexpr Phrase kLogUnopenable{"无法打开日志文件 ", "cannot open the log file "};
 // Refusals of a log file that someone else could have put there, after its name.
 inline constexpr Phrase kLogIsLink{"：是一个链接，不跟随链接写入日志", ": it is a link, and the log never follows one"};
-inline constexpr Phrase kLogNotOwn{"：该文件或其所在文件夹属于其他账户，或其他账户可以写入；以 root 或 SYSTEM 身份运行时不写入这样的日志",
+inline constexpr Phrase kLogNotOwn{"：该文件或其所在文件夹属于其他账户，或其他账户可以写入；"
+                                   "以 root 或 SYSTEM 身份运行时不写入这样的日志",
                                    ": it or its folder is owned by, or writable by, another account, which a run as "
                                    "root or SYSTEM never logs to"};
 // Warnings while listing: "<head> FOLDER: why<tail>", "<head> TARGET<tail>".
