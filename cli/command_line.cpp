@@ -32,11 +32,7 @@ namespace quorvane::cli {
 
 namespace {
 
-std::string Quoted(std::string_view path) {
-  std::string text;
-  AppendTsvField(text, path, kPathStyle);
-  return text;
-}
+std::string Quoted(std::string_view path) { return Shown(path); }
 
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
@@ -137,9 +133,15 @@ int Tool::Run(const std::vector<std::string>& args) {
   std::optional<AppendFile> log;
   if (arguments_.log) {
     FileError error;
-    log = AppendFile::Open(*arguments_.log, error);
+    LogRefusal refusal = LogRefusal::None;
+    log = AppendFile::Open(*arguments_.log, RunsAsSystemAccount(), error, refusal);
     if (!log) {
-      Refuse(Say(kLogUnopenable) + Quoted(*arguments_.log) + ": " + ReasonText(error, language_));
+      const std::string named = Say(kLogUnopenable) + Quoted(*arguments_.log);
+      switch (refusal) {
+        case LogRefusal::None: Refuse(named + ": " + ReasonText(error, language_)); break;
+        case LogRefusal::Link: Refuse(named + Say(kLogIsLink)); break;
+        case LogRefusal::NotOwn: Refuse(named + Say(kLogNotOwn)); break;
+      }
       return kExitUsage;
     }
   }

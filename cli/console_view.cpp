@@ -32,6 +32,12 @@ void ConsoleView::Say(std::string_view text) {
   line += text;
   line += '\n';
   Write(Stream::Err, line);
+  // The log keeps it too, after the row it is about: the batch went out first.
+  if (output_.Logs()) {
+    std::string logged;
+    (logReport_ != nullptr ? *logReport_ : report_).AppendMessage(logged, text);
+    output_.ToLogOnly(logged);
+  }
 }
 
 void ConsoleView::WriteSummary(const SummaryRecord& summary) {
@@ -119,7 +125,7 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
 void ConsoleView::SayAbout(std::string_view path, std::string_view words, const std::string& why) {
   std::string text(words);
   text += ' ';
-  AppendTsvField(text, path, kPathStyle);
+  text += Shown(path);
   if (!why.empty()) {
     text += ": ";
     text += why;

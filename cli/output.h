@@ -31,7 +31,8 @@ class Output {
   // kBatchTime old, or much is pending.
   bool Due() const;
   void Flush();
-  // A line for the log alone (its start line).
+  bool Logs() const { return log_ != nullptr; }
+  // Lines for the log alone (its start line, what standard error said).
   void ToLogOnly(std::string_view text);
 
  private:

@@ -65,10 +65,24 @@ class InterruptHandlers {
 
 bool InterruptRequested();
 
-// A file that lines are appended to, created when missing.
+// root on POSIX, SYSTEM on Windows: an account whose log must not be a file
+// that another could have put in its way.
+bool RunsAsSystemAccount();
+
+// Why a log file was refused, when the system did not fail to open it.
+enum class LogRefusal {
+  None,
+  Link,    // the name is a symbolic link (POSIX) or a reparse point (Windows)
+  NotOwn,  // `ownOnly`: the file or its folder is another account's, or another may write it
+};
+
+// A file that lines are appended to, created when missing, never through a
+// link. `ownOnly`: only a file, and a folder, that no other account than this
+// one (and root, or Administrators and SYSTEM) owns or may write, and that has
+// no second name.
 class AppendFile {
  public:
-  static std::optional<AppendFile> Open(std::string_view path, FileError& error);
+  static std::optional<AppendFile> Open(std::string_view path, bool ownOnly, FileError& error, LogRefusal& refusal);
   AppendFile(AppendFile&& other) noexcept;
   AppendFile& operator=(AppendFile&& other) noexcept;
   ~AppendFile();

@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -110,10 +111,46 @@ AppendFile::AppendFile(AppendFile&& other) noexcept = default;
 AppendFile& AppendFile::operator=(AppendFile&& other) noexcept = default;
 AppendFile::~AppendFile() = default;
 
-std::optional<AppendFile> AppendFile::Open(std::string_view path, FileError& error) {
-  UniqueFd fd{::open(std::string(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)};
-  if (!fd) {
+bool RunsAsSystemAccount() { return ::geteuid() == 0; }
+
+namespace {
+
+// This account's or root's, and nobody else may write it.
+bool OwnedAlone(const struct stat& info) {
+  return (info.st_uid == ::geteuid() || info.st_uid == 0) && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+}  // namespace
+
+// The folder is opened first and the name in it after, so what is checked is
+// what is written to.
+std::optional<AppendFile> AppendFile::Open(std::string_view path, bool ownOnly, FileError& error, LogRefusal& refusal) {
+  refusal = LogRefusal::None;
+  const std::string full(path);
+  const size_t slash = full.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : full.substr(0, std::max<size_t>(slash, 1));
+  const std::string name = slash == std::string::npos ? full : full.substr(slash + 1);
+  UniqueFd folderFd{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  struct stat info {};
+  if (!folderFd || ::fstat(folderFd.Get(), &info) != 0) {
     error = {FileStep::Open, errno};
+    return std::nullopt;
+  }
+  if (ownOnly && !OwnedAlone(info)) {
+    refusal = LogRefusal::NotOwn;
+    return std::nullopt;
+  }
+  // Non-blocking: a FIFO put in the log's place must not hold the run.
+  const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | (ownOnly ? O_NONBLOCK : 0);
+  UniqueFd fd{::openat(folderFd.Get(), name.c_str(), flags, 0644)};
+  if (!fd) {
+    // The name holds no slash: ELOOP means it is a link itself.
+    if (errno == ELOOP) refusal = LogRefusal::Link;
+    error = {FileStep::Open, errno};
+    return std::nullopt;
+  }
+  if (ownOnly && (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 || !OwnedAlone(info))) {
+    refusal = LogRefusal::NotOwn;
     return std::nullopt;
   }
   return AppendFile(std::make_unique<Handle>(Handle{std::move(fd)}));

@@ -1,8 +1,12 @@
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <atomic>
 #include <iterator>
+#include <memory>
+#include <vector>
 
 #include "base/text.h"
 #include "base/win32_handles.h"
@@ -149,11 +153,127 @@ AppendFile::AppendFile(AppendFile&& other) noexcept = default;
 AppendFile& AppendFile::operator=(AppendFile&& other) noexcept = default;
 AppendFile::~AppendFile() = default;
 
-std::optional<AppendFile> AppendFile::Open(std::string_view path, FileError& error) {
-  UniqueKernelHandle file{CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
+namespace {
+
+// The SID of this process's account, in `buffer`.
+PSID AccountSid(std::vector<BYTE>& buffer) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+  const UniqueKernelHandle owned{token};
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  buffer.resize(size);
+  if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return nullptr;
+  return reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+}
+
+bool IsTrustedInstaller(PSID sid) {
+  LPWSTR text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) return false;
+  const bool is = std::wstring_view(text) == L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+  LocalFree(text);
+  return is;
+}
+
+// The accounts a run as SYSTEM takes a log from: its own, SYSTEM,
+// Administrators, TrustedInstaller, and OWNER RIGHTS (the owner, checked apart).
+bool Trusted(PSID sid, PSID self) {
+  return (self != nullptr && EqualSid(sid, self)) || IsWellKnownSid(sid, WinLocalSystemSid) ||
+         IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinCreatorOwnerRightsSid) ||
+         IsTrustedInstaller(sid);
+}
+
+bool IsAllowedAce(BYTE type) {
+  return type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_OBJECT_ACE_TYPE ||
+         type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE ||
+         type == ACCESS_ALLOWED_COMPOUND_ACE_TYPE;
+}
+
+// Owned by a trusted account, and no entry of the DACL lets another write
+// into it, add to it, delete it or change who may. Deny entries are not
+// weighed: a refusal is the safe side.
+bool OwnedAlone(HANDLE handle, PSID self) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                      &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const std::unique_ptr<void, decltype(&LocalFree)> freed(descriptor, LocalFree);
+  // A null DACL lets everyone in.
+  if (owner == nullptr || !Trusted(owner, self) || dacl == nullptr) return false;
+  constexpr ACCESS_MASK kWrites = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                  WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, i, &ace)) return false;
+    const auto* header = static_cast<const ACE_HEADER*>(ace);
+    if ((header->AceFlags & INHERIT_ONLY_ACE) != 0 || !IsAllowedAce(header->AceType)) continue;
+    // Every allowed entry has its mask right after the header; only the plain one is read further.
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    if ((allowed->Mask & kWrites) == 0) continue;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
+    if (!Trusted(const_cast<DWORD*>(&allowed->SidStart), self)) return false;
+  }
+  return true;
+}
+
+// The folder the log is in: what precedes its name, "." for a bare name.
+std::wstring FolderOf(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return path.size() >= 2 && path[1] == L':' ? path.substr(0, 2) : L".";
+  // "C:\fonts.log" is in "C:\", not in the drive's current folder.
+  return path.substr(0, slash == 2 && path[1] == L':' ? 3 : std::max<size_t>(slash, 1));
+}
+
+}  // namespace
+
+bool RunsAsSystemAccount() {
+  std::vector<BYTE> buffer;
+  const PSID self = AccountSid(buffer);
+  return self != nullptr && IsWellKnownSid(self, WinLocalSystemSid);
+}
+
+// FILE_FLAG_OPEN_REPARSE_POINT opens a link itself rather than what it names,
+// and its attributes tell it apart; the folder is checked before the file is made in it.
+std::optional<AppendFile> AppendFile::Open(std::string_view path, bool ownOnly, FileError& error, LogRefusal& refusal) {
+  refusal = LogRefusal::None;
+  const std::wstring wide = Widen(path);
+  std::vector<BYTE> buffer;
+  const PSID self = ownOnly ? AccountSid(buffer) : nullptr;
+  if (ownOnly) {
+    const UniqueKernelHandle folder{CreateFileW(FolderOf(wide).c_str(), READ_CONTROL,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+    if (!folder) {
+      error = {FileStep::Open, static_cast<int>(GetLastError())};
+      return std::nullopt;
+    }
+    if (!OwnedAlone(folder.Get(), self)) {
+      refusal = LogRefusal::NotOwn;
+      return std::nullopt;
+    }
+  }
+  const DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | (ownOnly ? READ_CONTROL : 0);
+  UniqueKernelHandle file{CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
   if (!file) {
     error = {FileStep::Open, static_cast<int>(GetLastError())};
+    return std::nullopt;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file.Get(), &info)) {
+    error = {FileStep::Open, static_cast<int>(GetLastError())};
+    return std::nullopt;
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    refusal = LogRefusal::Link;
+    return std::nullopt;
+  }
+  if (ownOnly && ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || info.nNumberOfLinks != 1 ||
+                  !OwnedAlone(file.Get(), self))) {
+    refusal = LogRefusal::NotOwn;
     return std::nullopt;
   }
   return AppendFile(std::make_unique<Handle>(Handle{std::move(file)}));

@@ -139,6 +139,12 @@ class TsvReport final : public Report {
     out += '\n';
   }
 
+  void AppendMessage(std::string& out, std::string_view text) const override {
+    out += "quorvane-sync: ";
+    out += text;
+    out += '\n';
+  }
+
  private:
   Language language_;
   PathStyle style_;
@@ -232,6 +238,12 @@ class JsonReport final : public Report {
       out += '}';
     }
     out += "}}\n";
+  }
+
+  void AppendMessage(std::string& out, std::string_view text) const override {
+    out += "{\"message\":";
+    AppendJsonString(out, text, style_);
+    out += "}\n";
   }
 
  private:

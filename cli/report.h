@@ -87,6 +87,9 @@ class Report {
   virtual void AppendStart(std::string& out, const StartRecord& start) const = 0;
   virtual void AppendRow(std::string& out, const RowRecord& row) const = 0;
   virtual void AppendSummary(std::string& out, const SummaryRecord& summary) const = 0;
+  // What standard error said, for the log: TSV has the line as it stands,
+  // JSON {"message":…} without the program's name.
+  virtual void AppendMessage(std::string& out, std::string_view text) const = 0;
   // Rows name their target path (the TSV lines do not: it costs a join per row).
   virtual bool NeedsTarget() const = 0;
 };

@@ -231,6 +231,25 @@ std::string_view RefreshCode(FontRefresh refresh) {
   return "none";
 }
 
+std::string Shown(std::string_view text) {
+  constexpr char kHex[] = "0123456789abcdef";
+  std::string shown;
+  size_t from = 0;
+  // The TSV escapes pass C1 controls (C2 80-C2 9F) as the UTF-8 they are;
+  // some terminals act on them as on ESC sequences.
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    const auto second = static_cast<unsigned char>(text[i + 1]);
+    if (static_cast<unsigned char>(text[i]) != 0xC2 || second < 0x80 || second > 0x9F) continue;
+    AppendTsvField(shown, text.substr(from, i - from), kPathStyle);
+    shown += "\\xc2\\x";
+    shown += kHex[second >> 4];
+    shown += kHex[second & 15];
+    from = ++i + 1;
+  }
+  AppendTsvField(shown, text.substr(from), kPathStyle);
+  return shown;
+}
+
 std::string RegistrationReason(const RegistrationOutcome& outcome, Language language) {
   switch (outcome.kind) {
     case RegistrationOutcome::Kind::Registered: return {};
@@ -239,14 +258,15 @@ std::string RegistrationReason(const RegistrationOutcome& outcome, Language lang
       constexpr std::string_view kPrefix = "not a font: ";
       std::string_view why = outcome.notAFont;
       if (why.starts_with(kPrefix)) why.remove_prefix(kPrefix.size());
-      return std::string(Pick(language, "不是字体：", "not a font: ")) + std::string(why);
+      return std::string(Pick(language, "不是字体：", "not a font: ")) + Shown(why);
     }
     case RegistrationOutcome::Kind::Failed:
       return outcome.error ? FailureReason(*outcome.error, language) : std::string();
-    case RegistrationOutcome::Kind::Conflict:
-      return language == Language::English
-                 ? "the value \"" + outcome.valueName + "\" names another file, which is kept: " + outcome.other
-                 : "注册表值“" + outcome.valueName + "”指向另一个文件，保留不变：" + outcome.other;
+    case RegistrationOutcome::Kind::Conflict: {
+      const std::string name = Shown(outcome.valueName), other = Shown(outcome.other);
+      return language == Language::English ? "the value \"" + name + "\" names another file, which is kept: " + other
+                                           : "注册表值“" + name + "”指向另一个文件，保留不变：" + other;
+    }
   }
   return {};
 }
@@ -270,10 +290,9 @@ std::string RefreshWarning(const RegistrationRecord& registration, Language lang
 
 std::string OtherFileText(const RowReport& report, Language language) {
   const bool english = language == Language::English;
-  std::string other;
-  AppendTsvField(other, report.other, kPathStyle);
+  const std::string other = Shown(report.other);
   const auto version = [&](const std::optional<std::string>& text) {
-    return text ? *text : std::string(english ? "unknown" : "未知");
+    return text ? Shown(*text) : std::string(english ? "unknown" : "未知");
   };
   switch (report.state) {
     case RowState::InstalledAs:
@@ -331,12 +350,12 @@ std::string PruneRefusalText(const RecordSummary& record, std::optional<std::int
 
 std::string RecordProblemText(const RecordSummary& record, Language language) {
   const bool english = language == Language::English;
-  std::string where;
-  AppendTsvField(where, record.location, kPathStyle);
+  const std::string where = Shown(record.location);
   if (!record.damage.empty()) {
-    return english ? "the record of what quorvane-sync installed is damaged (" + where + "): " + record.damage +
+    const std::string damage = Shown(record.damage);
+    return english ? "the record of what quorvane-sync installed is damaged (" + where + "): " + damage +
                          "; it is left as it is"
-                   : "quorvane-sync 的安装记录已损坏（" + where + "）：" + record.damage + "；保持原样";
+                   : "quorvane-sync 的安装记录已损坏（" + where + "）：" + damage + "；保持原样";
   }
   if (record.error) {
     return english ? "the record of what quorvane-sync installed cannot be used (" + where +

@@ -46,6 +46,12 @@ inline constexpr Phrase kNoTarget{"没有目标文件夹：请用 --target 指�
 inline constexpr Phrase kTargetMissing{"目标文件夹不存在：", "target folder does not exist: "};
 inline constexpr Phrase kSameFolder{"源文件夹与目标文件夹是同一个文件夹：", "source and target are the same folder: "};
 inline constexpr Phrase kLogUnopenable{"无法打开日志文件 ", "cannot open the log file "};
+// Refusals of a log file that someone else could have put there, after its name.
+inline constexpr Phrase kLogIsLink{"：是一个链接，不跟随链接写入日志", ": it is a link, and the log never follows one"};
+inline constexpr Phrase kLogNotOwn{"：该文件或其所在文件夹属于其他账户，或其他账户可以写入；"
+                                   "以 root 或 SYSTEM 身份运行时不写入这样的日志",
+                                   ": it or its folder is owned by, or writable by, another account, which a run as "
+                                   "root or SYSTEM never logs to"};
 // Warnings while listing: "<head> FOLDER: why<tail>", "<head> TARGET<tail>".
 inline constexpr Phrase kFolderUnreadable{"警告：无法读取文件夹 ", "warning: cannot read folder "};
 inline constexpr Phrase kFolderUnreadableTail{"；其中的字体未列出", "; its fonts are not listed"};
@@ -58,6 +64,11 @@ inline constexpr Phrase kAppearedDuringCopy{"复制期间目标文件夹中出�
 // Written by the interrupt handler as it stands, program name and line end included.
 inline constexpr Phrase kInterruptedAgain{"quorvane-sync: 再次中断：立即结束\n",
                                           "quorvane-sync: interrupted again: ended at once\n"};
+
+// A text that came from a font, a file or the registry, as standard error and
+// the log show it: control characters (C0, DEL and C1) escaped as the TSV
+// lines escape them, so a font's name cannot drive the console it is shown on.
+std::string Shown(std::string_view text);
 
 // "已中断：3个文件未处理", "interrupted: 3 files not handled".
 std::string InterruptedText(std::int64_t unhandled, Language language);

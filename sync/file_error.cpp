@@ -32,6 +32,8 @@ std::string ReasonText(const FileError& error, Language language) {
       return english ? "exited with status " + std::to_string(error.code) : "退出状态为" + std::to_string(error.code);
     case FileErrorKind::Truncated:
       return english ? "the file ended early: it changed while being read" : "文件提前结束：读取期间被修改";
+    case FileErrorKind::ControlCharacter:
+      return english ? "the font's name holds a control character" : "字体名称中含有控制字符";
   }
   return SystemErrorText(error.code, language);
 }

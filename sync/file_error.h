@@ -33,6 +33,7 @@ enum class FileErrorKind {
   NoSystemCode,  // the system refused without saying why (AddFontResourceExW)
   ExitStatus,    // a helper program failed; `code` is its exit status
   Truncated,     // a file ended before the range asked of it: it changed while being read
+  ControlCharacter,  // a font's name holds one, and no Fonts value is named from it
 };
 
 struct FileError {

@@ -32,11 +32,29 @@ RegistrationOutcome RegistrationOutcome::InConflict(std::string valueName, std::
   return outcome;
 }
 
+namespace {
+
+// C0, DEL and C1 (C2 80-C2 9F): a value name holding one would carry it into
+// every program that lists the Fonts key, and onto consoles.
+bool HoldsControlCharacter(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) return true;
+    if (c == 0xC2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::optional<RegistrationOutcome> RefusalOf(const FontReadResult& read) {
   if (const auto* notAFont = std::get_if<NotAFont>(&read)) return RegistrationOutcome::NoFont(NotAFontText(*notAFont));
   // For registration, opening the font is part of reading it.
   if (const auto* error = std::get_if<FileError>(&read)) {
     return RegistrationOutcome::Failure(FileError{FileStep::Read, error->code, error->kind});
+  }
+  if (HoldsControlCharacter(RegistryValueName(std::get<FontFileInfo>(read)))) {
+    return RegistrationOutcome::Failure(FileError{FileStep::Read, 0, FileErrorKind::ControlCharacter});
   }
   return std::nullopt;
 }

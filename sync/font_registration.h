@@ -100,8 +100,8 @@ class FontRegistrar {
   bool registered_ = false;
 };
 
-// What becomes of a file that cannot be registered (no font, or unreadable);
-// nothing for a font.
+// What becomes of a file that cannot be registered (no font, unreadable, or
+// named with a control character); nothing for a font.
 std::optional<RegistrationOutcome> RefusalOf(const FontReadResult& read);
 
 // The value name the Fonts control panel gives a font: "<full name> (TrueType)"

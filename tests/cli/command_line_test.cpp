@@ -5,7 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include "base/text.h"
+#else
+#include <sys/stat.h>
+#endif
+
+#include "cli/platform.h"
+#include "cli/report.h"
 #include "sync/file_ops.h"
 #include "tests/sync/test_support.h"
 
@@ -146,6 +159,107 @@ TEST_F(CommandLineTest, TheLogGetsAStartLineAndTheSameLinesRunAfterRun) {
   const Result refused = Sync({"--log", temp.Path("no/such/folder/sync.log")});
   EXPECT_EQ(refused.status, 2);
   EXPECT_THAT(refused.out, IsEmpty());
+}
+
+// What standard error says about a row goes into the log right after it: the
+// log alone must tell a failure's reason, and a row that was copied but not
+// registered from one that was.
+TEST_F(CommandLineTest, TheLogHoldsWhatStandardErrorSaidAfterTheRowItIsAbout) {
+  WriteFile(temp.Path("dst/a.ttf"), "old");
+  SetReadOnly(temp.Path("dst/a.ttf"), true);
+  const std::string a = temp.Path("src/a.ttf"), b = temp.Path("src/sub/b.otf");
+  const std::string log = temp.Path("sync.log"), jsonLog = temp.Path("sync.json.log");
+  const Result tsv = Sync({"--replace", "--register", "--log", log, "--lang", "en"});
+  const Result json = Sync({"--replace", "--register", "--json", "--log", jsonLog, "--lang", "en"});
+  SetReadOnly(temp.Path("dst/a.ttf"), false);
+  EXPECT_EQ(tsv.status, 1);
+  const std::string logged = ReadFile(log), body = logged.substr(logged.find('\n') + 1);
+  EXPECT_THAT(body, HasSubstr("1\treplace-failed\t" + a + "\nquorvane-sync: replace failed " + a + ": open: "));
+  EXPECT_THAT(body, HasSubstr("2\tcopied\t" + b + "\nquorvane-sync: not registered " + b + ": not a font: "));
+  EXPECT_EQ(CountOf(body, "\n"), CountOf(tsv.out, "\n") + CountOf(tsv.err, "\n")) << body;
+  EXPECT_THAT(body, EndsWith(tsv.out.substr(tsv.out.rfind('\n', tsv.out.size() - 2) + 1))) << "the summary last";
+
+  const auto inJson = [](const std::string& path) {
+    std::string quoted;
+    AppendJsonString(quoted, path, kPathStyle);
+    return quoted.substr(1, quoted.size() - 2);
+  };
+  const std::string jsonLogged = ReadFile(jsonLog);
+  EXPECT_THAT(jsonLogged, HasSubstr("\"status\":\"replace-failed\"")) << jsonLogged;
+  EXPECT_THAT(jsonLogged, HasSubstr("}\n{\"message\":\"replace failed " + inJson(a) + ": open: "));
+  EXPECT_THAT(jsonLogged, HasSubstr("\"}}\n{\"message\":\"not registered " + inJson(b) + ": not a font: "));
+  EXPECT_EQ(CountOf(jsonLogged, "\n{\"message\":"), CountOf(json.err, "\n"));
+}
+
+// A symbolic link at `link` to the file `target` (which may not exist).
+bool MakeLink(const std::string& target, const std::string& link) {
+#ifdef _WIN32
+  // The C++ library's create_symlink is not implemented for this target, and
+  // Wine's CreateSymbolicLinkW says yes and makes nothing.
+  return CreateSymbolicLinkW(Widen(link).c_str(), Widen(target).c_str(),
+                             SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != 0 &&
+         GetFileAttributesW(Widen(link).c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
+  std::error_code failed;
+  std::filesystem::create_symlink(target, link, failed);
+  return !failed;
+#endif
+}
+
+// A link in the log's place, planted to make the run append to a file of its
+// choice, is refused before anything is done; so is one that leads nowhere.
+TEST_F(CommandLineTest, TheLogIsNeverWrittenThroughALink) {
+  WriteFile(temp.Path("elsewhere.txt"), "mine\n");
+  if (!MakeLink(temp.Path("elsewhere.txt"), temp.Path("fonts.log"))) GTEST_SKIP() << "no symbolic links here";
+  ASSERT_TRUE(MakeLink(temp.Path("nowhere.txt"), temp.Path("dangling.log")));
+  for (const char* name : {"fonts.log", "dangling.log"}) {
+    const Result result = Sync({"--log", temp.Path(name), "--lang", "en"});
+    EXPECT_EQ(result.status, 2) << name;
+    EXPECT_EQ(result.err, "quorvane-sync: cannot open the log file " + temp.Path(name) +
+                              ": it is a link, and the log never follows one\n");
+    EXPECT_THAT(result.out, IsEmpty());
+  }
+  EXPECT_EQ(ReadFile(temp.Path("elsewhere.txt")), "mine\n");
+  EXPECT_FALSE(FileExists(temp.Path("nowhere.txt")));
+  EXPECT_FALSE(FileExists(temp.Path("dst/a.ttf"))) << "nothing done";
+}
+
+// Makes `folder` one that every account may write into.
+bool OpenToAll(const std::string& folder) {
+#ifdef _WIN32
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;WD)", SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
+    return false;
+  }
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  const bool set = GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) &&
+                   SetNamedSecurityInfoW(Widen(folder).data(), SE_FILE_OBJECT,
+                                         DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                         nullptr, dacl, nullptr) == ERROR_SUCCESS;
+  LocalFree(descriptor);
+  return set;
+#else
+  return ::chmod(folder.c_str(), 0777) == 0;
+#endif
+}
+
+// A run as root or SYSTEM takes only a log that no other account could have
+// put in its way: its folder is checked before the file is made there.
+TEST(AppendFileTest, OwnOnlyRefusesAFolderEveryAccountMayWrite) {
+  TempFolder temp;
+  MakeFolder(temp.Path("mine"));
+  MakeFolder(temp.Path("open"));
+  FileError error;
+  LogRefusal refusal = LogRefusal::None;
+  EXPECT_TRUE(AppendFile::Open(temp.Path("mine/fonts.log"), true, error, refusal)) << ReasonText(error);
+  EXPECT_EQ(refusal, LogRefusal::None);
+  if (!OpenToAll(temp.Path("open"))) GTEST_SKIP() << "the folder's access cannot be changed here";
+  EXPECT_FALSE(AppendFile::Open(temp.Path("open/fonts.log"), true, error, refusal));
+  EXPECT_EQ(refusal, LogRefusal::NotOwn);
+  EXPECT_FALSE(FileExists(temp.Path("open/fonts.log"))) << "refused before it was made";
+  EXPECT_TRUE(AppendFile::Open(temp.Path("open/fonts.log"), false, error, refusal)) << "any account's own run may";
 }
 
 TEST_F(CommandLineTest, SourceAndTargetTheSameFolderByAnotherSpellingIsRefused) {

@@ -161,6 +161,22 @@ class Faces(ToolCase):
         self.assertEqual(sorted(os.listdir(self.dst)), ["qvfamily.ttc", "qwboth.ttc"])
         self.assertRegex(err, r"took the place of .*qwone\.ttf")
 
+    def test_what_a_font_says_reaches_the_console_and_the_log_escaped_and_names_no_value(self):
+        self.installed("QOther-1.ttf", "Quorvane Other", "1.000")
+        self.offered("QOther-2.ttf", "Quorvane Other", "\x1b]0;owned\x07\x1b[2J")
+        self.offered("QEvil.ttf", "Quorvane\x1b[8m Evil", "1.000")
+        log = os.path.join(self.dir, "sync.log")
+        result = self.sync("--register", "--lang", "en", "--log", backend().path(log))
+        self.assertEqual(result.returncode, 1, result.stderr)
+        with open(log, "rb") as f:
+            logged = f.read()
+        evil = backend().path(os.path.join(self.src, "QEvil.ttf")).encode()
+        for said in (result.stderr, logged):
+            self.assertNotIn(b"\x1b", said)
+            self.assertNotIn(b"\x07", said)
+            self.assertIn(b"(source Version \\x1b]0;owned\\x07\\x1b[2J, installed Version 1.000)", said)
+            self.assertIn(b"registration failed " + evil + b": read: the font's name holds a control character\n", said)
+
     def test_debians_two_names_for_ipa_gothic_are_copied_once(self):
         if not os.path.isfile(IPAG):
             self.skipTest("no fonts-ipafont-gothic (scripts/install-deps.sh installs it)")

@@ -57,6 +57,44 @@ TEST(TsvFieldTest, EscapesWhatWouldBreakALineAndKeepsTheRest) {
   EXPECT_EQ(Tsv("D:\\x\\a\tb.ttf", PathStyle::Windows), "D:\\x\\a\\tb.ttf") << "Windows separators stay";
 }
 
+// No byte that a terminal acts on: C0, DEL, or a C1 control in UTF-8.
+bool Inert(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7f) return false;
+    if (c == 0xc2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80) return false;
+  }
+  return true;
+}
+
+// A font's names and versions, a Fonts value's name and data: whoever wrote
+// the share wrote them, and standard error shows them to a console.
+TEST(ShownTextTest, WhatFontsAndTheRegistryHoldIsShownWithItsControlsEscaped) {
+  const std::string title = "1.0\x1b]0;pwned\x07\x1b[2J";
+  EXPECT_EQ(Shown(title), "1.0\\x1b]0;pwned\\x07\\x1b[2J");
+  EXPECT_EQ(Shown("a\xc2\x9b" "31mb \xc2\xa0 é"), "a\\xc2\\x9b31mb \xc2\xa0 é") << "C1 escaped, other UTF-8 kept";
+  EXPECT_EQ(FromTsv(Shown("x\xc2\x85\ny")), "x\xc2\x85\ny") << "read back as a TSV field";
+  EXPECT_EQ(Shown("\xc2"), "\\xc2") << "a lone lead byte at the end";
+
+  RowReport conflict;
+  conflict.state = RowState::Conflict;
+  conflict.sourceVersion = title;
+  conflict.targetVersion = "2\r\n";
+  conflict.other = "/f/b\x1b[8m.ttf";
+  for (const Language language : {Language::English, Language::Chinese}) {
+    const std::string text = OtherFileText(conflict, language);
+    EXPECT_TRUE(Inert(text)) << text;
+    EXPECT_THAT(text, HasSubstr("1.0\\x1b]0;pwned\\x07\\x1b[2J"));
+    EXPECT_THAT(text, HasSubstr("2\\r\\n"));
+    const RegistrationOutcome named = RegistrationOutcome::InConflict("Evil\x1b[2J\n (TrueType)", "C:\\x\xc2\x9b.ttf");
+    const std::string reason = RegistrationReason(named, language);
+    EXPECT_TRUE(Inert(reason)) << reason;
+    EXPECT_THAT(reason, HasSubstr("Evil\\x1b[2J\\n (TrueType)"));
+    const std::string notAFont = RegistrationReason(RegistrationOutcome::NoFont("not a font: '\x1b[2J'"), language);
+    EXPECT_TRUE(Inert(notAFont)) << notAFont;
+  }
+}
+
 TEST(TsvFieldTest, BytesThatAreNotUtf8BecomeHexEscapes) {
   EXPECT_EQ(Tsv("bad\xff.ttf"), "bad\\xff.ttf");
   EXPECT_EQ(Tsv("\xe5\xae"), "\\xe5\\xae") << "a cut sequence";

@@ -337,6 +337,54 @@ class DoubtfulInput(ToolCase):
         self.assertEqual(sorted(os.listdir(self.dst)), ["a.ttf", "b.ttf"])
 
 
+    def test_as_root_a_log_another_account_could_have_placed_is_refused(self):
+        self.native_only("the Windows checks are SYSTEM's, and Wine does not run as SYSTEM")
+        self.root_only()
+        write(os.path.join(self.src, "a.ttf"))
+        precious = os.path.join(self.dir, "precious.conf")
+        write(precious, b"root's own\n", mode=0o600)
+        theirs, mine, open_to_all = (os.path.join(self.dir, n) for n in ("theirs", "mine", "open"))
+        for folder in (theirs, mine, open_to_all):
+            os.makedirs(folder)
+        os.chown(theirs, NOBODY, NOBODY)
+        os.chmod(open_to_all, 0o1777)
+        subprocess.run(["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups",
+                        "ln", "-s", precious, os.path.join(theirs, "fonts.log")], check=True)
+        planted = os.path.join(mine, "planted.log")
+        write(planted, b"")
+        os.chown(planted, NOBODY, NOBODY)
+        write(os.path.join(mine, "shared.log"), b"", mode=0o664)
+        write(os.path.join(mine, "two-names.log"), b"")
+        os.link(os.path.join(mine, "two-names.log"), os.path.join(mine, "second-name"))
+        os.symlink(precious, os.path.join(mine, "link.log"))
+        link = "it is a link, and the log never follows one"
+        others = "it or its folder is owned by, or writable by, another account, which a run as root or SYSTEM never logs to"
+        cases = [(os.path.join(theirs, "fonts.log"), others), (os.path.join(mine, "link.log"), link),
+                 (os.path.join(theirs, "new.log"), others),
+                 (os.path.join(open_to_all, "new.log"), others), (planted, others),
+                 (os.path.join(mine, "shared.log"), others), (os.path.join(mine, "two-names.log"), others)]
+        for log, why in cases:
+            result = self.sync("--lang", "en", "--log", log)
+            self.assertEqual(result.returncode, 2, (log, result.stderr))
+            self.assertEqual(result.stderr.decode(), f"quorvane-sync: cannot open the log file {log}: {why}\n")
+            self.assertEqual(result.stdout, b"")
+        self.assertEqual(os.listdir(self.dst), [], "nothing done")
+        with open(precious, "rb") as f:
+            self.assertEqual(f.read(), b"root's own\n")
+        self.assertFalse(os.path.exists(os.path.join(theirs, "new.log")))
+        self.assertFalse(os.path.exists(os.path.join(open_to_all, "new.log")))
+        self.assertEqual(os.path.getsize(planted), 0)
+        # Root's own folder is root's to log in; nobody's is nobody's.
+        result = self.sync("--lang", "en", "--log", os.path.join(mine, "fonts.log"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        os.chown(self.dst, NOBODY, NOBODY)
+        result = self.sync("--lang", "en", "--replace", "--log", os.path.join(theirs, "new.log"), user=NOBODY)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for log, row in ((os.path.join(mine, "fonts.log"), b"\tcopied\t"), (os.path.join(theirs, "new.log"), b"\treplaced\t")):
+            with open(log, "rb") as f:
+                self.assertIn(row, f.read())
+
+
 class Targets(ToolCase):
     """Where the fonts go and what they become there."""
 

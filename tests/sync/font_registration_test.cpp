@@ -58,6 +58,22 @@ TEST(RegistryValueNameTest, NamesAsTheFontsFolderDoes) {
   EXPECT_EQ(RegistryValueName(bitmap), "MS Sans Serif 8,10,12") << "without a description: face and sizes";
 }
 
+// A value named with ESC, a line break or a C1 control would carry it into the
+// Fonts key and onto every console that lists it: the registration fails.
+TEST(RegistryValueNameTest, ANameWithAControlCharacterNamesNoValue) {
+  EXPECT_FALSE(RefusalOf(FontFileInfo{FontFormat::TrueType, {FaceOf("Corp", "Regular", "Corp Sans")}, ""}));
+  EXPECT_FALSE(RefusalOf(FontFileInfo{FontFormat::TrueType, {FaceOf("宋体", "Regular", "宋体 \xc2\xa0é")}, ""}));
+  for (const std::string name : {"Evil\x1b[2J", "Two\nLines", "Del\x7f", "C1 \xc2\x9b" "2J"}) {
+    const std::optional<RegistrationOutcome> refused =
+        RefusalOf(FontFileInfo{FontFormat::OpenType, {FaceOf("F", "Regular", "Fine"), FaceOf("F", "Bold", name)}, ""});
+    ASSERT_TRUE(refused) << name;
+    EXPECT_EQ(refused->kind, RegistrationOutcome::Kind::Failed);
+    EXPECT_EQ(refused->error, (FileError{FileStep::Read, 0, FileErrorKind::ControlCharacter}));
+    EXPECT_TRUE(refused->valueName.empty());
+    EXPECT_EQ(ReasonText(*refused->error, Language::English), "the font's name holds a control character");
+  }
+}
+
 class FontRegistrarTest : public ::testing::Test {
  protected:
   void SetUp() override {
