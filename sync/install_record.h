@@ -67,10 +67,24 @@ class RecordLock {
 };
 
 // Where a folder's record lives and reading and writing it whole. POSIX: a
-// file under $XDG_STATE_HOME/quorvane/records (default ~/.local/state),
-// replaced by a rename after its data is on the disk. Windows: one value under
+// file under $XDG_STATE_HOME/quorvane/records (default ~/.local/state; root's
+// under /var/lib/quorvane/records whatever its environment), replaced by a
+// rename after its data is on the disk. Windows: one value under
 // HKLM\SOFTWARE\Quorvane\Records (HKCU\Software for the user's scope), named
 // after the folder, written in one call and flushed.
+//
+// The records cannot be used where they would be kept: `folder` (or a folder
+// the tool made on the way to it) is not this account's, or root's, or others
+// may write in it; empty when no folder can be named at all (POSIX, not root,
+// with neither HOME nor XDG_STATE_HOME).
+struct UntrustedRecords {
+  std::string folder;
+};
+// Nothing when the records may be used; `create` makes what is missing on the way.
+std::optional<UntrustedRecords> CheckRecordsFolder(FontScope scope, bool create);
+// Tests keep root's records out of the system's folder.
+void SetSystemRecordsFolder(std::string_view folder);
+
 struct RecordText {
   bool found = false;  // none yet: nothing installed that the tool knows of
   std::string text;

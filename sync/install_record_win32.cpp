@@ -32,6 +32,10 @@ LSTATUS OpenRecords(FontScope scope, REGSAM access, UniqueRegistryKey& key) {
 
 }  // namespace
 
+// Only administrators may write under HKLM\SOFTWARE, and only the user (and
+// they) under the user's own key: the registry needs no check of its own.
+std::optional<UntrustedRecords> CheckRecordsFolder(FontScope, bool) { return std::nullopt; }
+
 std::string CanonicalFolder(std::string_view folder) {
   const std::wstring path = Widen(folder);
   const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);

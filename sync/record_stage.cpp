@@ -68,12 +68,14 @@ void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
   RecordSummary record;
   record.location = RecordLocation(folder_, options_.scope);
   record.pruning = options_.prune;
+  // A folder another account could write in is not read, least of all pruned by, nor written to.
+  if (auto untrusted = CheckRecordsFolder(options_.scope, options_.write)) record.untrusted = std::move(untrusted->folder);
   RecordLock lock;
-  if (options_.write) {
+  if (options_.write && !record.untrusted) {
     if (FileResult locked = lock.Take(folder_, options_.scope); !locked) record.error = locked.error;
   }
   std::vector<RecordEntry> entries;
-  if (!record.error) {
+  if (!record.error && !record.untrusted) {
     auto loaded = LoadRecord(folder_, options_.scope);
     if (auto* error = std::get_if<FileError>(&loaded)) {
       record.error = *error;
@@ -86,7 +88,7 @@ void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
       }
     }
   }
-  const bool trusted = !record.error && record.damage.empty();
+  const bool trusted = !record.error && record.damage.empty() && !record.untrusted;
   bool changed = !changes_.empty();
   if (trusted) {
     for (auto& [name, change] : changes_) {
@@ -106,7 +108,9 @@ void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
   }
   if (options_.prune) {
     if (!trusted) {
-      record.refusal = record.error ? PruneRefusal::RecordUnreadable : PruneRefusal::RecordDamaged;
+      record.refusal = record.untrusted && !record.untrusted->empty() ? PruneRefusal::RecordUntrusted
+                       : record.error || record.untrusted      ? PruneRefusal::RecordUnreadable
+                                                                : PruneRefusal::RecordDamaged;
     } else {
       const size_t known = entries.size();
       Prune(entries, record, summary.stopped, rows);

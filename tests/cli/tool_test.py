@@ -146,6 +146,16 @@ class ToolCase(unittest.TestCase):
                         else os.environ.__setitem__("XDG_STATE_HOME", saved))
 
     def tearDown(self):
+        if not BACKEND.wine and os.geteuid() == 0:
+            # Root keeps its records in the system's folder whatever the environment: this test's go with it.
+            named = 0xcbf29ce484222325
+            for byte in os.fsencode(os.path.realpath(self.dst)):
+                named = ((named ^ byte) * 0x100000001b3) & 0xFFFFFFFFFFFFFFFF
+            for suffix in (".record", ".record.new", ".lock"):
+                try:
+                    os.unlink(f"/var/lib/quorvane/records/{named:016x}{suffix}")
+                except OSError:
+                    pass
         for root, dirs, _ in os.walk(self.dir):
             for d in dirs:
                 try:

@@ -8,6 +8,11 @@
 #include <cstdlib>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "sync/file_ops.h"
 #include "sync/font_listing.h"
 #include "sync/font_sync_run.h"
@@ -102,6 +107,7 @@ class RecordStageTest : public ::testing::Test {
     MakeFolder(temp.Path("dst"));
 #ifndef _WIN32
     ::setenv("XDG_STATE_HOME", temp.Path("state").c_str(), 1);
+    SetSystemRecordsFolder(temp.Path("system/quorvane/records"));
 #endif
     folder = CanonicalFolder(temp.Path("dst"));
   }
@@ -112,6 +118,7 @@ class RecordStageTest : public ::testing::Test {
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Quorvane\\Records", name.c_str());
 #else
     ::unsetenv("XDG_STATE_HOME");
+    SetSystemRecordsFolder("/var/lib/quorvane/records");
 #endif
   }
   std::string Src(const std::string& name) const { return temp.Path("src/" + name); }
@@ -234,6 +241,70 @@ TEST_F(RecordStageTest, APruneRemovesNothingWhenItCannotBeSure) {
   EXPECT_EQ(std::get<RecordText>(kept).text, damaged);
   EXPECT_THAT(RowsIn(RowState::Removed), IsEmpty());
 }
+
+#ifndef _WIN32
+// Root keeps its records in the system's folder whatever its environment says;
+// a records folder another account could write in is neither read nor written;
+// no file in it is opened through a link.
+TEST_F(RecordStageTest, OnlyAPrivateRecordsFolderIsUsedAndNoFileThroughALink) {
+  const bool root = ::geteuid() == 0;
+  const std::string records = temp.Path(root ? "system/quorvane/records" : "state/quorvane/records");
+  if (root) {
+    // What another account plants where root's environment points: a record, checksum and all, claiming the admin's font.
+    WriteFile(Dst("admins.ttf"), "the administrator's own");
+    const auto admins = StampOf(Dst("admins.ttf"));
+    ASSERT_TRUE(admins);
+    WriteFile(temp.Path("elsewhere/quorvane/records/" + Hex(RecordChecksum(folder)) + ".record"),
+              FormatRecord(folder, {{"admins.ttf", "", admins->size, admins->modified, "", "", false}}));
+    ::setenv("XDG_STATE_HOME", temp.Path("elsewhere").c_str(), 1);
+    EXPECT_EQ(Run({.prune = true}).record->refusal, PruneRefusal::None);
+    EXPECT_TRUE(EntryExists(Dst("admins.ttf"))) << "a record from root's environment is never root's";
+  }
+  EXPECT_EQ(RecordLocation(folder, FontScope::User).rfind(records + "/", 0), 0u) << RecordLocation(folder, FontScope::User);
+
+  WriteFile(Src("a.ttf"), "a");
+  ASSERT_TRUE(Run({}).record->written);
+  std::filesystem::remove(PathOf(Src("a.ttf")));
+  WriteFile(Src("b.ttf"), "b");
+  const auto untrustedBy = [&](const std::string& level) {
+    const RunSummary refused = Run({.prune = true});
+    EXPECT_EQ(refused.record->refusal, PruneRefusal::RecordUntrusted);
+    EXPECT_EQ(refused.record->untrusted, level);
+    EXPECT_FALSE(refused.record->written);
+    EXPECT_TRUE(EntryExists(Dst("a.ttf"))) << "nothing pruned";
+    EXPECT_TRUE(EntryExists(Dst("b.ttf"))) << "the copy goes on";
+    std::filesystem::remove(PathOf(Dst("b.ttf")));
+  };
+  ASSERT_EQ(::chmod(records.c_str(), 0770), 0);
+  untrustedBy(records);
+  ASSERT_EQ(::chmod(records.c_str(), 0700), 0);
+  const std::string tool(FolderPart(records));
+  if (root) {
+    ASSERT_EQ(::chown(tool.c_str(), 65534, 65534), 0);
+    untrustedBy(tool);
+    ASSERT_EQ(::chown(tool.c_str(), 0, 0), 0);
+  }
+
+  // A lock, record or temporary that is a link: refused, its target neither written nor chmod'ed.
+  WriteFile(temp.Path("victim"), "someone's file");
+  ASSERT_EQ(::chmod(temp.Path("victim").c_str(), 0644), 0);
+  const std::string record = RecordLocation(folder, FontScope::User);
+  const std::string base = record.substr(0, record.size() - std::string_view(".record").size());
+  for (const char* suffix : {".lock", ".record.new", ".record"}) {
+    std::filesystem::remove(PathOf(base + suffix));
+    std::filesystem::create_symlink(PathOf(temp.Path("victim")), PathOf(base + suffix));
+    WriteFile(Src(std::string("c") + suffix + ".ttf"), "c");
+    const RunSummary linked = Run({});
+    EXPECT_TRUE(linked.record->error) << suffix;
+    EXPECT_FALSE(linked.record->written) << suffix;
+    EXPECT_EQ(ReadFile(temp.Path("victim")), "someone's file") << suffix;
+    struct stat victim;
+    ASSERT_EQ(::stat(temp.Path("victim").c_str(), &victim), 0);
+    EXPECT_EQ(victim.st_mode & 07777, 0644u) << suffix;
+    std::filesystem::remove(PathOf(base + suffix));
+  }
+}
+#endif
 
 TEST_F(RecordStageTest, ARecordThatNamesAFileOutsideTheFolderRemovesNothing) {
   WriteFile(temp.Path("victim.ttf"), "outside the target");
