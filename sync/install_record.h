@@ -5,6 +5,7 @@
 // rather than taken for a shorter one.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,8 +51,10 @@ std::string Hex(std::uint64_t value);
 std::string CanonicalFolder(std::string_view folder);
 
 // Held while a run reads, changes and writes a folder's record, so two runs
-// at once never lose each other's changes: a lock file on POSIX, a named
-// mutex on Windows.
+// at once never lose each other's changes: a lock file in the records' folder
+// on POSIX; on Windows one in a folder only administrators, SYSTEM and the
+// account itself may write (ProgramData's, or the user's local application
+// data), waited for about two minutes at most.
 class RecordLock {
  public:
   RecordLock() = default;
@@ -82,8 +85,10 @@ struct UntrustedRecords {
 };
 // Nothing when the records may be used; `create` makes what is missing on the way.
 std::optional<UntrustedRecords> CheckRecordsFolder(FontScope scope, bool create);
-// Tests keep root's records out of the system's folder.
+// Tests keep root's records (POSIX) and the locks (Windows) out of the system's folders,
+// and wait for a lock less than a run may take.
 void SetSystemRecordsFolder(std::string_view folder);
+void SetRecordLockWait(std::chrono::milliseconds wait);
 
 struct RecordText {
   bool found = false;  // none yet: nothing installed that the tool knows of

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <utility>
@@ -132,9 +133,15 @@ UniqueFd OpenOwnFile(const RecordsFolder& records, const std::string& name, int 
   return fd;
 }
 
+std::chrono::milliseconds& LockWait() {
+  static std::chrono::milliseconds wait = std::chrono::minutes(2);
+  return wait;
+}
+
 }  // namespace
 
 void SetSystemRecordsFolder(std::string_view folder) { SystemRecordsFolder() = std::string(folder); }
+void SetRecordLockWait(std::chrono::milliseconds wait) { LockWait() = wait; }
 
 std::optional<UntrustedRecords> CheckRecordsFolder(FontScope, bool create) {
   const RecordsFolder records = OpenRecordsFolder(create);
@@ -154,16 +161,20 @@ void RecordLock::Release() {
   native_ = -1;
 }
 
-// Only this account can make a file in its own records folder: no one else
-// can hold the lock, and the wait needs no bound.
+// Only this account can make a file in its own records folder, so only its
+// own runs hold the lock; still, a run that hangs holding it makes the next
+// fail after as long as a run may take, rather than hang too.
 FileResult RecordLock::Take(std::string_view folder, FontScope) {
   Release();
   const RecordsFolder records = OpenRecordsFolder(true);
   if (!records.fd) return Failure(FileStep::Record, Unusable(records));
   UniqueFd fd = OpenOwnFile(records, RecordName(folder, ".lock"), O_RDWR | O_CREAT);
   if (!fd || ::fchmod(fd.Get(), 0600) != 0) return Failure(FileStep::Record, errno);
-  while (::flock(fd.Get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return Failure(FileStep::Record, errno);
+  const auto deadline = std::chrono::steady_clock::now() + LockWait();
+  while (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK && errno != EINTR) return Failure(FileStep::Record, errno);
+    if (std::chrono::steady_clock::now() >= deadline) return Failure(FileStep::Record, ETIMEDOUT);
+    ::usleep(50 * 1000);
   }
   native_ = fd.Release();
   return {};

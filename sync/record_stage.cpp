@@ -154,7 +154,8 @@ void RecordStage::Prune(std::vector<RecordEntry>& entries, RecordSummary& record
   std::vector<std::string> gone;
   bool removedAny = false;
   for (RecordEntry* entry : candidates) {
-    const std::string path = JoinPath(options_.targetFolder, entry->name);
+    // The folder as the record knows it: the Fonts values are matched against the same spelling.
+    const std::string path = JoinPath(folder_, entry->name);
     const std::optional<FileStamp> stamp = StampOf(path);
     // Already gone, or changed since: in either case no longer the tool's to remove.
     if (!stamp || stamp->size != entry->size || !SameStamp(stamp, FileStamp{entry->size, entry->modified})) {

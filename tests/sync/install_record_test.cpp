@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cerrno>
 #include <cstdlib>
 #include <thread>
 
@@ -21,6 +23,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <sddl.h>
 
 #include "base/text.h"
 #endif
@@ -108,6 +111,8 @@ class RecordStageTest : public ::testing::Test {
 #ifndef _WIN32
     ::setenv("XDG_STATE_HOME", temp.Path("state").c_str(), 1);
     SetSystemRecordsFolder(temp.Path("system/quorvane/records"));
+#else
+    SetSystemRecordsFolder(temp.Path("locks"));
 #endif
     folder = CanonicalFolder(temp.Path("dst"));
   }
@@ -116,6 +121,7 @@ class RecordStageTest : public ::testing::Test {
     std::wstring name = Widen(folder);
     CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Quorvane\\Records", name.c_str());
+    SetSystemRecordsFolder("");
 #else
     ::unsetenv("XDG_STATE_HOME");
     SetSystemRecordsFolder("/var/lib/quorvane/records");
@@ -305,6 +311,48 @@ TEST_F(RecordStageTest, OnlyAPrivateRecordsFolderIsUsedAndNoFileThroughALink) {
   }
 }
 #endif
+
+// A lock held elsewhere (a run that hangs) makes a run fail after a bounded
+// wait, pruning nothing; on Windows, a locks folder someone else may write in
+// gives no lock at all, so no one can make a lock first and hold it.
+TEST_F(RecordStageTest, ALockThatCannotBeHadPrunesNothingAndSaysWhy) {
+  WriteFile(Src("a.ttf"), "a");
+  ASSERT_TRUE(Run({}).record->written);
+  std::filesystem::remove(PathOf(Src("a.ttf")));
+  SetRecordLockWait(std::chrono::milliseconds(100));
+  {
+    RecordLock held;
+    ASSERT_TRUE(held.Take(folder, FontScope::User));
+    const RunSummary waited = Run({.prune = true});
+    ASSERT_TRUE(waited.record->error);
+#ifdef _WIN32
+    EXPECT_EQ(waited.record->error->code, ERROR_TIMEOUT);
+#else
+    EXPECT_EQ(waited.record->error->code, ETIMEDOUT);
+#endif
+    EXPECT_EQ(waited.record->refusal, PruneRefusal::RecordUnreadable);
+    EXPECT_TRUE(EntryExists(Dst("a.ttf")));
+  }
+  SetRecordLockWait(std::chrono::minutes(2));
+#ifdef _WIN32
+  SetSystemRecordsFolder(temp.Path("squatted"));
+  PSECURITY_DESCRIPTOR everyone = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;WD)", SDDL_REVISION_1, &everyone,
+                                                                   nullptr));
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, everyone, FALSE};
+  ASSERT_TRUE(CreateDirectoryW(Widen(temp.Path("squatted")).c_str(), &attributes));
+  LocalFree(everyone);
+  const RunSummary squatted = Run({.prune = true});
+  ASSERT_TRUE(squatted.record->error);
+  EXPECT_EQ(squatted.record->error->code, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(squatted.record->refusal, PruneRefusal::RecordUnreadable);
+  EXPECT_TRUE(EntryExists(Dst("a.ttf")));
+  SetSystemRecordsFolder(temp.Path("locks"));
+#endif
+  EXPECT_THAT(RowsIn(RowState::Removed), IsEmpty());
+  Run({.prune = true});
+  EXPECT_THAT(RowsIn(RowState::Removed), ElementsAre("a.ttf")) << "and once the lock is free, the prune goes ahead";
+}
 
 TEST_F(RecordStageTest, ARecordThatNamesAFileOutsideTheFolderRemovesNothing) {
   WriteFile(temp.Path("victim.ttf"), "outside the target");
