@@ -86,10 +86,11 @@ std::optional<Folders> Tool::CheckFolders() const {
   }
   if (!IsFolder(folders.target)) {
     // The default folder of a fresh account is made, as fontconfig and
-    // Windows' per-user fonts expect it (a dry run only says what it would
-    // copy into it); a folder the user named and mistyped is not.
+    // Windows' per-user fonts expect it (a dry run or a check only says what
+    // it would copy into it); a folder the user named and mistyped is not.
     const bool isDefault = !arguments_.target && !EntryExists(folders.target);
-    const FileResult made = isDefault && !arguments_.dryRun ? MakeFolders(folders.target) : FileResult{};
+    const bool writes = !arguments_.dryRun && !arguments_.check;
+    const FileResult made = isDefault && writes ? MakeFolders(folders.target) : FileResult{};
     if (!isDefault || !made) {
       std::string text = Say(kTargetMissing) + Quoted(folders.target);
       if (!made) text += ": " + ReasonText(*made.error, language_);

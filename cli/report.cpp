@@ -258,6 +258,10 @@ class JsonReport final : public Report {
       out += ",\"damaged\":";
       AppendJsonString(out, record.damage, style_);
     }
+    if (record.untrusted && !record.untrusted->empty()) {
+      out += ",\"untrusted\":";
+      AppendJsonString(out, *record.untrusted, style_);
+    }
     if (record.error) {
       out += ",\"error\":";
       AppendJsonString(out, ReasonText(*record.error, language_), style_);

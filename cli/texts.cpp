@@ -322,6 +322,7 @@ std::string_view PruneRefusalCode(PruneRefusal refusal) {
     case PruneRefusal::SourcesIncomplete: return "sources-incomplete";
     case PruneRefusal::RecordUnreadable: return "record-unreadable";
     case PruneRefusal::RecordDamaged: return "record-damaged";
+    case PruneRefusal::RecordUntrusted: return "record-untrusted";
     case PruneRefusal::TooMany: return "max-delete";
   }
   return "none";
@@ -338,6 +339,7 @@ std::string PruneRefusalText(const RecordSummary& record, std::optional<std::int
       return text + (english ? "a source folder could not be read completely" : "有源文件夹未能完整读取");
     case PruneRefusal::RecordUnreadable:
     case PruneRefusal::RecordDamaged:
+    case PruneRefusal::RecordUntrusted:
       return text + RecordProblemText(record, language);
     case PruneRefusal::TooMany: {
       const std::string count = std::to_string(record.toRemove), limit = std::to_string(maxDelete.value_or(0));
@@ -350,6 +352,16 @@ std::string PruneRefusalText(const RecordSummary& record, std::optional<std::int
 
 std::string RecordProblemText(const RecordSummary& record, Language language) {
   const bool english = language == Language::English;
+  if (record.untrusted && record.untrusted->empty()) {
+    return english ? "no folder for the record of what quorvane-sync installed: neither HOME nor XDG_STATE_HOME is set"
+                   : "没有存放 quorvane-sync 安装记录的文件夹：HOME 与 XDG_STATE_HOME 均未设置";
+  }
+  if (record.untrusted) {
+    const std::string where = Shown(*record.untrusted);
+    return english ? "the folder of quorvane-sync's records is not this account's own, or others may write in it (" +
+                         where + "): no record is read or kept there"
+                   : "quorvane-sync 的记录文件夹不属于本账户，或他人可写入（" + where + "）：不在其中读取或保存记录";
+  }
   const std::string where = Shown(record.location);
   if (!record.damage.empty()) {
     const std::string damage = Shown(record.damage);

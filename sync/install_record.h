@@ -5,6 +5,7 @@
 // rather than taken for a shorter one.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,8 +51,10 @@ std::string Hex(std::uint64_t value);
 std::string CanonicalFolder(std::string_view folder);
 
 // Held while a run reads, changes and writes a folder's record, so two runs
-// at once never lose each other's changes: a lock file on POSIX, a named
-// mutex on Windows.
+// at once never lose each other's changes: a lock file in the records' folder
+// on POSIX; on Windows one in a folder only administrators, SYSTEM and the
+// account itself may write (ProgramData's, or the user's local application
+// data), waited for about two minutes at most.
 class RecordLock {
  public:
   RecordLock() = default;
@@ -67,10 +70,26 @@ class RecordLock {
 };
 
 // Where a folder's record lives and reading and writing it whole. POSIX: a
-// file under $XDG_STATE_HOME/quorvane/records (default ~/.local/state),
-// replaced by a rename after its data is on the disk. Windows: one value under
+// file under $XDG_STATE_HOME/quorvane/records (default ~/.local/state; root's
+// under /var/lib/quorvane/records whatever its environment), replaced by a
+// rename after its data is on the disk. Windows: one value under
 // HKLM\SOFTWARE\Quorvane\Records (HKCU\Software for the user's scope), named
 // after the folder, written in one call and flushed.
+//
+// The records cannot be used where they would be kept: `folder` (or a folder
+// the tool made on the way to it) is not this account's, or root's, or others
+// may write in it; empty when no folder can be named at all (POSIX, not root,
+// with neither HOME nor XDG_STATE_HOME).
+struct UntrustedRecords {
+  std::string folder;
+};
+// Nothing when the records may be used; `create` makes what is missing on the way.
+std::optional<UntrustedRecords> CheckRecordsFolder(FontScope scope, bool create);
+// Tests keep root's records (POSIX) and the locks (Windows) out of the system's folders,
+// and wait for a lock less than a run may take.
+void SetSystemRecordsFolder(std::string_view folder);
+void SetRecordLockWait(std::chrono::milliseconds wait);
+
 struct RecordText {
   bool found = false;  // none yet: nothing installed that the tool knows of
   std::string text;

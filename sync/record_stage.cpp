@@ -91,12 +91,14 @@ void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
   RecordSummary record;
   record.location = RecordLocation(folder_, options_.scope);
   record.pruning = options_.prune;
+  // A folder another account could write in is not read, least of all pruned by, nor written to.
+  if (auto untrusted = CheckRecordsFolder(options_.scope, options_.write)) record.untrusted = std::move(untrusted->folder);
   RecordLock lock;
-  if (options_.write) {
+  if (options_.write && !record.untrusted) {
     if (FileResult locked = lock.Take(folder_, options_.scope); !locked) record.error = locked.error;
   }
   std::vector<RecordEntry> entries;
-  if (!record.error) {
+  if (!record.error && !record.untrusted) {
     auto loaded = LoadRecord(folder_, options_.scope);
     if (auto* error = std::get_if<FileError>(&loaded)) {
       record.error = *error;
@@ -109,7 +111,7 @@ void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
       }
     }
   }
-  const bool trusted = !record.error && record.damage.empty();
+  const bool trusted = !record.error && record.damage.empty() && !record.untrusted;
   bool changed = !changes_.empty();
   if (trusted) {
     for (auto& [name, change] : changes_) {
@@ -129,7 +131,9 @@ void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
   }
   if (options_.prune) {
     if (!trusted) {
-      record.refusal = record.error ? PruneRefusal::RecordUnreadable : PruneRefusal::RecordDamaged;
+      record.refusal = record.untrusted && !record.untrusted->empty() ? PruneRefusal::RecordUntrusted
+                       : record.error || record.untrusted      ? PruneRefusal::RecordUnreadable
+                                                                : PruneRefusal::RecordDamaged;
     } else {
       const size_t known = entries.size();
       Prune(entries, record, summary.stopped, rows);
@@ -173,7 +177,8 @@ void RecordStage::Prune(std::vector<RecordEntry>& entries, RecordSummary& record
   std::vector<std::string> gone;
   bool removedAny = false;
   for (RecordEntry* entry : candidates) {
-    const std::string path = JoinPath(options_.targetFolder, entry->name);
+    // The folder as the record knows it: the Fonts values are matched against the same spelling.
+    const std::string path = JoinPath(folder_, entry->name);
     const std::optional<FileStamp> stamp = StampOf(path);
     // Already gone, or changed since: in either case no longer the tool's to remove.
     if (!stamp || stamp->size != entry->size || !SameStamp(stamp, FileStamp{entry->size, entry->modified})) {

@@ -94,6 +94,7 @@ enum class PruneRefusal {
   SourcesIncomplete,  // a source folder or sub-folder could not be read whole
   RecordUnreadable,   // the record could not be read
   RecordDamaged,      // the record could not be trusted
+  RecordUntrusted,    // the folder it is kept in is not this account's own and private
   TooMany,            // more would go than the limit allows
 };
 
@@ -104,6 +105,8 @@ struct RecordSummary {
   bool written = false;            // changed, and saved
   std::optional<FileError> error;  // it could not be read, or not be saved
   std::string damage;              // why it cannot be trusted, when it cannot
+  // The records' folder cannot be trusted (CheckRecordsFolder): that folder; empty when none could be named.
+  std::optional<std::string> untrusted;
   PruneRefusal refusal = PruneRefusal::None;
   std::int64_t toRemove = 0;       // with TooMany: how many would have gone
   std::int64_t changedSince = 0;   // installed by the tool, then changed by another: no longer its own

@@ -94,6 +94,18 @@ class Check(FleetCase):
             opened = [line for line in f if ".ttf" in line]
         self.assertEqual(opened, [], "names and times only, the record aside")
 
+    def test_a_check_makes_no_folder(self):
+        self.native_only("the Windows font folder always exists")
+        self.fonts("a.ttf")
+        home = os.path.join(self.dir, "home")
+        os.makedirs(home)
+        env = backend().env(HOME=home, LC_ALL="C")
+        for name in ("XDG_DATA_HOME", "XDG_STATE_HOME"):
+            env.pop(name, None)
+        result = backend().run("--check", "--prune", self.src, env=env)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(os.listdir(home), [], "neither the default target nor a records folder")
+
     def test_refused_input_is_two_for_a_check_too(self):
         self.assertEqual(self.sync("--check", source=os.path.join(self.dir, "no-such-share")).returncode, 2)
 
@@ -150,9 +162,7 @@ class Prune(FleetCase):
     def test_a_damaged_record_removes_nothing_and_is_not_written_over(self):
         self.native_only("the record is a file here; under Wine a registry value")
         self.fonts("a.ttf", "gone.ttf")
-        self.json(code=0)
-        records = os.path.join(self.state, "quorvane", "records")
-        (record,) = [os.path.join(records, n) for n in os.listdir(records) if n.endswith(".record")]
+        record = self.json(code=0)[1]["record"]["location"]
         with open(record, "r+b") as f:
             f.seek(40)
             f.write(b"#")
@@ -167,6 +177,54 @@ class Prune(FleetCase):
             self.assertEqual(f.read(), damaged, "never rewritten, least of all as empty")
 
 
+class RecordsFolder(FleetCase):
+    """Root's records where root keeps them; anyone else's only in a folder of their own no one else may write."""
+
+    def setUp(self):
+        super().setUp()
+        self.native_only("under Wine the record is a registry value")
+        self.root_only()
+        self.fonts("a.ttf", "gone.ttf")
+        os.chown(self.dst, NOBODY, NOBODY)
+
+    def test_root_ignores_its_environment_and_others_need_a_private_folder(self):
+        theirs = os.path.join(self.dir, "theirs")
+        os.makedirs(theirs)
+        os.chown(theirs, NOBODY, NOBODY)
+        summary = self.json(code=0, env=backend().env(XDG_STATE_HOME=theirs))[1]
+        self.assertTrue(summary["record"]["location"].startswith("/var/lib/quorvane/records/"))
+        self.assertEqual(os.listdir(theirs), [], "nothing of root's where another account could reach it")
+
+        # A records folder others may write in: not read, not written, nothing pruned by it.
+        shutil.rmtree(self.dst)
+        os.makedirs(self.dst)
+        os.chown(self.dst, NOBODY, NOBODY)
+        self.json(code=0, user=NOBODY)
+        planted = os.path.join(self.state, "quorvane")
+        os.chmod(planted, 0o777)
+        records = os.path.join(planted, "records")
+        kept = {n: os.stat(os.path.join(records, n)).st_mtime_ns for n in os.listdir(records)}
+        os.unlink(os.path.join(self.src, "gone.ttf"))
+        self.fonts("new.ttf")
+        rows, summary, err = self.json("--prune", code=1, user=NOBODY)
+        self.assertEqual((summary["record"]["prune_refused"], summary["record"]["untrusted"]),
+                         ("record-untrusted", planted))
+        self.assertIn(f"removed nothing: the folder of quorvane-sync's records is not this account's own, "
+                      f"or others may write in it ({planted})", err)
+        self.assertEqual(self.listing(), ["a.ttf", "gone.ttf", "new.ttf"], "copied, and nothing pruned")
+        self.assertEqual({n: os.stat(os.path.join(records, n)).st_mtime_ns for n in os.listdir(records)}, kept)
+        chinese = self.sync("--prune", "--lang", "zh", user=NOBODY)
+        self.assertIn("未移除任何字体：quorvane-sync 的记录文件夹不属于本账户", chinese.stderr.decode())
+
+    def test_without_home_nothing_is_pruned_and_the_copy_is_done(self):
+        env = {k: v for k, v in backend().env().items() if k not in ("HOME", "XDG_STATE_HOME")}
+        rows, summary, err = self.json("--prune", code=1, user=NOBODY, env=env)
+        self.assertEqual(set(rows.values()), {"copied"})
+        self.assertEqual(summary["record"]["prune_refused"], "record-unreadable")
+        self.assertIn("removed nothing: no folder for the record of what quorvane-sync installed: "
+                      "neither HOME nor XDG_STATE_HOME is set", err)
+
+
 class RegistryFleet(tool_test.WineFontsKey):
     """Under Wine: --check --register finds a font no value names; --prune takes its value away first."""
 
@@ -176,7 +234,7 @@ class RegistryFleet(tool_test.WineFontsKey):
         result = backend().run(*options, "--json", "--lang", "en", backend().path(self.src))
         self.assertEqual(result.returncode, code, result.stderr)
         rows, summary = json_lines(result.stdout)
-        return {r["target"].rsplit("\\", 1)[1]: r for r in rows}, summary
+        return {r["target"].replace("/", "\\").rsplit("\\", 1)[1]: r for r in rows}, summary
 
     def test_not_registered_is_out_of_step_and_the_run_registers_it(self):
         self.wine_only()
@@ -202,7 +260,8 @@ class RegistryFleet(tool_test.WineFontsKey):
         self.run_json("--update", "--register", code=0)
         self.assertEqual(self.fonts_values().get(value), "QPruned.ttf")
         os.unlink(os.path.join(self.src, "QPruned.ttf"))
-        rows, summary = self.run_json("--update", "--register", "--prune", code=0)
+        # The folder spelt otherwise than the run that installed it: the value goes with the file all the same.
+        rows, summary = self.run_json("--update", "--register", "--prune", "--target", "c:/windows/fonts", code=0)
         self.assertEqual(rows["QPruned.ttf"]["status"], "removed")
         self.assertNotIn(value, self.fonts_values())
         self.assertEqual(self.fonts_values().get("Quorvane Kept (TrueType)"), "QKept.ttf")

@@ -5,8 +5,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <thread>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "sync/file_ops.h"
 #include "sync/font_listing.h"
@@ -16,6 +24,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include "base/text.h"
 #endif
@@ -102,6 +112,9 @@ class RecordStageTest : public ::testing::Test {
     MakeFolder(temp.Path("dst"));
 #ifndef _WIN32
     ::setenv("XDG_STATE_HOME", temp.Path("state").c_str(), 1);
+    SetSystemRecordsFolder(temp.Path("system/quorvane/records"));
+#else
+    SetSystemRecordsFolder(temp.Path("locks"));
 #endif
     folder = CanonicalFolder(temp.Path("dst"));
   }
@@ -110,8 +123,10 @@ class RecordStageTest : public ::testing::Test {
     std::wstring name = Widen(folder);
     CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Quorvane\\Records", name.c_str());
+    SetSystemRecordsFolder("");
 #else
     ::unsetenv("XDG_STATE_HOME");
+    SetSystemRecordsFolder("/var/lib/quorvane/records");
 #endif
   }
   std::string Src(const std::string& name) const { return temp.Path("src/" + name); }
@@ -233,6 +248,132 @@ TEST_F(RecordStageTest, APruneRemovesNothingWhenItCannotBeSure) {
   ASSERT_TRUE(std::holds_alternative<RecordText>(kept));
   EXPECT_EQ(std::get<RecordText>(kept).text, damaged);
   EXPECT_THAT(RowsIn(RowState::Removed), IsEmpty());
+}
+
+#ifndef _WIN32
+// Root keeps its records in the system's folder whatever its environment says;
+// a records folder another account could write in is neither read nor written;
+// no file in it is opened through a link.
+TEST_F(RecordStageTest, OnlyAPrivateRecordsFolderIsUsedAndNoFileThroughALink) {
+  const bool root = ::geteuid() == 0;
+  const std::string records = temp.Path(root ? "system/quorvane/records" : "state/quorvane/records");
+  if (root) {
+    // What another account plants where root's environment points: a record, checksum and all, claiming the admin's font.
+    WriteFile(Dst("admins.ttf"), "the administrator's own");
+    const auto admins = StampOf(Dst("admins.ttf"));
+    ASSERT_TRUE(admins);
+    WriteFile(temp.Path("elsewhere/quorvane/records/" + Hex(RecordChecksum(folder)) + ".record"),
+              FormatRecord(folder, {{"admins.ttf", "", admins->size, admins->modified, "", "", false}}));
+    ::setenv("XDG_STATE_HOME", temp.Path("elsewhere").c_str(), 1);
+    EXPECT_EQ(Run({.prune = true}).record->refusal, PruneRefusal::None);
+    EXPECT_TRUE(EntryExists(Dst("admins.ttf"))) << "a record from root's environment is never root's";
+  }
+  EXPECT_EQ(RecordLocation(folder, FontScope::User).rfind(records + "/", 0), 0u) << RecordLocation(folder, FontScope::User);
+
+  WriteFile(Src("a.ttf"), "a");
+  ASSERT_TRUE(Run({}).record->written);
+  std::filesystem::remove(PathOf(Src("a.ttf")));
+  WriteFile(Src("b.ttf"), "b");
+  const auto untrustedBy = [&](const std::string& level) {
+    const RunSummary refused = Run({.prune = true});
+    EXPECT_EQ(refused.record->refusal, PruneRefusal::RecordUntrusted);
+    EXPECT_EQ(refused.record->untrusted, level);
+    EXPECT_FALSE(refused.record->written);
+    EXPECT_TRUE(EntryExists(Dst("a.ttf"))) << "nothing pruned";
+    EXPECT_TRUE(EntryExists(Dst("b.ttf"))) << "the copy goes on";
+    std::filesystem::remove(PathOf(Dst("b.ttf")));
+  };
+  ASSERT_EQ(::chmod(records.c_str(), 0770), 0);
+  untrustedBy(records);
+  ASSERT_EQ(::chmod(records.c_str(), 0700), 0);
+  const std::string tool(FolderPart(records));
+  if (root) {
+    ASSERT_EQ(::chown(tool.c_str(), 65534, 65534), 0);
+    untrustedBy(tool);
+    ASSERT_EQ(::chown(tool.c_str(), 0, 0), 0);
+  }
+
+  // A lock, record or temporary that is a link: refused, its target neither written nor chmod'ed.
+  WriteFile(temp.Path("victim"), "someone's file");
+  ASSERT_EQ(::chmod(temp.Path("victim").c_str(), 0644), 0);
+  const std::string record = RecordLocation(folder, FontScope::User);
+  const std::string base = record.substr(0, record.size() - std::string_view(".record").size());
+  for (const char* suffix : {".lock", ".record.new", ".record"}) {
+    std::filesystem::remove(PathOf(base + suffix));
+    std::filesystem::create_symlink(PathOf(temp.Path("victim")), PathOf(base + suffix));
+    WriteFile(Src(std::string("c") + suffix + ".ttf"), "c");
+    const RunSummary linked = Run({});
+    EXPECT_TRUE(linked.record->error) << suffix;
+    EXPECT_FALSE(linked.record->written) << suffix;
+    EXPECT_EQ(ReadFile(temp.Path("victim")), "someone's file") << suffix;
+    struct stat victim;
+    ASSERT_EQ(::stat(temp.Path("victim").c_str(), &victim), 0);
+    EXPECT_EQ(victim.st_mode & 07777, 0644u) << suffix;
+    std::filesystem::remove(PathOf(base + suffix));
+  }
+}
+#endif
+
+// A lock held elsewhere (a run that hangs) makes a run fail after a bounded
+// wait, pruning nothing; on Windows, a locks folder someone else may write in
+// gives no lock at all, so no one can make a lock first and hold it.
+TEST_F(RecordStageTest, ALockThatCannotBeHadPrunesNothingAndSaysWhy) {
+  WriteFile(Src("a.ttf"), "a");
+  ASSERT_TRUE(Run({}).record->written);
+  std::filesystem::remove(PathOf(Src("a.ttf")));
+  SetRecordLockWait(std::chrono::milliseconds(100));
+  {
+    RecordLock held;
+    ASSERT_TRUE(held.Take(folder, FontScope::User));
+    const RunSummary waited = Run({.prune = true});
+    ASSERT_TRUE(waited.record->error);
+#ifdef _WIN32
+    EXPECT_EQ(waited.record->error->code, ERROR_TIMEOUT);
+#else
+    EXPECT_EQ(waited.record->error->code, ETIMEDOUT);
+#endif
+    EXPECT_EQ(waited.record->refusal, PruneRefusal::RecordUnreadable);
+    EXPECT_TRUE(EntryExists(Dst("a.ttf")));
+  }
+  SetRecordLockWait(std::chrono::minutes(2));
+#ifdef _WIN32
+  SetSystemRecordsFolder(temp.Path("squatted"));
+  PSECURITY_DESCRIPTOR everyone = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;WD)", SDDL_REVISION_1, &everyone,
+                                                                   nullptr));
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, everyone, FALSE};
+  ASSERT_TRUE(CreateDirectoryW(Widen(temp.Path("squatted")).c_str(), &attributes));
+  LocalFree(everyone);
+  // Wine keeps no ACL but the one a file's Unix mode gives: there the squatter's folder cannot be made.
+  PACL kept = nullptr;
+  PSECURITY_DESCRIPTOR read = nullptr;
+  std::wstring squattedPath = Widen(temp.Path("squatted"));
+  ASSERT_EQ(GetNamedSecurityInfoW(squattedPath.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                  &kept, nullptr, &read),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  bool everyoneWrites = false;
+  for (DWORD i = 0; kept != nullptr && i < kept->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (GetAce(kept, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+        IsWellKnownSid(&ace->SidStart, WinWorldSid) && (ace->Mask & FILE_ADD_FILE) != 0) {
+      everyoneWrites = true;
+    }
+  }
+  LocalFree(read);
+  if (everyoneWrites) {
+    const RunSummary squatted = Run({.prune = true});
+    ASSERT_TRUE(squatted.record->error);
+    EXPECT_EQ(squatted.record->error->code, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(squatted.record->refusal, PruneRefusal::RecordUnreadable);
+    EXPECT_TRUE(EntryExists(Dst("a.ttf")));
+  } else {
+    std::printf("note: this system keeps no folder ACL as given; the squatted locks folder is not tried\n");
+  }
+  SetSystemRecordsFolder(temp.Path("locks"));
+#endif
+  EXPECT_THAT(RowsIn(RowState::Removed), IsEmpty());
+  Run({.prune = true});
+  EXPECT_THAT(RowsIn(RowState::Removed), ElementsAre("a.ttf")) << "and once the lock is free, the prune goes ahead";
 }
 
 TEST_F(RecordStageTest, ARecordThatNamesAFileOutsideTheFolderRemovesNothing) {
