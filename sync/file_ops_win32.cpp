@@ -546,7 +546,7 @@ FileResult ListFolder(std::string_view folder, std::vector<FolderEntry>& entries
         if (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
           kind = (entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::FolderLink : EntryKind::Folder;
         }
-        entries.push_back({Narrow(name), kind});
+        entries.push_back({Narrow(name), kind, 0});
       }
       if (entry.NextEntryOffset == 0) break;
       at += entry.NextEntryOffset;
