@@ -16,6 +16,13 @@ std::vector<RecordEntry>::iterator Find(std::vector<RecordEntry>& entries, std::
   return std::find_if(entries.begin(), entries.end(), [&](const RecordEntry& e) { return NameKey(e.name) == key; });
 }
 
+// The target folder as the run spells it, or as the installed fonts' list does.
+bool SameFolder(std::string_view a, std::string_view b) {
+  if (a == b) return true;
+  const auto first = IdentityOf(a), second = IdentityOf(b);
+  return first && second && *first == *second;
+}
+
 RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt) {
   RowReport report;
   report.state = state;
@@ -48,7 +55,7 @@ void RecordStage::Complete(const RowJob& job, RowReport& report) {
   // The file of the target a row is installed as, conflicts with or takes the
   // place of is what the sources provide for it: a dry run keeps it as the run
   // would, and nothing a source still provides is pruned.
-  const bool otherInTarget = !report.other.empty() && FolderPart(report.other) == FolderPart(job.targetPath);
+  const bool otherInTarget = !report.other.empty() && SameFolder(FolderPart(report.other), FolderPart(job.targetPath));
   if (options_.prune && otherInTarget) listed_.insert(NameKey(NamePart(report.other)));
   if (!options_.write) return;
   const bool created = report.state == RowState::CopySucceeded;
