@@ -168,9 +168,7 @@ class Prune(FleetCase):
             self.assertEqual(f.read(), damaged, "never rewritten, least of all as empty")
 
 
-class PruneTakesOnlyWhatItMay(FleetCase):
-    """What a share, a user or another job can do to the target, and --prune still takes nothing it must not."""
-
+    # What a share, a user or another job can do to the target, and --prune still takes nothing it must not.
     def test_a_face_the_share_still_provides_stays(self):
         make_font(os.path.join(self.src, "a.ttf"), "Quorvane Renamed")
         self.json("--update", code=0)
