@@ -63,6 +63,7 @@ class Tool {
   const Arguments& arguments_;
   Language language_;
   std::int64_t unreadableFolders_ = 0;
+  std::int64_t skippedEntries_ = 0;
 };
 
 std::optional<Folders> Tool::CheckFolders() const {
@@ -117,6 +118,13 @@ void Tool::List(ConsoleView& view, const Folders& folders) {
       ++unreadableFolders_;
       view.Say(Say(kFolderUnreadable) + Quoted(folder.path) + ": " + ReasonText(folder.reason, language_) +
                Say(kFolderUnreadableTail));
+    }
+    // Not a failure of the copy, but what lies behind them is not known: no prune trusts such a listing.
+    for (const SkippedEntry& entry : listed.skipped) {
+      ++skippedEntries_;
+      view.Say(entry.reason ? Say(kEntryUnknown) + Quoted(entry.path) + ": " + ReasonText(*entry.reason, language_) +
+                                  Say(kEntryUnknownTail)
+                            : Say(kFolderLinkSkipped) + Quoted(entry.path) + Say(kFolderLinkSkippedTail));
     }
     if (listed.leftOut && !toldLeftOut && !arguments_.quiet) {
       toldLeftOut = true;
@@ -200,9 +208,10 @@ int Tool::Run(const std::vector<std::string>& args) {
                       .write = !dryRun,
                       .prune = arguments_.prune,
                       .maxDelete = arguments_.maxDelete,
-                      .sourcesComplete = unreadableFolders_ == 0,
-                      .registrar = registrar ? &*registrar : nullptr},
-                     std::move(listed));
+                      .sourcesComplete = unreadableFolders_ == 0 && skippedEntries_ == 0,
+                      .registrar = registrar ? &*registrar : nullptr,
+                      .sources = arguments_.sources},
+                     listed);
   run.AddStage(record);
   std::optional<RegistrationStage> registration;
   if (registrar) {

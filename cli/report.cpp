@@ -47,18 +47,38 @@ size_t PlainUntil(std::string_view text, size_t i, const std::array<bool, 256>& 
   return i;
 }
 
+// U+0085, U+2028 or U+2029 encoded at `i` (a sequence of `length`): line
+// ends to many a reader's line splitter (Python's splitlines, JavaScript), so
+// never written raw into a one-line JSON row. The code point, or 0.
+unsigned UnicodeLineBreakAt(std::string_view text, size_t i, size_t length) {
+  const auto byte = [&](size_t at) { return static_cast<unsigned char>(text[i + at]); };
+  if (length == 2 && byte(0) == 0xC2 && byte(1) == 0x85) return 0x85;
+  if (length == 3 && byte(0) == 0xE2 && byte(1) == 0x80 && (byte(2) == 0xA8 || byte(2) == 0xA9)) {
+    return 0x2000u | (byte(2) - 0x80u);
+  }
+  return 0;
+}
+
+void AppendUnicodeEscape(std::string& out, unsigned value);
+
 // The one scan of both reports: `text` goes into `out` as it is, but for each
 // byte that `plain` does not take and that begins no strict UTF-8 sequence;
 // `escape(out, text, i, byte)` writes that one's escape and says how many
-// bytes it stood for.
+// bytes it stood for. With `escapeLineBreaks`, the Unicode line breaks too, as \uXXXX.
 template <char... specials, typename Escape>
-void AppendEscaped(std::string& out, std::string_view text, const std::array<bool, 256>& plain, Escape escape) {
+void AppendEscaped(std::string& out, std::string_view text, const std::array<bool, 256>& plain, Escape escape,
+                   bool escapeLineBreaks = false) {
   size_t run = 0;  // where the bytes that need no escape began
   for (size_t i = 0; i < text.size();) {
     i = PlainUntil<specials...>(text, i, plain);
     if (i >= text.size()) break;
     const auto c = static_cast<unsigned char>(text[i]);
     if (const size_t length = c >= 0x80 ? Utf8SequenceAt(text, i) : 0; length > 0) {
+      if (const unsigned lineBreak = escapeLineBreaks ? UnicodeLineBreakAt(text, i, length) : 0; lineBreak != 0) {
+        out.append(text.substr(run, i - run));
+        AppendUnicodeEscape(out, lineBreak);
+        run = i + length;
+      }
       i += length;
       continue;
     }
@@ -274,6 +294,7 @@ class JsonReport final : public Report {
       if (record.refusal == PruneRefusal::TooMany) AppendJsonNumber(out, "would_remove", static_cast<std::uint64_t>(record.toRemove));
     }
     if (record.changedSince > 0) AppendJsonNumber(out, "changed_since", static_cast<std::uint64_t>(record.changedSince));
+    if (record.goneSince > 0) AppendJsonNumber(out, "gone_since", static_cast<std::uint64_t>(record.goneSince));
     out += '}';
   }
 
@@ -402,7 +423,7 @@ void AppendJsonString(std::string& out, std::string_view text, PathStyle style) 
       default: AppendUnicodeEscape(to, c >= 0x80 ? 0xDC00u | c : c);
     }
     return 1;
-  });
+  }, /*escapeLineBreaks=*/true);
   out += '"';
 }
 

@@ -378,11 +378,20 @@ std::string RecordProblemText(const RecordSummary& record, Language language) {
 }
 
 std::string ChangedSinceText(const RecordSummary& record, Language language) {
-  if (record.changedSince == 0) return {};
-  const std::string count = std::to_string(record.changedSince);
-  return language == Language::English
-             ? count + " fonts that quorvane-sync installed were changed since by another: kept, and no longer in its record"
-             : count + "个由 quorvane-sync 安装的字体此后被他人修改：保留，并从其记录中移除";
+  const bool english = language == Language::English;
+  std::string text;
+  if (record.changedSince > 0) {
+    const std::string count = std::to_string(record.changedSince);
+    text = english ? count + " fonts that quorvane-sync installed were changed since by another: kept, and no longer in its record"
+                   : count + "个由 quorvane-sync 安装的字体此后被他人修改：保留，并从其记录中移除";
+  }
+  if (record.goneSince > 0) {
+    const std::string count = std::to_string(record.goneSince);
+    if (!text.empty()) text += '\n';
+    text += english ? count + " fonts that quorvane-sync installed were removed since by another: no longer in its record"
+                    : count + "个由 quorvane-sync 安装的字体此后被他人删除：已从其记录中移除";
+  }
+  return text;
 }
 
 std::string InterruptedText(std::int64_t unhandled, Language language) {

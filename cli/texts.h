@@ -55,6 +55,12 @@ inline constexpr Phrase kLogNotOwn{"：该文件或其所在文件夹属于其�
 // Warnings while listing: "<head> FOLDER: why<tail>", "<head> TARGET<tail>".
 inline constexpr Phrase kFolderUnreadable{"警告：无法读取文件夹 ", "warning: cannot read folder "};
 inline constexpr Phrase kFolderUnreadableTail{"；其中的字体未列出", "; its fonts are not listed"};
+// "<head> PATH<tail>", "<head> PATH: why<tail>": entries of a source not looked into.
+inline constexpr Phrase kFolderLinkSkipped{"警告：不跟随指向文件夹的链接 ", "warning: a link to a folder is not followed: "};
+inline constexpr Phrase kFolderLinkSkippedTail{"；其后的字体未列出，--prune 不移除任何字体",
+                                               "; fonts behind it are not listed, and --prune removes nothing"};
+inline constexpr Phrase kEntryUnknown{"警告：无法判断是什么 ", "warning: cannot tell what this is: "};
+inline constexpr Phrase kEntryUnknownTail{"；未列出，--prune 不移除任何字体", "; not listed, and --prune removes nothing"};
 inline constexpr Phrase kTargetInsideSource{"目标文件夹 ", "the target folder "};
 inline constexpr Phrase kTargetInsideSourceTail{" 位于源文件夹之内：其中的文件不列出",
                                                 " lies inside a source: its files are not listed"};

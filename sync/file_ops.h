@@ -212,16 +212,19 @@ StaleTemporaries RemoveStaleTemporaries(std::string_view folder);
 // console control handler.
 void AbandonCopyInProgress() noexcept;
 
-enum class EntryKind { File, Folder, FolderLink, Other };
+// Unknown: the system would not say what the entry is (its status failed, a
+// link leads nowhere that can be reached); it may be a font, or a folder of them.
+enum class EntryKind { File, Folder, FolderLink, Other, Unknown };
 
 struct FolderEntry {
   std::string name;
   EntryKind kind;
+  int error = 0;  // with Unknown: the system's code for why
 };
 
 // One pass over a folder's entries in file-system order, without "." and "..".
-// A link to a file counts as a File; a link or junction to a folder as
-// FolderLink. Fails with the system's reason when the folder cannot be read.
+// A link to a file counts as a File; a link or junction (any reparse point) to
+// a folder as FolderLink. Fails with the system's reason when the folder cannot be read.
 FileResult ListFolder(std::string_view folder, std::vector<FolderEntry>& entries);
 
 // A file opened to read ranges of it at any offset, as the font reader takes a

@@ -47,22 +47,28 @@ AttributeMask AttributesOf(const struct stat& st, std::string_view name) {
   return attributes;
 }
 
-// Type of an entry, following a link once to see what it points at.
-EntryKind KindOf(int dirFd, const dirent& entry) {
+// An entry and its type, following a link once to see what it points at; one
+// whose status fails (EACCES, EIO, ESTALE, a dangling link) is Unknown, with why.
+FolderEntry EntryOf(int dirFd, const dirent& entry) {
+  FolderEntry out{entry.d_name, EntryKind::Other, 0};
   switch (entry.d_type) {
-    case DT_REG: return EntryKind::File;
-    case DT_DIR: return EntryKind::Folder;
+    case DT_REG: out.kind = EntryKind::File; return out;
+    case DT_DIR: out.kind = EntryKind::Folder; return out;
     case DT_UNKNOWN: break;
     case DT_LNK: break;
-    default: return EntryKind::Other;
+    default: return out;
   }
   struct stat st;
-  if (::fstatat(dirFd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::Other;
-  const bool isLink = S_ISLNK(st.st_mode);
-  if (isLink && ::fstatat(dirFd, entry.d_name, &st, 0) != 0) return EntryKind::Other;  // dangling
-  if (S_ISDIR(st.st_mode)) return isLink ? EntryKind::FolderLink : EntryKind::Folder;
-  if (S_ISREG(st.st_mode)) return EntryKind::File;
-  return EntryKind::Other;
+  bool isLink = false;
+  if (::fstatat(dirFd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      ((isLink = S_ISLNK(st.st_mode)) && ::fstatat(dirFd, entry.d_name, &st, 0) != 0)) {
+    out.kind = EntryKind::Unknown;
+    out.error = errno;
+    return out;
+  }
+  if (S_ISDIR(st.st_mode)) out.kind = isLink ? EntryKind::FolderLink : EntryKind::Folder;
+  if (S_ISREG(st.st_mode)) out.kind = EntryKind::File;
+  return out;
 }
 
 bool IsDotName(const char* name) { return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)); }
@@ -446,7 +452,7 @@ FileResult ListFolder(std::string_view folder, std::vector<FolderEntry>& entries
     const dirent* entry = ::readdir(dir.Get());
     if (entry == nullptr) break;
     if (IsDotName(entry->d_name)) continue;
-    entries.push_back({entry->d_name, KindOf(dirFd, *entry)});
+    entries.push_back(EntryOf(dirFd, *entry));
   }
   if (errno != 0) return LastError(FileStep::Read);
   return {};

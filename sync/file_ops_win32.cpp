@@ -746,10 +746,20 @@ FileResult ListFolder(std::string_view folder, std::vector<FolderEntry>& entries
       const std::wstring_view name(entry.FileName, entry.FileNameLength / sizeof(wchar_t));
       if (name != L"." && name != L"..") {
         EntryKind kind = EntryKind::File;
+        int error = 0;
         if (entry.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
           kind = (entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::FolderLink : EntryKind::Folder;
+        } else if (entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+          // A link: what it leads to decides (Wine gives a link to a folder no folder bit).
+          const DWORD target = GetFileAttributesW((prefix + std::wstring(name)).c_str());
+          if (target == INVALID_FILE_ATTRIBUTES) {
+            kind = EntryKind::Unknown;
+            error = static_cast<int>(GetLastError());
+          } else if (target & FILE_ATTRIBUTE_DIRECTORY) {
+            kind = EntryKind::FolderLink;
+          }
         }
-        entries.push_back({Narrow(name), kind});
+        entries.push_back({Narrow(name), kind, error});
       }
       if (entry.NextEntryOffset == 0) break;
       at += entry.NextEntryOffset;

@@ -51,6 +51,10 @@ class FontWalk {
           if (pattern >= 0) buckets[pattern].push_back(&entry.name);
         } else if (entry.kind == EntryKind::Folder) {
           subFolders.push_back(JoinPath(folder, entry.name));
+        } else if (entry.kind == EntryKind::FolderLink) {
+          result_.skipped.push_back({JoinPath(folder, entry.name), std::nullopt});
+        } else if (entry.kind == EntryKind::Unknown) {
+          result_.skipped.push_back({JoinPath(folder, entry.name), FileError{FileStep::Open, entry.error}});
         }
       }
       for (const auto& bucket : buckets) {

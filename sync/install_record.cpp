@@ -5,13 +5,15 @@
 #include <charconv>
 #include <unordered_set>
 
-#include "sync/ascii.h"
 #include "sync/file_ops.h"
+#include "sync/name_fold.h"
 
 namespace quorvane {
 namespace {
 
-constexpr std::string_view kHeader = "quorvane-install-record 1";
+constexpr std::string_view kHeader = "quorvane-install-record 2";
+// The first form, without each entry's source folder: still read.
+constexpr std::string_view kHeaderWithoutFolders = "quorvane-install-record 1";
 
 }  // namespace
 
@@ -77,9 +79,9 @@ bool Unescape(std::string_view field, std::string& text) {
   return true;
 }
 
-// The tab-separated fields of a line: no line of a record has more than seven.
+// The tab-separated fields of a line: no line of a record has more than eight.
 struct Fields {
-  std::array<std::string_view, 8> field;
+  std::array<std::string_view, 9> field;
   size_t count = 0;
 
   explicit Fields(std::string_view line) {
@@ -141,6 +143,8 @@ std::string FormatRecord(std::string_view folder, const std::vector<RecordEntry>
     AppendField(text, entry.value);
     text += '\t';
     AppendField(text, entry.source);
+    text += '\t';
+    AppendField(text, entry.sourceFolder);
     text += '\n';
   }
   const std::uint64_t sum = Checksum(text);
@@ -150,13 +154,17 @@ std::string FormatRecord(std::string_view folder, const std::vector<RecordEntry>
 
 std::variant<std::vector<RecordEntry>, RecordDamage> ParseRecord(std::string_view text, std::string_view folder) {
   const size_t endLine = text.rfind("end\t");
-  if (!text.starts_with(kHeader) || endLine == std::string_view::npos || !text.ends_with('\n')) {
+  const bool withFolders = text.starts_with(kHeader);
+  if ((!withFolders && !text.starts_with(kHeaderWithoutFolders)) || endLine == std::string_view::npos || !text.ends_with('\n')) {
     return RecordDamage{"no header or no end line: cut off or not a record"};
   }
   const Fields end(text.substr(endLine, text.size() - endLine - 1));
   const std::string_view body = text.substr(0, endLine);
   if (end.size() != 3 || end[2] != Hex(Checksum(body))) return RecordDamage{"its checksum does not match"};
-  if (body.substr(0, body.find('\n')) != kHeader) return RecordDamage{"a record of another kind"};
+  if (body.substr(0, body.find('\n')) != (withFolders ? kHeader : kHeaderWithoutFolders)) {
+    return RecordDamage{"a record of another kind"};
+  }
+  const size_t fieldCount = withFolders ? 8 : 7;
 
   std::vector<RecordEntry> entries;
   // The end line's count, checked below; no line is shorter than eight bytes.
@@ -176,12 +184,12 @@ std::variant<std::vector<RecordEntry>, RecordDamage> ParseRecord(std::string_vie
       folderSeen = true;
       continue;
     }
-    if (fields.size() != 7) return RecordDamage{"a line without its seven fields"};
+    if (fields.size() != fieldCount) return RecordDamage{"a line without its fields"};
     RecordEntry& entry = entries.emplace_back();
     const auto size = NumberOf<std::uint64_t>(fields[2]);
     const auto modified = NumberOf<std::int64_t>(fields[3]);
     if (!Unescape(fields[0], entry.name) || !Unescape(fields[4], entry.version) || !Unescape(fields[5], entry.value) ||
-        !Unescape(fields[6], entry.source) || !size || !modified || (fields[1] != "0" && fields[1] != "1")) {
+        !Unescape(fields[6], entry.source) || (withFolders && !Unescape(fields[7], entry.sourceFolder)) || !size || !modified || (fields[1] != "0" && fields[1] != "1")) {
       return RecordDamage{"a line that does not read"};
     }
     // Whatever the text says, an entry names a file in this folder and nowhere else.
@@ -192,10 +200,11 @@ std::variant<std::vector<RecordEntry>, RecordDamage> ParseRecord(std::string_vie
   }
   if (!folderSeen) return RecordDamage{"no folder line"};
   if (NumberOf<std::size_t>(end[1]) != entries.size()) return RecordDamage{"its count does not match"};
-  std::unordered_set<std::string_view, FoldedHash, FoldedEqual> names;
+  // Two entries for one file, as the file system names files, cannot both be right.
+  std::unordered_set<std::string> names;
   names.reserve(entries.size());
   for (const RecordEntry& entry : entries) {
-    if (!names.insert(entry.name).second) return RecordDamage{"a file named twice: " + entry.name};
+    if (!names.insert(NameKey(entry.name)).second) return RecordDamage{"a file named twice: " + entry.name};
   }
   return entries;
 }

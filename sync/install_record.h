@@ -27,6 +27,10 @@ struct RecordEntry {
   std::string version;         // its version text, when it has one
   std::string value;           // the Fonts value that names it (Windows), when one does
   bool preexisting = false;    // a file of that name was there before the tool first wrote one
+  // The source folder, as the run was given it (canonical), that listed it: only
+  // a run from that folder may prune it. Empty in a record written before the
+  // field was kept: such an entry belongs to whatever sources a run has.
+  std::string sourceFolder = {};
 };
 
 // The record could not be trusted: never pruned from, never rewritten.

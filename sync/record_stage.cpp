@@ -4,16 +4,23 @@
 #include <unordered_map>
 #include <variant>
 
-#include "sync/ascii.h"
 #include "sync/file_ops.h"
 #include "sync/font_identity.h"
+#include "sync/name_fold.h"
 
 namespace quorvane {
 namespace {
 
 std::vector<RecordEntry>::iterator Find(std::vector<RecordEntry>& entries, std::string_view name) {
-  const std::string folded = FoldedAscii(name);
-  return std::find_if(entries.begin(), entries.end(), [&](const RecordEntry& e) { return FoldedAscii(e.name) == folded; });
+  const std::string key = NameKey(name);
+  return std::find_if(entries.begin(), entries.end(), [&](const RecordEntry& e) { return NameKey(e.name) == key; });
+}
+
+// The target folder as the run spells it, or as the installed fonts' list does.
+bool SameFolder(std::string_view a, std::string_view b) {
+  if (a == b) return true;
+  const auto first = IdentityOf(a), second = IdentityOf(b);
+  return first && second && *first == *second;
 }
 
 RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt) {
@@ -25,12 +32,23 @@ RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt)
 
 }  // namespace
 
-RecordStage::RecordStage(RecordOptions options, std::vector<std::string> listedNames)
+RecordStage::RecordStage(RecordOptions options, const std::vector<std::string>& listedNames)
     : options_(std::move(options)), folder_(CanonicalFolder(options_.targetFolder)) {
+  for (const std::string& source : options_.sources) {
+    std::string canonical = CanonicalFolder(source);
+    sourceKeys_.insert(NameKey(canonical));
+    sources_.emplace_back(JoinPath(source, ""), std::move(canonical));
+  }
   if (!options_.prune) return;
-  listedNames_ = std::move(listedNames);
-  listed_.reserve(listedNames_.size());
-  listed_.insert(listedNames_.begin(), listedNames_.end());
+  listed_.reserve(listedNames.size());
+  for (const std::string& name : listedNames) listed_.insert(NameKey(name));
+}
+
+std::string RecordStage::SourceFolderOf(std::string_view sourcePath) const {
+  for (const auto& [prefix, canonical] : sources_) {
+    if (sourcePath.starts_with(prefix)) return canonical;
+  }
+  return {};
 }
 
 // Earlier versions gave a copy the source's read-only bit, which then refused
@@ -40,15 +58,17 @@ bool RecordStage::Decide(const RowJob& job, RowReport& report) {
   if (!options_.write || !job.targetExists) return false;
   if (!found_) {
     found_.emplace();
+    // A record others could have written says nothing about what is ours.
+    if (CheckRecordsFolder(options_.scope, false)) return false;
     auto loaded = LoadRecord(folder_, options_.scope);
     if (const auto* text = std::get_if<RecordText>(&loaded); text && text->found) {
       auto parsed = ParseRecord(text->text, folder_);
       if (auto* entries = std::get_if<std::vector<RecordEntry>>(&parsed)) {
-        for (RecordEntry& entry : *entries) found_->emplace(FoldedAscii(entry.name), std::move(entry));
+        for (RecordEntry& entry : *entries) found_->emplace(NameKey(entry.name), std::move(entry));
       }
     }
   }
-  const auto known = found_->find(FoldedAscii(NamePart(job.targetPath)));
+  const auto known = found_->find(NameKey(NamePart(job.targetPath)));
   if (known != found_->end() &&
       SameStamp(StampOf(job.targetPath), FileStamp{known->second.size, known->second.modified})) {
     report.readOnly = RowReport::InheritedReadOnly::MayClear;
@@ -57,13 +77,20 @@ bool RecordStage::Decide(const RowJob& job, RowReport& report) {
 }
 
 void RecordStage::Complete(const RowJob& job, RowReport& report) {
+  // The file of the target a row is installed as, conflicts with or takes the
+  // place of is what the sources provide for it: a dry run keeps it as the run
+  // would, and nothing a source still provides is pruned.
+  const bool otherInTarget = !report.other.empty() && SameFolder(FolderPart(report.other), FolderPart(job.targetPath));
+  if (options_.prune && otherInTarget) listed_.insert(NameKey(NamePart(report.other)));
   if (!options_.write) return;
   const bool created = report.state == RowState::CopySucceeded;
   const bool replaced = report.state == RowState::ReplaceSucceeded || report.state == RowState::ReplaceAtReboot;
   if (!created && !replaced) return;
-  RecordEntry entry;
+  Change change;
+  RecordEntry& entry = change.entry;
   entry.name = std::string(NamePart(job.targetPath));
   entry.source = std::string(job.sourcePath);
+  entry.sourceFolder = SourceFolderOf(job.sourcePath);
   // The copy keeps the source's size and time; one waiting for the restart is not in place yet.
   const auto stamp = StampOf(report.state == RowState::ReplaceAtReboot ? job.sourcePath : job.targetPath);
   if (stamp) {
@@ -77,11 +104,14 @@ void RecordStage::Complete(const RowJob& job, RowReport& report) {
   }
   // A same-name file that the tool did not write is someone else's: replaced, it stays theirs.
   entry.preexisting = job.targetExists;
-  const bool tookPlaceOfAnother = !job.targetExists && !report.other.empty();
-  if (tookPlaceOfAnother && FolderPart(report.other) == FolderPart(job.targetPath)) {
-    changes_[FoldedAscii(NamePart(report.other))] = std::nullopt;
+  if (!job.targetExists && otherInTarget) {
+    change.tookPlaceOf.emplace_back(NamePart(report.other));
+    for (const std::string& also : report.alsoReplaced) {
+      if (SameFolder(FolderPart(also), FolderPart(job.targetPath))) change.tookPlaceOf.emplace_back(NamePart(also));
+    }
+    for (const std::string& name : change.tookPlaceOf) changes_[NameKey(name)] = std::nullopt;
   }
-  changes_[FoldedAscii(entry.name)] = std::move(entry);
+  changes_[NameKey(entry.name)] = std::move(change);
 }
 
 void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
@@ -114,18 +144,29 @@ void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
   const bool trusted = !record.error && record.damage.empty() && !record.untrusted;
   bool changed = !changes_.empty();
   if (trusted) {
-    for (auto& [name, change] : changes_) {
-      const auto known = Find(entries, name);
+    // A file that took another's place (by face) is someone else's if that one
+    // was: one the record does not know was there before the tool. Read before
+    // the changes drop the file it replaced.
+    for (auto& [key, change] : changes_) {
+      if (!change) continue;
+      for (const std::string& name : change->tookPlaceOf) {
+        const auto replaced = Find(entries, name);
+        change->inherited = change->inherited || replaced == entries.end() || replaced->preexisting;
+      }
+    }
+    for (auto& [key, change] : changes_) {
+      const auto known = Find(entries, key);
       if (!change) {
         if (known != entries.end()) entries.erase(known);
         continue;
       }
       // Once someone else's, always: the flag of the file's first write stands.
       if (known != entries.end()) {
-        change->preexisting = known->preexisting;
-        *known = std::move(*change);
+        change->entry.preexisting = known->preexisting || change->inherited;
+        *known = std::move(change->entry);
       } else {
-        entries.push_back(std::move(*change));
+        change->entry.preexisting = change->entry.preexisting || change->inherited;
+        entries.push_back(std::move(change->entry));
       }
     }
   }
@@ -157,35 +198,38 @@ void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
 }
 
 void RecordStage::Prune(std::vector<RecordEntry>& entries, RecordSummary& record, bool stopped, ExtraRows& rows) {
+  // First the entries that are no longer the tool's: a file gone, or changed
+  // since, is forgotten whatever else the run decides, and never counts
+  // against the limit. What is left is what would really go.
+  std::vector<std::string> gone;
   std::vector<RecordEntry*> candidates;
   for (RecordEntry& entry : entries) {
-    if (!entry.preexisting && !listed_.contains(entry.name)) {
-      candidates.push_back(&entry);
+    if (entry.preexisting || listed_.contains(NameKey(entry.name))) continue;
+    const std::string path = JoinPath(options_.targetFolder, entry.name);
+    const std::optional<FileStamp> stamp = StampOf(path);
+    if (!stamp || stamp->size != entry.size || !SameStamp(stamp, FileStamp{entry.size, entry.modified})) {
+      ++(stamp || EntryExists(path) ? record.changedSince : record.goneSince);
+      gone.push_back(entry.name);
+      continue;
     }
+    // Another job's source put it there: not this run's to judge.
+    if (!entry.sourceFolder.empty() && !sourceKeys_.contains(NameKey(entry.sourceFolder))) continue;
+    candidates.push_back(&entry);
   }
-  if (candidates.empty()) return;
-  if (stopped) {
+  if (stopped && !candidates.empty()) {
     record.refusal = PruneRefusal::Stopped;
-  } else if (!options_.sourcesComplete) {
+  } else if (!options_.sourcesComplete && !candidates.empty()) {
     record.refusal = PruneRefusal::SourcesIncomplete;
   } else if (options_.maxDelete && static_cast<std::int64_t>(candidates.size()) > *options_.maxDelete) {
     record.refusal = PruneRefusal::TooMany;
     record.toRemove = static_cast<std::int64_t>(candidates.size());
   }
-  if (record.refusal != PruneRefusal::None) return;
+  if (record.refusal != PruneRefusal::None) candidates.clear();
 
-  std::vector<std::string> gone;
   bool removedAny = false;
   for (RecordEntry* entry : candidates) {
     // The folder as the record knows it: the Fonts values are matched against the same spelling.
     const std::string path = JoinPath(folder_, entry->name);
-    const std::optional<FileStamp> stamp = StampOf(path);
-    // Already gone, or changed since: in either case no longer the tool's to remove.
-    if (!stamp || stamp->size != entry->size || !SameStamp(stamp, FileStamp{entry->size, entry->modified})) {
-      if (stamp) ++record.changedSince;
-      gone.push_back(entry->name);
-      continue;
-    }
     RowReport report = options_.write ? Remove(path) : Report(RowState::WouldRemove);
     if (!entry->version.empty()) report.targetVersion = entry->version;
     rows.Add(entry->name, entry->source, report);
@@ -227,10 +271,10 @@ RowReport RecordStage::Remove(const std::string& path) {
 bool RecordStage::FillValues(std::vector<RecordEntry>& entries) const {
   if (!HasFontsValues()) return false;
   std::unordered_map<std::string, std::string> valueOf;
-  for (const FontsEntry& value : ReadFontsValues(options_.scope)) valueOf[FoldedAscii(value.file)] = value.name;
+  for (const FontsEntry& value : ReadFontsValues(options_.scope)) valueOf[NameKey(value.file)] = value.name;
   bool changed = false;
   for (RecordEntry& entry : entries) {
-    const auto named = valueOf.find(FoldedAscii(JoinPath(folder_, entry.name)));
+    const auto named = valueOf.find(NameKey(JoinPath(folder_, entry.name)));
     std::string value = named == valueOf.end() ? std::string() : named->second;
     changed = changed || value != entry.value;
     entry.value = std::move(value);

@@ -110,6 +110,7 @@ struct RecordSummary {
   PruneRefusal refusal = PruneRefusal::None;
   std::int64_t toRemove = 0;       // with TooMany: how many would have gone
   std::int64_t changedSince = 0;   // installed by the tool, then changed by another: no longer its own
+  std::int64_t goneSince = 0;      // installed by the tool, then removed by another: forgotten
 };
 
 // All a run has to say at its end.

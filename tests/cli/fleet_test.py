@@ -8,6 +8,7 @@ tool_test.py is, natively or the .exe under Wine:
   fleet_test.py --tool build/win64/bin/quorvane-sync.exe --runner 'cmake/wine-run.sh|--prefix|P|--arch|win64'
                 --driver build/win64/bin/tool_driver.exe [CASE...]
 """
+import json
 import os
 import shutil
 import subprocess
@@ -175,6 +176,109 @@ class Prune(FleetCase):
         self.assertIn("gone.ttf", self.listing())
         with open(record, "rb") as f:
             self.assertEqual(f.read(), damaged, "never rewritten, least of all as empty")
+
+    # What a share, a user or another job can do to the target, and --prune still takes nothing it must not.
+    def test_a_face_the_share_still_provides_stays(self):
+        make_font(os.path.join(self.src, "a.ttf"), "Quorvane Renamed")
+        self.json("--update", code=0)
+        # Renamed on the share: the row is installed as the old name, which is what the share provides.
+        os.rename(os.path.join(self.src, "a.ttf"), os.path.join(self.src, "b.ttf"))
+        self.assertEqual(self.json("--check", "--update", "--prune", code=0)[0], {})
+        self.assertEqual(self.json("--update", "--prune", code=0)[0], {"b.ttf": "installed-as"})
+        self.assertEqual(self.listing(), ["a.ttf"])
+        # A new version under another name: it conflicts under --update, takes the place under --newer.
+        os.unlink(os.path.join(self.src, "b.ttf"))
+        make_font(os.path.join(self.src, "c.ttf"), "Quorvane Renamed", "2.000")
+        self.assertEqual(self.json("--update", "--prune", code=1)[0], {"c.ttf": "conflict"})
+        self.assertEqual(self.listing(), ["a.ttf"])
+        self.assertEqual(self.json("--check", "--newer", "--prune", code=1)[0], {"c.ttf": "would-replace"},
+                         "what the run then does, and nothing more")
+        self.assertEqual(self.json("--newer", "--prune", code=0)[0], {"c.ttf": "replaced"})
+        self.assertEqual(self.listing(), ["c.ttf"])
+        self.assertEqual(self.json("--check", "--newer", "--prune", code=0)[0], {})
+
+    def test_a_font_there_before_stays_after_a_newer_version_took_its_place(self):
+        make_font(os.path.join(self.dst, "corp-sans-old.ttf"), "Quorvane Corp Sans", "1.000")
+        make_font(os.path.join(self.src, "CorpSans.ttf"), "Quorvane Corp Sans", "2.000")
+        self.assertEqual(self.json("--newer", "--prune", code=0)[0], {"CorpSans.ttf": "replaced"})
+        os.unlink(os.path.join(self.src, "CorpSans.ttf"))
+        self.assertEqual(self.json("--check", "--newer", "--prune", code=0)[0], {})
+        self.assertEqual(self.json("--newer", "--prune", code=0)[0], {})
+        self.assertEqual(self.listing(), ["CorpSans.ttf"], "the face the machine had before the tool")
+
+    def test_fonts_removed_by_hand_are_forgotten_once_and_never_counted(self):
+        self.fonts("a.ttf", "b.ttf", "c.ttf")
+        self.json(code=0)
+        for name in ("a.ttf", "b.ttf"):
+            os.unlink(os.path.join(self.src, name))
+            os.unlink(os.path.join(self.dst, name))
+        self.assertEqual(self.json("--check", "--update", "--prune", "--max-delete", "1", code=0)[0], {})
+        rows, summary, err = self.json("--update", "--prune", "--max-delete", "1", code=0)
+        self.assertEqual((rows, summary["record"].get("gone_since")), ({"c.ttf": "up-to-date"}, 2))
+        self.assertIn("2 fonts that quorvane-sync installed were removed since by another", err)
+        self.assertNotIn("removed since", self.json("--update", "--prune", "--max-delete", "1", code=0)[2], "said once")
+
+    def test_two_jobs_on_one_target_keep_each_others_fonts(self):
+        corp, dept = self.src, os.path.join(self.dir, "dept")
+        self.fonts("corp.ttf")
+        self.fonts("dept.ttf", folder=dept)
+        for source in (corp, dept, corp):
+            self.assertNotIn("removed", self.json("--update", "--prune", code=0, source=source)[0].values())
+        self.assertEqual(self.listing(), ["corp.ttf", "dept.ttf"])
+        os.unlink(os.path.join(dept, "dept.ttf"))
+        self.assertEqual(self.json("--update", "--prune", code=0, source=corp)[0], {"corp.ttf": "up-to-date"})
+        self.assertEqual(self.json("--update", "--prune", code=0, source=dept)[0], {"dept.ttf": "removed"})
+
+    def test_a_folder_link_or_an_entry_that_cannot_be_told_removes_nothing(self):
+        self.native_only("links as Linux makes them")
+        self.fonts("a.ttf", "gone.ttf")
+        self.fonts("inner.ttf", folder=os.path.join(self.src, "sub"))
+        self.json(code=0)
+        os.unlink(os.path.join(self.src, "gone.ttf"))
+        moved, sub = os.path.join(self.dir, "moved"), os.path.join(self.src, "sub")
+        os.rename(sub, moved)
+        os.symlink(moved, sub)
+        _, summary, err = self.json("--update", "--prune", code=1)
+        self.assertEqual(summary["record"]["prune_refused"], "sources-incomplete")
+        self.assertIn("warning: a link to a folder is not followed: " + sub, err)
+        os.unlink(sub)
+        os.rename(moved, sub)
+        dangling = os.path.join(self.src, "dangling.ttf")
+        os.symlink(os.path.join(self.dir, "nowhere"), dangling)
+        _, summary, err = self.json("--update", "--prune", code=1)
+        self.assertEqual(summary["record"]["prune_refused"], "sources-incomplete")
+        self.assertIn("warning: cannot tell what this is: " + dangling, err)
+        self.assertEqual(self.listing(), ["a.ttf", "gone.ttf", "inner.ttf"])
+
+    def test_unicode_line_breaks_stay_inside_their_row(self):
+        names = ["a\u2028b.ttf", "c\u2029d.ttf", "e\u0085f.ttf"]
+        self.fonts(*names)
+        result = self.sync("--json", "--lang", "en")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        lines = result.stdout.decode().splitlines()
+        self.assertEqual(len(lines), 4, "three rows and the summary, whatever splits them")
+        self.assertEqual(sorted(json.loads(line)["target"].replace("\\", "/").rsplit("/", 1)[1]
+                                for line in lines[:3]), sorted(names))
+        ansible = shutil.which("ansible")
+        if backend().wine or not ansible:
+            return
+        with open(ansible) as f:
+            python = f.readline()[2:].strip()  # the interpreter Ansible's modules are run with
+        # The module splits on line feeds only: a tool that writes such a character raw is read whole too.
+        fake = os.path.join(self.dir, "fake-tool")
+        with open(fake, "w", encoding="utf-8") as f:
+            f.write("#!/bin/sh\nprintf '%s\\n' '{\"target\": \"/f/x\u2028y.ttf\", \"status\": \"copied\"}' "
+                    "'{\"summary\": {}}'\n")
+        os.chmod(fake, 0o755)
+        module = os.path.join(tool_test.ROOT, "docs", "deploy", "library", "quorvane_fonts.py")
+        for tool in (backend().tool, fake):
+            args = os.path.join(self.dir, "args.json")
+            with open(args, "w") as f:
+                json.dump({"ANSIBLE_MODULE_ARGS": {"sources": [self.src], "target": self.dst, "tool": tool}}, f)
+            ran = subprocess.run([python, module, args], capture_output=True)
+            out = json.loads(ran.stdout)
+            self.assertFalse(out.get("failed"), out)
+            self.assertEqual(len(out["rows"]), 3 if tool != fake else 1, out)
 
 
 class RecordsFolder(FleetCase):

@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+
 #include "links.h"
 #include "sync/file_ops.h"
 #include "sync/sync_types.h"
@@ -56,8 +59,25 @@ TEST(FontListingTest, NeverFollowsAFolderLinkButListsAFileLink) {
   if (!MakeFolderLink(temp.Path("fonts"), temp.Path("fonts/loop"))) GTEST_SKIP() << "no folder links here";
   std::error_code error;
   fs::create_symlink(PathOf(temp.Path("elsewhere/b.ttf")), PathOf(temp.Path("fonts/linked.ttf")), error);
+#ifndef _WIN32
+  fs::create_symlink(PathOf(temp.Path("nowhere.ttf")), PathOf(temp.Path("fonts/dangling.ttf")));
+#endif
   RecordingView view;
-  FontListing(temp.Path("fonts"), view);
+  ListingResult result = FontListing(temp.Path("fonts"), view);
+  // Fonts may lie behind either: the listing says it is not whole.
+  std::ranges::sort(result.skipped, {}, &SkippedEntry::path);
+  // Wine says it made the link and makes none.
+  if (EntryExists(temp.Path("fonts/loop"))) {
+    ASSERT_FALSE(result.skipped.empty());
+    EXPECT_EQ(result.skipped.back().path, temp.Path("fonts/loop"));
+    EXPECT_FALSE(result.skipped.back().reason) << "a link not followed, not a failure";
+  }
+#ifndef _WIN32
+  ASSERT_EQ(result.skipped.size(), 2u);
+  EXPECT_EQ(result.skipped[0].path, temp.Path("fonts/dangling.ttf"));
+  ASSERT_TRUE(result.skipped[0].reason);
+  EXPECT_EQ(result.skipped[0].reason->code, ENOENT);
+#endif
   if (error) {
     EXPECT_THAT(view.Column(kNameColumn), ElementsAre("a.ttf"));
   } else {

@@ -19,6 +19,7 @@
 #include "sync/file_ops.h"
 #include "sync/font_listing.h"
 #include "sync/font_sync_run.h"
+#include "sync/name_fold.h"
 #include "sync/record_stage.h"
 #include "test_support.h"
 
@@ -50,9 +51,9 @@ bool Damaged(const std::variant<std::vector<RecordEntry>, RecordDamage>& parsed)
 
 TEST(InstallRecordTest, EveryFieldComesBackWhateverItHolds) {
   const std::vector<RecordEntry> entries = {
-      {"宋体 常规.ttf", "/srv/fonts/宋体\t常规.ttf", 123456, 1'700'000'000'123'456'789, "Version 1.002", "", false},
-      {"semi;colon #1.ttf", "D:\\fonts\\b.ttf", 1, -5, "", "DejaVu Sans (TrueType)", true},
-      {"emoji 😀.otf", "tab\there", 0, 0, "v\r2\\n", "", false},
+      {"宋体 常规.ttf", "/srv/fonts/宋体\t常规.ttf", 123456, 1'700'000'000'123'456'789, "Version 1.002", "", false, "/srv/fonts"},
+      {"semi;colon #1.ttf", "D:\\fonts\\b.ttf", 1, -5, "", "DejaVu Sans (TrueType)", true, "D:\\fonts\t"},
+      {"emoji 😀.otf", "tab\there", 0, 0, "v\r2\\n", "", false, ""},
   };
   const std::string text = FormatRecord("/home/u/.local/share/fonts", entries);
   const std::vector<RecordEntry> back = EntriesOf(ParseRecord(text, "/home/u/.local/share/fonts"));
@@ -65,8 +66,17 @@ TEST(InstallRecordTest, EveryFieldComesBackWhateverItHolds) {
     EXPECT_EQ(back[i].version, entries[i].version);
     EXPECT_EQ(back[i].value, entries[i].value);
     EXPECT_EQ(back[i].preexisting, entries[i].preexisting);
+    EXPECT_EQ(back[i].sourceFolder, entries[i].sourceFolder);
   }
   EXPECT_THAT(EntriesOf(ParseRecord(FormatRecord("/f", {}), "/f")), IsEmpty()) << "an empty record is a record";
+
+  // A record of the first form, without source folders: read, each entry any source's.
+  std::string old = "quorvane-install-record 1\nfolder\t/f\na.ttf\t0\t1\t2\t\t\t/s/a.ttf\n";
+  old += "end\t1\t" + Hex(RecordChecksum(old)) + "\n";
+  const std::vector<RecordEntry> read = EntriesOf(ParseRecord(old, "/f"));
+  ASSERT_EQ(read.size(), 1u);
+  EXPECT_EQ(read[0].source, "/s/a.ttf");
+  EXPECT_EQ(read[0].sourceFolder, "");
 }
 
 TEST(InstallRecordTest, ACutOffAlteredOrForeignRecordIsDamaged) {
@@ -97,10 +107,26 @@ TEST(InstallRecordTest, NoEntryReachesOutsideTheFolderWhateverItsText) {
     EXPECT_TRUE(Damaged(ParseRecord(text, "/fonts"))) << name;
   }
   EXPECT_TRUE(IsPlainFileName("宋体 常规.ttf"));
-  EXPECT_TRUE(Damaged(ParseRecord(FormatRecord("/fonts", {{"A.ttf", "", 1, 1, "", "", false},
+  EXPECT_TRUE(Damaged(ParseRecord(FormatRecord("/fonts", {{"a.ttf", "", 1, 1, "", "", false},
                                                            {"a.ttf", "", 1, 1, "", "", false}}),
                                   "/fonts")))
       << "one file named twice";
+}
+
+// Two names are one file exactly when the target's file system says so: every
+// letter folded on Windows, none on POSIX.
+TEST(InstallRecordTest, NamesCompareAsTheFileSystemComparesThem) {
+  const bool windows = kPathSeparator == '\\';
+  for (const auto& [a, b] : std::vector<std::pair<std::string, std::string>>{
+           {"Foo.ttf", "foo.ttf"}, {"Übung.ttf", "übung.ttf"}, {"ΣΊΓΜΑ.ttf", "σίγμα.ttf"}, {"ДОМ.otf", "дом.otf"}}) {
+    EXPECT_EQ(NameKey(a) == NameKey(b), windows) << a << " " << b;
+    EXPECT_EQ(Damaged(ParseRecord(FormatRecord("/fonts", {{a, "", 1, 1, "", "", false}, {b, "", 1, 1, "", "", false}}),
+                                  "/fonts")),
+              windows)
+        << "one file named twice: " << a;
+  }
+  EXPECT_NE(NameKey("straße.ttf"), NameKey("STRASSE.ttf")) << "no letter becomes two";
+  EXPECT_NE(NameKey("a.ttf"), NameKey("b.ttf"));
 }
 
 // ---- the record kept by runs, and the prune ---------------------------------
@@ -129,21 +155,22 @@ class RecordStageTest : public ::testing::Test {
     SetSystemRecordsFolder("/var/lib/quorvane/records");
 #endif
   }
-  std::string Src(const std::string& name) const { return temp.Path("src/" + name); }
+  std::string Src(const std::string& name) const { return temp.Path(source + "/" + name); }
   std::string Dst(const std::string& name) const { return temp.Path("dst/" + name); }
 
   RunSummary Run(RecordOptions options, bool dryRun = false, SyncPolicy policy = SyncPolicy::Ignore) {
     view = RecordingView();
-    FontListing(temp.Path("src"), view);
+    FontListing(temp.Path(source), view);
     std::vector<std::string> listed;
     for (const auto& row : view.rows) listed.push_back(row[kNameColumn]);
     options.targetFolder = temp.Path("dst");
     options.scope = FontScope::User;
     options.write = !dryRun;
+    options.sources = {temp.Path(source)};
     RecordStage stage(options, listed);
     FontSyncRun run(view);
     run.AddStage(stage);
-    return run.Run(temp.Path("src"), temp.Path("dst"), {.policy = policy, .dryRun = dryRun, .update = true})
+    return run.Run(temp.Path(source), temp.Path("dst"), {.policy = policy, .dryRun = dryRun, .update = true})
         .value_or(RunSummary{});
   }
 
@@ -164,6 +191,7 @@ class RecordStageTest : public ::testing::Test {
   TempFolder temp;
   RecordingView view;
   std::string folder;
+  std::string source = "src";  // the folder the next run copies from
 };
 
 TEST_F(RecordStageTest, TheRecordSaysWhatTheToolPutThereAndWhatWasThereBefore) {
@@ -238,7 +266,7 @@ TEST_F(RecordStageTest, APruneRemovesNothingWhenItCannotBeSure) {
   EXPECT_TRUE(EntryExists(Dst("a.ttf")) && EntryExists(Dst("b.ttf")));
 
   // A damaged record: nothing removed, and it is not written over.
-  const std::string damaged = "quorvane-install-record 1\nfolder\t" + folder + "\na.ttf\t0\t1\t1\t\t\t\n";
+  const std::string damaged = "quorvane-install-record 2\nfolder\t" + folder + "\na.ttf\t0\t1\t1\t\t\t\t\n";
   ASSERT_TRUE(SaveRecord(folder, FontScope::User, damaged));
   refused = Run({.prune = true});
   EXPECT_EQ(refused.record->refusal, PruneRefusal::RecordDamaged);
@@ -374,6 +402,67 @@ TEST_F(RecordStageTest, ALockThatCannotBeHadPrunesNothingAndSaysWhy) {
   EXPECT_THAT(RowsIn(RowState::Removed), IsEmpty());
   Run({.prune = true});
   EXPECT_THAT(RowsIn(RowState::Removed), ElementsAre("a.ttf")) << "and once the lock is free, the prune goes ahead";
+}
+
+// What is already gone is forgotten, said once, and never counted against the
+// limit; and a font another job's source put in the same target is that job's.
+TEST_F(RecordStageTest, OnlyWhatWouldReallyGoCountsAndOnlyWhatThisRunsSourcesPutThere) {
+  for (const char* name : {"a.ttf", "b.ttf", "c.ttf"}) WriteFile(Src(name), name);
+  Run({});
+  for (const char* name : {"a.ttf", "b.ttf"}) {
+    std::filesystem::remove(PathOf(Src(name)));
+    std::filesystem::remove(PathOf(Dst(name)));
+  }
+  for (const bool dryRun : {true, false}) {
+    const RunSummary summary = Run({.prune = true, .maxDelete = 1}, dryRun);
+    EXPECT_EQ(summary.record->refusal, PruneRefusal::None) << dryRun;
+    EXPECT_EQ(summary.record->goneSince, 2) << dryRun;
+    EXPECT_THAT(RowsIn(RowState::WouldRemove), IsEmpty());
+    EXPECT_THAT(RowsIn(RowState::Removed), IsEmpty());
+  }
+  EXPECT_THAT(Recorded(), ::testing::SizeIs(1));
+  EXPECT_EQ(Run({.prune = true}).record->goneSince, 0) << "said once";
+
+  source = "other";
+  WriteFile(Src("d.ttf"), "d");
+  Run({.prune = true});
+  EXPECT_TRUE(EntryExists(Dst("c.ttf"))) << "the first source's, which the other never listed";
+  source = "src";
+  Run({.prune = true});
+  EXPECT_TRUE(EntryExists(Dst("d.ttf"))) << "the other source's";
+  std::filesystem::remove(PathOf(Src("c.ttf")));
+  Run({.prune = true});
+  EXPECT_THAT(RowsIn(RowState::Removed), ElementsAre("c.ttf"));
+  EXPECT_TRUE(EntryExists(Dst("d.ttf")));
+}
+
+// Foo.ttf and foo.ttf: two files on POSIX, one on Windows. The record keeps
+// them apart, or together, as the target's file system does.
+TEST_F(RecordStageTest, ANameDifferingOnlyInCaseIsAnotherFileOnlyWhereTheSystemSaysSo) {
+#ifdef _WIN32
+  WriteFile(Src("Übung.ttf"), "u");
+  Run({});
+  // Through another name: a rename that changes only case may change nothing.
+  std::filesystem::rename(PathOf(Src("Übung.ttf")), PathOf(Src("renamed")));
+  std::filesystem::rename(PathOf(Src("renamed")), PathOf(Src("übung.ttf")));
+  Run({.prune = true});
+  ASSERT_FALSE(view.rows.empty());
+  EXPECT_EQ(view.rows[0][kNameColumn], "übung.ttf") << "the share lists the new spelling";
+  EXPECT_THAT(RowsIn(RowState::Removed), IsEmpty()) << "the share still lists that file";
+  EXPECT_TRUE(EntryExists(Dst("Übung.ttf")));
+#else
+  WriteFile(Src("foo.ttf"), "the tool's");
+  Run({});
+  WriteFile(Dst("Foo.ttf"), "the user's own");
+  std::filesystem::remove(PathOf(Src("foo.ttf")));
+  WriteFile(Src("Foo.ttf"), "the share's");
+  Run({.prune = true});
+  EXPECT_THAT(RowsIn(RowState::Removed), ElementsAre("foo.ttf"));
+  std::filesystem::remove(PathOf(Src("Foo.ttf")));
+  Run({.prune = true});
+  EXPECT_THAT(RowsIn(RowState::Removed), IsEmpty());
+  EXPECT_TRUE(EntryExists(Dst("Foo.ttf"))) << "there before the tool first wrote that name";
+#endif
 }
 
 TEST_F(RecordStageTest, ARecordThatNamesAFileOutsideTheFolderRemovesNothing) {

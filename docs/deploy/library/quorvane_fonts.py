@@ -118,7 +118,9 @@ def main():
     argv = command(module.params, module.check_mode)
     rc, out, err = module.run_command(argv)
     try:
-        objects = [json.loads(line) for line in out.splitlines() if line.strip()]
+        # One object a line, lines ended by "\n" only: splitlines() would also split at
+        # U+2028, U+2029 or U+0085 inside a name.
+        objects = [json.loads(line) for line in out.split("\n") if line.strip()]
         summary = objects[-1]["summary"]
         rows = objects[:-1]
     except (ValueError, IndexError, KeyError):
