@@ -4,6 +4,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -374,6 +377,8 @@ TEST_F(FontRegistrarTest, TheFontCacheOfTheFolderIsRefreshed) {
   EXPECT_NE(Output(environment + "fc-list : file").find(fonts + "/DejaVuSans.ttf"), std::string::npos);
 }
 
+// An ordinary user's fc-cache comes from PATH, and none there is a warning;
+// root's never does, since its PATH may be another account's (sudo -E).
 TEST_F(FontRegistrarTest, AMissingFontCacheToolIsAWarningNotAFailure) {
   FontRegistrar registrar(temp.Path("fonts"), FontScope::User);
   ASSERT_EQ(registrar.Register(font).kind, RegistrationOutcome::Kind::Registered);
@@ -382,6 +387,10 @@ TEST_F(FontRegistrarTest, AMissingFontCacheToolIsAWarningNotAFailure) {
   ::setenv("PATH", temp.Path("empty").c_str(), 1);
   const RegistrationFinish finish = registrar.Finish();
   ::setenv("PATH", saved.c_str(), 1);
+  if (::geteuid() == 0) {
+    EXPECT_TRUE(finish.notified) << "root runs the system's own fc-cache whatever PATH says";
+    return;
+  }
   EXPECT_FALSE(finish.notified);
   ASSERT_TRUE(finish.error);
   EXPECT_EQ(finish.error->step, FileStep::Notify);
