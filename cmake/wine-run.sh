@@ -5,16 +5,20 @@
 # QUORVANE_SCREEN=WxH gives a newly started display another size.
 #   wine-run.sh --prefix DIR [--arch win64|win32] [--here] PROGRAM [ARGS...]
 #   wine-run.sh --arch win64|win32 --can-run   exit 0 when this machine can run that build
+#   wine-run.sh --prefix DIR [--arch A] --session start|end
 # --here runs on the current display instead of the tree's virtual one.
+# --session start ends the prefix's Wine server, if any, and starts one that
+# stays until --session end: a test run's programs all connect to that one.
 set -uo pipefail
 
-prefix="" arch=win64 here=0 check=0
+prefix="" arch=win64 here=0 check=0 session=""
 while (($#)); do
   case "$1" in
     --prefix) prefix=$2; shift 2 ;;
     --arch) arch=$2; shift 2 ;;
     --here) here=1; shift ;;
     --can-run) check=1; shift ;;
+    --session) session=$2; shift 2 ;;
     --) shift; break ;;
     *) break ;;
   esac
@@ -44,7 +48,8 @@ if ((check)); then
   fi
   exit 1
 fi
-[[ -n $prefix && $# -gt 0 ]] || { echo "usage: wine-run.sh --prefix DIR [--arch A] [--here] PROGRAM [ARGS...]" >&2; exit 2; }
+[[ -n $prefix && ($# -gt 0 || $session == start || $session == end) ]] ||
+  { echo "usage: wine-run.sh --prefix DIR [--arch A] [--here] PROGRAM [ARGS...] | --session start|end" >&2; exit 2; }
 
 # Wine refuses a relative WINEPREFIX.
 prefix=$(realpath -m -- "$prefix")
@@ -52,6 +57,16 @@ mkdir -p "$(dirname "$prefix")"
 export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 ((here)) || unset DISPLAY
+
+# Ends the prefix's session: its server and every program still in it.
+end_session() {
+  wineserver -k 2>/dev/null 9>&-
+  wineserver -w 9>&-
+}
+if [[ $session == end ]]; then
+  end_session
+  exit 0
+fi
 
 exec 9>"$prefix.lock"
 flock 9
@@ -121,6 +136,23 @@ if [[ ! -f $prefix/drive_c/windows/Fonts/marlett.ttf ]]; then
   else
     mkdir -p "$prefix/drive_c/windows/Fonts" && cp "$marlett" "$prefix/drive_c/windows/Fonts/marlett.ttf"
   fi
+fi
+
+# A server that outlives its last program by Wine's 3 s may be exiting just as
+# the next program connects, which then dies with "recvmsg: Connection reset by
+# peer"; tests start programs one after another, often seconds apart. A
+# persistent server, started while no program can start (the lock), leaves no
+# such moment. A running server, persistent or not, makes 'wineserver -p' exit
+# at once, so the one found is ended first; which also gives the run a session
+# of its own.
+# The session's services (services.exe, winedevice.exe, ...) then live as
+# long as the server and inherit the output of the program that started them:
+# started here, they hold no test's output open, which its runner waits to close.
+if [[ $session == start ]]; then
+  end_session
+  wineserver -p </dev/null >/dev/null 2>&1 9>&- || { echo "wine-run.sh: the Wine server did not start" >&2; exit 1; }
+  "$loader" wineboot </dev/null >/dev/null 2>&1 9>&- || { echo "wine-run.sh: the Wine session did not start" >&2; exit 1; }
+  exit 0
 fi
 flock -u 9
 exec 9>&-

@@ -17,13 +17,19 @@ sudo_cmd=()
 [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
 apt_get() { DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get "$@"; }
 
-# The i386 loader's own ELF header runs here only with IA-32 emulation on.
+# Asks the kernel itself: a 32-bit program of three instructions that exits 0,
+# made with binutils (which g++ brought). Neither the i386 loader (absent on a
+# fresh machine) nor the kernel's config (absent in most containers) is
+# always there to ask.
 runs_32bit() {
-  local probe=/usr/lib/i386-linux-gnu/ld-linux.so.2
-  [[ -x $probe ]] && { "$probe" --version >/dev/null 2>&1; return; }
-  # Without the loader yet: a kernel built without IA32 emulation says so in its config.
-  ! grep -qsx 'CONFIG_IA32_EMULATION=n\|# CONFIG_IA32_EMULATION is not set' "/boot/config-$(uname -r)" &&
-    ! grep -qs 'ia32_emulation=0\|ia32_emulation=false' /proc/cmdline
+  local dir status
+  dir=$(mktemp -d)
+  printf '.globl _start\n_start:\n movl $1, %%eax\n xorl %%ebx, %%ebx\n int $0x80\n' |
+    as --32 -o "$dir/exit.o" - 2>/dev/null && ld -m elf_i386 -o "$dir/exit" "$dir/exit.o" 2>/dev/null &&
+    "$dir/exit" 2>/dev/null
+  status=$?
+  rm -rf "$dir"
+  return $status
 }
 
 missing() {

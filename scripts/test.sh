@@ -11,12 +11,50 @@ scripts/install-deps.sh || exit 1
 read -r -a presets <<<"${QUORVANE_PRESETS:-linux linux-asan win64 win32 package}"
 passed=0 failed=0 skipped=0 broken=()
 
+# The builds run one after another in the background, each while the tests of
+# the one before run: those wait for programs, windows and Wine much of the
+# time. The builds yield the processor to the tests (nice), so a test waits no
+# longer for it than when it ran alone. build/<preset>.built holds a build's
+# exit status once it has ended; "package" builds the package's own tree.
+mkdir -p build
+for preset in "${presets[@]}"; do rm -f "build/$preset.built"; done
+build_all() {
+  local preset status
+  for preset in "${presets[@]}"; do
+    if [[ $preset == package ]]; then
+      { cmake --preset linux-static && cmake --build --preset linux-static -j "$(nproc)" --target quorvane-sync; } \
+        >"build/$preset.build.log" 2>&1
+    else
+      { cmake --preset "$preset" && cmake --build --preset "$preset" -j "$(nproc)"; } >"build/$preset.build.log" 2>&1
+    fi
+    status=$?
+    echo "$status" >"build/$preset.built.new" && mv "build/$preset.built.new" "build/$preset.built"
+  done
+}
+nice -n 10 bash -c "$(declare -p presets); $(declare -f build_all); build_all" &
+builder=$!
+trap 'kill "$builder" 2>/dev/null' EXIT
+
+# The exit status of PRESET's build, once it has ended.
+built() {
+  local status
+  until [[ -f build/$1.built ]]; do
+    kill -0 "$builder" 2>/dev/null || { [[ -f build/$1.built ]] && break; echo 1; return; }
+    sleep 1
+  done
+  read -r status <"build/$1.built"
+  echo "$status"
+}
+
 for preset in "${presets[@]}"; do
   echo "== $preset"
+  if [[ $(built "$preset") != 0 ]]; then
+    grep -E -A3 'error|Error' "build/$preset.build.log" | head -n 80
+    broken+=("$preset"); continue
+  fi
   if [[ $preset == package ]]; then
     # The release packages, from the trees built above (build/linux-static is its own).
     log=build/package-test.log
-    mkdir -p build
     python3 tests/scripts/package_test.py 2>&1 | tee "$log"
     total=$(sed -nE 's/^Ran ([0-9]+) tests? in .*/\1/p' "$log")
     if [[ -z $total ]]; then
@@ -32,12 +70,6 @@ for preset in "${presets[@]}"; do
     passed=$((passed + good)); failed=$((failed + bad)); skipped=$((skipped + unrun))
     continue
   fi
-  buildlog=$(mktemp)
-  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j "$(nproc)"; } >"$buildlog" 2>&1; then
-    grep -E -A3 'error|Error' "$buildlog" | head -n 80; rm -f "$buildlog"
-    broken+=("$preset"); continue
-  fi
-  rm -f "$buildlog"
   log=build/$preset/ctest.log
   only=()
   arch=$(grep -o -- '--arch;win[0-9]*' "build/$preset/CMakeCache.txt" | head -n 1 | cut -d';' -f2)

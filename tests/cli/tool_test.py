@@ -788,11 +788,18 @@ class WineFontsKey(ToolCase):
     def setUpClass(cls):
         super().setUpClass()
         # A session that another group of cases left running shows a new program host fonts that the
-        # take-over has moved out of the key: each group starts its own. The prefix is these tests' alone.
-        if BACKEND.wine and os.path.isdir(cls.prefix()):
-            env = dict(os.environ, WINEPREFIX=os.path.abspath(cls.prefix()))
-            subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
-            subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL)
+        # take-over has moved out of the key: each group ends the one it finds and starts its own, which
+        # lasts until the group ends (the runner's --session). The prefix is these tests' alone.
+        if BACKEND.wine:
+            started = subprocess.run(BACKEND.runner + ["--session", "start"], capture_output=True)
+            if started.returncode != 0:
+                raise RuntimeError(f"no Wine session: {started.stderr.decode('utf-8', 'replace')}")
+
+    @classmethod
+    def tearDownClass(cls):
+        if BACKEND.wine:
+            subprocess.run(BACKEND.runner + ["--session", "end"], capture_output=True)
+        super().tearDownClass()
 
     @staticmethod
     def prefix():
