@@ -95,6 +95,8 @@ RecordsFolder OpenRecordsFolder(bool create) {
     bool made = false;
     if (!next && errno == ENOENT && create) {
       if (::mkdirat(at.Get(), level.name.c_str(), 0700) != 0 && errno != EEXIST) break;
+      // A umask of the caller's (even 077 or 777) must not leave the folder shut to its owner.
+      if (::fchmodat(at.Get(), level.name.c_str(), 0700, 0) != 0 && errno != ENOENT) break;
       made = true;
       next = UniqueFd{::openat(at.Get(), level.name.c_str(), flags | O_NOFOLLOW)};
     }
