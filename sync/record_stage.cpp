@@ -81,7 +81,10 @@ void RecordStage::Complete(const RowJob& job, RowReport& report) {
   // place of is what the sources provide for it: a dry run keeps it as the run
   // would, and nothing a source still provides is pruned.
   const bool otherInTarget = !report.other.empty() && SameFolder(FolderPart(report.other), FolderPart(job.targetPath));
-  if (options_.prune && otherInTarget) listed_.insert(NameKey(NamePart(report.other)));
+  if (options_.prune && otherInTarget) {
+    listed_.insert(NameKey(NamePart(report.other)));
+    for (const std::string& also : report.alsoReplaced) listed_.insert(NameKey(NamePart(also)));
+  }
   if (!options_.write) return;
   const bool created = report.state == RowState::CopySucceeded;
   const bool replaced = report.state == RowState::ReplaceSucceeded || report.state == RowState::ReplaceAtReboot;
