@@ -119,6 +119,10 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
   } else if (options_.writeEachRow) {
     FlushOutput();
   }
+  if (report.readOnly == RowReport::InheritedReadOnly::Cleared && !options_.quiet) {
+    SayAbout(cells[kPathColumn], StatusWords(report.state, options_.language),
+             std::string(Pick(options_.language, kInheritedReadOnlyCleared)));
+  }
   // Otherwise the run calls ProcessPendingEvents right after, which writes the batch when due.
 }
 

@@ -67,6 +67,10 @@ inline constexpr Phrase kTargetInsideSourceTail{" 位于源文件夹之内：其
 // Why a row ended ignored although its name was free when it began: another run.
 inline constexpr Phrase kAppearedDuringCopy{"复制期间目标文件夹中出现了同名文件，未覆盖",
                                             "a file of that name appeared in the target during the copy; it was kept"};
+// A replace that cleared the read-only bit an earlier version's copy took from the share.
+inline constexpr Phrase kInheritedReadOnlyCleared{"已清除早先版本复制时从共享带来的只读属性后替换",
+                                                  "cleared the read-only attribute that an earlier version's copy "
+                                                  "took from the share, to replace it"};
 // Written by the interrupt handler as it stands, program name and line end included.
 inline constexpr Phrase kInterruptedAgain{"quorvane-sync: 再次中断：立即结束\n",
                                           "quorvane-sync: interrupted again: ended at once\n"};

@@ -329,6 +329,26 @@ class RecordsFolder(FleetCase):
                       "neither HOME nor XDG_STATE_HOME is set", err)
 
 
+class InheritedReadOnly(FleetCase):
+    """Under Wine: a read-only bit that an earlier version's copy took from the share is cleared to replace it, and said."""
+
+    def test_a_read_only_bit_an_earlier_copy_took_is_cleared_and_said(self):
+        if not backend().wine:
+            self.skipTest("no read-only attribute on POSIX: copies there are 0644 less the umask")
+        self.fonts("a.ttf")
+        self.json("--update", code=0)
+        installed = os.path.join(self.dst, "a.ttf")
+        os.chmod(installed, 0o444)  # what Wine shows as FILE_ATTRIBUTE_READONLY
+        make_font(os.path.join(self.src, "a.ttf"), "Quorvane a", "2.000")
+        log = os.path.join(self.dir, "sync.log")
+        rows, _, err = self.json("--update", "--log", backend().path(log), code=0)
+        self.assertEqual(rows, {"a.ttf": "replaced"})
+        said = "cleared the read-only attribute that an earlier version's copy took from the share, to replace it"
+        self.assertIn(said, err)
+        with open(log, encoding="utf-8") as f:
+            self.assertIn(said, f.read())
+
+
 class RegistryFleet(tool_test.WineFontsKey):
     """Under Wine: --check --register finds a font no value names; --prune takes its value away first."""
 
