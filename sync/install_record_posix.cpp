@@ -32,7 +32,7 @@ struct Level {
 
 // Root keeps its records where system services keep their state, whatever the
 // environment it was started with says (su without -, sudo -E); anyone else in
-// $XDG_STATE_HOME/quorvane/records, as the base directory spec has it (an
+// $XDG_STATE_HOME/quorvane/records, as the XDG base directory rules have it (an
 // absolute XDG_STATE_HOME, else ~/.local/state). Nothing when no folder can be named.
 std::vector<Level> RecordsLevels() {
   std::string state;
