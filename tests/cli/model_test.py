@@ -261,9 +261,9 @@ class Sequence:
         shared = [os.path.basename(n) for n in sorted(self.share)]
         if shared and self.random.random() < 0.3:
             # A name the share has, in another case: another file here, the same one to Windows.
-            # Not a name the share has exactly: --update replaces that file by design.
+            # Not a name the share has, as the file system compares names: --update replaces that file by design.
             other = twin(self.random.choice(shared))
-            if other not in shared and not any(self.same_name(n, other) for n in os.listdir(self.dst)):
+            if not any(self.same_name(n, other) for n in shared + os.listdir(self.dst)):
                 name = other
         data = POOL.font(product, version)
         self.put(os.path.join(self.dst, name), data)
