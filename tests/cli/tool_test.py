@@ -731,8 +731,11 @@ class Progress(ToolCase):
         text = b"".join(data for _, data in chunks).decode()
         draws = [(t, d.decode()) for t, d in chunks if b"MB" in d or b"GB" in d]
         self.assertGreaterEqual(len(draws), 3, text[:500])
-        self.assertIn("/s", text)
-        self.assertIn(" left", text)
+        # The rate and the time left need half a second of history: a copy of 2 GB
+        # from memory to memory can be over sooner, and then never shows them.
+        if draws[-1][0] - draws[0][0] >= 0.7:
+            self.assertIn("/s", text)
+            self.assertIn(" left", text)
         done = [float(m.group(1)) for m in re.finditer(r"\]  0/1  ([\d.]+) [KMG]?B/", text)]
         self.assertGreater(len(set(done)), 2, "the bytes moved within the one file")
         gaps = sorted(b[0] - a[0] for a, b in zip(draws, draws[1:]))
