@@ -148,11 +148,18 @@ fi
 # The session's services (services.exe, winedevice.exe, ...) then live as
 # long as the server and inherit the output of the program that started them:
 # started here, they hold no test's output open, which its runner waits to close.
+# A server of the session before that is still going away can make the first
+# boot fail: it is tried again from the start, twice.
 if [[ $session == start ]]; then
-  end_session
-  wineserver -p </dev/null >/dev/null 2>&1 9>&- || { echo "wine-run.sh: the Wine server did not start" >&2; exit 1; }
-  "$loader" wineboot </dev/null >/dev/null 2>&1 9>&- || { echo "wine-run.sh: the Wine session did not start" >&2; exit 1; }
-  exit 0
+  for attempt in 1 2 3; do
+    end_session
+    if wineserver -p </dev/null >/dev/null 2>&1 9>&- && "$loader" wineboot </dev/null >/dev/null 2>&1 9>&-; then
+      exit 0
+    fi
+    ((attempt < 3)) && sleep 1
+  done
+  echo "wine-run.sh: the Wine session did not start" >&2
+  exit 1
 fi
 flock -u 9
 exec 9>&-
