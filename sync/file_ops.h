@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "sync/file_error.h"
-#include "sync/sync_types.h"
 
 namespace quorvane {
 
@@ -201,6 +200,13 @@ void WithdrawReplaceAtRestart(std::string_view target);
 
 // The temporaries our copies make are named ".quorvane-" + 16 hex digits + ".tmp".
 bool IsTemporaryName(std::string_view name);
+
+// Temporary files of earlier runs that ended without cleaning up after
+// themselves (killed, or the machine went down), removed from a target folder.
+struct StaleTemporaries {
+  std::int64_t count = 0;
+  std::uint64_t bytes = 0;
+};
 
 // Removes from `folder` the temporaries of copies that are no longer running
 // (their process ended without cleaning up), and on Windows the waiting copies

@@ -8,6 +8,7 @@
 // and gives a reason instead of a name.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -20,6 +21,14 @@
 #include "sync/file_error.h"
 
 namespace quorvane {
+
+// Patterns that mark a file as a font file, searched in this order within a folder.
+// ".ttc" joins the classic three: SimSun and YaHei ship as TrueType collections.
+inline constexpr std::array<std::string_view, 4> FontFilePatterns = {"*.ttf", "*.otf", "*.fon", "*.ttc"};
+
+// Index into FontFilePatterns of the pattern that `name` matches (case-insensitive,
+// on the long name only), or -1 for a file that is not a font file.
+int FontPatternIndex(std::string_view name);
 
 enum class FontFormat {
   TrueType,       // sfnt 0x00010000 or 'true'

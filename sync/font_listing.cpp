@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sync/file_ops.h"
+#include "sync/font_file.h"
 #include "sync/sync_types.h"
 
 namespace quorvane {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "sync/file_error.h"
-#include "sync/font_registration.h"
+#include "sync/registration_outcome.h"
 
 namespace quorvane {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "sync/file_error.h"
-#include "sync/font_registration.h"
+#include "sync/registration_outcome.h"
 #include "sync/sync_types.h"
 
 namespace quorvane {

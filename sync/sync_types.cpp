@@ -1,9 +1,5 @@
 #include "sync/sync_types.h"
 
-#include <algorithm>
-
-#include "sync/ascii.h"
-
 namespace quorvane {
 
 std::string_view StatusText(FileOutcome outcome) {
@@ -75,33 +71,6 @@ std::int64_t RunSummary::Handled() const {
   std::int64_t handled = 0;
   for (int state = static_cast<int>(RowState::CopySucceeded); state < kRowStateCount; ++state) handled += states[state];
   return handled;
-}
-
-namespace {
-
-// Every font pattern is "*" and a plain tail, which a suffix test answers several
-// times faster than the general matcher; listing asks it for every entry.
-constexpr bool IsStarAndTail(std::string_view pattern) {
-  return pattern.size() > 1 && pattern[0] == '*' && pattern.find_first_of("*?", 1) == std::string_view::npos;
-}
-static_assert(std::all_of(FontFilePatterns.begin(), FontFilePatterns.end(), IsStarAndTail));
-
-bool EndsWithFolded(std::string_view name, std::string_view tail) {
-  if (name.size() < tail.size()) return false;
-  const std::string_view end = name.substr(name.size() - tail.size());
-  for (size_t i = 0; i < tail.size(); ++i) {
-    if (FoldAscii(end[i]) != FoldAscii(tail[i])) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-int FontPatternIndex(std::string_view name) {
-  for (size_t i = 0; i < FontFilePatterns.size(); ++i) {
-    if (EndsWithFolded(name, FontFilePatterns[i].substr(1))) return static_cast<int>(i);
-  }
-  return -1;
 }
 
 void SyncTally::Add(FileOutcome outcome) {

@@ -8,7 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "sync/font_registration.h"
+#include "sync/file_error.h"
+#include "sync/file_ops.h"
+#include "sync/registration_outcome.h"
 
 namespace quorvane {
 
@@ -62,14 +64,6 @@ std::optional<FileOutcome> OutcomeOf(RowState state);
 std::string_view StatusText(RowState state);
 bool IsFailure(RowState state);
 
-// Patterns that mark a file as a font file, searched in this order within a folder.
-// ".ttc" joins the classic three: SimSun and YaHei ship as TrueType collections.
-inline constexpr std::array<std::string_view, 4> FontFilePatterns = {"*.ttf", "*.otf", "*.fon", "*.ttc"};
-
-// Index into FontFilePatterns of the pattern that `name` matches (case-insensitive,
-// on the long name only), or -1 for a file that is not a font file.
-int FontPatternIndex(std::string_view name);
-
 // Counters of one run; total always equals the sum of the five outcome counters.
 struct SyncTally {
   std::int64_t total = 0;
@@ -78,13 +72,6 @@ struct SyncTally {
   void Add(FileOutcome outcome);
   std::int64_t Count(FileOutcome outcome) const { return counts[static_cast<int>(outcome)]; }
   bool AnyFailed() const;
-};
-
-// Temporary files of earlier runs that ended without cleaning up after
-// themselves (killed, or the machine went down), removed from a target folder.
-struct StaleTemporaries {
-  std::int64_t count = 0;
-  std::uint64_t bytes = 0;
 };
 
 // Why a prune removed nothing at all.

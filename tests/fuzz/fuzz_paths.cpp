@@ -3,6 +3,7 @@
 
 #include "fuzz_targets.h"
 #include "sync/file_ops.h"
+#include "sync/font_file.h"
 #include "sync/sync_types.h"
 
 namespace quorvane::fuzz {

@@ -8,6 +8,7 @@
 
 #include "links.h"
 #include "sync/file_ops.h"
+#include "sync/font_file.h"
 #include "sync/sync_types.h"
 #include "test_support.h"
 
