@@ -3,7 +3,7 @@
 #include <commctrl.h>
 
 #include "base/text.h"
-#include "sync/sync_types.h"
+#include "sync/run/sync_types.h"
 
 namespace quorvane::bench {
 

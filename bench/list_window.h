@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "sync/sync_run_view.h"
+#include "sync/run/sync_run_view.h"
 
 namespace quorvane::bench {
 

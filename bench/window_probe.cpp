@@ -32,8 +32,8 @@
 #include "base/text.h"
 #include "base/win32_handles.h"
 #include "bench/list_window.h"
-#include "sync/font_listing.h"
-#include "sync/font_sync_run.h"
+#include "sync/run/font_listing.h"
+#include "sync/run/font_sync_run.h"
 
 namespace {
 

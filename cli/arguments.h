@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/system_error.h"
-#include "sync/sync_types.h"
+#include "sync/run/sync_types.h"
 
 namespace quorvane::cli {
 

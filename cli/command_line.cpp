@@ -13,14 +13,14 @@
 #include "cli/platform.h"
 #include "cli/report.h"
 #include "cli/texts.h"
-#include "sync/file_ops.h"
-#include "sync/font_checks.h"
-#include "sync/font_folder.h"
-#include "sync/font_listing.h"
-#include "sync/font_registration.h"
-#include "sync/font_sync_run.h"
-#include "sync/record_stage.h"
-#include "sync/registration_stage.h"
+#include "sync/files/file_ops.h"
+#include "sync/run/font_checks.h"
+#include "sync/install/font_folder.h"
+#include "sync/run/font_listing.h"
+#include "sync/install/font_registration.h"
+#include "sync/run/font_sync_run.h"
+#include "sync/run/record_stage.h"
+#include "sync/run/registration_stage.h"
 
 // CMake's project version; a compiler run outside the build (the MSVC syntax
 // check) has none, and the tests see to it that the build's is the one used.

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "sync/sync_types.h"
+#include "sync/run/sync_types.h"
 
 namespace quorvane::cli {
 

@@ -3,7 +3,7 @@
 #include "cli/command_line.h"
 #include "cli/platform.h"
 #include "cli/texts.h"
-#include "sync/file_ops.h"
+#include "sync/files/file_ops.h"
 
 namespace quorvane::cli {
 

@@ -13,8 +13,8 @@
 #include "cli/output.h"
 #include "cli/progress_line.h"
 #include "cli/report.h"
-#include "sync/font_sync_run.h"
-#include "sync/sync_run_view.h"
+#include "sync/run/font_sync_run.h"
+#include "sync/run/sync_run_view.h"
 
 namespace quorvane::cli {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "cli/report.h"
-#include "sync/file_error.h"
+#include "sync/files/file_error.h"
 
 namespace quorvane::cli {
 

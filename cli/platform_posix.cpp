@@ -14,7 +14,7 @@
 
 #include "base/posix_handles.h"
 #include "cli/platform.h"
-#include "sync/file_ops.h"
+#include "sync/files/file_ops.h"
 
 namespace quorvane::cli {
 

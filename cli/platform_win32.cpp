@@ -11,7 +11,7 @@
 #include "base/text.h"
 #include "base/win32_handles.h"
 #include "cli/platform.h"
-#include "sync/file_ops.h"
+#include "sync/files/file_ops.h"
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004

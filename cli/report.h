@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "base/system_error.h"
-#include "sync/file_error.h"
-#include "sync/font_registration.h"
-#include "sync/sync_types.h"
+#include "sync/files/file_error.h"
+#include "sync/install/font_registration.h"
+#include "sync/run/sync_types.h"
 
 namespace quorvane::cli {
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Checks that #include lines follow the layers, one way only:
-app -> ui -> {frame, sync} -> base;  skin -> base;  cli -> sync -> base.
-A test folder may include what its source folder may, and the test support of
-those folders. Also: no Windows header in sync/ or base/ outside their *win32*
+app -> ui -> {frame, sync} -> base;  skin -> base;  cli -> sync -> base;
+and within sync: run -> install -> fonts -> files -> base. A folder that may
+include sync may include each of its sub-folders. A test folder may include
+what its source folder may, and the test support of those folders. Also: no Windows header in sync/ or base/ outside their *win32*
 files. Prints every wrong-way include and exits 1 when there is any.
 
   check-layers.py [--root DIR]
@@ -16,6 +17,10 @@ import sys
 MAY_INCLUDE = {
     "base": {"base"},
     "sync": {"sync", "base"},
+    "sync/files": {"sync/files", "base"},
+    "sync/fonts": {"sync/fonts", "sync/files", "base"},
+    "sync/install": {"sync/install", "sync/fonts", "sync/files", "base"},
+    "sync/run": {"sync/run", "sync/install", "sync/fonts", "sync/files", "base"},
     "cli": {"cli", "sync", "base"},
     "frame": {"frame", "base"},
     "ui": {"ui", "frame", "sync", "base"},
@@ -26,16 +31,38 @@ MAY_INCLUDE = {
     "tests/fuzz": {"cli", "sync", "base"},
 }
 WINDOWS_HEADERS = {"windows.h", "shlobj.h", "shellapi.h", "commctrl.h", "winbase.h", "winuser.h", "wingdi.h"}
-PORTABLE = ("sync", "base")
+PORTABLE = ("sync", "base")  # and their sub-folders
 SOURCE_SUFFIXES = (".h", ".hpp", ".cpp", ".cc", ".in")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
 
+def has_sub_folders(folder):
+    return any(layer.startswith(folder + "/") for layer in MAY_INCLUDE if not layer.startswith("tests/"))
+
+
 def layer_of(relative):
+    """The layer of a file: its folder, or its sub-folder in a layer that has
+    rows for them (a sub-folder without a row then has no place)."""
     parts = relative.split("/")
     if parts[0] == "tests" and len(parts) > 2:
         return "tests/" + parts[1]
+    if len(parts) > 2 and has_sub_folders(parts[0]):
+        return "/".join(parts[:2])
     return parts[0] if len(parts) > 1 else None
+
+
+def included_layer(target):
+    parts = target.split("/")
+    if parts[0] == "tests":
+        return "tests/" + parts[1]
+    if len(parts) > 2 and has_sub_folders(parts[0]):
+        return "/".join(parts[:2])
+    return parts[0]
+
+
+def may_include(allowed, included):
+    """A folder's row names a layer, or the whole of a layer with sub-folders."""
+    return included in allowed or included.split("/")[0] in allowed
 
 
 def allowed_for(layer):
@@ -74,7 +101,8 @@ def check(root):
                         continue
                     kind, target = match.groups()
                     if kind == "<":
-                        if (layer in PORTABLE and target.lower() in WINDOWS_HEADERS and "win32" not in name):
+                        portable = layer.split("/")[0] in PORTABLE
+                        if portable and target.lower() in WINDOWS_HEADERS and "win32" not in name:
                             problems.append(f"{relative}:{number}: <{target}> in the portable {layer}/ "
                                             "outside a *_win32 file")
                         continue
@@ -82,9 +110,8 @@ def check(root):
                         target = os.path.normpath(os.path.join(relative_folder, target)).replace(os.sep, "/")
                     elif "/" not in target:
                         continue  # beside the including file
-                    parts = target.split("/")
-                    included = "tests/" + parts[1] if parts[0] == "tests" else parts[0]
-                    if included not in allowed:
+                    included = included_layer(target)
+                    if not may_include(allowed, included):
                         problems.append(f"{relative}:{number}: {layer} includes \"{target}\" "
                                         f"({included} is not below {layer})")
     return problems

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "frame/frame.h"
-#include "sync/font_folder.h"
-#include "sync/font_sync_run.h"
-#include "sync/sync_run_view.h"
+#include "sync/install/font_folder.h"
+#include "sync/run/font_sync_run.h"
+#include "sync/run/sync_run_view.h"
 #include "ui/dialogs.h"
 
 namespace quorvane {

@@ -19,7 +19,7 @@
 
 #include "cli/platform.h"
 #include "cli/report.h"
-#include "sync/file_ops.h"
+#include "sync/files/file_ops.h"
 #include "tests/sync/test_support.h"
 
 namespace quorvane::cli {

@@ -3,8 +3,8 @@
 #include <variant>
 
 #include "fuzz_targets.h"
-#include "sync/font_file.h"
-#include "sync/font_identity.h"
+#include "sync/fonts/font_file.h"
+#include "sync/fonts/font_identity.h"
 
 namespace quorvane::fuzz {
 

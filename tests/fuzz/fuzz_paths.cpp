@@ -2,9 +2,9 @@
 #include <string_view>
 
 #include "fuzz_targets.h"
-#include "sync/file_ops.h"
-#include "sync/font_file.h"
-#include "sync/sync_types.h"
+#include "sync/files/file_ops.h"
+#include "sync/fonts/font_file.h"
+#include "sync/run/sync_types.h"
 
 namespace quorvane::fuzz {
 

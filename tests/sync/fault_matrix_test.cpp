@@ -5,10 +5,10 @@
 
 #include <fstream>
 
-#include "sync/fault_injection.h"
-#include "sync/file_ops.h"
-#include "sync/font_listing.h"
-#include "sync/font_sync_run.h"
+#include "sync/files/fault_injection.h"
+#include "sync/files/file_ops.h"
+#include "sync/run/font_listing.h"
+#include "sync/run/font_sync_run.h"
 #include "test_support.h"
 
 namespace quorvane {

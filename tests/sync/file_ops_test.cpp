@@ -1,4 +1,4 @@
-#include "sync/file_ops.h"
+#include "sync/files/file_ops.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "held_file.h"
-#include "sync/fault_injection.h"
+#include "sync/files/fault_injection.h"
 #include "test_support.h"
 
 #ifndef _WIN32

@@ -2,7 +2,7 @@
 
 #include <variant>
 
-#include "sync/font_file.h"
+#include "sync/fonts/font_file.h"
 
 namespace quorvane::testing {
 

@@ -1,7 +1,7 @@
 // Fonts, not file names: what a font file holds (its faces and version) in
 // the run's decisions, with fonts made here of chosen names and versions and
 // the real ones Debian ships.
-#include "sync/font_checks.h"
+#include "sync/run/font_checks.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,10 +9,10 @@
 #include <filesystem>
 
 #include "font_builder.h"
-#include "sync/file_ops.h"
-#include "sync/font_identity.h"
-#include "sync/font_listing.h"
-#include "sync/font_sync_run.h"
+#include "sync/files/file_ops.h"
+#include "sync/fonts/font_identity.h"
+#include "sync/run/font_listing.h"
+#include "sync/run/font_sync_run.h"
 #include "test_support.h"
 
 namespace quorvane {

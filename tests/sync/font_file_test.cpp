@@ -1,4 +1,4 @@
-#include "sync/font_file.h"
+#include "sync/fonts/font_file.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

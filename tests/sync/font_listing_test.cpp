@@ -1,4 +1,4 @@
-#include "sync/font_listing.h"
+#include "sync/run/font_listing.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,9 +7,9 @@
 #include <cerrno>
 
 #include "links.h"
-#include "sync/file_ops.h"
-#include "sync/font_file.h"
-#include "sync/sync_types.h"
+#include "sync/files/file_ops.h"
+#include "sync/fonts/font_file.h"
+#include "sync/run/sync_types.h"
 #include "test_support.h"
 
 namespace quorvane {

@@ -1,6 +1,6 @@
 // Installing copied fonts: the names the Fonts folder gives them, and, on each
 // system, what the running system is told.
-#include "sync/font_registration.h"
+#include "sync/install/font_registration.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "sync/file_ops.h"
+#include "sync/files/file_ops.h"
 #include "test_support.h"
 
 #ifdef _WIN32

@@ -1,10 +1,10 @@
-#include "sync/font_sync_run.h"
+#include "sync/run/font_sync_run.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "sync/file_ops.h"
-#include "sync/font_listing.h"
+#include "sync/files/file_ops.h"
+#include "sync/run/font_listing.h"
 #include "test_support.h"
 
 namespace quorvane {

@@ -1,6 +1,6 @@
 // The record of what the tool installed, and the prune that trusts it: what
 // may go, what never does, and a record that cannot be trusted.
-#include "sync/install_record.h"
+#include "sync/install/install_record.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -16,11 +16,11 @@
 #include <unistd.h>
 #endif
 
-#include "sync/file_ops.h"
-#include "sync/font_listing.h"
-#include "sync/font_sync_run.h"
-#include "sync/name_fold.h"
-#include "sync/record_stage.h"
+#include "sync/files/file_ops.h"
+#include "sync/run/font_listing.h"
+#include "sync/run/font_sync_run.h"
+#include "sync/files/name_fold.h"
+#include "sync/run/record_stage.h"
 #include "test_support.h"
 
 #ifdef _WIN32

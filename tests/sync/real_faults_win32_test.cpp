@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "base/text.h"
-#include "sync/file_ops.h"
-#include "sync/font_listing.h"
-#include "sync/font_sync_run.h"
+#include "sync/files/file_ops.h"
+#include "sync/run/font_listing.h"
+#include "sync/run/font_sync_run.h"
 #include "test_support.h"
 
 namespace quorvane {

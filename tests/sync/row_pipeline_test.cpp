@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "sync/file_ops.h"
-#include "sync/font_listing.h"
-#include "sync/font_sync_run.h"
-#include "sync/registration_stage.h"
+#include "sync/files/file_ops.h"
+#include "sync/run/font_listing.h"
+#include "sync/run/font_sync_run.h"
+#include "sync/run/registration_stage.h"
 #include "test_support.h"
 
 #ifdef _WIN32

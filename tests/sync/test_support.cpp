@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "sync/sync_types.h"
+#include "sync/run/sync_types.h"
 
 namespace quorvane::testing {
 

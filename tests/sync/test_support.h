@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "sync/fault_injection.h"
-#include "sync/sync_run_view.h"
+#include "sync/files/fault_injection.h"
+#include "sync/run/sync_run_view.h"
 
 namespace quorvane::testing {
 

@@ -14,9 +14,9 @@
 #include <map>
 
 #include "base/text.h"
-#include "sync/fault_injection.h"
-#include "sync/file_error.h"
-#include "sync/sync_types.h"
+#include "sync/files/fault_injection.h"
+#include "sync/files/file_error.h"
+#include "sync/run/sync_types.h"
 #include "tests/sync/test_support.h"
 #include "tests/ui/ui_test_support.h"
 

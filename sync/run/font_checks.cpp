@@ -1,0 +1,169 @@
+#include "sync/run/font_checks.h"
+
+#include <variant>
+
+#include "sync/files/file_ops.h"
+#include "sync/fonts/font_identity.h"
+#include "sync/install/font_registration.h"
+
+namespace quorvane {
+namespace {
+
+std::optional<FontFileInfo> FontIn(std::string_view path) {
+  FontReadResult read = ReadFontFile(path);
+  if (auto* info = std::get_if<FontFileInfo>(&read)) return std::move(*info);
+  return std::nullopt;
+}
+
+// A version text for the report; a bitmap font has none to show.
+std::optional<std::string> ShownVersion(const FontFileInfo& info) {
+  const std::string_view text = VersionTextOf(info);
+  if (text.empty()) return std::nullopt;
+  return std::string(text);
+}
+
+bool InFolder(std::string_view path, std::string_view folder) {
+  const auto parent = IdentityOf(FolderPart(path)), target = IdentityOf(folder);
+  return parent && target && *parent == *target;
+}
+
+}  // namespace
+
+bool VersionStage::Decide(const RowJob& job, RowReport& report) {
+  if (!job.targetExists) return false;
+  const bool unchanged = byContent_ ? SameContent(job.sourcePath, job.targetPath).value_or(false)
+                                    : SameStamp(StampOf(job.sourcePath), StampOf(job.targetPath));
+  if (unchanged) {
+    report.state = RowState::UpToDate;
+    return true;
+  }
+  const std::optional<FontFileInfo> source = FontIn(job.sourcePath), target = FontIn(job.targetPath);
+  if (!source || !target) return false;
+  const auto order = CompareFileVersions(*source, *target);
+  if (!order) return false;  // unknown: the stamps' rule, and no versions to show
+  report.sourceVersion = ShownVersion(*source);
+  report.targetVersion = ShownVersion(*target);
+  if (*order > 0) return false;  // newer: replaced, as differing stamps are
+  report.state = *order < 0 ? RowState::TargetNewer : RowState::SameVersion;
+  return true;
+}
+
+bool FaceCheckStage::Decide(const RowJob& job, RowReport& report) {
+  row_ = job.row;
+  source_.reset();
+  takesPlaceOf_.clear();
+  if (job.targetExists) return false;
+  source_ = FontIn(job.sourcePath);
+  if (!source_) return false;
+  report.sourceVersion = ShownVersion(*source_);
+  const std::vector<const InstalledFont*> others = installed_.Holding(*source_, job.targetPath);
+  if (others.empty()) return false;
+  bool sameVersion = true;
+  const InstalledFont* keeps = nullptr;  // the first installed file that may not go
+  for (const InstalledFont* other : others) {
+    auto order = CompareFileVersions(*source_, other->info);
+    // Versions that cannot be told: the same bytes are the same font.
+    if (!order && SameContent(job.sourcePath, other->path).value_or(false)) order = std::strong_ordering::equal;
+    sameVersion = sameVersion && order && *order == 0;
+    // Beside a newer face, the same version of another may go with its file.
+    const bool allowed = options_.replaceOther || (options_.replaceOlder && order && *order >= 0);
+    // Only a file inside the target folder is ever removed, and only one the new file holds whole.
+    const bool mayGo =
+        allowed && InFolder(other->path, options_.targetFolder) && HoldsEveryFace(*source_, other->info);
+    if (!mayGo && keeps == nullptr) keeps = other;
+  }
+  const InstalledFont* shown = sameVersion || keeps == nullptr ? others.front() : keeps;
+  report.other = shown->path;
+  report.targetVersion = ShownVersion(shown->info);
+  if (sameVersion) {
+    report.state = RowState::InstalledAs;
+    return true;
+  }
+  if (keeps != nullptr) {
+    report.state = RowState::Conflict;
+    return true;
+  }
+  for (const InstalledFont* other : others) takesPlaceOf_.push_back(other->path);
+  return false;
+}
+
+void FaceCheckStage::Complete(const RowJob& job, RowReport& report) {
+  const bool ours = row_ == job.row;
+  bool inTarget = report.state == RowState::CopySucceeded || report.state == RowState::ReplaceSucceeded ||
+                  report.state == RowState::ReplaceAtReboot;
+  if (ours && !takesPlaceOf_.empty()) {
+    if (report.state == RowState::WouldCopy) {
+      report.state = RowState::WouldReplace;
+      report.alsoReplaced.assign(takesPlaceOf_.begin() + 1, takesPlaceOf_.end());
+    }
+    if (report.state == RowState::CopySucceeded) inTarget = TakePlace(job, report);
+  }
+  if (inTarget && installed_.Read()) {
+    // A same-name replace was not read before; what it put there is what counts now.
+    std::optional<FontFileInfo> now = ours && source_ ? std::move(source_) : FontIn(job.targetPath);
+    if (now) installed_.Put(job.targetPath, std::move(*now));
+  }
+  row_ = -1;
+  source_.reset();
+  takesPlaceOf_.clear();
+}
+
+void FaceCheckStage::GiveBackValues(std::string_view target, std::size_t from,
+                                    const std::vector<std::vector<std::string>>& moved) const {
+  if (moved.size() == 1) {
+    // Every value naming the copy was the one old file's: back in the form the registrar writes.
+    std::vector<std::string> ignored;
+    (void)MoveFontsValues(options_.targetFolder, options_.scope, target, takesPlaceOf_.front(), ignored);
+    return;
+  }
+  // Several: by name, each to its own file by its full path, which names it as well as any form.
+  std::vector<FontsEntry> back;
+  for (std::size_t i = from; i < moved.size(); ++i) {
+    for (const std::string& name : moved[i]) back.push_back({name, takesPlaceOf_[i]});
+  }
+  if (!back.empty()) RestoreFontsValues(options_.scope, back);
+}
+
+bool FaceCheckStage::TakePlace(const RowJob& job, RowReport& report) {
+  const std::string target(job.targetPath);
+  std::vector<std::vector<std::string>> moved(takesPlaceOf_.size());
+  for (std::size_t i = 0; i < takesPlaceOf_.size(); ++i) {
+    if (FileResult values = MoveFontsValues(options_.targetFolder, options_.scope, takesPlaceOf_[i], target, moved[i]);
+        !values) {
+      GiveBackValues(target, 0, moved);
+      (void)RemoveFile(target, false);
+      report.state = RowState::ReplaceFailed;
+      report.reason = values.error;
+      report.bytes = 0;
+      return false;
+    }
+  }
+  bool atReboot = false;
+  for (std::size_t i = 0; i < takesPlaceOf_.size(); ++i) {
+    const std::string& old = takesPlaceOf_[i];
+    const bool wasLoaded = UnloadFont(old);
+    const RemoveResult removed = RemoveFile(old, true);
+    if (removed.status != RemoveStatus::Failed) {
+      atReboot = atReboot || removed.status == RemoveStatus::AtReboot;
+      installed_.Drop(old);
+      continue;
+    }
+    if (wasLoaded) ReloadFont(old);
+    GiveBackValues(target, i, moved);
+    // The files gone before this one live on in the copy alone: it stays, with their values.
+    if (i == 0) {
+      (void)RemoveFile(target, false);
+      report.bytes = 0;
+    }
+    report.state = RowState::ReplaceFailed;
+    report.reason = removed.error;
+    report.other = old;
+    report.alsoReplaced.assign(takesPlaceOf_.begin(), takesPlaceOf_.begin() + static_cast<std::ptrdiff_t>(i));
+    return i > 0;
+  }
+  report.state = atReboot ? RowState::ReplaceAtReboot : RowState::ReplaceSucceeded;
+  report.alsoReplaced.assign(takesPlaceOf_.begin() + 1, takesPlaceOf_.end());
+  return true;
+}
+
+}  // namespace quorvane

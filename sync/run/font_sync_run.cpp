@@ -1,0 +1,256 @@
+#include "sync/run/font_sync_run.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "sync/files/ascii.h"
+#include "sync/files/file_ops.h"
+
+namespace quorvane {
+
+namespace {
+
+// Clears a flag however the scope is left, so a run that ends early can never
+// leave the window believing one is still in progress.
+class ScopedFlag {
+ public:
+  explicit ScopedFlag(bool& flag) : flag_(flag) { flag_ = true; }
+  ~ScopedFlag() { flag_ = false; }
+  ScopedFlag(const ScopedFlag&) = delete;
+  ScopedFlag& operator=(const ScopedFlag&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+// The names of a target folder, read in one pass. A dry run writes nothing, so
+// this one listing answers its same-name test for every row instead of one
+// system call per row. It answers only "absent", and only for a plain ASCII name
+// that no entry matches even ignoring case; any other name is asked of the file
+// system, which alone knows its rules for case, Unicode, short names and devices.
+class TargetNames {
+ public:
+  explicit TargetNames(std::string_view folder) {
+    std::vector<FolderEntry> entries;
+    if (!ListFolder(folder, entries)) return;
+    read_ = true;
+    names_.reserve(entries.size());
+    for (const FolderEntry& entry : entries) names_.insert(FoldedAscii(entry.name));
+  }
+
+  bool Exists(std::string_view name, std::string_view path) const {
+    if (read_ && IsPlain(name) && (names_.empty() || !names_.contains(FoldedAscii(name)))) return false;
+    return EntryExists(path);
+  }
+
+ private:
+  // CON, PRN, AUX, NUL, COM0-9 and LPT0-9, whatever the case.
+  static bool IsDeviceName(std::string_view stem) {
+    while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+    if (stem.size() != 3 && stem.size() != 4) return false;
+    char folded[4] = {};
+    for (size_t i = 0; i < stem.size(); ++i) folded[i] = FoldAscii(stem[i]);
+    const std::string_view head(folded, 3);
+    if (stem.size() == 3) return head == "con" || head == "prn" || head == "aux" || head == "nul";
+    return (head == "com" || head == "lpt") && folded[3] >= '0' && folded[3] <= '9';
+  }
+
+  // Printable ASCII without wildcards, short-name tildes, stream colons or the
+  // trailing dot or space Windows strips, and not a device name such as "nul.ttf".
+  static bool IsPlain(std::string_view name) {
+    if (name.empty() || name.back() == '.' || name.back() == ' ') return false;
+    for (const char c : name) {
+      if (c < 0x20 || c > 0x7e || c == '*' || c == '?' || c == '~' || c == ':' || c == '\\') return false;
+    }
+    return !IsDeviceName(name.substr(0, name.find('.')));
+  }
+
+  bool read_ = false;
+  std::unordered_set<std::string> names_;
+};
+
+// The rows the stages add at the end: appended to the view's list, numbered on
+// from the listed ones, and counted as handled.
+class StageRows final : public ExtraRows {
+ public:
+  StageRows(SyncRunView& view, RunSummary& summary) : view_(view), summary_(summary) {}
+
+  void Add(std::string_view name, std::string_view path, const RowReport& report) override {
+    const std::int64_t row = view_.RowCount();
+    const ListedRow listed{std::to_string(row + 1), std::string(name), std::string(path)};
+    view_.AddRows(std::span(&listed, 1));
+    view_.SetStatus(row, report);
+    ++summary_.states[static_cast<int>(report.state)];
+  }
+
+ private:
+  SyncRunView& view_;
+  RunSummary& summary_;
+};
+
+// A dry run counts what it would do as a run would count it done.
+std::optional<FileOutcome> TalliedAs(RowState state) {
+  switch (state) {
+    case RowState::WouldCopy: return FileOutcome::CopySucceeded;
+    case RowState::WouldReplace: return FileOutcome::ReplaceSucceeded;
+    case RowState::WouldIgnore: return FileOutcome::Ignored;
+    default: return OutcomeOf(state);
+  }
+}
+
+}  // namespace
+
+std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::string_view targetFolder,
+                                           const SyncOptions& options) {
+  if (running_) return std::nullopt;  // a second run would share the list with the first
+  if (sourceFolder.empty()) {
+    view_.ShowMessage(kNoSourceMessage, kValidationTitle, MessageKind::Warning);
+    return std::nullopt;
+  }
+  // A bare "\a.ttf" would land in the root of the current drive.
+  if (targetFolder.empty()) {
+    view_.ShowMessage(kNoTargetMessage, kValidationTitle, MessageKind::Warning);
+    return std::nullopt;
+  }
+
+  const ScopedFlag running(running_);
+  stopRequested_ = false;
+  RunSummary summary;
+  if (!options.dryRun) summary.staleRemoved = RemoveStaleTemporaries(targetFolder);
+  view_.SetProgress(0, view_.RowCount());
+
+  std::optional<TargetNames> targetNames;
+  if (options.dryRun) targetNames.emplace(targetFolder);
+  const std::string targetPrefix = JoinPath(targetFolder, "");
+  std::string targetPath;
+
+  // The row count is read again for every row: the list can be cleared while the
+  // run processes events, and the run then ends cleanly.
+  std::int64_t row = 0;
+  for (; row < view_.RowCount() && !stopRequested_; ++row) {
+    const std::string name = view_.CellText(row, kNameColumn);
+    const std::string sourcePath = view_.CellText(row, kPathColumn);
+    targetPath.assign(targetPrefix).append(name);
+    const bool exists =
+        !name.empty() && (targetNames ? targetNames->Exists(name, targetPath) : EntryExists(targetPath));
+    const RowJob job{row, sourcePath, name.empty() ? std::string_view() : targetPath, exists};
+    RowReport report;
+    const bool settled = !job.targetPath.empty() && std::ranges::any_of(stages_, [&](RowStage* stage) {
+      return stage->Decide(job, report);
+    });
+    if (!settled) {
+      RowReport copied = HandleRow(row, sourcePath, job.targetPath, exists,
+                                   report.readOnly == RowReport::InheritedReadOnly::MayClear, options);
+      report.state = copied.state;
+      report.reason = std::move(copied.reason);
+      report.bytes = copied.bytes;
+      report.readOnly = copied.readOnly;
+    } else if (report.readOnly == RowReport::InheritedReadOnly::MayClear) {
+      report.readOnly = RowReport::InheritedReadOnly::None;  // nothing was copied
+    }
+    if (report.state != RowState::Ready) {
+      for (RowStage* stage : stages_) stage->Complete(job, report);
+    }
+    if (row < view_.RowCount()) view_.SetStatus(row, report);
+    if (report.state == RowState::Ready) break;  // abandoned mid-copy
+    if (const auto outcome = TalliedAs(report.state)) summary.tally.Add(*outcome);
+    ++summary.states[static_cast<int>(report.state)];
+    summary.bytesCopied += report.bytes;
+    view_.SetProgress(row + 1, view_.RowCount());
+    view_.ProcessPendingEvents();
+  }
+  summary.unhandled = std::max<std::int64_t>(view_.RowCount() - row, 0);
+  summary.stopped = summary.unhandled > 0;
+  StageRows extra(view_, summary);
+  for (RowStage* stage : stages_) stage->Finish(summary, extra);
+
+  view_.ShowSummary(summary);
+  return summary;
+}
+
+namespace {
+
+RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt, std::uint64_t bytes = 0) {
+  RowReport report;
+  report.state = state;
+  report.reason = std::move(reason);
+  report.bytes = bytes;
+  return report;
+}
+
+// What a copy's outcome makes of its row.
+RowReport CopiedReport(const CopyResult& copied, bool targetExists) {
+  switch (copied.status) {
+    case CopyStatus::Created:
+    case CopyStatus::Replaced:
+      // One that appeared since the test was replaced: that is what the policy gives it.
+      return Report(targetExists || copied.status == CopyStatus::Replaced ? RowState::ReplaceSucceeded
+                                                                           : RowState::CopySucceeded,
+                    std::nullopt, copied.bytes);
+    case CopyStatus::TargetExists:
+      return Report(RowState::Ignored);
+    case CopyStatus::ReplacedAtReboot:
+      return Report(RowState::ReplaceAtReboot, std::nullopt, copied.bytes);
+    case CopyStatus::Abandoned:
+      return Report(RowState::Ready);
+    case CopyStatus::Failed:
+      break;
+  }
+  return Report(targetExists ? RowState::ReplaceFailed : RowState::CopyFailed, copied.error);
+}
+
+}  // namespace
+
+RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
+                                 bool targetExists, bool clearReadOnly, const SyncOptions& options) {
+  // A row without a name or a source path names no file; the copy refuses it
+  // at once, with the system's "not found".
+  if (sourcePath.empty() || targetPath.empty()) {
+    return Report(RowState::CopyFailed, CopyOneFile(sourcePath, targetPath).error);
+  }
+  bool replacing = targetExists && options.policy == SyncPolicy::Replace;
+  if (targetExists && options.update) {
+    const bool same = options.checksum ? SameContent(sourcePath, targetPath).value_or(false)
+                                       : SameStamp(StampOf(sourcePath), StampOf(targetPath));
+    if (same) {
+      // A version an earlier run left waiting would undo this decision at the restart.
+      if (!options.dryRun) WithdrawReplaceAtRestart(targetPath);
+      return Report(RowState::UpToDate);
+    }
+    replacing = true;
+  }
+  if (targetExists && !replacing) {
+    if (options.dryRun) return Report(RowState::WouldIgnore);
+    WithdrawReplaceAtRestart(targetPath);
+    return Report(RowState::Ignored);
+  }
+  if (options.dryRun) return Report(targetExists ? RowState::WouldReplace : RowState::WouldCopy);
+  return Copy(row, sourcePath, targetPath, targetExists,
+              replacing || options.policy == SyncPolicy::Replace || options.update, clearReadOnly, options);
+}
+
+// `replacing`: a target that exists when the copy takes its name is replaced;
+// otherwise it is left, and the row is the policy's same-name outcome.
+RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
+                            bool targetExists, bool replacing, bool clearReadOnly, const SyncOptions& options) {
+  view_.SetStatus(row, Report(RowState::Copying));
+  const CopyOptions copyOptions{
+      .existing = replacing ? ExistingTarget::Replace : ExistingTarget::Keep,
+      .progress =
+          [this, row](std::uint64_t done, std::uint64_t total) {
+            view_.SetCopyProgress(row, done, total);
+            view_.ProcessPendingEvents();
+            return !stopRequested_;
+          },
+      .replaceAtRebootWhenInUse = options.replaceAtRebootWhenInUse,
+      .clearReadOnly = clearReadOnly,
+  };
+  const CopyResult copied = CopyOneFile(sourcePath, targetPath, copyOptions);
+  RowReport report = CopiedReport(copied, targetExists);
+  if (copied.readOnlyCleared) report.readOnly = RowReport::InheritedReadOnly::Cleared;
+  return report;
+}
+
+}  // namespace quorvane

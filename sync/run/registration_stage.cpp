@@ -1,0 +1,54 @@
+#include "sync/run/registration_stage.h"
+
+#include <utility>
+
+#include "sync/files/ascii.h"
+
+namespace quorvane {
+namespace {
+
+// A row whose file was in the target already, and stays: the check of its registration is owed.
+bool StaysInTarget(RowState state) {
+  return state == RowState::UpToDate || state == RowState::Ignored || state == RowState::WouldIgnore ||
+         state == RowState::TargetNewer || state == RowState::SameVersion;
+}
+
+}  // namespace
+
+bool RegistrationStage::Registered(std::string_view path) {
+  if (!HasFontsValues()) return true;
+  if (!named_) {
+    named_.emplace();
+    for (const FontsEntry& value : ReadFontsValues(scope_)) named_->insert(FoldedAscii(value.file));
+  }
+  return named_->contains(FoldedAscii(path));
+}
+
+void RegistrationStage::Complete(const RowJob& job, RowReport& report) {
+  const bool inTarget = report.state == RowState::CopySucceeded || report.state == RowState::ReplaceSucceeded;
+  const bool unregistered = job.targetExists && StaysInTarget(report.state) && !Registered(job.targetPath);
+  if (registrar_ == nullptr) {
+    if (unregistered) report.state = RowState::NotRegistered;
+    return;
+  }
+  if (!inTarget && report.state != RowState::ReplaceAtReboot && !unregistered) return;
+  // The waiting file is a copy of the source, which is free to read; the one in use may not be.
+  report.registration = report.state == RowState::ReplaceAtReboot
+                            ? registrar_->RegisterAtRestart(job.targetPath, job.sourcePath)
+                            : registrar_->Register(job.targetPath);
+  switch (report.registration->kind) {
+    case RegistrationOutcome::Kind::Registered: ++tally_.registered; break;
+    case RegistrationOutcome::Kind::NotAFont: ++tally_.notAFont; break;
+    case RegistrationOutcome::Kind::Failed: ++tally_.failed; break;
+    case RegistrationOutcome::Kind::Conflict: ++tally_.conflict; break;
+  }
+}
+
+// The fonts registered so far are told of, a stopped run's too.
+void RegistrationStage::Finish(RunSummary& summary, ExtraRows&) {
+  if (registrar_ == nullptr) return;
+  tally_.finish = registrar_->Finish();
+  summary.registration = std::exchange(tally_, {});
+}
+
+}  // namespace quorvane

@@ -1,0 +1,53 @@
+// The work a run does with a row beside its copy: the checks that may settle
+// it before (its face installed under another name, its version), and what
+// follows the copy (registration, retiring the file it replaces). Stages belong to the run,
+// never to a view, so the window, the command-line tool and the tests get the
+// same behaviour and views only show what the stages reported.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "sync/run/sync_run_view.h"
+#include "sync/run/sync_types.h"
+
+namespace quorvane {
+
+// The row in hand, as the run sees it.
+struct RowJob {
+  std::int64_t row = 0;
+  std::string_view sourcePath;
+  std::string_view targetPath;  // empty when the row names no file
+  // A file of the row's name was in the target when the row began.
+  bool targetExists = false;
+};
+
+// Rows a stage adds after the listed ones, at the end of a run: the fonts it
+// removed, say. Each is shown as a handled row and counted in the summary.
+class ExtraRows {
+ public:
+  virtual ~ExtraRows() = default;
+  // `path` fills the row's path cell; `report` is what became of it.
+  virtual void Add(std::string_view name, std::string_view path, const RowReport& report) = 0;
+};
+
+class RowStage {
+ public:
+  virtual ~RowStage() = default;
+  // Before the copy decision. True settles the row: `report` is what became
+  // of it, and nothing is copied. Otherwise the stage may have added to
+  // `report`, and the copy's outcome joins it.
+  virtual bool Decide(const RowJob& job, RowReport& report) {
+    (void)job;
+    (void)report;
+    return false;
+  }
+  // After the row's copy decision and copy, whatever came of them (not for a
+  // row whose copy was abandoned): adds to the report what the stage did.
+  virtual void Complete(const RowJob& job, RowReport& report) = 0;
+  // Once after the last row handled, a stopped run's too, before the summary
+  // is shown: adds to it what the stage did, and any rows of its own.
+  virtual void Finish(RunSummary& summary, ExtraRows& rows) = 0;
+};
+
+}  // namespace quorvane
