@@ -346,7 +346,7 @@ class Sequence:
         conflicts = {name for name, status, _ in rows if status == "conflict"}
         if not shadowed <= conflicts:
             raise Violation(f"names listed twice {sorted(shadowed)}, but the conflicts are {sorted(conflicts)}")
-        self.check_target(options[0])
+        self.check_target(options[0], rows)
         self.check_limit(summary, limit, removed)
         if code == 0:
             again, rows, _, _ = self.tool("--check", *options)
@@ -364,15 +364,22 @@ class Sequence:
     def faces_present(files):
         return {face for digest in files.values() for face in POOL.faces_of.get(digest, ())}
 
-    def check_target(self, mode):
+    def check_target(self, mode, rows):
         files = self.target()
         strangers = [n for n, d in files.items() if d not in POOL.faces_of]
         if strangers:
             raise Violation(f"files of bytes no one wrote in the target (a temporary, a half copy): {strangers}")
         present = self.faces_present(files)
         shadowed = self.shadowed()
+        # A collection in conflict with a file of the target over one face leaves its others to a person:
+        # the run says so (exit 1), and that file must be there, holding the face.
+        conflicts = {name: os.path.basename(other.replace("\\", "/")) for name, status, other in rows
+                     if status == "conflict" and other}
         for name, (product, _) in sorted(self.share.items()):
             if name in shadowed:
+                continue
+            other = conflicts.get(os.path.basename(name))
+            if other in files and set(products()[product]) & set(POOL.faces_of[files[other]]):
                 continue
             for face in products()[product]:
                 if face not in present:

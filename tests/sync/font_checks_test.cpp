@@ -322,6 +322,29 @@ TEST_F(FontChecksTest, ATakeOverTakesOnlyFilesItHoldsWholeAndAllOfThemOrNone) {
   EXPECT_EQ(ReadFile(Dst("qwboth.ttc")), ReadFile(Src("qwboth.ttc")));
 }
 
+TEST_F(FontChecksTest, ACollectionIsInstalledOnlyAsAFileOfAllItsFacesAndTakesNoListedFilesPlace) {
+  // One face of the collection is installed alone, in the same version: its other face is not.
+  WriteFile(Dst("qzone.ttf"), FontBytes(u"Qz One", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Src("qzboth.ttc"), CollectionBytes({u"Qz One", u"Qz Two"}, 1));
+  // The share lists a face alone and, newer, in a collection: the listed file stays.
+  WriteFile(Src("qyone.ttf"), FontBytes(u"Qy One", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Dst("qyone.ttf"), ReadFile(Src("qyone.ttf")));
+  WriteFile(Src("qyboth.ttc"), CollectionBytes({u"Qy One", u"Qy Two"}, 2));
+
+  Run(SyncPolicy::Ignore);
+  EXPECT_EQ(ReportOf("qzboth.ttc").state, RowState::Conflict) << "not installed as a file that lacks Qz Two";
+  EXPECT_EQ(ReportOf("qzboth.ttc").other, Dst("qzone.ttf"));
+
+  view = RecordingView();
+  Run(SyncPolicy::Ignore, /*newer=*/true);
+  EXPECT_EQ(ReportOf("qzboth.ttc").state, RowState::ReplaceSucceeded);
+  EXPECT_FALSE(EntryExists(Dst("qzone.ttf")));
+  EXPECT_EQ(ReportOf("qyboth.ttc").state, RowState::Conflict);
+  EXPECT_EQ(ReportOf("qyboth.ttc").other, Dst("qyone.ttf"));
+  EXPECT_TRUE(EntryExists(Dst("qyone.ttf")));
+  EXPECT_FALSE(EntryExists(Dst("qyboth.ttc")));
+}
+
 TEST_F(FontChecksTest, ACollectionThatTakesTheFirstPlaceButNotTheSecondKeepsTheFacesItTook) {
   WriteFile(Dst("qwone.ttf"), FontBytes(u"Qw One", u"Version 1.000", Revision(1, 0)));
   WriteFile(Dst("qwtwo.ttf"), FontBytes(u"Qw Two", u"Version 1.000", Revision(1, 0)));
