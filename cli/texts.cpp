@@ -299,6 +299,10 @@ std::string OtherFileText(const RowReport& report, Language language) {
     case RowState::WouldCopy:
       return (english ? "installed as " : "已安装为 ") + other;
     case RowState::Conflict:
+      if (report.sameName) {
+        return english ? "the listed " + other + " goes by the same name and is the one copied"
+                       : "列出的 " + other + " 使用同一名称，复制的是它";
+      }
       return english ? other + " holds the same face in another version (source " + version(report.sourceVersion) +
                            ", installed " + version(report.targetVersion) + ")"
                      : other + " 中是同一字体的另一版本（源：" + version(report.sourceVersion) + "，已安装：" +

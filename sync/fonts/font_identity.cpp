@@ -88,13 +88,13 @@ std::optional<std::strong_ordering> CompareFileVersions(const FontFileInfo& a, c
     return std::nullopt;
   }
   // The faces they share decide; the first shared one stands for the file.
+  // Files that share none are no versions of one font.
   for (const FontFace& face : a.faces) {
     for (const FontFace& other : b.faces) {
       if (SameFace(face, other)) return CompareVersions(face, other);
     }
   }
-  if (a.faces.empty() || b.faces.empty()) return std::nullopt;
-  return CompareVersions(a.faces.front(), b.faces.front());
+  return std::nullopt;
 }
 
 std::string_view VersionTextOf(const FontFileInfo& info) {

@@ -28,7 +28,8 @@ std::optional<std::strong_ordering> CompareVersions(const FontFace& a, const Fon
 bool SameFace(const FontFace& a, const FontFace& b);
 
 // How two font files' versions stand, face by face where they share faces:
-// a bitmap font has none, and the same description is the same font.
+// a bitmap font has none, and the same description is the same font. Nothing
+// for files that share no face.
 std::optional<std::strong_ordering> CompareFileVersions(const FontFileInfo& a, const FontFileInfo& b);
 
 // A face of `a` that `b` holds too, or nothing.

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -41,8 +40,10 @@ RegistrationFinish FontRegistrar::Finish() {
 namespace {
 
 // Root may run with another account's environment (su without "-", sudo -E):
-// its cache tool then comes from the system's own folders, and what it starts
-// finds programs there too, never through an inherited PATH.
+// its cache tool then comes from the system's own folders and starts with
+// nothing of that environment, so no inherited PATH, FONTCONFIG_FILE,
+// FONTCONFIG_PATH or FC_DEBUG tells it where to look, what to read or where to
+// write. What it starts finds programs in the system's folders too.
 constexpr const char* kTrustedPath = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 
 std::string TrustedTool(const char* name) {
@@ -53,15 +54,7 @@ std::string TrustedTool(const char* name) {
   return {};
 }
 
-std::vector<char*> TrustedEnvironment() {
-  std::vector<char*> env;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (std::strncmp(*entry, "PATH=", 5) != 0) env.push_back(*entry);
-  }
-  env.push_back(const_cast<char*>(kTrustedPath));
-  env.push_back(nullptr);
-  return env;
-}
+std::vector<char*> TrustedEnvironment() { return {const_cast<char*>(kTrustedPath), nullptr}; }
 
 }  // namespace
 

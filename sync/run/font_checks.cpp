@@ -3,6 +3,7 @@
 #include <variant>
 
 #include "sync/files/file_ops.h"
+#include "sync/files/name_fold.h"
 #include "sync/fonts/font_identity.h"
 #include "sync/install/font_registration.h"
 
@@ -59,20 +60,25 @@ bool FaceCheckStage::Decide(const RowJob& job, RowReport& report) {
   const std::vector<const InstalledFont*> others = installed_.Holding(*source_, job.targetPath);
   if (others.empty()) return false;
   bool sameVersion = true;
+  const InstalledFont* whole = nullptr;  // the first installed file that holds every face of the source
   const InstalledFont* keeps = nullptr;  // the first installed file that may not go
   for (const InstalledFont* other : others) {
     auto order = CompareFileVersions(*source_, other->info);
     // Versions that cannot be told: the same bytes are the same font.
     if (!order && SameContent(job.sourcePath, other->path).value_or(false)) order = std::strong_ordering::equal;
     sameVersion = sameVersion && order && *order == 0;
+    if (whole == nullptr && HoldsEveryFace(other->info, *source_)) whole = other;
     // Beside a newer face, the same version of another may go with its file.
     const bool allowed = options_.replaceOther || (options_.replaceOlder && order && *order >= 0);
-    // Only a file inside the target folder is ever removed, and only one the new file holds whole.
-    const bool mayGo =
-        allowed && InFolder(other->path, options_.targetFolder) && HoldsEveryFace(*source_, other->info);
+    // Only a file inside the target folder is ever removed, only one the new file holds whole,
+    // and never one that a row of this run stands for: the sources list it too.
+    const bool mayGo = allowed && InFolder(other->path, options_.targetFolder) &&
+                       HoldsEveryFace(*source_, other->info) && !listedThisRun_.contains(NameKey(NamePart(other->path)));
     if (!mayGo && keeps == nullptr) keeps = other;
   }
-  const InstalledFont* shown = sameVersion || keeps == nullptr ? others.front() : keeps;
+  // A collection is installed as a file only when that one holds all its faces; else its others are missing.
+  sameVersion = sameVersion && whole != nullptr;
+  const InstalledFont* shown = sameVersion ? whole : keeps == nullptr ? others.front() : keeps;
   report.other = shown->path;
   report.targetVersion = ShownVersion(shown->info);
   if (sameVersion) {
@@ -88,6 +94,7 @@ bool FaceCheckStage::Decide(const RowJob& job, RowReport& report) {
 }
 
 void FaceCheckStage::Complete(const RowJob& job, RowReport& report) {
+  if (!job.targetPath.empty()) listedThisRun_.insert(NameKey(NamePart(job.targetPath)));
   const bool ours = row_ == job.row;
   bool inTarget = report.state == RowState::CopySucceeded || report.state == RowState::ReplaceSucceeded ||
                   report.state == RowState::ReplaceAtReboot;

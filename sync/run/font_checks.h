@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "sync/fonts/font_file.h"
@@ -73,6 +74,8 @@ class FaceCheckStage final : public RowStage {
   std::int64_t row_ = -1;
   std::optional<FontFileInfo> source_;
   std::vector<std::string> takesPlaceOf_;
+  // The names of the target the rows so far stand for, keyed: no other row takes their place.
+  std::unordered_set<std::string> listedThisRun_;
 };
 
 }  // namespace quorvane

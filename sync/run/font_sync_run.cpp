@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "sync/files/ascii.h"
 #include "sync/files/file_ops.h"
+#include "sync/files/name_fold.h"
 
 namespace quorvane {
 
@@ -25,11 +27,12 @@ class ScopedFlag {
   bool& flag_;
 };
 
-// The names of a target folder, read in one pass. A dry run writes nothing, so
-// this one listing answers its same-name test for every row instead of one
-// system call per row. It answers only "absent", and only for a plain ASCII name
-// that no entry matches even ignoring case; any other name is asked of the file
-// system, which alone knows its rules for case, Unicode, short names and devices.
+// The names of a target folder, read in one pass, keyed as its file system
+// compares them. They order the rows, and a dry run, which writes nothing, takes
+// its same-name test from them instead of one system call per row. They answer
+// only "absent", and only for a name with nothing a file system may read
+// another way (short names, streams, devices); any other name is asked of the
+// file system itself.
 class TargetNames {
  public:
   explicit TargetNames(std::string_view folder) {
@@ -37,11 +40,14 @@ class TargetNames {
     if (!ListFolder(folder, entries)) return;
     read_ = true;
     names_.reserve(entries.size());
-    for (const FolderEntry& entry : entries) names_.insert(FoldedAscii(entry.name));
+    for (const FolderEntry& entry : entries) names_.insert(NameKey(entry.name));
   }
 
+  // A file of this name was there when the run began, as far as the listing tells.
+  bool Listed(std::string_view name) const { return names_.contains(NameKey(name)); }
+
   bool Exists(std::string_view name, std::string_view path) const {
-    if (read_ && IsPlain(name) && (names_.empty() || !names_.contains(FoldedAscii(name)))) return false;
+    if (read_ && IsPlain(name) && !Listed(name)) return false;
     return EntryExists(path);
   }
 
@@ -57,12 +63,15 @@ class TargetNames {
     return (head == "com" || head == "lpt") && folded[3] >= '0' && folded[3] <= '9';
   }
 
-  // Printable ASCII without wildcards, short-name tildes, stream colons or the
+  // No control character, wildcard, short-name tilde or stream colon, not the
   // trailing dot or space Windows strips, and not a device name such as "nul.ttf".
   static bool IsPlain(std::string_view name) {
     if (name.empty() || name.back() == '.' || name.back() == ' ') return false;
     for (const char c : name) {
-      if (c < 0x20 || c > 0x7e || c == '*' || c == '?' || c == '~' || c == ':' || c == '\\') return false;
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '*' || c == '?' || c == '~' || c == ':' ||
+          c == '\\') {
+        return false;
+      }
     }
     return !IsDeviceName(name.substr(0, name.find('.')));
   }
@@ -121,25 +130,51 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
   if (!options.dryRun) summary.staleRemoved = RemoveStaleTemporaries(targetFolder);
   view_.SetProgress(0, view_.RowCount());
 
-  std::optional<TargetNames> targetNames;
-  if (options.dryRun) targetNames.emplace(targetFolder);
+  const TargetNames targetNames(targetFolder);
   const std::string targetPrefix = JoinPath(targetFolder, "");
   std::string targetPath;
 
+  // The rows whose name is in the target go first, in listing order, then the
+  // new names: a new name's face check must see the files as the same-name rows
+  // leave them, not judge against one a later row replaces. Of the rows that
+  // share a name, the first listed is the one copied; the others are conflicts.
+  std::vector<std::int64_t> order;
+  std::unordered_map<std::string, std::int64_t> firstOfName;
+  const std::int64_t listed = view_.RowCount();
+  order.reserve(static_cast<size_t>(listed));
+  for (const bool inTarget : {true, false}) {
+    for (std::int64_t row = 0; row < listed; ++row) {
+      const std::string name = view_.CellText(row, kNameColumn);
+      if (targetNames.Listed(name) != inTarget) continue;
+      order.push_back(row);
+      if (!name.empty()) firstOfName.emplace(NameKey(name), row);
+    }
+  }
+
   // The row count is read again for every row: the list can be cleared while the
   // run processes events, and the run then ends cleanly.
-  std::int64_t row = 0;
-  for (; row < view_.RowCount() && !stopRequested_; ++row) {
+  std::int64_t handled = 0;
+  for (; handled < static_cast<std::int64_t>(order.size()) && !stopRequested_; ++handled) {
+    const std::int64_t row = order[static_cast<size_t>(handled)];
+    if (row >= view_.RowCount()) break;
     const std::string name = view_.CellText(row, kNameColumn);
     const std::string sourcePath = view_.CellText(row, kPathColumn);
     targetPath.assign(targetPrefix).append(name);
     const bool exists =
-        !name.empty() && (targetNames ? targetNames->Exists(name, targetPath) : EntryExists(targetPath));
+        !name.empty() && (options.dryRun ? targetNames.Exists(name, targetPath) : EntryExists(targetPath));
     const RowJob job{row, sourcePath, name.empty() ? std::string_view() : targetPath, exists};
     RowReport report;
-    const bool settled = !job.targetPath.empty() && std::ranges::any_of(stages_, [&](RowStage* stage) {
-      return stage->Decide(job, report);
-    });
+    const auto first = name.empty() ? firstOfName.end() : firstOfName.find(NameKey(name));
+    bool settled = false;
+    if (first != firstOfName.end() && first->second != row) {
+      report.state = RowState::Conflict;
+      report.other = view_.CellText(first->second, kPathColumn);
+      report.sameName = true;
+      settled = true;
+    } else {
+      settled = !job.targetPath.empty() &&
+                std::ranges::any_of(stages_, [&](RowStage* stage) { return stage->Decide(job, report); });
+    }
     if (!settled) {
       RowReport copied = HandleRow(row, sourcePath, job.targetPath, exists,
                                    report.readOnly == RowReport::InheritedReadOnly::MayClear, options);
@@ -158,10 +193,10 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
     if (const auto outcome = TalliedAs(report.state)) summary.tally.Add(*outcome);
     ++summary.states[static_cast<int>(report.state)];
     summary.bytesCopied += report.bytes;
-    view_.SetProgress(row + 1, view_.RowCount());
+    view_.SetProgress(handled + 1, view_.RowCount());
     view_.ProcessPendingEvents();
   }
-  summary.unhandled = std::max<std::int64_t>(view_.RowCount() - row, 0);
+  summary.unhandled = std::max<std::int64_t>(view_.RowCount() - handled, 0);
   summary.stopped = summary.unhandled > 0;
   StageRows extra(view_, summary);
   for (RowStage* stage : stages_) stage->Finish(summary, extra);

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "sync/files/ascii.h"
+#include "sync/files/name_fold.h"
 
 namespace quorvane {
 namespace {
@@ -19,9 +19,9 @@ bool RegistrationStage::Registered(std::string_view path) {
   if (!HasFontsValues()) return true;
   if (!named_) {
     named_.emplace();
-    for (const FontsEntry& value : ReadFontsValues(scope_)) named_->insert(FoldedAscii(value.file));
+    for (const FontsEntry& value : ReadFontsValues(scope_)) named_->insert(NameKey(value.file));
   }
-  return named_->contains(FoldedAscii(path));
+  return named_->contains(NameKey(path));
 }
 
 void RegistrationStage::Complete(const RowJob& job, RowReport& report) {

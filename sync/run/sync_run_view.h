@@ -40,6 +40,8 @@ struct RowReport {
   // Another file in the target that holds the same face: the one it is
   // installed as, the one it conflicts with, or the one it took the place of.
   std::string other;
+  // A conflict with an earlier listed file of the same name: `other` is that file's source.
+  bool sameName = false;
   // A collection that takes the place of several files: the ones after
   // `other`. When one of them could not go (a failed replace), `other` is
   // that one, kept, and these are the ones that went all the same.

@@ -6,7 +6,8 @@ by the user in the target (own fonts added, the tool's fonts deleted or edited)
 and runs (--update or --newer with --prune, sometimes --max-delete, each
 predicted first by --check and --dry-run). After every run:
 
-  - every face the share lists is in the target;
+  - every face the share lists is in the target (of two share files of one
+    name, the first listed: the other is a conflict);
   - no file the user put there, or changed, leaves with its face (under --newer
     a newer version of the face may take its place; that file then keeps the face);
   - the run exits 0 or 1, and after 0, --check with the same options exits 0;
@@ -341,7 +342,11 @@ class Sequence:
         for kind, predicted in predictions.items():
             if predicted != removed:
                 raise Violation(f"{kind} said would-remove {predicted}, the run removed {removed}")
-        self.check_target(options[0])
+        shadowed = {os.path.basename(n) for n in self.shadowed()}
+        conflicts = {name for name, status, _ in rows if status == "conflict"}
+        if not shadowed <= conflicts:
+            raise Violation(f"names listed twice {sorted(shadowed)}, but the conflicts are {sorted(conflicts)}")
+        self.check_target(options[0], rows)
         self.check_limit(summary, limit, removed)
         if code == 0:
             again, rows, _, _ = self.tool("--check", *options)
@@ -349,17 +354,33 @@ class Sequence:
                 raise Violation(f"--check {' '.join(options)} after a run that exited 0 exits {again}: {rows}")
 
     # --- what must hold ------------------------------------------------------------------------
+    def shadowed(self):
+        """Share files whose name an earlier listed one has (a folder's files before its sub-folder's):
+        the first is the one copied, the others are conflicts."""
+        return {name for name in self.share if name.startswith("sub/")
+                and any(self.same_name(other, os.path.basename(name)) for other in self.share if "/" not in other)}
+
     @staticmethod
     def faces_present(files):
         return {face for digest in files.values() for face in POOL.faces_of.get(digest, ())}
 
-    def check_target(self, mode):
+    def check_target(self, mode, rows):
         files = self.target()
         strangers = [n for n, d in files.items() if d not in POOL.faces_of]
         if strangers:
             raise Violation(f"files of bytes no one wrote in the target (a temporary, a half copy): {strangers}")
         present = self.faces_present(files)
+        shadowed = self.shadowed()
+        # A collection in conflict with a file of the target over one face leaves its others to a person:
+        # the run says so (exit 1), and that file must be there, holding the face.
+        conflicts = {name: os.path.basename(other.replace("\\", "/")) for name, status, other in rows
+                     if status == "conflict" and other}
         for name, (product, _) in sorted(self.share.items()):
+            if name in shadowed:
+                continue
+            other = conflicts.get(os.path.basename(name))
+            if other in files and set(products()[product]) & set(POOL.faces_of[files[other]]):
+                continue
             for face in products()[product]:
                 if face not in present:
                     raise Violation(f"the share lists {face_label(face)} ({name}) but no file in the target holds it")

@@ -924,11 +924,19 @@ class Register(WineFontsKey):
         if not shutil.which("fc-cache") or not shutil.which("fc-list"):
             self.skipTest("no fontconfig tools (scripts/install-deps.sh installs fontconfig)")
         shutil.copy(self.DEJAVU, self.src)
-        env = self.fontconfig_env()
-        plain = BACKEND.run("--lang", "en", self.src, env=env)
+        env, user = self.fontconfig_env(), None
+        if os.geteuid() == 0:
+            # Root's fc-cache reads the system's configuration alone: an ordinary user's reads this one.
+            self.root_only()
+            user = NOBODY
+            for folder in (self.data, self.cache, os.path.join(self.dir, "nobody-state")):
+                os.makedirs(folder, mode=0o700)
+                os.chown(folder, NOBODY, NOBODY)
+            env["XDG_STATE_HOME"] = os.path.join(self.dir, "nobody-state")
+        plain = BACKEND.run("--lang", "en", self.src, env=env, user=user)
         self.assertEqual(plain.returncode, 0, plain.stderr)
         self.assertEqual(self.caches(), [], "a copy alone writes no cache: the check below can fail")
-        result = BACKEND.run("--register", "--replace", "--lang", "en", self.src, env=env)
+        result = BACKEND.run("--register", "--replace", "--lang", "en", self.src, env=env, user=user)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stderr, b"")
         self.assertIn(b"Registration: 1 registered, 0 not a font, 0 failed; font cache refreshed.\n", result.stdout)
@@ -940,16 +948,22 @@ class Register(WineFontsKey):
     def test_root_takes_fc_cache_from_the_system_folders_not_an_inherited_path(self):
         self.native_only("fontconfig")
         self.root_only()
+        if not shutil.which("fc-cache"):
+            self.skipTest("no fontconfig tools (scripts/install-deps.sh installs fontconfig)")
         planted, ran = os.path.join(self.dir, "planted"), os.path.join(self.dir, "ran")
         os.makedirs(planted)
         write(os.path.join(planted, "fc-cache"), f"#!/bin/sh\ntouch {ran}\n".encode())
         os.chmod(os.path.join(planted, "fc-cache"), 0o755)
         shutil.copy(self.DEJAVU, self.src)
-        env = self.fontconfig_env(PATH=planted + os.pathsep + os.environ.get("PATH", ""))
-        result = BACKEND.run("--register", "--lang", "en", self.src, env=env)
+        # fontconfig's own variables are the environment's too: its file would put the cache here,
+        # and FC_DEBUG would have fc-cache write into the tool's JSON lines.
+        env = self.fontconfig_env(PATH=planted + os.pathsep + os.environ.get("PATH", ""), FC_DEBUG="16")
+        result = BACKEND.run("--register", "--json", "--lang", "en", self.src, env=env)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertFalse(os.path.exists(ran), "root ran the fc-cache that an inherited PATH put first")
-        self.assertNotEqual(self.caches(), [], "the system's fc-cache ran instead")
+        _, summary = json_lines(result.stdout)
+        self.assertEqual(summary["registration"]["refresh"], "cache-refreshed", "the system's fc-cache ran instead")
+        self.assertEqual(self.caches(), [], "an inherited FONTCONFIG_FILE told root's fc-cache where to write")
 
     def test_without_fc_cache_on_path_the_run_warns_and_succeeds(self):
         self.native_only("fontconfig")

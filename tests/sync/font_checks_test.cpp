@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "font_builder.h"
@@ -158,6 +159,10 @@ class FontChecksTest : public ::testing::Test {
 
   RunSummary Run(SyncPolicy policy, bool newer = false, bool dryRun = false) {
     FontListing(temp.Path("src"), view);
+    // Listed first, whatever the file system's order.
+    if (!listedFirst.empty()) {
+      std::ranges::stable_partition(view.rows, [&](const auto& row) { return row[kNameColumn] == listedFirst; });
+    }
     FontSyncRun run(view);
     VersionStage versions(false);
     if (newer) run.AddStage(versions);
@@ -174,6 +179,7 @@ class FontChecksTest : public ::testing::Test {
   TempFolder temp;
   RecordingView view;
   std::optional<FaceCheckStage> faces;
+  std::string listedFirst;
 };
 
 TEST_F(FontChecksTest, AFaceInstalledUnderAnotherNameIsNotCopiedAgainAndAnotherVersionConflicts) {
@@ -316,6 +322,29 @@ TEST_F(FontChecksTest, ATakeOverTakesOnlyFilesItHoldsWholeAndAllOfThemOrNone) {
   EXPECT_EQ(ReadFile(Dst("qwboth.ttc")), ReadFile(Src("qwboth.ttc")));
 }
 
+TEST_F(FontChecksTest, ACollectionIsInstalledOnlyAsAFileOfAllItsFacesAndTakesNoListedFilesPlace) {
+  // One face of the collection is installed alone, in the same version: its other face is not.
+  WriteFile(Dst("qzone.ttf"), FontBytes(u"Qz One", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Src("qzboth.ttc"), CollectionBytes({u"Qz One", u"Qz Two"}, 1));
+  // The share lists a face alone and, newer, in a collection: the listed file stays.
+  WriteFile(Src("qyone.ttf"), FontBytes(u"Qy One", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Dst("qyone.ttf"), ReadFile(Src("qyone.ttf")));
+  WriteFile(Src("qyboth.ttc"), CollectionBytes({u"Qy One", u"Qy Two"}, 2));
+
+  Run(SyncPolicy::Ignore);
+  EXPECT_EQ(ReportOf("qzboth.ttc").state, RowState::Conflict) << "not installed as a file that lacks Qz Two";
+  EXPECT_EQ(ReportOf("qzboth.ttc").other, Dst("qzone.ttf"));
+
+  view = RecordingView();
+  Run(SyncPolicy::Ignore, /*newer=*/true);
+  EXPECT_EQ(ReportOf("qzboth.ttc").state, RowState::ReplaceSucceeded);
+  EXPECT_FALSE(EntryExists(Dst("qzone.ttf")));
+  EXPECT_EQ(ReportOf("qyboth.ttc").state, RowState::Conflict);
+  EXPECT_EQ(ReportOf("qyboth.ttc").other, Dst("qyone.ttf"));
+  EXPECT_TRUE(EntryExists(Dst("qyone.ttf")));
+  EXPECT_FALSE(EntryExists(Dst("qyboth.ttc")));
+}
+
 TEST_F(FontChecksTest, ACollectionThatTakesTheFirstPlaceButNotTheSecondKeepsTheFacesItTook) {
   WriteFile(Dst("qwone.ttf"), FontBytes(u"Qw One", u"Version 1.000", Revision(1, 0)));
   WriteFile(Dst("qwtwo.ttf"), FontBytes(u"Qw Two", u"Version 1.000", Revision(1, 0)));
@@ -371,6 +400,9 @@ TEST_F(FontChecksTest, UnderNewerTheVersionsDecideASameNameFont) {
   write("newer.ttf", u"Q Newer", u"Version 2.000", Revision(2, 0), u"Version 1.000", Revision(1, 0));
   WriteFile(Src("notes.ttf"), "no font");
   WriteFile(Dst("notes.ttf"), "no font either");
+  // A file of another face is no version of the source, however its numbers stand.
+  WriteFile(Dst("renamed.ttf"), FontBytes(u"Q Gamma", u"Version 3.000", Revision(3, 0)));
+  WriteFile(Src("renamed.ttf"), FontBytes(u"Q Beta", u"Version 2.000", Revision(2, 0)));
   const RunSummary summary = Run(SyncPolicy::Ignore, /*newer=*/true);
 
   EXPECT_EQ(ReportOf("older.ttf").state, RowState::TargetNewer);
@@ -383,7 +415,22 @@ TEST_F(FontChecksTest, UnderNewerTheVersionsDecideASameNameFont) {
   // No versions to read: the stamps' rule, which replaces, and no versions shown.
   EXPECT_EQ(ReportOf("notes.ttf").state, RowState::ReplaceSucceeded);
   EXPECT_FALSE(ReportOf("notes.ttf").sourceVersion);
+  EXPECT_EQ(ReportOf("renamed.ttf").state, RowState::ReplaceSucceeded);
+  EXPECT_EQ(ReadFile(Dst("renamed.ttf")), ReadFile(Src("renamed.ttf")));
   EXPECT_FALSE(summary.tally.AnyFailed());
+  EXPECT_EQ(summary.Count(RowState::Conflict), 0);
+}
+
+TEST_F(FontChecksTest, ANewNameIsJudgedAgainstTheFilesAsTheSameNameRowsLeaveThem) {
+  // The share gives the installed kept.ttf's name to another font, and its face, older, a new name.
+  WriteFile(Dst("kept.ttf"), FontBytes(u"Quorvane Kept", u"Version 3.000", Revision(3, 0)));
+  WriteFile(Src("kept.ttf"), FontBytes(u"Quorvane Other", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Src("renamed.ttf"), FontBytes(u"Quorvane Kept", u"Version 2.000", Revision(2, 0)));
+  listedFirst = "renamed.ttf";
+  const RunSummary summary = Run(SyncPolicy::Ignore, /*newer=*/true);
+  EXPECT_EQ(ReportOf("kept.ttf").state, RowState::ReplaceSucceeded);
+  EXPECT_EQ(ReportOf("renamed.ttf").state, RowState::CopySucceeded) << "no conflict with a file that went";
+  EXPECT_EQ(ReadFile(Dst("renamed.ttf")), ReadFile(Src("renamed.ttf")));
   EXPECT_EQ(summary.Count(RowState::Conflict), 0);
 }
 
