@@ -1,6 +1,4 @@
 #include <windows.h>
-#include <aclapi.h>
-#include <sddl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +10,7 @@
 #include "base/win32_handles.h"
 #include "cli/platform.h"
 #include "sync/files/file_ops.h"
+#include "sync/files/write_access.h"
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
@@ -167,58 +166,6 @@ PSID AccountSid(std::vector<BYTE>& buffer) {
   return reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
 }
 
-bool IsTrustedInstaller(PSID sid) {
-  LPWSTR text = nullptr;
-  if (!ConvertSidToStringSidW(sid, &text)) return false;
-  const bool is = std::wstring_view(text) == L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-  LocalFree(text);
-  return is;
-}
-
-// The accounts a run as SYSTEM takes a log from: its own, SYSTEM,
-// Administrators, TrustedInstaller, and OWNER RIGHTS (the owner, checked apart).
-bool Trusted(PSID sid, PSID self) {
-  return (self != nullptr && EqualSid(sid, self)) || IsWellKnownSid(sid, WinLocalSystemSid) ||
-         IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinCreatorOwnerRightsSid) ||
-         IsTrustedInstaller(sid);
-}
-
-bool IsAllowedAce(BYTE type) {
-  return type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_OBJECT_ACE_TYPE ||
-         type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE ||
-         type == ACCESS_ALLOWED_COMPOUND_ACE_TYPE;
-}
-
-// Owned by a trusted account, and no entry of the DACL lets another write
-// into it, add to it, delete it or change who may. Deny entries are not
-// weighed: a refusal is the safe side.
-bool OwnedAlone(HANDLE handle, PSID self) {
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-                      &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  const std::unique_ptr<void, decltype(&LocalFree)> freed(descriptor, LocalFree);
-  // A null DACL lets everyone in.
-  if (owner == nullptr || !Trusted(owner, self) || dacl == nullptr) return false;
-  constexpr ACCESS_MASK kWrites = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
-                                  WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    void* ace = nullptr;
-    if (!GetAce(dacl, i, &ace)) return false;
-    const auto* header = static_cast<const ACE_HEADER*>(ace);
-    if ((header->AceFlags & INHERIT_ONLY_ACE) != 0 || !IsAllowedAce(header->AceType)) continue;
-    // Every allowed entry has its mask right after the header; only the plain one is read further.
-    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-    if ((allowed->Mask & kWrites) == 0) continue;
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
-    if (!Trusted(const_cast<DWORD*>(&allowed->SidStart), self)) return false;
-  }
-  return true;
-}
-
 // The folder the log is in: what precedes its name, "." for a bare name.
 std::wstring FolderOf(const std::wstring& path) {
   const size_t slash = path.find_last_of(L"\\/");
@@ -250,7 +197,7 @@ std::optional<AppendFile> AppendFile::Open(std::string_view path, bool ownOnly, 
       error = {FileStep::Open, static_cast<int>(GetLastError())};
       return std::nullopt;
     }
-    if (!OwnedAlone(folder.Get(), self)) {
+    if (!OnlyTrustedMayWrite(folder.Get(), self, TrustedSet::AdministrationAndSystem)) {
       refusal = LogRefusal::NotOwn;
       return std::nullopt;
     }
@@ -272,7 +219,7 @@ std::optional<AppendFile> AppendFile::Open(std::string_view path, bool ownOnly, 
     return std::nullopt;
   }
   if (ownOnly && ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || info.nNumberOfLinks != 1 ||
-                  !OwnedAlone(file.Get(), self))) {
+                  !OnlyTrustedMayWrite(file.Get(), self, TrustedSet::AdministrationAndSystem))) {
     refusal = LogRefusal::NotOwn;
     return std::nullopt;
   }

@@ -1,5 +1,4 @@
 #include <windows.h>
-#include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
 
@@ -8,6 +7,7 @@
 
 #include "base/text.h"
 #include "base/win32_handles.h"
+#include "sync/files/write_access.h"
 #include "sync/install/install_record.h"
 
 namespace quorvane {
@@ -71,40 +71,17 @@ std::wstring OwnSid() {
   return text;
 }
 
-// Who may write where the locks are: administrators, SYSTEM and the account
-// itself (the user of a user's scope; for every user's, an administrator).
-bool MayWrite(PSID sid, PSID own) {
-  return IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid) ||
-         (own != nullptr && EqualSid(sid, own));
-}
-
 // A folder that is no reparse point, owned by one of those who may write the
-// record, whose every ACE that lets anyone add, change or take a file is for one of them.
+// record (administrators, SYSTEM and the account itself: the user of a user's
+// scope; for every user's, an administrator), whose every ACE that lets anyone
+// add, change or take a file is for one of them.
 bool Trusted(HANDLE folder, PSID own) {
   BY_HANDLE_FILE_INFORMATION information;
   if (!GetFileInformationByHandle(folder, &information) ||
       (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     return false;
   }
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-                      &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  const std::unique_ptr<void, LocalFreeDeleter> freed(descriptor);
-  if (owner == nullptr || !MayWrite(owner, own) || dacl == nullptr) return false;
-  constexpr ACCESS_MASK kWrites = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_WRITE_DATA | FILE_APPEND_DATA |
-                                  FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    ACE_HEADER* header = nullptr;
-    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) return false;
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE) != 0) continue;
-    auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
-    if ((allowed->Mask & kWrites) != 0 && !MayWrite(&allowed->SidStart, own)) return false;
-  }
-  return true;
+  return OnlyTrustedMayWrite(folder, own, TrustedSet::Administration);
 }
 
 // The locks' folder, made where missing with only administrators, SYSTEM and

@@ -28,7 +28,11 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <initializer_list>
+#include <memory>
+
 #include "base/text.h"
+#include "sync/files/write_access.h"
 #endif
 
 namespace quorvane {
@@ -128,6 +132,75 @@ TEST(InstallRecordTest, NamesCompareAsTheFileSystemComparesThem) {
   EXPECT_NE(NameKey("straße.ttf"), NameKey("STRASSE.ttf")) << "no letter becomes two";
   EXPECT_NE(NameKey("a.ttf"), NameKey("b.ttf"));
 }
+
+#ifdef _WIN32
+// Who may own and write the records' folder, and a SYSTEM run's log's, read
+// from the owner and access list themselves: Wine keeps no list on a file but
+// the one its mode gives.
+TEST(InstallRecordTest, OnlyTheTrustedSetMayOwnOrWrite) {
+  const auto sidOf = [](const wchar_t* text) {
+    PSID sid = nullptr;
+    EXPECT_TRUE(ConvertStringSidToSidW(text, &sid)) << Narrow(text);
+    return std::unique_ptr<void, decltype(&LocalFree)>(sid, LocalFree);
+  };
+  const auto administrators = sidOf(L"BA"), system = sidOf(L"SY"), everyone = sidOf(L"WD"),
+             ownerRights = sidOf(L"OW"), account = sidOf(L"S-1-5-21-1-2-3-1001"),
+             installer = sidOf(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464");
+  struct Entry {
+    void* sid;
+    ACCESS_MASK mask;
+    BYTE flags = 0;
+    bool deny = false;
+  };
+  const auto aclOf = [](std::initializer_list<Entry> entries) {
+    auto acl = std::make_unique<std::byte[]>(1024);
+    auto* list = reinterpret_cast<ACL*>(acl.get());
+    EXPECT_TRUE(InitializeAcl(list, 1024, ACL_REVISION_DS));
+    for (const Entry& entry : entries) {
+      EXPECT_TRUE(entry.deny ? AddAccessDeniedAceEx(list, ACL_REVISION_DS, entry.flags, entry.mask, entry.sid)
+                             : AddAccessAllowedAceEx(list, ACL_REVISION_DS, entry.flags, entry.mask, entry.sid));
+    }
+    return acl;
+  };
+  constexpr ACCESS_MASK kAll = FILE_ALL_ACCESS, kRead = FILE_GENERIC_READ;
+  const auto admitted = [&](void* owner, const std::unique_ptr<std::byte[]>& acl, TrustedSet set) {
+    return OnlyTrustedMayWrite(owner, acl.get(), account.get(), set);
+  };
+  const auto ours = aclOf({{administrators.get(), kAll}, {system.get(), kAll}, {account.get(), kAll},
+                           {everyone.get(), kRead}});
+  for (const TrustedSet set : {TrustedSet::Administration, TrustedSet::AdministrationAndSystem}) {
+    EXPECT_TRUE(admitted(administrators.get(), ours, set));
+    EXPECT_TRUE(admitted(account.get(), ours, set));
+    EXPECT_FALSE(OnlyTrustedMayWrite(administrators.get(), ours.get(), nullptr, set)) << "no account of its own";
+    EXPECT_FALSE(admitted(everyone.get(), ours, set)) << "owned by anyone";
+    EXPECT_FALSE(OnlyTrustedMayWrite(administrators.get(), nullptr, account.get(), set)) << "a null DACL";
+    EXPECT_FALSE(admitted(administrators.get(), aclOf({{system.get(), kAll}, {everyone.get(), FILE_APPEND_DATA}}),
+                          set));
+    EXPECT_TRUE(admitted(administrators.get(), aclOf({{everyone.get(), kAll, INHERIT_ONLY_ACE | OBJECT_INHERIT_ACE}}),
+                         set))
+        << "an entry only for what is made inside";
+    EXPECT_TRUE(admitted(administrators.get(), aclOf({{everyone.get(), kAll, 0, true}, {system.get(), kAll}}), set))
+        << "a deny entry only takes away";
+  }
+  // OWNER RIGHTS and TrustedInstaller hold a system folder a log may be in; the
+  // records' own folder admits neither.
+  for (void* sid : {ownerRights.get(), installer.get()}) {
+    const auto theirs = aclOf({{sid, kAll}, {system.get(), kAll}});
+    EXPECT_TRUE(admitted(system.get(), theirs, TrustedSet::AdministrationAndSystem));
+    EXPECT_FALSE(admitted(system.get(), theirs, TrustedSet::Administration));
+  }
+  EXPECT_TRUE(admitted(installer.get(), ours, TrustedSet::AdministrationAndSystem));
+  EXPECT_FALSE(admitted(installer.get(), ours, TrustedSet::Administration));
+  // An allowed entry of another form (object, callback) is not read further:
+  // one that writes is refused even for an administrator. A callback entry is
+  // laid out as the plain one, with its condition after the SID.
+  const auto withCallback = aclOf({{system.get(), kAll}, {administrators.get(), kAll}});
+  void* callback = nullptr;
+  ASSERT_TRUE(GetAce(reinterpret_cast<ACL*>(withCallback.get()), 1, &callback));
+  static_cast<ACE_HEADER*>(callback)->AceType = ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+  EXPECT_FALSE(admitted(system.get(), withCallback, TrustedSet::Administration));
+}
+#endif
 
 // ---- the record kept by runs, and the prune ---------------------------------
 
