@@ -14,13 +14,10 @@
 #include "cli/report.h"
 #include "cli/texts.h"
 #include "sync/files/file_ops.h"
-#include "sync/run/font_checks.h"
 #include "sync/install/font_folder.h"
 #include "sync/run/font_listing.h"
 #include "sync/install/font_registration.h"
-#include "sync/run/font_sync_run.h"
-#include "sync/run/record_stage.h"
-#include "sync/run/registration_stage.h"
+#include "sync/run/sync_request.h"
 
 // CMake's project version; a compiler run outside the build (the MSVC syntax
 // check) has none, and the tests see to it that the build's is the one used.
@@ -59,6 +56,8 @@ class Tool {
   // The folders, or nothing when they were refused (and said why).
   std::optional<Folders> CheckFolders() const;
   void List(ConsoleView& view, const Folders& folders);
+  // What the arguments ask of the core, once the sources are listed.
+  SyncRequest RequestOf(const Folders& folders) const;
 
   const Arguments& arguments_;
   Language language_;
@@ -108,6 +107,22 @@ std::optional<Folders> Tool::CheckFolders() const {
     }
   }
   return folders;
+}
+
+SyncRequest Tool::RequestOf(const Folders& folders) const {
+  return {.sources = arguments_.sources,
+          .target = folders.target,
+          .scope = arguments_.user ? FontScope::User : FontScope::Machine,
+          .policy = arguments_.policy,
+          .update = arguments_.update,
+          .checksum = arguments_.checksum,
+          .newer = arguments_.newer,
+          .check = arguments_.check,
+          .dryRun = arguments_.dryRun,
+          .registerFonts = arguments_.registerFonts,
+          .prune = arguments_.prune,
+          .maxDelete = arguments_.maxDelete,
+          .sourcesComplete = unreadableFolders_ == 0 && skippedEntries_ == 0};
 }
 
 void Tool::List(ConsoleView& view, const Folders& folders) {
@@ -178,66 +193,11 @@ int Tool::Run(const std::vector<std::string>& args) {
                    *report, logReport.get(), output, terminal);
 
   List(view, folders);
-  // A check is a dry run that says only what is out of step.
-  const bool check = arguments_.check, dryRun = arguments_.dryRun || check;
+  const SyncRequest request = RequestOf(folders);
+  const bool check = request.check, dryRun = request.WritesNothing();
   if (progress && !dryRun) view.MeasureSources();
-
-  FontSyncRun run(view);
-  view.Attach(&run);
-  const FontScope scope = arguments_.user ? FontScope::User : FontScope::Machine;
-  // The checks of what the fonts hold come first; after a copy, the file a new
-  // version replaces goes, the record notes what came, then registration,
-  // which tells the system once of everything, the record's removals too.
-  std::optional<VersionStage> versions;
-  if (arguments_.newer) run.AddStage(versions.emplace(arguments_.checksum));
-  FaceCheckStage faces({.targetFolder = folders.target,
-                        .scope = scope,
-                        .replaceOther = arguments_.policy == SyncPolicy::Replace,
-                        .replaceOlder = arguments_.newer});
-  run.AddStage(faces);
-  // A dry run writes nothing, the registry included.
-  std::optional<FontRegistrar> registrar;
-  if (arguments_.registerFonts && !dryRun) registrar.emplace(folders.target, scope);
-  std::vector<std::string> listed;
-  if (arguments_.prune) {
-    listed.reserve(static_cast<size_t>(view.RowCount()));
-    for (std::int64_t row = 0; row < view.RowCount(); ++row) listed.push_back(view.CellText(row, kNameColumn));
-  }
-  RecordStage record({.targetFolder = folders.target,
-                      .scope = scope,
-                      .write = !dryRun,
-                      .prune = arguments_.prune,
-                      .maxDelete = arguments_.maxDelete,
-                      .sourcesComplete = unreadableFolders_ == 0 && skippedEntries_ == 0,
-                      .registrar = registrar ? &*registrar : nullptr,
-                      .sources = arguments_.sources},
-                     listed);
-  run.AddStage(record);
-  std::optional<RegistrationStage> registration;
-  if (registrar) {
-    run.AddStage(registration.emplace(*registrar));
-  } else if (check && arguments_.registerFonts) {
-    run.AddStage(registration.emplace(RegistrationStage::Check(scope)));
-  }
-
-  std::optional<RunSummary> summary;
-  if (view.Interrupted() || InterruptRequested()) {
-    // Stopped while listing: nothing was handled, and the run's summary says so.
-    summary.emplace();
-    summary->unhandled = view.RowCount();
-    summary->stopped = summary->unhandled > 0;
-    if (registrar) summary->registration.emplace();
-  } else {
-    // A check judges a same-name font as --update does, whatever the policy;
-    // under plain --ignore it is in step.
-    summary = run.Run(arguments_.sources.front(), folders.target,
-                      {.policy = arguments_.policy,
-                       .dryRun = dryRun,
-                       .update = arguments_.update || (check && arguments_.policy == SyncPolicy::Replace),
-                       .checksum = arguments_.checksum,
-                       .replaceAtRebootWhenInUse = registrar.has_value()});
-    if (!summary) return kExitUsage;
-  }
+  const std::optional<RunSummary> summary = RunSync(request, view);
+  if (!summary) return kExitUsage;
   const bool interrupted = view.Interrupted() || InterruptRequested();
   if (interrupted && summary->unhandled > 0) {
     view.Say(InterruptedText(summary->unhandled, language_));

@@ -163,11 +163,12 @@ void ConsoleView::ShowSummary(const RunSummary& summary) {
 void ConsoleView::ProcessPendingEvents() {
   if (!interrupted_ && InterruptRequested()) {
     interrupted_ = true;
-    if (run_ != nullptr) run_->RequestStop();
   }
   if (output_.Due()) FlushOutput();
   DrawProgress(false);
 }
+
+bool ConsoleView::StopRequested() const { return interrupted_ || InterruptRequested(); }
 
 void ConsoleView::FlushOutput() {
   if (!output_.Pending()) return;

@@ -39,8 +39,6 @@ class ConsoleView final : public SyncRunView {
   ConsoleView(const ViewOptions& options, const Report& report, const Report* logReport, Output& output,
               const ErrorTerminal& terminal);
 
-  // The run that an interrupt stops.
-  void Attach(FontSyncRun* run) { run_ = run; }
   bool Interrupted() const { return interrupted_; }
   // How many bytes each row's source holds, for a progress line by bytes.
   void MeasureSources();
@@ -58,6 +56,8 @@ class ConsoleView final : public SyncRunView {
   void ShowMessage(std::string_view text, std::string_view title, MessageKind kind) override;
   void ShowSummary(const RunSummary& summary) override;
   void ProcessPendingEvents() override;
+  // An interrupt stops the run.
+  bool StopRequested() const override;
 
  private:
   // "复制失败 PATH: why", the row's own words first.
@@ -70,7 +70,6 @@ class ConsoleView final : public SyncRunView {
   const Report* logReport_;
   Output& output_;
   ProgressLine progressLine_;
-  FontSyncRun* run_ = nullptr;
   bool interrupted_ = false;
 
   std::vector<std::array<std::string, 4>> rows_;

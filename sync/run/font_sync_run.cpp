@@ -194,7 +194,7 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
     ++summary.states[static_cast<int>(report.state)];
     summary.bytesCopied += report.bytes;
     view_.SetProgress(handled + 1, view_.RowCount());
-    view_.ProcessPendingEvents();
+    ProcessEvents();
   }
   summary.unhandled = std::max<std::int64_t>(view_.RowCount() - handled, 0);
   summary.stopped = summary.unhandled > 0;
@@ -266,6 +266,11 @@ RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, 
               replacing || options.policy == SyncPolicy::Replace || options.update, clearReadOnly, options);
 }
 
+void FontSyncRun::ProcessEvents() {
+  view_.ProcessPendingEvents();
+  if (view_.StopRequested()) stopRequested_ = true;
+}
+
 // `replacing`: a target that exists when the copy takes its name is replaced;
 // otherwise it is left, and the row is the policy's same-name outcome.
 RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
@@ -276,7 +281,7 @@ RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::
       .progress =
           [this, row](std::uint64_t done, std::uint64_t total) {
             view_.SetCopyProgress(row, done, total);
-            view_.ProcessPendingEvents();
+            ProcessEvents();
             return !stopRequested_;
           },
       .replaceAtRebootWhenInUse = options.replaceAtRebootWhenInUse,

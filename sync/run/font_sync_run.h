@@ -54,6 +54,9 @@ class FontSyncRun {
   RowReport Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath, bool targetExists,
                  bool replacing, bool clearReadOnly, const SyncOptions& options);
 
+  // The view's events may stop the run: by RequestStop, or by its StopRequested.
+  void ProcessEvents();
+
   SyncRunView& view_;
   std::vector<RowStage*> stages_;
   bool running_ = false;

@@ -77,6 +77,9 @@ class SyncRunView {
   virtual void ShowSummary(const RunSummary& summary) = 0;
   // Lets the user interface breathe; called between rows and during long copies.
   virtual void ProcessPendingEvents() = 0;
+  // Asked after each ProcessPendingEvents, and before a run starts: true stops
+  // the run as FontSyncRun::RequestStop does, for a view that does not hold the run.
+  virtual bool StopRequested() const { return false; }
 };
 
 }  // namespace quorvane

@@ -1,0 +1,83 @@
+#include "sync/run/sync_request.h"
+
+#include <string>
+#include <vector>
+
+#include "sync/install/font_registration.h"
+#include "sync/run/font_checks.h"
+#include "sync/run/font_sync_run.h"
+#include "sync/run/record_stage.h"
+#include "sync/run/registration_stage.h"
+
+namespace quorvane {
+
+namespace {
+
+// The file names the sources list now: what a prune keeps.
+std::vector<std::string> ListedNames(const SyncRunView& view) {
+  std::vector<std::string> names;
+  names.reserve(static_cast<size_t>(view.RowCount()));
+  for (std::int64_t row = 0; row < view.RowCount(); ++row) names.push_back(view.CellText(row, kNameColumn));
+  return names;
+}
+
+}  // namespace
+
+std::optional<RunSummary> RunSync(const SyncRequest& request, SyncRunView& view) {
+  const bool dryRun = request.WritesNothing();
+  // A dry run writes nothing, the registry included.
+  std::optional<FontRegistrar> registrar;
+  if (request.registerFonts && !dryRun) registrar.emplace(request.target, request.scope);
+  if (view.StopRequested()) {
+    // Stopped while listing: nothing was handled, and the summary says so.
+    RunSummary summary;
+    summary.unhandled = view.RowCount();
+    summary.stopped = summary.unhandled > 0;
+    if (registrar) summary.registration.emplace();
+    return summary;
+  }
+
+  FontSyncRun run(view);
+  // Each row meets the stages in the order they are added, and the order is
+  // the reason they are added here, once. The checks of what the fonts hold
+  // come first, as they may settle a row before its copy. The record comes
+  // after them, for it keeps the version they read rather than reading the font
+  // again; and before registration, whose Finish tells the system once of
+  // everything, the fonts the record's prune removed too.
+  std::optional<VersionStage> versions;
+  if (request.newer) run.AddStage(versions.emplace(request.checksum));
+  FaceCheckStage faces({.targetFolder = request.target,
+                        .scope = request.scope,
+                        .replaceOther = request.policy == SyncPolicy::Replace,
+                        .replaceOlder = request.newer});
+  run.AddStage(faces);
+  std::vector<std::string> listed;
+  if (request.prune) listed = ListedNames(view);
+  RecordStage record({.targetFolder = request.target,
+                      .scope = request.scope,
+                      .write = !dryRun,
+                      .prune = request.prune,
+                      .maxDelete = request.maxDelete,
+                      .sourcesComplete = request.sourcesComplete,
+                      .registrar = registrar ? &*registrar : nullptr,
+                      .sources = request.sources},
+                     listed);
+  run.AddStage(record);
+  std::optional<RegistrationStage> registration;
+  if (registrar) {
+    run.AddStage(registration.emplace(*registrar));
+  } else if (request.check && request.registerFonts) {
+    run.AddStage(registration.emplace(RegistrationStage::Check(request.scope)));
+  }
+
+  // A check judges a same-name font as the update rule does, whatever the
+  // policy; under plain ignore it is in step.
+  return run.Run(request.sources.empty() ? std::string() : request.sources.front(), request.target,
+                 {.policy = request.policy,
+                  .dryRun = dryRun,
+                  .update = request.update || (request.check && request.policy == SyncPolicy::Replace),
+                  .checksum = request.checksum,
+                  .replaceAtRebootWhenInUse = registrar.has_value()});
+}
+
+}  // namespace quorvane
