@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -298,6 +299,7 @@ TEST_F(CommandLineTest, BadInputExitsWithTwoAndCopiesNothing) {
     const Result result = RunTool(args);
     EXPECT_EQ(result.status, 2) << ::testing::PrintToString(args);
     EXPECT_THAT(result.err, StartsWith("quorvane-sync: "));
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << "one line: " << result.err;
     EXPECT_TRUE(result.err.ends_with("\n"));
     EXPECT_THAT(result.out, IsEmpty());
   }
