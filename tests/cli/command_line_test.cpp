@@ -149,11 +149,11 @@ TEST_F(CommandLineTest, TheLogGetsAStartLineAndTheSameLinesRunAfterRun) {
   ASSERT_NE(secondStart, std::string::npos) << logged;
   const std::string firstPart = logged.substr(0, secondStart);
   EXPECT_THAT(firstPart, StartsWith("#\t"));
-  EXPECT_THAT(firstPart, HasSubstr("\tquorvane-sync 1.7.0\thost="));
+  EXPECT_THAT(firstPart, HasSubstr("\tquorvane-sync " QUORVANE_PROJECT_VERSION "\thost="));
   EXPECT_THAT(firstPart, HasSubstr("\t--log\t" + log + "\t"));
   EXPECT_EQ(firstPart.substr(firstPart.find('\n') + 1), first.out);
   const std::string secondPart = logged.substr(secondStart);
-  EXPECT_THAT(secondPart, HasSubstr("\"version\":\"1.7.0\""));
+  EXPECT_THAT(secondPart, HasSubstr("\"version\":\"" QUORVANE_PROJECT_VERSION "\""));
   EXPECT_EQ(secondPart.substr(secondPart.find('\n') + 1), second.out);
 
   const Result refused = Sync({"--log", temp.Path("no/such/folder/sync.log")});
@@ -386,7 +386,7 @@ TEST_F(CommandLineTest, HelpAndVersion) {
   EXPECT_THAT(help.out, AllOf(HasSubstr("\\xNN"), HasSubstr("130"), HasSubstr("3010"), HasSubstr("up-to-date")));
   const Result version = RunTool({"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "quorvane-sync 1.7.0\n");
+  EXPECT_EQ(version.out, "quorvane-sync " QUORVANE_PROJECT_VERSION "\n");
 }
 
 }  // namespace

@@ -243,12 +243,12 @@ TEST(ReportTest, TheSummaryCountsRegistrationsAndSaysWhatTheSystemWasTold) {
 TEST(ReportTest, TheStartLineNamesTimeVersionHostUserAndArguments) {
   const std::vector<std::string> args = {"--target", "a b", "x\ty"};
   std::string tsv, json;
-  const StartRecord start{.time = "2026-01-02T03:04:05Z", .version = "1.7.0", .host = "ws01", .user = "adm",
+  const StartRecord start{.time = "2026-01-02T03:04:05Z", .version = "0.9.1-test", .host = "ws01", .user = "adm",
                           .args = args};
   MakeTsvReport(Language::Chinese, PathStyle::Posix)->AppendStart(tsv, start);
   MakeJsonReport(Language::Chinese, PathStyle::Posix)->AppendStart(json, start);
-  EXPECT_EQ(tsv, "#\t2026-01-02T03:04:05Z\tquorvane-sync 1.7.0\thost=ws01\tuser=adm\t--target\ta b\tx\\ty\n");
-  EXPECT_EQ(json, "{\"start\":{\"time\":\"2026-01-02T03:04:05Z\",\"version\":\"1.7.0\",\"host\":\"ws01\","
+  EXPECT_EQ(tsv, "#\t2026-01-02T03:04:05Z\tquorvane-sync 0.9.1-test\thost=ws01\tuser=adm\t--target\ta b\tx\\ty\n");
+  EXPECT_EQ(json, "{\"start\":{\"time\":\"2026-01-02T03:04:05Z\",\"version\":\"0.9.1-test\",\"host\":\"ws01\","
                   "\"user\":\"adm\",\"args\":[\"--target\",\"a b\",\"x\\ty\"]}}\n");
 }
 
