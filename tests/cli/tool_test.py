@@ -746,8 +746,10 @@ class Progress(ToolCase):
             self.assertIn(" left", text)
         done = [float(m.group(1)) for m in re.finditer(r"\]  0/1  ([\d.]+) [KMG]?B/", text)]
         self.assertGreater(len(set(done)), 2, "the bytes moved within the one file")
-        gaps = sorted(b[0] - a[0] for a, b in zip(draws, draws[1:]))
-        self.assertLessEqual(gaps[len(gaps) // 2], 0.15, f"redrawn about every 100 ms: {gaps}")
+        # Redrawn about every 100 ms, never for each piece copied: a loaded machine
+        # draws fewer times, never more.
+        span = draws[-1][0] - draws[0][0]
+        self.assertLessEqual(len(draws), 2 * span / 0.1 + 3, f"{len(draws)} draws in {span:.2f} s")
         self.assertTrue(text.endswith("\r\x1b[K"), repr(text[-80:]))
         self.assertIn(b"Handled 1 files: 1 copied", out)
 
