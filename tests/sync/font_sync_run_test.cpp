@@ -104,7 +104,9 @@ TEST_F(FontSyncRunTest, CopiesEveryFontAndEndsWithTheSummary) {
 
   ASSERT_FALSE(view.messages.empty());
   EXPECT_EQ(view.messages.back().title, "执行结果");
-  EXPECT_EQ(view.messages.back().text, SummaryMessage(*tally));
+  ASSERT_EQ(view.summaries.size(), 1u);
+  EXPECT_EQ(view.summaries[0].tally.total, 2);
+  EXPECT_EQ(view.summaries[0].tally.Count(FileOutcome::CopySucceeded), 2);
   EXPECT_EQ(view.messages.back().kind, MessageKind::Information);
   ASSERT_FALSE(view.progress.empty());
   EXPECT_EQ(view.progress.front(), std::make_pair(std::int64_t{0}, std::int64_t{2}));
@@ -230,7 +232,9 @@ TEST_F(FontSyncRunTest, AStopMidFileAbandonsItAndSummarisesWhatWasHandled) {
   EXPECT_THAT(view.states[static_cast<size_t>(rowOfB)], ElementsAre(RowState::Copying, RowState::Ready));
   EXPECT_TRUE(ReadFile(Dst("b.ttf")) == "old b") << "the abandoned file's target is untouched";
   EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty());
-  EXPECT_EQ(view.messages.back().text, SummaryMessage(summary->tally));
+  ASSERT_EQ(view.summaries.size(), 1u) << "the view is told what was handled";
+  EXPECT_EQ(view.summaries[0].tally.total, rowOfB);
+  EXPECT_EQ(view.summaries[0].unhandled, 3 - rowOfB);
   EXPECT_FALSE(run.IsRunning());
 
   view.onEvents = nullptr;
