@@ -32,14 +32,6 @@ TEST(SummaryMessageTest, CountsEveryOutcomeInTheFixedText) {
   EXPECT_TRUE(many.AnyFailed());
 }
 
-TEST(StatusTextTest, EachOutcomeHasItsText) {
-  EXPECT_EQ(StatusText(FileOutcome::CopySucceeded), "复制成功");
-  EXPECT_EQ(StatusText(FileOutcome::CopyFailed), "复制失败");
-  EXPECT_EQ(StatusText(FileOutcome::ReplaceSucceeded), "替换成功");
-  EXPECT_EQ(StatusText(FileOutcome::ReplaceFailed), "替换失败");
-  EXPECT_EQ(StatusText(FileOutcome::Ignored), "同名忽略");
-}
-
 class FontSyncRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
