@@ -346,8 +346,7 @@ TEST_F(FontChecksTest, AnOldFileThatCannotGoUndoesTheCopyAndSaysWhy) {
     return std::string("none");
   };
   if (HasFontsValues()) {
-    FontRegistrar registrar(temp.Path("dst"), FontScope::User);
-    ASSERT_EQ(registrar.Register(Dst("Face-1.0.ttf")).kind, RegistrationOutcome::Kind::Registered);
+    RestoreFontsValues(FontScope::User, {{"Quorvane Face (TrueType)", Dst("Face-1.0.ttf")}});
     ASSERT_EQ(valueOfTheFace(), Dst("Face-1.0.ttf"));
   }
   SetReadOnly(Dst("Face-1.0.ttf"), true);
@@ -358,7 +357,6 @@ TEST_F(FontChecksTest, AnOldFileThatCannotGoUndoesTheCopyAndSaysWhy) {
     EXPECT_EQ(valueOfTheFace(), Dst("Face-1.0.ttf")) << "the value moved back";
     std::vector<FontsEntry> deleted;
     (void)DeleteFontsValues(FontScope::User, Dst("Face-1.0.ttf"), deleted);
-    UnloadFont(Dst("Face-1.0.ttf"));
   }
   const RowReport& report = ReportOf("Face-2.0.ttf");
   EXPECT_EQ(report.state, RowState::ReplaceFailed);
