@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds every preset and runs all of its tests: natively on Linux, and the
 # Windows builds under Wine; then packs the release packages from those builds
-# and checks them ("package"). Ends with "N passed, N failed"; non-zero on failure.
+# and checks them ("package"). Ends with "N passed, N failed, N not run" (each test
+# not run, or skipped inside a test, is named above it with its reason); non-zero on failure.
 #   QUORVANE_PRESETS="linux win64" scripts/test.sh   to run a subset
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -46,6 +47,54 @@ built() {
   echo "$status"
 }
 
+# Counts one preset's CTest run from its JUnit report: "passed failed not-run" on the
+# first line of OUT, then a line for each test or case not run, with its reason.
+# A test passes only when it ran; the cases a test skipped inside it (Python's
+# skipTest, GoogleTest's GTEST_SKIP, and under Wine, where a GoogleTest program is
+# one test, the skipped cases of its own XML report) are not run, each by name.
+count_run() {
+  python3 - "$@" <<'PY'
+import glob, re, sys, xml.etree.ElementTree as ET
+junit, gtest_dir, out = sys.argv[1:4]
+passed = failed = 0
+not_run = []  # (where, why)
+def inner_skips(test, text):
+    found = []
+    # Python unittest -v: "test_x (module.Class.test_x) ... skipped 'why'", a docstring line between at most
+    for m in re.finditer(r"^(test\w*) \(([\w.]+)\)(?:\n[^\n]*?)? \.\.\. skipped '(.*)'$", text, re.M):
+        found.append((f"{test}: {m.group(2).rsplit('.', 1)[0]}.{m.group(1)}", m.group(3)))
+    # GoogleTest: "file:line: Skipped", the reason, then "[  SKIPPED ] Suite.Case"
+    for m in re.finditer(r"^[^\n]*: Skipped\n(.*?)\n?\[  SKIPPED \] (\S+)", text, re.M | re.S):
+        found.append((f"{test}: {m.group(2)}", m.group(1).strip().replace("\n", " ") or "no reason given"))
+    return found
+for case in ET.parse(junit).getroot().iter("testcase"):
+    name, status = case.get("name"), case.get("status")
+    text = case.findtext("system-out") or ""
+    skips = inner_skips(name, text)
+    if status == "fail" or case.find("failure") is not None:
+        failed += 1
+    elif status in ("notrun", "disabled") or case.find("skipped") is not None:
+        why = case.find("skipped").get("message", "") if case.find("skipped") is not None else status
+        not_run += skips or [(name, why)]
+    else:
+        passed += 1
+        not_run += skips
+# A GoogleTest program run as one test under Wine: its skipped cases from its XML report.
+for report in glob.glob(f"{gtest_dir}/*.xml"):
+    program = report.rsplit("/", 1)[-1][:-4]
+    for case in ET.parse(report).getroot().iter("testcase"):
+        skipped = case.find("skipped")
+        if skipped is not None or case.get("result") == "skipped":
+            why = skipped.get("message", "") if skipped is not None else ""
+            why = why.split("\n", 1)[-1]  # after the file and line it was said at
+            not_run.append((f"{program}: {case.get('classname')}.{case.get('name')}", why.strip().replace("\n", " ")))
+with open(out, "w") as f:
+    f.write(f"{passed} {failed} {len(not_run)}\n")
+    for where, why in not_run:
+        f.write(f"not run: {where}: {why}\n")
+PY
+}
+
 for preset in "${presets[@]}"; do
   echo "== $preset"
   if [[ $(built "$preset") != 0 ]]; then
@@ -65,6 +114,7 @@ for preset in "${presets[@]}"; do
     for count in $(tail -n 1 "$log" | grep -oE '(failures|errors|skipped)=[0-9]+'); do
       if [[ $count == skipped=* ]]; then unrun=${count#*=}; else bad=$((bad + ${count#*=})); fi
     done
+    sed -nE "s/^(test[^ ]*) \(([^)]*)\).* \.\.\. skipped '(.*)'$/not run: package: \2: \3/p" "$log"
     good=$((total - bad - unrun))
     ((good >= 0)) || good=0
     passed=$((passed + good)); failed=$((failed + bad)); skipped=$((skipped + unrun))
@@ -81,14 +131,20 @@ for preset in "${presets[@]}"; do
     skipped=$((skipped + all - host))
     only=(-L host)
   fi
-  ctest --preset "$preset" "${only[@]}" 2>&1 | tee "$log"
-  summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-  if [[ -z $summary ]]; then
+  junit=$PWD/build/$preset/ctest-junit.xml gtests=$PWD/build/$preset/gtest-reports
+  rm -rf "$junit" "$gtests" && mkdir -p "$gtests"
+  # Under Wine each GoogleTest program writes its report where count_run reads it (Z: is /).
+  reports=()
+  [[ -n $arch ]] && reports=(env "GTEST_OUTPUT=xml:Z:${gtests//\//\\}\\")
+  "${reports[@]}" ctest --preset "$preset" "${only[@]}" --output-junit "$junit" \
+    --test-output-size-passed 8000000 --test-output-size-failed 8000000 2>&1 | tee "$log"
+  if ! grep -qE 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" ||
+    ! count_run "$junit" "$gtests" "build/$preset/counts.txt"; then
     broken+=("$preset"); continue
   fi
-  total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$summary")
-  bad=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$summary")
-  passed=$((passed + total - bad)); failed=$((failed + bad))
+  read -r good bad unrun <"build/$preset/counts.txt"
+  tail -n +2 "build/$preset/counts.txt"
+  passed=$((passed + good)); failed=$((failed + bad)); skipped=$((skipped + unrun))
 done
 scripts/stop-wine.sh
 
@@ -96,9 +152,5 @@ for preset in "${broken[@]}"; do
   echo "preset $preset did not build or ran no test"
   failed=$((failed + 1))
 done
-if ((skipped)); then
-  echo "$passed passed, $failed failed, $skipped not run (see above)"
-else
-  echo "$passed passed, $failed failed"
-fi
+echo "$passed passed, $failed failed, $skipped not run"
 ((failed == 0))

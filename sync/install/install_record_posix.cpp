@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "base/posix_handles.h"
+#include "sync/files/fault_injection.h"
 #include "sync/files/file_ops.h"
 #include "sync/install/install_record.h"
 
@@ -175,6 +177,8 @@ FileResult RecordLock::Take(std::string_view folder, FontScope) {
   const auto deadline = std::chrono::steady_clock::now() + LockWait();
   while (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK && errno != EINTR) return Failure(FileStep::Record, errno);
+    // A run held back here is what tests of two runs at once wait to see.
+    if (const int fault = InjectedFault(FileStep::Record)) return Failure(FileStep::Record, fault);
     if (std::chrono::steady_clock::now() >= deadline) return Failure(FileStep::Record, ETIMEDOUT);
     ::usleep(50 * 1000);
   }
@@ -223,12 +227,17 @@ FileResult SaveRecord(std::string_view folder, FontScope, std::string_view text)
     ::unlinkat(records.fd.Get(), temporary.c_str(), 0);
     return Failure(FileStep::Record, error);
   };
+  // In steps, each a point where a test can fail the write or end the process,
+  // as a crash would, with part of the new record on the disk.
+  constexpr size_t kStep = 64 * 1024;
   for (size_t done = 0; done < text.size();) {
-    const ssize_t put = ::write(fd.Get(), text.data() + done, text.size() - done);
+    if (const int fault = InjectedFault(FileStep::Record)) return failed(fault);
+    const ssize_t put = ::write(fd.Get(), text.data() + done, std::min(text.size() - done, kStep));
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return failed(put < 0 ? errno : EIO);
     done += static_cast<size_t>(put);
   }
+  if (const int fault = InjectedFault(FileStep::Record)) return failed(fault);
   if (::fsync(fd.Get()) != 0 || ::close(fd.Release()) != 0 ||
       ::renameat(records.fd.Get(), temporary.c_str(), records.fd.Get(), name.c_str()) != 0) {
     return failed(errno);

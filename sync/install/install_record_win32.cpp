@@ -7,6 +7,7 @@
 
 #include "base/text.h"
 #include "base/win32_handles.h"
+#include "sync/files/fault_injection.h"
 #include "sync/files/write_access.h"
 #include "sync/install/install_record.h"
 
@@ -196,6 +197,8 @@ FileResult RecordLock::Take(std::string_view folder, FontScope scope) {
     }
     const DWORD error = GetLastError();
     if (error != ERROR_SHARING_VIOLATION) return Failure(FileStep::Record, static_cast<int>(error));
+    // A run held back here is what tests of two runs at once wait to see.
+    if (const int fault = InjectedFault(FileStep::Record)) return Failure(FileStep::Record, fault);
     if (GetTickCount64() >= deadline) return Failure(FileStep::Record, ERROR_TIMEOUT);
     Sleep(50);
   }
@@ -228,6 +231,7 @@ FileResult SaveRecord(std::string_view folder, FontScope scope, std::string_view
   if (const LSTATUS opened = OpenRecords(scope, KEY_SET_VALUE, key); opened != ERROR_SUCCESS) {
     return Failure(FileStep::Record, static_cast<int>(opened));
   }
+  if (const int fault = InjectedFault(FileStep::Record)) return Failure(FileStep::Record, fault);
   const LSTATUS written = RegSetValueExW(key.Get(), ValueName(folder).c_str(), 0, REG_BINARY,
                                          reinterpret_cast<const BYTE*>(text.data()), static_cast<DWORD>(text.size()));
   if (written != ERROR_SUCCESS) return Failure(FileStep::Record, static_cast<int>(written));

@@ -149,11 +149,11 @@ TEST_F(CommandLineTest, TheLogGetsAStartLineAndTheSameLinesRunAfterRun) {
   ASSERT_NE(secondStart, std::string::npos) << logged;
   const std::string firstPart = logged.substr(0, secondStart);
   EXPECT_THAT(firstPart, StartsWith("#\t"));
-  EXPECT_THAT(firstPart, HasSubstr("\tquorvane-sync 1.7.0\thost="));
+  EXPECT_THAT(firstPart, HasSubstr("\tquorvane-sync " QUORVANE_PROJECT_VERSION "\thost="));
   EXPECT_THAT(firstPart, HasSubstr("\t--log\t" + log + "\t"));
   EXPECT_EQ(firstPart.substr(firstPart.find('\n') + 1), first.out);
   const std::string secondPart = logged.substr(secondStart);
-  EXPECT_THAT(secondPart, HasSubstr("\"version\":\"1.7.0\""));
+  EXPECT_THAT(secondPart, HasSubstr("\"version\":\"" QUORVANE_PROJECT_VERSION "\""));
   EXPECT_EQ(secondPart.substr(secondPart.find('\n') + 1), second.out);
 
   const Result refused = Sync({"--log", temp.Path("no/such/folder/sync.log")});
@@ -281,24 +281,29 @@ TEST_F(CommandLineTest, ATargetInsideASourceIsLeftOutAndSaidOnce) {
   EXPECT_EQ(ReadFile(temp.Path("src/fonts/a.ttf")), "a");
 }
 
+// One line says what is wrong; a usage error adds the usage after it, a folder that will not do nothing.
 TEST_F(CommandLineTest, BadInputExitsWithTwoAndCopiesNothing) {
-  const std::vector<std::vector<std::string>> cases = {
-      {},
-      {"--bogus", temp.Path("src")},
-      {"--replace", "--ignore", "--target", temp.Path("dst"), temp.Path("src")},
-      {"--target", temp.Path("missing"), temp.Path("src")},
-      {"--dry-run", "--target", temp.Path("missing"), temp.Path("src")},
-      {"--target", temp.Path("src/a.ttf"), temp.Path("src")},
-      {"--target", temp.Path("dst"), temp.Path("missing")},
-      {"--target", temp.Path("dst"), temp.Path("src"), temp.Path("src/a.ttf")},
-      {"--target", temp.Path("dst"), temp.Path("src"), temp.Path("dst")},
-      {"--register", "--user", "--target", temp.Path("dst"), temp.Path("src")},
+  const std::vector<std::pair<bool, std::vector<std::string>>> cases = {
+      {true, {}},
+      {true, {"--bogus", temp.Path("src")}},
+      {true, {"--replace", "--ignore", "--target", temp.Path("dst"), temp.Path("src")}},
+      {false, {"--target", temp.Path("missing"), temp.Path("src")}},
+      {false, {"--dry-run", "--target", temp.Path("missing"), temp.Path("src")}},
+      {false, {"--target", temp.Path("src/a.ttf"), temp.Path("src")}},
+      {false, {"--target", temp.Path("dst"), temp.Path("missing")}},
+      {false, {"--target", temp.Path("dst"), temp.Path("src"), temp.Path("src/a.ttf")}},
+      {false, {"--target", temp.Path("dst"), temp.Path("src"), temp.Path("dst")}},
+      {true, {"--register", "--user", "--target", temp.Path("dst"), temp.Path("src")}},
   };
-  for (const auto& args : cases) {
+  for (const auto& [usage, args] : cases) {
     const Result result = RunTool(args);
     EXPECT_EQ(result.status, 2) << ::testing::PrintToString(args);
-    EXPECT_THAT(result.err, StartsWith("quorvane-sync: "));
-    EXPECT_TRUE(result.err.ends_with("\n"));
+    const std::string line = result.err.substr(0, result.err.find('\n') + 1);
+    EXPECT_THAT(line, StartsWith("quorvane-sync: "));
+    EXPECT_TRUE(line.ends_with("\n"));
+    const std::string rest = result.err.substr(line.size());
+    if (usage) EXPECT_THAT(rest, StartsWith("usage: quorvane-sync ")) << result.err;
+    else EXPECT_EQ(rest, "") << "one line: " << result.err;
     EXPECT_THAT(result.out, IsEmpty());
   }
   EXPECT_FALSE(FileExists(temp.Path("dst/a.ttf")));
@@ -381,7 +386,7 @@ TEST_F(CommandLineTest, HelpAndVersion) {
   EXPECT_THAT(help.out, AllOf(HasSubstr("\\xNN"), HasSubstr("130"), HasSubstr("3010"), HasSubstr("up-to-date")));
   const Result version = RunTool({"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "quorvane-sync 1.7.0\n");
+  EXPECT_EQ(version.out, "quorvane-sync " QUORVANE_PROJECT_VERSION "\n");
 }
 
 }  // namespace

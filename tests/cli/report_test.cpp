@@ -243,18 +243,19 @@ TEST(ReportTest, TheSummaryCountsRegistrationsAndSaysWhatTheSystemWasTold) {
 TEST(ReportTest, TheStartLineNamesTimeVersionHostUserAndArguments) {
   const std::vector<std::string> args = {"--target", "a b", "x\ty"};
   std::string tsv, json;
-  const StartRecord start{.time = "2026-01-02T03:04:05Z", .version = "1.7.0", .host = "ws01", .user = "adm",
+  const StartRecord start{.time = "2026-01-02T03:04:05Z", .version = "0.9.1-test", .host = "ws01", .user = "adm",
                           .args = args};
   MakeTsvReport(Language::Chinese, PathStyle::Posix)->AppendStart(tsv, start);
   MakeJsonReport(Language::Chinese, PathStyle::Posix)->AppendStart(json, start);
-  EXPECT_EQ(tsv, "#\t2026-01-02T03:04:05Z\tquorvane-sync 1.7.0\thost=ws01\tuser=adm\t--target\ta b\tx\\ty\n");
-  EXPECT_EQ(json, "{\"start\":{\"time\":\"2026-01-02T03:04:05Z\",\"version\":\"1.7.0\",\"host\":\"ws01\","
+  EXPECT_EQ(tsv, "#\t2026-01-02T03:04:05Z\tquorvane-sync 0.9.1-test\thost=ws01\tuser=adm\t--target\ta b\tx\\ty\n");
+  EXPECT_EQ(json, "{\"start\":{\"time\":\"2026-01-02T03:04:05Z\",\"version\":\"0.9.1-test\",\"host\":\"ws01\","
                   "\"user\":\"adm\",\"args\":[\"--target\",\"a b\",\"x\\ty\"]}}\n");
 }
 
 TEST(SummaryLineTest, TheChineseDefaultIsTheWindowsOwnText) {
   const RunSummary run = SummaryOf({{RowState::CopySucceeded, 2}, {RowState::Ignored, 1}});
-  EXPECT_EQ(SummaryLine({.run = run}, Language::Chinese), SummaryMessage(run.tally));
+  EXPECT_EQ(SummaryLine({.run = run}, Language::Chinese),
+            "本次任务共处理文件3个：复制成功2个；复制失败0个；替换成功0个；替换失败0个；同名忽略1个。");
 }
 
 TEST(SummaryLineTest, UpToDateIsAGroupOfItsOwnAndADryRunSaysSo) {
@@ -275,7 +276,8 @@ TEST(SummaryLineTest, RegistrationFollowsTheCountsAndAFontInUseIsCounted) {
   const RunSummary run = SummaryOf({{RowState::CopySucceeded, 2}, {RowState::Ignored, 1}});
   RegistrationRecord registration{.registered = 1, .notAFont = 1, .refresh = FontRefresh::CacheRefreshed};
   EXPECT_EQ(SummaryLine({.run = run, .registration = &registration}, Language::Chinese),
-            SummaryMessage(run.tally) + "注册：成功1个，不是字体1个，失败0个；字体缓存已刷新。");
+            "本次任务共处理文件3个：复制成功2个；复制失败0个；替换成功0个；替换失败0个；同名忽略1个。"
+            "注册：成功1个，不是字体1个，失败0个；字体缓存已刷新。");
   EXPECT_EQ(SummaryLine({.run = run, .registration = &registration}, Language::English),
             "Handled 3 files: 2 copied; 0 copy failed; 0 replaced; 0 replace failed; 1 ignored. "
             "Registration: 1 registered, 1 not a font, 0 failed; font cache refreshed.");

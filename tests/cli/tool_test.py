@@ -26,6 +26,10 @@ import threading
 import time
 import unittest
 
+# The version the build gives the tool: the project's, in the top CMakeLists.txt.
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "CMakeLists.txt"), encoding="utf-8") as cmake:
+    PROJECT_VERSION = re.search(r"project\(Quorvane VERSION ([0-9.]+)", cmake.read()).group(1)
+
 BACKEND = None
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 NOBODY = 65534
@@ -208,7 +212,9 @@ class Reports(ToolCase):
 
     def test_json_lines_parse_and_every_name_comes_back(self):
         paths = self.fill()
+        started = time.monotonic()
         result = self.sync("--json")
+        took_ms = (time.monotonic() - started) * 1000
         self.assertEqual(result.returncode, 0, result.stderr)
         rows, summary = json_lines(result.stdout)
         self.assertEqual([r["n"] for r in rows], list(range(1, len(paths) + 1)))
@@ -227,7 +233,9 @@ class Reports(ToolCase):
         self.assertEqual(summary["total"], len(paths))
         self.assertEqual(summary["copied"], len(paths))
         self.assertEqual((summary["exit"], summary["dry_run"], summary["interrupted"]), (0, False, False))
-        self.assertGreaterEqual(summary["elapsed_ms"], 0)
+        # The run's own time, within the process's lifetime as seen from here.
+        self.assertIsInstance(summary["elapsed_ms"], int)
+        self.assertLessEqual(summary["elapsed_ms"], took_ms + 1)
         self.assertEqual(summary["stale_temporaries"], {"count": 0, "bytes": 0})
         for code in ("copy-failed", "replaced", "replace-failed", "ignored", "up-to-date", "would-copy",
                      "would-replace", "would-ignore", "replace-at-reboot"):
@@ -299,7 +307,7 @@ class Reports(ToolCase):
 
     def test_version_help_and_exit_status_table(self):
         version = BACKEND.run("--version")
-        self.assertEqual((version.returncode, version.stdout.strip()), (0, b"quorvane-sync 1.7.0"))
+        self.assertEqual((version.returncode, version.stdout.strip()), (0, b"quorvane-sync " + PROJECT_VERSION.encode()))
         help_text = BACKEND.run("--help").stdout.decode("utf-8")
         for status in ("0", "1", "2", "130", "3010"):
             self.assertRegex(help_text, rf"\n +{status}  ")
@@ -738,8 +746,10 @@ class Progress(ToolCase):
             self.assertIn(" left", text)
         done = [float(m.group(1)) for m in re.finditer(r"\]  0/1  ([\d.]+) [KMG]?B/", text)]
         self.assertGreater(len(set(done)), 2, "the bytes moved within the one file")
-        gaps = sorted(b[0] - a[0] for a, b in zip(draws, draws[1:]))
-        self.assertLessEqual(gaps[len(gaps) // 2], 0.15, f"redrawn about every 100 ms: {gaps}")
+        # Redrawn about every 100 ms, never for each piece copied: a loaded machine
+        # draws fewer times, never more.
+        span = draws[-1][0] - draws[0][0]
+        self.assertLessEqual(len(draws), 2 * span / 0.1 + 3, f"{len(draws)} draws in {span:.2f} s")
         self.assertTrue(text.endswith("\r\x1b[K"), repr(text[-80:]))
         self.assertIn(b"Handled 1 files: 1 copied", out)
 

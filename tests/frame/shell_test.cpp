@@ -169,7 +169,6 @@ TEST(PendingEvents, DelaysOfZeroOrLessReturnAtOnceWithoutProcessing) {
   DelayProcessingEvents(0);
   DelayProcessingEvents(-5);
   Delay(-5);
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(50));
   EXPECT_EQ(window.count, 0);
   DelayProcessingEvents(40);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(40));

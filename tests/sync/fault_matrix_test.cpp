@@ -125,9 +125,14 @@ TEST_F(EdgeFolderTest, ATargetInsideTheSourceTakesEachListedFileOnce) {
   WriteFile(temp.Path("fonts/b.otf"), "b");
   MakeFolder(temp.Path("fonts/out"));
   FontListing(temp.Path("fonts"), view);
+  // A font that reaches the target after the listing: a run that looked at the source again would take it.
+  WriteFile(temp.Path("fonts/out/late.ttf"), "late");
   const auto tally = FontSyncRun(view).Run(temp.Path("fonts"), temp.Path("fonts/out"), {SyncPolicy::Replace});
   EXPECT_EQ(tally->tally.total, 2);
+  EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("复制成功", "复制成功"));
   EXPECT_EQ(ReadFile(temp.Path("fonts/out/a.ttf")), "a");
+  EXPECT_EQ(ReadFile(temp.Path("fonts/out/b.otf")), "b");
+  EXPECT_EQ(ReadFile(temp.Path("fonts/out/late.ttf")), "late");
   EXPECT_EQ(ReadFile(temp.Path("fonts/a.ttf")), "a");
 }
 

@@ -12,6 +12,7 @@
 #include "font_builder.h"
 #include "sync/files/file_ops.h"
 #include "sync/fonts/font_identity.h"
+#include "sync/install/font_registration.h"
 #include "sync/run/font_listing.h"
 #include "sync/run/font_sync_run.h"
 #include "test_support.h"
@@ -364,17 +365,34 @@ TEST_F(FontChecksTest, ACollectionThatTakesTheFirstPlaceButNotTheSecondKeepsTheF
 }
 
 TEST_F(FontChecksTest, AnOldFileThatCannotGoUndoesTheCopyAndSaysWhy) {
-  WriteFile(Dst("Face-1.0.ttf"), FontBytes(u"Quorvane Face", u"Version 1.000", Revision(1, 0)));
+  const std::string old = FontBytes(u"Quorvane Face", u"Version 1.000", Revision(1, 0));
+  WriteFile(Dst("Face-1.0.ttf"), old);
+  // Where fonts are installed by Fonts values, the old file's value moves to the copy and back.
+  const auto valueOfTheFace = [] {
+    for (const FontsEntry& entry : ReadFontsValues(FontScope::User)) {
+      if (entry.name == "Quorvane Face (TrueType)") return entry.file;
+    }
+    return std::string("none");
+  };
+  if (HasFontsValues()) {
+    RestoreFontsValues(FontScope::User, {{"Quorvane Face (TrueType)", Dst("Face-1.0.ttf")}});
+    ASSERT_EQ(valueOfTheFace(), Dst("Face-1.0.ttf"));
+  }
   SetReadOnly(Dst("Face-1.0.ttf"), true);
   WriteFile(Src("Face-2.0.ttf"), FontBytes(u"Quorvane Face", u"Version 2.000", Revision(2, 0)));
   Run(SyncPolicy::Replace);
   SetReadOnly(Dst("Face-1.0.ttf"), false);
+  if (HasFontsValues()) {
+    EXPECT_EQ(valueOfTheFace(), Dst("Face-1.0.ttf")) << "the value moved back";
+    std::vector<FontsEntry> deleted;
+    (void)DeleteFontsValues(FontScope::User, Dst("Face-1.0.ttf"), deleted);
+  }
   const RowReport& report = ReportOf("Face-2.0.ttf");
   EXPECT_EQ(report.state, RowState::ReplaceFailed);
   ASSERT_TRUE(report.reason);
   EXPECT_EQ(report.reason->step, FileStep::Delete);
   EXPECT_EQ(report.other, Dst("Face-1.0.ttf"));
-  EXPECT_TRUE(EntryExists(Dst("Face-1.0.ttf"))) << "the face keeps its file";
+  EXPECT_EQ(ReadFile(Dst("Face-1.0.ttf")), old) << "the face keeps its file";
   EXPECT_FALSE(EntryExists(Dst("Face-2.0.ttf"))) << "and has no second one";
 }
 

@@ -362,9 +362,11 @@ TEST_F(FontRegistrarTest, TheFontCacheOfTheFolderIsRefreshed) {
   const std::string environment = "XDG_DATA_HOME='" + data + "' XDG_CACHE_HOME='" + temp.Path("cache") + "' ";
   FontRegistrar registrar(fonts, FontScope::User);
   ASSERT_EQ(registrar.Register(fonts + "/DejaVuSans.ttf").kind, RegistrationOutcome::Kind::Registered);
-  // fc-cat reads the folder's cache and nothing else: empty until fc-cache ran.
+  // fc-cat reads the folder's cache and nothing else: empty until fc-cache ran. An
+  // ordinary user's is under the XDG_CACHE_HOME given to the run, root's in the system's.
   const auto cached = [&] {
-    return Output("fc-cat '" + fonts + "' 2>/dev/null").find("DejaVuSans.ttf") != std::string::npos;
+    return Output("XDG_CACHE_HOME='" + temp.Path("cache") + "' fc-cat '" + fonts + "' 2>/dev/null")
+               .find("DejaVuSans.ttf") != std::string::npos;
   };
   ASSERT_FALSE(cached());
   ::setenv("XDG_CACHE_HOME", temp.Path("cache").c_str(), 1);

@@ -8,18 +8,23 @@
 #include <chrono>
 #include <cstdio>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
+#include "sync/files/fault_injection.h"
 #include "sync/files/file_ops.h"
+#include "sync/files/name_fold.h"
 #include "sync/run/font_listing.h"
 #include "sync/run/font_sync_run.h"
-#include "sync/files/name_fold.h"
 #include "sync/run/record_stage.h"
 #include "test_support.h"
 
@@ -597,8 +602,32 @@ TEST_F(RecordStageTest, AFontThatCannotGoIsARemoveFailedAndStaysRecorded) {
 }
 
 // Two runs into one target at once: each applies its changes to the record as
-// the other left it, so neither's fonts are lost from it.
+// the other left it, so neither's fonts are lost from it. The first run to
+// reach its write waits there until the other run has either read the record
+// (no lock: the lost update happens every time) or is held back by the lock.
 TEST_F(RecordStageTest, TwoRunsAtOnceBothLandInTheRecord) {
+  class Overlap : public FaultInjector {
+   public:
+    int FailWith(FileStep step) override {
+      if (step != FileStep::Record) return 0;
+      std::unique_lock lock(mutex_);
+      if (first_ == std::thread::id{}) {
+        first_ = std::this_thread::get_id();
+        // Only against a hang: the other run is at its lock or its write long before.
+        if (!changed_.wait_for(lock, std::chrono::minutes(2), [&] { return otherAsked_; })) return EIO;
+      } else if (first_ != std::this_thread::get_id() && !otherAsked_) {
+        otherAsked_ = true;
+        changed_.notify_all();
+      }
+      return 0;
+    }
+
+   private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread::id first_;
+    bool otherAsked_ = false;
+  } overlap;
   constexpr int kFonts = 40;
   for (const char* source : {"src-a", "src-b"}) {
     for (int i = 0; i < kFonts; ++i) WriteFile(temp.Path(std::string(source) + "/" + source + std::to_string(i) + ".ttf"), "x");
@@ -613,9 +642,11 @@ TEST_F(RecordStageTest, TwoRunsAtOnceBothLandInTheRecord) {
     run.AddStage(stage);
     (void)run.Run(temp.Path(source), temp.Path("dst"), {});
   };
+  SetFaultInjector(&overlap);
   std::thread first(runFrom, "src-a"), second(runFrom, "src-b");
   first.join();
   second.join();
+  SetFaultInjector(nullptr);
   EXPECT_THAT(Recorded(), ::testing::SizeIs(2 * kFonts));
 }
 
@@ -628,22 +659,95 @@ TEST_F(RecordStageTest, ATargetWithoutARecordHasNothingToPrune) {
   EXPECT_TRUE(EntryExists(Dst("old.ttf")));
 }
 
+// The old record stays whole until the new one is: a write that fails before
+// the rename (on Windows, before the one call that sets the value), and on
+// POSIX a process ended in the middle of the write and between it and the rename.
 TEST_F(RecordStageTest, AWriteCutShortLeavesTheOldRecordWhole) {
   WriteFile(Src("a.ttf"), "a");
   Run({});
-  const auto before = LoadRecord(folder, FontScope::User);
-  ASSERT_TRUE(std::holds_alternative<RecordText>(before));
-#ifndef _WIN32
-  // What a crash between the write and the rename leaves: the new record's start, beside the old.
-  WriteFile(RecordLocation(folder, FontScope::User) + ".new", "quorvane-install-record 1\nfolder\t");
-#endif
-  const auto after = LoadRecord(folder, FontScope::User);
-  ASSERT_TRUE(std::holds_alternative<RecordText>(after));
-  EXPECT_EQ(std::get<RecordText>(after).text, std::get<RecordText>(before).text);
-  EXPECT_THAT(EntriesOf(ParseRecord(std::get<RecordText>(after).text, folder)), ::testing::SizeIs(1));
+  const auto current = [&] {
+    const auto loaded = LoadRecord(folder, FontScope::User);
+    return std::holds_alternative<RecordText>(loaded) ? std::get<RecordText>(loaded).text : "unreadable";
+  };
+  const std::string old = current();
+  ASSERT_THAT(EntriesOf(ParseRecord(old, folder)), ::testing::SizeIs(1));
+  // The new record while it is written (POSIX): its size, or -1 before it exists.
+  const std::string staged = RecordLocation(folder, FontScope::User) + ".new";
+  const auto stagedSize = [&]() -> long long {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(PathOf(staged), error);
+    return error ? -1 : static_cast<long long>(size);
+  };
+  class FailOnceWritten : public FaultInjector {
+   public:
+    explicit FailOnceWritten(std::function<long long()> size) : size_(std::move(size)) {}
+    int FailWith(FileStep step) override {
+      if (step != FileStep::Record || (kPathSeparator == '/' && size_() <= 0)) return 0;
+      ++failed;
+      return EIO;
+    }
+    int failed = 0;
+
+   private:
+    std::function<long long()> size_;
+  } failing(stagedSize);
   WriteFile(Src("b.ttf"), "b");
+  SetFaultInjector(&failing);
+  const RunSummary cut = Run({});
+  SetFaultInjector(nullptr);
+  EXPECT_EQ(failing.failed, 1);
+  ASSERT_TRUE(cut.record && cut.record->error);
+  EXPECT_EQ(cut.record->error->step, FileStep::Record);
+  EXPECT_FALSE(cut.record->written);
+  EXPECT_EQ(current(), old) << "byte for byte";
+  EXPECT_EQ(stagedSize(), -1) << "nothing half-written left behind";
+
+#ifndef _WIN32
+  // More than one step of the write: a few thousand fonts.
+  std::vector<RecordEntry> many;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string name = "font " + std::to_string(i) + ".ttf";
+    many.push_back({name, "/srv/share/fonts/a folder some levels deep/" + name, 1, 1, "1.0", "", false, "/srv/share"});
+  }
+  const std::string next = FormatRecord(folder, many);
+  for (const bool whole : {false, true}) {
+    constexpr int kEnded = 42;
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      class EndTheProcess : public FaultInjector {
+       public:
+        EndTheProcess(std::function<long long()> size, long long at, bool whole) : size_(std::move(size)), all_(at), whole_(whole) {}
+        int FailWith(FileStep step) override {
+          const long long size = size_();
+          if (step == FileStep::Record && (whole_ ? size == all_ : size > 0 && size < all_)) ::_exit(kEnded);
+          return 0;
+        }
+
+       private:
+        std::function<long long()> size_;
+        long long all_;
+        bool whole_;
+      } end(stagedSize, static_cast<long long>(next.size()), whole);
+      SetFaultInjector(&end);
+      (void)SaveRecord(folder, FontScope::User, next);
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kEnded) << "the write never reached that point: " << status;
+    const long long left = stagedSize();
+    if (whole) EXPECT_EQ(left, static_cast<long long>(next.size()));
+    else EXPECT_TRUE(left > 0 && left < static_cast<long long>(next.size())) << left;
+    EXPECT_EQ(current(), old) << (whole ? "ended before the rename" : "ended in the middle of the write");
+  }
+#endif
+  WriteFile(Src("c.ttf"), "c");
   EXPECT_TRUE(Run({}).record->written) << "and the next write goes through";
-  EXPECT_THAT(Recorded(), ::testing::SizeIs(2));
+  std::vector<std::string> names;
+  for (const RecordEntry& entry : Recorded()) names.push_back(entry.name);
+  EXPECT_THAT(names, ::testing::IsSupersetOf({"a.ttf", "c.ttf"}));
+  EXPECT_EQ(stagedSize(), -1);
 }
 
 }  // namespace

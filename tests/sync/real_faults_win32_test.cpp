@@ -199,7 +199,9 @@ TEST(RealFaultsTest, ASourceHeldOpenFailsItsRowOnly) {
   }
   EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("复制失败", "复制成功"));
   EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty());
-  EXPECT_EQ(FileSize(locked), static_cast<std::int64_t>(ReadFile(locked).size()));
+  EXPECT_EQ(ReadFile(locked), "locked");
+  EXPECT_FALSE(EntryExists(temp.Path("dst/a.ttf")));
+  EXPECT_EQ(ReadFile(temp.Path("dst/b.ttf")), "free");
 }
 
 // Hidden and system targets are refused as Windows refuses them; a copy never

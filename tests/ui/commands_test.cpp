@@ -27,7 +27,6 @@ using namespace testing_support;
 using testing::ReadFile;
 using testing::TempFolder;
 using testing::WriteFile;
-using Clock = std::chrono::steady_clock;
 
 class CommandsTest : public ToolWindowTest {
  protected:
@@ -487,7 +486,8 @@ TEST_F(CommandsTest, ABigFileShowsItsRowInCopyAndMovesTheBarByBytes) {
 
 // 结束 in the middle of a big file replacing an old one: the button cannot be
 // pressed again, the status says the run is ending, and it ends at once with
-// the old file whole, no temporary left and the rows not reached ready.
+// the old file whole (the copy abandoned, not finished), no temporary left
+// and the rows not reached ready. How soon it stops is measured in bench/.
 TEST_F(CommandsTest, EndInTheMiddleOfABigFileStopsAtOnceAndKeepsTheOldTarget) {
   WriteFile(source_.Path("big.ttf"), std::string(256 << 20, 'n'));
   // A folder's own files are listed before its sub-folders'.
@@ -500,8 +500,6 @@ TEST_F(CommandsTest, EndInTheMiddleOfABigFileStopsAtOnceAndKeepsTheOldTarget) {
   bool endEnabledAfterClick = true;
   std::string stateAfterClick;
   std::string stateAtNextLook;
-  Clock::time_point clickedAt;
-  Clock::time_point stoppedAt;
   {
     EveryPump look([&] {
       if (clicked) {
@@ -510,7 +508,6 @@ TEST_F(CommandsTest, EndInTheMiddleOfABigFileStopsAtOnceAndKeepsTheOldTarget) {
       }
       if (List().CellText(0, 3) != "正在复制") return;
       clicked = true;
-      clickedAt = Clock::now();
       ClickFromInside(*window_, "按钮_结束");
       endEnabledAfterClick = window_->Get("按钮_结束").Enabled();
       stateAfterClick = Panel(0);
@@ -518,16 +515,13 @@ TEST_F(CommandsTest, EndInTheMiddleOfABigFileStopsAtOnceAndKeepsTheOldTarget) {
     });
     dialogs_.onMessage = [&] {
       stateUnderMessage_ = Panel(0);
-      stoppedAt = Clock::now();
     };
     Execute();
   }
-  const auto tookToStop = std::chrono::duration_cast<std::chrono::milliseconds>(stoppedAt - clickedAt);
   ASSERT_TRUE(clicked);
   EXPECT_FALSE(endEnabledAfterClick);
   EXPECT_EQ(stateAfterClick, "正在结束…");
   EXPECT_EQ(stateAtNextLook.find("正在执行"), std::string::npos) << "a tick must not undo 正在结束…";
-  EXPECT_LT(tookToStop.count(), 200);
   EXPECT_EQ(Column(3), (std::vector<std::string>{"准备就绪", "准备就绪"}));
   EXPECT_TRUE(ReadFile(target_.Path("big.ttf")) == "old big") << "the old file is whole";
   EXPECT_TRUE(testing::TemporaryFilesIn(target_.Path()).empty());
