@@ -30,14 +30,15 @@ constexpr const char* kC059 = "/usr/share/fonts/opentype/urw-base35/C059-Roman.o
 constexpr const char* kMicroHei = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc";
 constexpr const char* kSansSerif = "/usr/share/wine/fonts/sserife.fon";
 
-Bytes Load(const std::string& unixPath) {
-  std::ifstream in(PathOf(NativePath(unixPath)), std::ios::binary);
+Bytes LoadNative(const std::string& path) {
+  std::ifstream in(PathOf(path), std::ios::binary);
   const std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   Bytes bytes(chars.size());
   std::transform(chars.begin(), chars.end(), bytes.begin(), [](char c) { return std::byte(static_cast<unsigned char>(c)); });
-  if (bytes.empty()) ADD_FAILURE() << unixPath << " is missing or empty: scripts/install-deps.sh installs it";
+  if (bytes.empty()) ADD_FAILURE() << path << " is missing or empty: scripts/install-deps.sh installs it";
   return bytes;
 }
+Bytes Load(const std::string& unixPath) { return LoadNative(NativePath(unixPath)); }
 
 // The check fed in pieces of `piece` bytes, as a copy's reads hand them over.
 std::optional<std::string> CheckInPieces(std::span<const std::byte> bytes, std::size_t piece) {
@@ -80,7 +81,7 @@ TEST(FontStructureTest, EveryFontOnTheMachinePassesInAnyPieces) {
         continue;
       }
       const std::string path = Utf8Of(entry.path());
-      const Bytes bytes = Load(path);
+      const Bytes bytes = LoadNative(path);
       // Whole, in a copy's 1 MiB reads, and in pieces that split every word.
       EXPECT_EQ(CheckFontStructure(bytes), std::nullopt) << path;
       EXPECT_EQ(CheckInPieces(bytes, 1 << 20), std::nullopt) << path;
