@@ -13,6 +13,7 @@ namespace {
 constexpr std::uint32_t kMaxFaces = 1024;
 constexpr int kMaxResourceTypes = 256;
 constexpr std::uint32_t kMaxResources = 4096;
+constexpr std::uint64_t kMaxOverlap = 16;
 
 constexpr std::uint32_t Tag(const char (&text)[5]) {
   return std::uint32_t{static_cast<unsigned char>(text[0])} << 24 |
@@ -380,6 +381,17 @@ struct FontStructureCheck::State {
                                            std::tie(b.offset, b.length, b.expected, b.head);
                               }),
                   watches.end());
+    // Each byte is summed once per table over it: tables piled on one another
+    // (no real font's) would make a small file cost as much as a huge one.
+    std::uint64_t followed = 0, end = 0;
+    for (const Watch& watch : watches) {
+      followed += watch.length;
+      end = std::max(end, watch.End());
+    }
+    if (followed > kMaxOverlap * end) {
+      failure = "tables lie over one another more than " + std::to_string(kMaxOverlap) + " deep";
+      return;
+    }
     known = true;
     Follow(0, start);
     start = {};

@@ -212,6 +212,28 @@ TEST(FontStructureTest, ADamagedBitmapFontSaysWhatIsWrong) {
   EXPECT_THAT(CheckFontStructure(face), Optional(std::string("font resource 0: face name outside the resource")));
 }
 
+// Each of them summed over the same bytes: the work a file may ask for is bounded.
+TEST(FontStructureTest, TablesPiledOnOneAnotherAreRefused) {
+  for (const std::size_t tables : {16, 17}) {
+    Face face;
+    for (std::size_t i = 0; i < tables; ++i) face.tables.push_back({FourCc("zzzz") + static_cast<std::uint32_t>(i), {}});
+    face.tables.push_back({FourCc("data"), Bytes(4096)});
+    Bytes font = Sfnt(face);
+    const std::size_t data = 12 + 16 * tables;
+    for (std::size_t i = 0; i < tables; ++i) {
+      PutU32Be(font, 12 + 16 * i + 8, GetU32Be(font, data + 8));
+      PutU32Be(font, 12 + 16 * i + 12, 4096);
+      PutU32Be(font, 12 + 16 * i + 4, static_cast<std::uint32_t>(i + 1));  // no two alike
+    }
+    const auto why = CheckFontStructure(font);
+    if (tables == 16) {
+      EXPECT_THAT(why, Optional(StartsWith("table 'zzzz': checksum 0x00000000, the directory gives 0x00000001")));
+    } else {
+      EXPECT_THAT(why, Optional(std::string("tables lie over one another more than 16 deep")));
+    }
+  }
+}
+
 TEST(FontStructureTest, OtherBytesAreNoFont) {
   std::mt19937 random(3);
   Bytes noise(4096);
