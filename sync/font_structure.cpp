@@ -231,7 +231,9 @@ class Layout {
     for (std::uint32_t i = 0; i < faceCount; ++i) {
       const std::uint64_t offset = U32Be(start_, 12 + std::uint64_t{i} * 4);
       const std::string prefix = "face " + std::to_string(i) + ": ";
-      if (offset < headerEnd) return Refuse(prefix + "offset " + std::to_string(offset) + " inside the collection header");
+      if (offset < headerEnd) {
+        return Refuse(prefix + "offset " + std::to_string(offset) + " inside the collection header");
+      }
       // Faces that share one directory share its tables: followed once.
       if (std::find(parsed.begin(), parsed.end(), offset) != parsed.end()) continue;
       if (!ParseFace(offset, prefix)) return false;
@@ -267,7 +269,8 @@ class Layout {
       const std::uint64_t end = at + 8 + std::uint64_t{count} * 12;
       if (!Has(end, "", "resource table")) return false;
       for (std::uint64_t entry = at + 8; entry < end; entry += 12) {
-        const Range range{std::uint64_t{U16Le(start_, entry)} << shift, std::uint64_t{U16Le(start_, entry + 2)} << shift};
+        const Range range{std::uint64_t{U16Le(start_, entry)} << shift,
+                          std::uint64_t{U16Le(start_, entry + 2)} << shift};
         if (type == 0x8007) {  // RT_FONTDIR
           Add(Watch::Kind::Present, range, "font directory resource");
           directory = true;
@@ -352,7 +355,8 @@ struct FontStructureCheck::State {
       Watch& watch = watches[i];
       if (watch.End() <= at) continue;
       const std::uint64_t from = std::max(watch.offset, at), to = std::min(watch.End(), end);
-      watch.Add(from - watch.offset, bytes.subspan(static_cast<std::size_t>(from - at), static_cast<std::size_t>(to - from)));
+      watch.Add(from - watch.offset,
+                bytes.subspan(static_cast<std::size_t>(from - at), static_cast<std::size_t>(to - from)));
     }
   }
 

@@ -34,7 +34,8 @@ Bytes LoadNative(const std::string& path) {
   std::ifstream in(PathOf(path), std::ios::binary);
   const std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   Bytes bytes(chars.size());
-  std::transform(chars.begin(), chars.end(), bytes.begin(), [](char c) { return std::byte(static_cast<unsigned char>(c)); });
+  std::transform(chars.begin(), chars.end(), bytes.begin(),
+                 [](char c) { return std::byte(static_cast<unsigned char>(c)); });
   if (bytes.empty()) ADD_FAILURE() << path << " is missing or empty: scripts/install-deps.sh installs it";
   return bytes;
 }
@@ -43,7 +44,9 @@ Bytes Load(const std::string& unixPath) { return LoadNative(NativePath(unixPath)
 // The check fed in pieces of `piece` bytes, as a copy's reads hand them over.
 std::optional<std::string> CheckInPieces(std::span<const std::byte> bytes, std::size_t piece) {
   FontStructureCheck check;
-  for (std::size_t at = 0; at < bytes.size(); at += piece) check.Feed(bytes.subspan(at, std::min(piece, bytes.size() - at)));
+  for (std::size_t at = 0; at < bytes.size(); at += piece) {
+    check.Feed(bytes.subspan(at, std::min(piece, bytes.size() - at)));
+  }
   return check.Finish();
 }
 
@@ -76,10 +79,10 @@ TEST(FontStructureTest, EveryFontOnTheMachinePassesInAnyPieces) {
     std::error_code error;
     for (const auto& entry : fs::recursive_directory_iterator(PathOf(NativePath(folder)), error)) {
       std::string extension = entry.path().extension().string();
-      std::transform(extension.begin(), extension.end(), extension.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
-      if (!entry.is_regular_file() || (extension != ".ttf" && extension != ".otf" && extension != ".ttc" && extension != ".fon")) {
-        continue;
-      }
+      std::transform(extension.begin(), extension.end(), extension.begin(),
+                     [](char c) { return static_cast<char>(std::tolower(c)); });
+      const bool font = extension == ".ttf" || extension == ".otf" || extension == ".ttc" || extension == ".fon";
+      if (!font || !entry.is_regular_file()) continue;
       const std::string path = Utf8Of(entry.path());
       const Bytes bytes = LoadNative(path);
       // Whole, in a copy's 1 MiB reads, and in pieces that split every word.
@@ -190,7 +193,8 @@ TEST(FontStructureTest, ADamagedBitmapFontSaysWhatIsWrong) {
     ASSERT_TRUE(why.has_value()) << length;
     ASSERT_EQ(why, CheckFontStructure(std::span(fon).first(length))) << length;
   }
-  EXPECT_THAT(CheckFontStructure(std::span(fon).first(fon.size() - 1)), Optional(HasSubstr("runs past the end of the file")));
+  EXPECT_THAT(CheckFontStructure(std::span(fon).first(fon.size() - 1)),
+              Optional(HasSubstr("runs past the end of the file")));
 
   Bytes notNe = fon;
   notNe[LeU16(fon, 0x3C)] = std::byte{'P'};
@@ -203,7 +207,8 @@ TEST(FontStructureTest, ADamagedBitmapFontSaysWhatIsWrong) {
   const std::size_t resource = LeU16(made, 0x9E) << 4;
   Bytes version = made;
   PutU16Le(version, resource, 0x400);
-  EXPECT_THAT(CheckFontStructure(version), Optional(std::string("font resource 0: unknown font header version 0x00000400")));
+  EXPECT_THAT(CheckFontStructure(version),
+              Optional(std::string("font resource 0: unknown font header version 0x00000400")));
   Bytes size = made;
   PutU32Le(size, resource + 2, 1 << 20);
   EXPECT_THAT(CheckFontStructure(size), Optional(StartsWith("font resource 0: its header gives 1048576 bytes")));
@@ -216,7 +221,9 @@ TEST(FontStructureTest, ADamagedBitmapFontSaysWhatIsWrong) {
 TEST(FontStructureTest, TablesPiledOnOneAnotherAreRefused) {
   for (const std::size_t tables : {16, 17}) {
     Face face;
-    for (std::size_t i = 0; i < tables; ++i) face.tables.push_back({FourCc("zzzz") + static_cast<std::uint32_t>(i), {}});
+    for (std::size_t i = 0; i < tables; ++i) {
+      face.tables.push_back({FourCc("zzzz") + static_cast<std::uint32_t>(i), {}});
+    }
     face.tables.push_back({FourCc("data"), Bytes(4096)});
     Bytes font = Sfnt(face);
     const std::size_t data = 12 + 16 * tables;

@@ -21,7 +21,9 @@ std::span<const std::byte> BytesOf(const std::string& text) { return std::as_byt
 std::string HashInPieces(std::span<const std::byte> bytes, std::size_t piece) {
   Sha256 hash;
   if (piece == 0) piece = std::max<std::size_t>(bytes.size(), 1);
-  for (std::size_t at = 0; at < bytes.size(); at += piece) hash.Add(bytes.subspan(at, std::min(piece, bytes.size() - at)));
+  for (std::size_t at = 0; at < bytes.size(); at += piece) {
+    hash.Add(bytes.subspan(at, std::min(piece, bytes.size() - at)));
+  }
   const auto digest = hash.Finish();
   EXPECT_EQ(hash.Error(), 0);
   return digest ? HexOf(*digest) : "failed";
@@ -54,7 +56,9 @@ TEST(Sha256Test, ARealFontHashesAsSha256sumSays) {
   std::ifstream in(PathOf(NativePath("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf")), std::ios::binary);
   const std::vector<char> font((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ASSERT_FALSE(font.empty());
-  for (const std::size_t piece : {0, 1 << 20, 4093}) EXPECT_EQ(HashInPieces(std::as_bytes(std::span(font)), piece), expected);
+  for (const std::size_t piece : {0, 1 << 20, 4093}) {
+    EXPECT_EQ(HashInPieces(std::as_bytes(std::span(font)), piece), expected) << piece;
+  }
 }
 
 }  // namespace
