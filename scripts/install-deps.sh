@@ -11,7 +11,7 @@ packages=(cmake g++ make googletest clang libclang-rt-14-dev mingw-w64 wine wine
           xvfb xauth xdotool imagemagick fonts-wqy-zenhei locales
           fonts-wqy-microhei fonts-dejavu-core fonts-urw-base35 fontconfig
           python3 tesseract-ocr tesseract-ocr-chi-sim
-          strace ansible-core python3-fonttools fonts-ipafont-gothic osslsigncode openssl)
+          strace ansible-core python3-fonttools fonts-ipafont-gothic osslsigncode openssl libssl-dev)
 
 sudo_cmd=()
 [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)

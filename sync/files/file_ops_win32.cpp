@@ -208,11 +208,26 @@ bool IsExistsError(DWORD error) { return error == ERROR_ALREADY_EXISTS || error 
 // account may not touch does (one of TrustedInstaller's): opening the target
 // for delete, sharing everything, tells the two apart.
 bool IsHeldOpen(DWORD error, const std::wstring& path) {
-  if (error == ERROR_SHARING_VIOLATION) return true;
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
   if (error != ERROR_ACCESS_DENIED) return false;
   const UniqueKernelHandle probe{CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
   return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// A font held for a moment (an antivirus scan, the font cache reading it) is
+// let go within a second: `attempt` (a system error code, 0 when it worked) is
+// tried again over about that long before the hold counts as lasting.
+template <typename Attempt>
+DWORD RetryWhileHeld(const std::wstring& path, Attempt attempt) {
+  static constexpr DWORD kPauses[] = {50, 100, 150, 200, 250, 250};
+  DWORD error = attempt();
+  for (const DWORD pause : kPauses) {
+    if (error == 0 || !IsHeldOpen(error, path)) break;
+    Sleep(pause);
+    error = attempt();
+  }
+  return error;
 }
 
 std::uint64_t SizeOf(const BY_HANDLE_FILE_INFORMATION& info) {
@@ -429,7 +444,10 @@ CopyResult CopyOneFile(std::string_view source, std::string_view target, const C
       WithdrawWaitingCopies(targetPath);
       return abandon({CopyStatus::TargetExists, std::nullopt, 0});
     }
-    result = ReplaceDurably(out.Get(), tempPath, targetPath);
+    RetryWhileHeld(targetPath, [&] {
+      result = ReplaceDurably(out.Get(), tempPath, targetPath);
+      return result ? DWORD{0} : static_cast<DWORD>(result.error->code);
+    });
     status = CopyStatus::Replaced;
     const bool inUse = !result && IsHeldOpen(static_cast<DWORD>(result.error->code), targetPath);
     if (inUse && options.replaceAtRebootWhenInUse && ScheduleAtReboot(out, tempPath, targetPath)) {
@@ -554,12 +572,14 @@ RemoveResult RemoveFile(std::string_view path, bool atRebootWhenInUse) {
       FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   if ((attributes & kKept) != 0) return failed(ERROR_ACCESS_DENIED);
   // An injected fault stands for the system's refusal of the delete.
-  const int fault = InjectedFault(FileStep::Delete);
-  if (fault == 0 && DeleteFileW(systemPath.c_str())) {
+  const DWORD refused = RetryWhileHeld(systemPath, [&] {
+    if (const int fault = InjectedFault(FileStep::Delete)) return static_cast<DWORD>(fault);
+    return DeleteFileW(systemPath.c_str()) ? DWORD{0} : GetLastError();
+  });
+  if (refused == 0) {
     WithdrawWaitingCopies(systemPath);
     return {RemoveStatus::Removed, std::nullopt};
   }
-  const DWORD refused = fault != 0 ? static_cast<DWORD>(fault) : GetLastError();
   if (atRebootWhenInUse && IsHeldOpen(refused, systemPath) &&
       MoveFileExW(systemPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
     WithdrawWaitingCopies(systemPath);

@@ -13,5 +13,7 @@ int FuzzPaths(const std::uint8_t* data, std::size_t size);
 int FuzzArguments(const std::uint8_t* data, std::size_t size);
 // Input: a font file's bytes.
 int FuzzFontFile(const std::uint8_t* data, std::size_t size);
+// Input: a font file's bytes, also fed in pieces.
+int FuzzFontStructure(const std::uint8_t* data, std::size_t size);
 
 }  // namespace quorvane::fuzz

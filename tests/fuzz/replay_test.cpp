@@ -32,5 +32,10 @@ TEST(FuzzCorpusTest, ArgumentsCorpusHoldsItsInvariants) {
 
 TEST(FuzzCorpusTest, FontFileCorpusHoldsItsInvariants) { EXPECT_GT(ReplayCorpus("font_file", FuzzFontFile), 0); }
 
+// The structure check reads the same inputs as the font reader.
+TEST(FuzzCorpusTest, FontFileCorpusHoldsTheStructureChecksInvariants) {
+  EXPECT_GT(ReplayCorpus("font_file", FuzzFontStructure), 0);
+}
+
 }  // namespace
 }  // namespace quorvane::fuzz

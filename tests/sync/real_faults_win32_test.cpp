@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -153,6 +155,46 @@ TEST(RealFaultsTest, ATargetInUseIsReplacedAtTheNextStartByOneWaitingCopyAtMost)
     EXPECT_THAT(WaitingCopies(temp.Path("dst")), IsEmpty()) << removing;
     EXPECT_THAT(RenamesOnto(target), IsEmpty()) << removing;
   }
+}
+
+// A hold that ends within the second the replace or removal is tried for (a
+// scan's, the font cache's) leaves nothing for the restart; one that lasts does.
+TEST(RealFaultsTest, ATargetHeldForAMomentIsReplacedOrRemovedDirectly) {
+  TempFolder temp;
+  const std::string source = temp.Path("src/a.ttf"), target = temp.Path("dst/a.ttf");
+  WriteFile(source, "new");
+  WriteFile(target, "in use");
+  const auto heldFor300Ms = [&](auto operation) {
+    auto holder = std::make_unique<ExclusiveHandle>(target);
+    EXPECT_TRUE(holder->Valid());
+    std::thread release([&] {
+      Sleep(300);
+      holder.reset();
+    });
+    const auto result = operation();
+    release.join();
+    return result;
+  };
+  const CopyResult copied =
+      heldFor300Ms([&] { return CopyOneFile(source, target, {.replaceAtRebootWhenInUse = true}); });
+  EXPECT_EQ(copied.status, CopyStatus::Replaced);
+  EXPECT_EQ(ReadFile(target), "new");
+  EXPECT_THAT(WaitingCopies(temp.Path("dst")), IsEmpty());
+  EXPECT_THAT(RenamesOnto(target), IsEmpty());
+
+  EXPECT_EQ(heldFor300Ms([&] { return RemoveFile(target, true); }).status, RemoveStatus::Removed);
+  EXPECT_FALSE(EntryExists(target));
+
+  WriteFile(target, "in use");
+  {
+    ExclusiveHandle holder(target);
+    ASSERT_TRUE(holder.Valid());
+    EXPECT_EQ(RemoveFile(target, true).status, RemoveStatus::AtReboot);
+  }
+  EXPECT_TRUE(EntryExists(target)) << "removed only at the next start";
+  EXPECT_TRUE(std::ranges::any_of(RestartRenames(), [&](const auto& rename) {
+    return rename.first.ends_with(Widen(target)) && rename.second.empty();
+  }));
 }
 
 // Only a file held open waits for the restart: one this account may not

@@ -1,0 +1,65 @@
+#include "sync/files/sha256.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace quorvane {
+namespace {
+
+using namespace quorvane::testing;
+
+std::span<const std::byte> BytesOf(const std::string& text) { return std::as_bytes(std::span(text)); }
+
+// The hex digest of `bytes`, added in pieces of `piece` bytes (0: at once).
+std::string HashInPieces(std::span<const std::byte> bytes, std::size_t piece) {
+  Sha256 hash;
+  if (piece == 0) piece = std::max<std::size_t>(bytes.size(), 1);
+  for (std::size_t at = 0; at < bytes.size(); at += piece) {
+    hash.Add(bytes.subspan(at, std::min(piece, bytes.size() - at)));
+  }
+  const auto digest = hash.Finish();
+  EXPECT_EQ(hash.Error(), 0);
+  return digest ? HexOf(*digest) : "failed";
+}
+
+// FIPS 180-2's examples, and the empty message.
+TEST(Sha256Test, KnownVectorsInAnyPieces) {
+  const std::vector<std::pair<std::string, std::string>> vectors = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}};
+  for (const auto& [message, digest] : vectors) {
+    SCOPED_TRACE(message.size());
+    for (const std::size_t piece : {0, 1, 63, 4093}) EXPECT_EQ(HashInPieces(BytesOf(message), piece), digest) << piece;
+  }
+  // Two at once keep apart.
+  Sha256 first, second;
+  first.Add(BytesOf("ab"));
+  second.Add(BytesOf("xyz"));
+  first.Add(BytesOf("c"));
+  EXPECT_EQ(HexOf(first.Finish().value()), vectors[1].second);
+}
+
+// What sha256sum said of the font when the build was configured.
+TEST(Sha256Test, ARealFontHashesAsSha256sumSays) {
+  const std::string expected = QUORVANE_DEJAVU_SHA256;
+  ASSERT_EQ(expected.size(), 64u) << "sha256sum of DejaVuSans.ttf was not found when the build was configured";
+  std::ifstream in(PathOf(NativePath("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf")), std::ios::binary);
+  const std::vector<char> font((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(font.empty());
+  for (const std::size_t piece : {0, 1 << 20, 4093}) {
+    EXPECT_EQ(HashInPieces(std::as_bytes(std::span(font)), piece), expected) << piece;
+  }
+}
+
+}  // namespace
+}  // namespace quorvane
