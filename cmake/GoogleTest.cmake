@@ -5,6 +5,13 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(${QUORVANE_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+# GoogleTest is not what is under test, and the suites spend their time in our
+# code, files and Wine: at -O1 it costs a third less to compile than at -O3.
+if(NOT MSVC)
+  foreach(library gtest gtest_main gmock gmock_main)
+    target_compile_options(${library} PRIVATE -O1)
+  endforeach()
+endif()
 
 include(GoogleTest)
 
