@@ -203,13 +203,14 @@ TEST_F(FontSyncRunTest, AFolderWithoutRowsEndsWithASummaryOfZeros) {
 }
 
 // A stop in the middle of a file abandons that file: its target is untouched,
-// no temporary stays, its row is ready again with the rows after it.
+// no temporary stays, its row is ready again with the rows after it. Every name
+// is in the target, so the rows go in listing order.
 TEST_F(FontSyncRunTest, AStopMidFileAbandonsItAndSummarisesWhatWasHandled) {
   const std::string big(20 << 20, 'b');
   WriteFile(Src("a.ttf"), "a");
   WriteFile(Src("b.ttf"), big);
   WriteFile(Src("c.ttf"), "c");
-  WriteFile(Dst("b.ttf"), "old b");
+  for (const char* name : {"a.ttf", "b.ttf", "c.ttf"}) WriteFile(Dst(name), std::string("old ") + name);
   FontListing(temp.Path("src"), view);
   std::int64_t rowOfB = -1;
   for (std::int64_t row = 0; row < view.RowCount(); ++row) {
@@ -226,10 +227,10 @@ TEST_F(FontSyncRunTest, AStopMidFileAbandonsItAndSummarisesWhatWasHandled) {
   EXPECT_TRUE(summary->stopped);
   EXPECT_EQ(summary->unhandled, 3 - rowOfB);
   for (std::int64_t row = 0; row < 3; ++row) {
-    EXPECT_EQ(view.rows[static_cast<size_t>(row)][kStatusColumn], row < rowOfB ? "复制成功" : kReadyText) << row;
+    EXPECT_EQ(view.rows[static_cast<size_t>(row)][kStatusColumn], row < rowOfB ? "替换成功" : kReadyText) << row;
   }
   EXPECT_THAT(view.states[static_cast<size_t>(rowOfB)], ElementsAre(RowState::Copying, RowState::Ready));
-  EXPECT_TRUE(ReadFile(Dst("b.ttf")) == "old b") << "the abandoned file's target is untouched";
+  EXPECT_TRUE(ReadFile(Dst("b.ttf")) == "old b.ttf") << "the abandoned file's target is untouched";
   EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty());
   ASSERT_EQ(view.summaries.size(), 1u) << "the view is told what was handled";
   EXPECT_EQ(view.summaries[0].tally.total, rowOfB);
