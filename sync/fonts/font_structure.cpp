@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "sync/fonts/font_bytes.h"
+
 namespace quorvane {
 namespace {
 
@@ -15,36 +17,7 @@ constexpr int kMaxResourceTypes = 256;
 constexpr std::uint32_t kMaxResources = 4096;
 constexpr std::uint64_t kMaxOverlap = 16;
 
-constexpr std::uint32_t Tag(const char (&text)[5]) {
-  return std::uint32_t{static_cast<unsigned char>(text[0])} << 24 |
-         std::uint32_t{static_cast<unsigned char>(text[1])} << 16 |
-         std::uint32_t{static_cast<unsigned char>(text[2])} << 8 | std::uint32_t{static_cast<unsigned char>(text[3])};
-}
-
-std::uint32_t Byte(std::span<const std::byte> bytes, std::uint64_t at) {
-  return std::to_integer<std::uint32_t>(bytes[static_cast<std::size_t>(at)]);
-}
-std::uint16_t U16Be(std::span<const std::byte> bytes, std::uint64_t at) {
-  return static_cast<std::uint16_t>(Byte(bytes, at) << 8 | Byte(bytes, at + 1));
-}
-std::uint32_t U32Be(std::span<const std::byte> bytes, std::uint64_t at) {
-  return std::uint32_t{U16Be(bytes, at)} << 16 | U16Be(bytes, at + 2);
-}
-std::uint16_t U16Le(std::span<const std::byte> bytes, std::uint64_t at) {
-  return static_cast<std::uint16_t>(Byte(bytes, at) | Byte(bytes, at + 1) << 8);
-}
-std::uint32_t U32Le(std::span<const std::byte> bytes, std::uint64_t at) {
-  return U16Le(bytes, at) | std::uint32_t{U16Le(bytes, at + 2)} << 16;
-}
-
-std::string TagText(std::uint32_t tag) {
-  std::string text;
-  for (int shift = 24; shift >= 0; shift -= 8) {
-    const char c = static_cast<char>(tag >> shift & 0xFF);
-    text.push_back(c >= 0x20 && c < 0x7F ? c : '?');
-  }
-  return text;
-}
+using namespace font_bytes;
 
 std::string Hex(std::uint32_t value) {
   char text[16];
