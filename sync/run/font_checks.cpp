@@ -95,6 +95,11 @@ bool FaceCheckStage::Decide(const RowJob& job, RowReport& report) {
 
 void FaceCheckStage::Complete(const RowJob& job, RowReport& report) {
   if (!job.targetPath.empty()) listedThisRun_.insert(NameKey(NamePart(job.targetPath)));
+  // The file a row is installed as, or conflicts with, stands for that row too.
+  const bool standsOn = report.state == RowState::InstalledAs || report.state == RowState::Conflict;
+  if (standsOn && !report.sameName && !report.other.empty() && InFolder(report.other, options_.targetFolder)) {
+    listedThisRun_.insert(NameKey(NamePart(report.other)));
+  }
   const bool ours = row_ == job.row;
   bool inTarget = report.state == RowState::CopySucceeded || report.state == RowState::ReplaceSucceeded ||
                   report.state == RowState::ReplaceAtReboot;

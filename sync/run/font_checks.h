@@ -74,7 +74,8 @@ class FaceCheckStage final : public RowStage {
   std::int64_t row_ = -1;
   std::optional<FontFileInfo> source_;
   std::vector<std::string> takesPlaceOf_;
-  // The names of the target the rows so far stand for, keyed: no other row takes their place.
+  // The names of the target the rows so far stand for (their own, or the file they are
+  // installed as or conflict with), keyed: no other row takes their place.
   std::unordered_set<std::string> listedThisRun_;
 };
 

@@ -375,6 +375,17 @@ class RegistryFleet(tool_test.WineFontsKey):
         self.assertEqual(self.fonts_values().get(value), "QUnregistered.ttf")
         self.assertEqual(self.run_json("--check", "--update", "--register", code=0)[0], {})
 
+    def test_a_value_naming_the_file_in_another_case_registers_it(self):
+        self.wine_only()
+        value = "Quorvane Übung (TrueType)"
+        self.take_over("HKLM", self.FONTS, ["QÜbung.ttf", "Qübung.ttf"], [value])
+        make_font(os.path.join(self.src, "QÜbung.ttf"), "Quorvane Übung")
+        self.run_json("--update", "--register", code=0)
+        self.assertEqual(self.fonts_values().get(value), "QÜbung.ttf")
+        # To NTFS the same file, whose value names it: in step, as the run finds it.
+        os.rename(os.path.join(self.src, "QÜbung.ttf"), os.path.join(self.src, "Qübung.ttf"))
+        self.assertEqual(self.run_json("--check", "--update", "--register", code=0)[0], {})
+
     def test_a_pruned_font_loses_its_value_and_its_file(self):
         self.wine_only()
         value = "Quorvane Pruned (TrueType)"

@@ -331,6 +331,11 @@ TEST_F(FontChecksTest, ACollectionIsInstalledOnlyAsAFileOfAllItsFacesAndTakesNoL
   WriteFile(Src("qyone.ttf"), FontBytes(u"Qy One", u"Version 1.000", Revision(1, 0)));
   WriteFile(Dst("qyone.ttf"), ReadFile(Src("qyone.ttf")));
   WriteFile(Src("qyboth.ttc"), CollectionBytes({u"Qy One", u"Qy Two"}, 2));
+  // A row installed as a file, listed before a newer collection: that file stays too.
+  WriteFile(Dst("qu.ttc"), CollectionBytes({u"Qu One", u"Qu Two"}, 1));
+  WriteFile(Src("quone.ttf"), FontBytes(u"Qu One", u"Version 1.000", Revision(1, 0)));
+  WriteFile(Src("qunew.ttc"), CollectionBytes({u"Qu One", u"Qu Two"}, 2));
+  listedFirst = "quone.ttf";
 
   Run(SyncPolicy::Ignore);
   EXPECT_EQ(ReportOf("qzboth.ttc").state, RowState::Conflict) << "not installed as a file that lacks Qz Two";
@@ -344,6 +349,9 @@ TEST_F(FontChecksTest, ACollectionIsInstalledOnlyAsAFileOfAllItsFacesAndTakesNoL
   EXPECT_EQ(ReportOf("qyboth.ttc").other, Dst("qyone.ttf"));
   EXPECT_TRUE(EntryExists(Dst("qyone.ttf")));
   EXPECT_FALSE(EntryExists(Dst("qyboth.ttc")));
+  EXPECT_EQ(ReportOf("quone.ttf").state, RowState::InstalledAs);
+  EXPECT_EQ(ReportOf("qunew.ttc").state, RowState::Conflict);
+  EXPECT_TRUE(EntryExists(Dst("qu.ttc")));
 }
 
 TEST_F(FontChecksTest, ACollectionThatTakesTheFirstPlaceButNotTheSecondKeepsTheFacesItTook) {
