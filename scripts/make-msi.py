@@ -6,8 +6,8 @@
 STAGE holds the files as they are installed under Program Files\\Quorvane
 (quorvane.exe, quorvane-sync.exe and the documents, in folders). The package
 installs them per machine, one component each, with a Start-menu shortcut to
-quorvane.exe; a newer version replaces an older one (major upgrade), an older
-one refuses to install over a newer.
+quorvane.exe and the folder on the system PATH; a newer version replaces an
+older one (major upgrade), an older one refuses to install over a newer.
 
 The same inputs give the same bytes. Every code is derived from the upgrade
 code: the product code from the version and architecture (a new version is a
@@ -95,6 +95,8 @@ def source(stage, arch, version, files, base):
            Name="Quorvane" Manufacturer="Quorvane" Version="{version}" Language="1033" Codepage="1252">
     <Package InstallerVersion="500" Compressed="yes" InstallScope="perMachine"
              Description="Quorvane {version}" Manufacturer="Quorvane"/>
+    <!-- wixl 0.101 ignores AllowSameVersionUpgrades: the other architecture of
+         the same version installs beside this one, not over it. -->
     <MajorUpgrade DowngradeErrorMessage={quoteattr(DOWNGRADE_MESSAGE)}/>
     <Media Id="1" Cabinet="quorvane.cab" EmbedCab="yes"/>
     <Property Id="ARPNOMODIFY" Value="1"/>
