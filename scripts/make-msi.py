@@ -255,7 +255,10 @@ def main():
         if run.returncode != 0:
             sys.exit(f"make-msi.py: wixl failed:\n{run.stdout}{run.stderr}")
         add_to_path(msi, ident("c", "quorvane-sync.exe"))
-        set_summary(msi, package_code(stage, files, args.version, args.arch), args.epoch)
+        try:
+            set_summary(msi, package_code(stage, files, args.version, args.arch), args.epoch)
+        except ValueError as error:
+            sys.exit(f"make-msi.py: the package wixl wrote: {error}")
         shutil.move(msi, args.out)
 
 

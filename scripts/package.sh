@@ -9,8 +9,9 @@
 #       quorvane-sync (linked statically), the same documents
 #   SHA256SUMS
 # VERSION is the project's, from CMakeLists.txt. The same commit packs the same
-# bytes in any folder: every time in the archives is SOURCE_DATE_EPOCH (the
-# commit's time unless set), and order, owners and modes are fixed.
+# bytes in any folder: every time in the archives and installer packages is
+# SOURCE_DATE_EPOCH (the commit's time unless set), and order, owners and
+# modes are fixed.
 #
 #   package.sh [--sign PFX [--timestamp URL]] [--dist DIR]
 #
@@ -37,7 +38,7 @@ while (($#)); do
     --sign) (($# >= 2)) || usage; pfx=$(from_caller "$2"); shift 2 ;;
     --timestamp) (($# >= 2)) || usage; tsa=$2; shift 2 ;;
     --dist) (($# >= 2)) || usage; dist=$(from_caller "$2"); shift 2 ;;
-    -h | --help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) usage ;;
   esac
 done
