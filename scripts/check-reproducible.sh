@@ -2,8 +2,9 @@
 # Builds one commit twice, in two fresh clones at paths of different lengths,
 # and compares the release binaries and packages byte for byte: quorvane.exe,
 # quorvane-sync.exe and quorvane_skin.dll of win64 and win32, quorvane-sync of
-# linux and linux-static, and everything scripts/package.sh puts in dist/.
-# Prints their sha256 sums; exits 1 naming every file that differs.
+# linux and linux-static, and everything scripts/package.sh puts in dist/
+# (the archives and the installer packages). Prints their sha256 sums; exits 1
+# naming every file that differs, and for an installer package what in it does.
 # Takes 4 to 6 minutes on 2 cores, so the test command does not run it.
 #   check-reproducible.sh [--keep] [COMMIT]    (default HEAD; --keep leaves the clones)
 set -euo pipefail
@@ -61,6 +62,10 @@ for file in "${files[@]}"; do
     echo "$one  $file"
   else
     echo "$one  $file (first)"; echo "$two  $file (second: differs)"
+    if [[ $file == *.msi ]]; then
+      diff <(msiinfo suminfo "${trees[0]}/$file") <(msiinfo suminfo "${trees[1]}/$file") | sed 's/^/    /'
+      msidiff -t "${trees[0]}/$file" "${trees[1]}/$file" | head -n 40 | sed 's/^/    /'
+    fi
     differ+=("$file")
   fi
 done

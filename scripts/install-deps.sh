@@ -16,7 +16,7 @@ packages=(cmake g++ make googletest clang libclang-rt-14-dev g++-mingw-w64-x86-6
           xvfb xauth xdotool imagemagick fonts-wqy-zenhei locales
           fonts-wqy-microhei fonts-dejavu-core fonts-urw-base35 fontconfig
           python3 tesseract-ocr tesseract-ocr-chi-sim
-          strace ansible-core python3-fonttools fonts-ipafont-gothic osslsigncode openssl libssl-dev)
+          strace ansible-core python3-fonttools fonts-ipafont-gothic osslsigncode openssl libssl-dev wixl msitools)
 
 sudo_cmd=()
 [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)

@@ -2,19 +2,24 @@
 # Builds the release packages into dist/:
 #   quorvane-VERSION-win64.zip, quorvane-VERSION-win32.zip
 #       quorvane.exe, quorvane-sync.exe, README.md, docs/deploy.md, docs/deploy/
+#   quorvane-VERSION-x64.msi, quorvane-VERSION-x86.msi
+#       the same files of win64 and win32, installed per machine into
+#       Program Files\Quorvane (scripts/make-msi.py, Debian's wixl)
 #   quorvane-sync-VERSION-linux-x86_64.tar.gz
 #       quorvane-sync (linked statically), the same documents
 #   SHA256SUMS
 # VERSION is the project's, from CMakeLists.txt. The same commit packs the same
-# bytes in any folder: every time in the archives is SOURCE_DATE_EPOCH (the
-# commit's time unless set), and order, owners and modes are fixed.
+# bytes in any folder: every time in the archives and installer packages is
+# SOURCE_DATE_EPOCH (the commit's time unless set), and order, owners and
+# modes are fixed.
 #
 #   package.sh [--sign PFX [--timestamp URL]] [--dist DIR]
 #
-# --sign signs both executables of each Windows package with Authenticode
-# (osslsigncode), the PFX's password taken from QUORVANE_SIGN_PASSWORD. The
-# signing time is SOURCE_DATE_EPOCH, so two signed builds match, and no
-# time-stamp authority is asked unless --timestamp names one (RFC 3161).
+# --sign signs both executables of each Windows package, and the installer
+# packages, with Authenticode (osslsigncode), the PFX's password taken from
+# QUORVANE_SIGN_PASSWORD. The signing time is SOURCE_DATE_EPOCH, so two
+# signed builds match, and no time-stamp authority is asked unless
+# --timestamp names one (RFC 3161).
 # The builds are the presets' trees, build/win64, build/win32 and
 # build/linux-static: made when missing, reused (and brought up to date) when not.
 set -euo pipefail
@@ -33,11 +38,14 @@ while (($#)); do
     --sign) (($# >= 2)) || usage; pfx=$(from_caller "$2"); shift 2 ;;
     --timestamp) (($# >= 2)) || usage; tsa=$2; shift 2 ;;
     --dist) (($# >= 2)) || usage; dist=$(from_caller "$2"); shift 2 ;;
-    -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) usage ;;
   esac
 done
 if [[ -n $tsa && -z $pfx ]]; then fail "--timestamp needs --sign"; fi
+for tool in wixl msibuild; do
+  command -v $tool >/dev/null || fail "$tool is missing (apt-get install wixl msitools)"
+done
 if [[ -n $pfx ]]; then
   [[ -f $pfx && -r $pfx ]] || fail "cannot read the certificate $pfx"
   command -v osslsigncode >/dev/null || fail "osslsigncode is missing (apt-get install osslsigncode)"
@@ -135,6 +143,7 @@ EOF
 
 out=$work/out
 mkdir -p "$out"
+declare -A msi_arch=([win64]=x64 [win32]=x86)
 for arch in win64 win32; do
   top=quorvane-$version-$arch
   mkdir -p "$work/$arch/$top"
@@ -148,6 +157,14 @@ for arch in win64 win32; do
   done
   documents "$work/$arch/$top"
   zip_tree "$work/$arch" "$top" "$out/$top.zip"
+  msi=quorvane-$version-${msi_arch[$arch]}.msi
+  scripts/make-msi.py --arch "${msi_arch[$arch]}" --version "$version" --epoch "$SOURCE_DATE_EPOCH" \
+    "$work/$arch/$top" "$work/$msi" || fail "making $msi failed"
+  if [[ -n $pfx ]]; then
+    sign "$work/$msi" "$out/$msi"
+  else
+    mv "$work/$msi" "$out/$msi"
+  fi
 done
 
 top=quorvane-sync-$version-linux-x86_64
@@ -157,7 +174,7 @@ documents "$work/linux/$top"
 tar --create --format=gnu --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \
     --mode='u=rwX,go=rX' -C "$work/linux" "$top" | gzip -9 -n >"$out/$top.tar.gz"
 
-(cd "$out" && export LC_ALL=C && sha256sum -- *.zip *.tar.gz >SHA256SUMS)
+(cd "$out" && export LC_ALL=C && sha256sum -- * >SHA256SUMS)
 
 # Only now does dist change: a failure above leaves what was there.
 mkdir -p "$dist"

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """The release packages scripts/package.sh makes, from the build trees the test
-command already built (only build/linux-static is new): what the archives hold
-and how, that they are the same bytes twice, the checksums, the static Linux
-tool, and the Authenticode signature made with a throw-away certificate."""
+command already built (only build/linux-static is new): what the archives and
+installer packages hold and how, that they are the same bytes twice, the
+checksums, the static Linux tool, the Authenticode signature made with a
+throw-away certificate, and the installers' install, upgrade and removal under
+Wine (the x86 one only where Wine runs 32-bit programs)."""
 import array
 import hashlib
 import os
@@ -12,6 +14,7 @@ import shutil
 import stat
 import struct
 import subprocess
+import sys
 import tarfile
 import tempfile
 import time
@@ -21,6 +24,9 @@ import zipfile
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 PACKAGE = os.path.join(ROOT, "scripts", "package.sh")
 WINE_RUN = os.path.join(ROOT, "cmake", "wine-run.sh")
+MAKE_MSI = os.path.join(ROOT, "scripts", "make-msi.py")
+sys.path.insert(0, os.path.join(ROOT, "tests", "cli"))
+from make_font import make_font  # noqa: E402
 
 
 def read(path):
@@ -70,6 +76,81 @@ def folders_of(files):
         while (path := os.path.dirname(path)):
             folders.add(path)
     return folders
+
+
+def tree_files(folder):
+    """The files under FOLDER, by their paths relative to it with slashes."""
+    return sorted(os.path.relpath(os.path.join(root, name), folder).replace(os.sep, "/")
+                  for root, _, names in os.walk(folder) for name in names)
+
+
+def msi_table(msi, table):
+    """The rows of one table of an installer package, each a dict by column name."""
+    export = subprocess.run(["msiinfo", "export", msi, table], capture_output=True, text=True, check=True).stdout
+    lines = export.replace("\r\n", "\n").rstrip("\n").split("\n")
+    columns = lines[0].split("\t")
+    # Then the column types and the table's name and keys.
+    return [dict(zip(columns, line.split("\t"))) for line in lines[3:]]
+
+
+def product_code(msi):
+    return {row["Property"]: row["Value"] for row in msi_table(msi, "Property")}["ProductCode"]
+
+
+def windows_path(path):
+    """Wine's Z: drive is the root of the Linux file system."""
+    return "Z:" + path.replace("/", "\\")
+
+
+def exit_status(code):
+    """What a Linux parent sees of a Windows exit code: its low 8 bits."""
+    return code & 0xFF
+
+
+class Wine:
+    """One Wine prefix of its own for the installer tests, in a session for
+    their run. A run that stopped half-way may have left Quorvane installed:
+    the prefix then starts afresh."""
+
+    def __init__(self, prefix, arch, work):
+        self.prefix, self.arch, self.work = prefix, arch, work
+        if self.installed_folders() or self.shortcuts():
+            shutil.rmtree(prefix)
+        self.call("--session", "start", check=True)
+
+    def call(self, *args, check=False):
+        return subprocess.run([WINE_RUN, "--prefix", self.prefix, "--arch", self.arch, *args],
+                              capture_output=True, timeout=600, check=check)
+
+    def end(self):
+        self.call("--session", "end")
+
+    def msiexec(self, action, msi):
+        """msiexec's exit status, with its log in the work folder."""
+        log = os.path.join(self.work, f"msiexec-{self.arch}-{os.path.basename(msi)}{action[1]}.log")
+        return self.call("msiexec", action, windows_path(msi), "/qn", "/l*v", windows_path(log)).returncode
+
+    def installed_folders(self):
+        drive = os.path.join(self.prefix, "drive_c")
+        return [os.path.join(drive, folder, "Quorvane") for folder in ("Program Files", "Program Files (x86)")
+                if os.path.isdir(os.path.join(drive, folder, "Quorvane"))]
+
+    def shortcuts(self):
+        """Every Quorvane.lnk of the prefix: Wine puts a per-machine package's
+        in the user's Start menu, Windows in the one all users share."""
+        return [os.path.join(root, "Quorvane.lnk") for root, _, names in os.walk(os.path.join(self.prefix, "drive_c"))
+                if "Quorvane.lnk" in names]
+
+    def registry(self, key, name):
+        """The value's data as reg prints it, or None when there is none."""
+        query = self.call("reg", "query", key, "/v", name)
+        if query.returncode != 0:
+            return None
+        for line in query.stdout.decode("utf-8", "replace").splitlines():
+            fields = line.strip().split("    ")
+            if len(fields) == 3 and fields[0].lower() == name.lower():
+                return fields[2]
+        return None
 
 
 class Packages(unittest.TestCase):
@@ -126,6 +207,7 @@ class Packages(unittest.TestCase):
     def names(self):
         v = self.version
         return {"win64": f"quorvane-{v}-win64.zip", "win32": f"quorvane-{v}-win32.zip",
+                "x64": f"quorvane-{v}-x64.msi", "x86": f"quorvane-{v}-x86.msi",
                 "linux": f"quorvane-sync-{v}-linux-x86_64.tar.gz"}
 
     def expected_files(self, arch):
@@ -138,14 +220,14 @@ class Packages(unittest.TestCase):
 
     # What the folder and the archives hold
 
-    def test_dist_holds_the_three_archives_named_by_the_project_version_and_their_sums(self):
+    def test_dist_holds_the_packages_named_by_the_project_version_and_their_sums(self):
         for dist in (self.unsigned, self.signed):
             self.assertEqual(sorted(os.listdir(dist)), sorted(list(self.names().values()) + ["SHA256SUMS"]))
             lines = read(os.path.join(dist, "SHA256SUMS")).decode().splitlines()
             self.assertEqual([line.split("  ", 1)[1] for line in lines], sorted(self.names().values()))
             check = subprocess.run(["sha256sum", "-c", "SHA256SUMS"], cwd=dist, capture_output=True, text=True)
             self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
-            self.assertEqual(check.stdout.count(": OK\n"), 3, check.stdout)
+            self.assertEqual(check.stdout.count(": OK\n"), len(self.names()), check.stdout)
 
     def test_sha256sum_c_catches_a_changed_archive(self):
         copy = os.path.join(self.work, "tampered")
@@ -210,8 +292,9 @@ class Packages(unittest.TestCase):
         self.assertEqual(self.dist_digests(self.unsigned), self.dist_digests(self.unsigned_again))
         self.assertEqual(self.dist_digests(self.signed), self.dist_digests(self.signed_again),
                          "the signing time is the commit's, not the clock's")
-        self.assertNotEqual(self.dist_digests(self.unsigned)[self.names()["win64"]],
-                            self.dist_digests(self.signed)[self.names()["win64"]])
+        for package in ("win64", "x64", "x86"):
+            self.assertNotEqual(self.dist_digests(self.unsigned)[self.names()[package]],
+                                self.dist_digests(self.signed)[self.names()[package]], package)
         self.assertEqual(self.dist_digests(self.unsigned)[self.names()["linux"]],
                          self.dist_digests(self.signed)[self.names()["linux"]], "nothing to sign on Linux")
 
@@ -254,21 +337,23 @@ class Packages(unittest.TestCase):
                 archive.extractall(folder)
         return os.path.join(folder, f"quorvane-{self.version}-{arch}")
 
-    def test_signed_executables_verify_against_the_certificate_with_the_commit_time(self):
+    def test_signed_executables_and_installers_verify_against_the_certificate_with_the_commit_time(self):
         signing_time = "Signing time: " + time.strftime("%b %e %H:%M:%S %Y GMT", time.gmtime(self.epoch))
-        for arch in ("win64", "win32"):
-            for program in ("quorvane.exe", "quorvane-sync.exe"):
-                signed = os.path.join(self.unpack(self.signed, arch), program)
-                verify = subprocess.run(["osslsigncode", "verify", "-CAfile", self.cert, "-in", signed],
-                                        capture_output=True, text=True)
-                self.assertEqual(verify.returncode, 0, verify.stdout + verify.stderr)
-                self.assertIn("Signature verification: ok", verify.stdout)
-                self.assertIn("Quorvane throw-away test signer", verify.stdout)
-                self.assertIn(signing_time, verify.stdout)
-                unsigned = os.path.join(self.unpack(self.unsigned, arch), program)
-                verify = subprocess.run(["osslsigncode", "verify", "-CAfile", self.cert, "-in", unsigned],
-                                        capture_output=True, text=True)
-                self.assertNotEqual(verify.returncode, 0, "an unsigned package holds no signature")
+        pairs = [(os.path.join(self.unpack(self.signed, arch), program),
+                  os.path.join(self.unpack(self.unsigned, arch), program))
+                 for arch in ("win64", "win32") for program in ("quorvane.exe", "quorvane-sync.exe")]
+        pairs += [(os.path.join(self.signed, self.names()[arch]), os.path.join(self.unsigned, self.names()[arch]))
+                  for arch in ("x64", "x86")]
+        for signed, unsigned in pairs:
+            verify = subprocess.run(["osslsigncode", "verify", "-CAfile", self.cert, "-in", signed],
+                                    capture_output=True, text=True)
+            self.assertEqual(verify.returncode, 0, signed + "\n" + verify.stdout + verify.stderr)
+            self.assertIn("Signature verification: ok", verify.stdout)
+            self.assertIn("Quorvane throw-away test signer", verify.stdout)
+            self.assertIn(signing_time, verify.stdout)
+            verify = subprocess.run(["osslsigncode", "verify", "-CAfile", self.cert, "-in", unsigned],
+                                    capture_output=True, text=True)
+            self.assertNotEqual(verify.returncode, 0, unsigned + ": an unsigned package holds no signature")
 
     def test_signed_and_unsigned_executables_differ_by_the_signature_alone(self):
         # osslsigncode remove-signature does not give the unsigned bytes back: it
@@ -310,6 +395,124 @@ class Packages(unittest.TestCase):
         run = subprocess.run([WINE_RUN, "--prefix", os.path.join(ROOT, "build", "win64", "wineprefix"),
                               "--arch", "win64", tool, "--version"], capture_output=True, text=True, timeout=300)
         self.assertEqual(run.stdout.replace("\r\n", "\n"), f"quorvane-sync {self.version}\n", run.stderr)
+
+    # The installer packages
+
+    def test_installers_hold_the_zip_files_for_program_files_as_the_project_version_and_upgrade(self):
+        codes = {}
+        for dist in (self.unsigned, self.signed):
+            for arch, zip_arch in (("x64", "win64"), ("x86", "win32")):
+                what = f"{os.path.basename(dist)} {arch}"
+                msi = os.path.join(dist, self.names()[arch])
+                extracted = os.path.join(self.work, f"extracted-{os.path.basename(dist)}-{arch}")
+                os.makedirs(extracted)
+                subprocess.run(["msiextract", "-C", extracted, msi], capture_output=True, check=True)
+                # msiextract names the 64-bit Program Files folder not.
+                folder = os.path.join(extracted, *(["Quorvane"] if arch == "x64" else ["Program Files", "Quorvane"]))
+                staged = self.unpack(dist, zip_arch)
+                self.assertEqual(tree_files(folder), tree_files(staged), what)
+                for path in tree_files(staged):
+                    self.assertEqual(read(os.path.join(folder, path)), read(os.path.join(staged, path)), what + path)
+
+                properties = {row["Property"]: row["Value"] for row in msi_table(msi, "Property")}
+                self.assertEqual(properties["ProductVersion"], self.version, what)
+                self.assertEqual(properties["ALLUSERS"], "1", what + ": per machine")
+                codes.setdefault(arch, set()).add(properties["ProductCode"])
+                codes.setdefault("upgrade", set()).add(properties["UpgradeCode"])
+                directories = {row["Directory"]: row for row in msi_table(msi, "Directory")}
+                self.assertEqual(directories["INSTALLDIR"]["Directory_Parent"],
+                                 "ProgramFiles64Folder" if arch == "x64" else "ProgramFilesFolder", what)
+                for component in msi_table(msi, "Component"):
+                    self.assertEqual(int(component["Attributes"]) & 256 != 0, arch == "x64", what + ": 64-bit")
+                summary = subprocess.run(["msiinfo", "suminfo", msi], capture_output=True, text=True, check=True,
+                                         env=dict(os.environ, TZ="UTC", LC_ALL="C")).stdout
+                self.assertIn(f"Template: {'x64' if arch == 'x64' else 'Intel'};1033\n", summary, what)
+                stamp = time.strftime("%a %b %e %H:%M:%S %Y", time.gmtime(self.epoch))
+                self.assertIn(f"Created: {stamp}\n", summary, what)
+                self.assertIn(f"Last saved: {stamp}\n", summary, what)
+                shortcut, = msi_table(msi, "Shortcut")
+                self.assertEqual((shortcut["Directory_"], shortcut["Target"]),
+                                 ("ProgramMenuFolder", "[INSTALLDIR]quorvane.exe"), what)
+
+                # An older version goes; a newer one stops the install with a message.
+                rows = msi_table(msi, "Upgrade")
+                self.assertEqual({row["UpgradeCode"] for row in rows}, {properties["UpgradeCode"]}, what)
+                replaced, = [row for row in rows if not int(row["Attributes"]) & 2]
+                detected, = [row for row in rows if int(row["Attributes"]) & 2]
+                self.assertEqual((replaced["VersionMin"], replaced["VersionMax"]), ("", self.version), what)
+                self.assertEqual((detected["VersionMin"], detected["VersionMax"]), (self.version, ""), what)
+                condition, = msi_table(msi, "LaunchCondition")
+                self.assertEqual(condition["Condition"], f"NOT {detected['ActionProperty']}", what)
+                self.assertIn("A newer version of Quorvane is already installed", condition["Description"], what)
+        self.assertEqual(len(codes["upgrade"]), 1, "one upgrade code, whatever the architecture")
+        self.assertEqual(len(codes["x64"]), 1, "signing keeps the product code")
+        self.assertNotEqual(codes["x64"], codes["x86"])
+
+    def test_x64_installer_installs_upgrades_refuses_a_downgrade_and_uninstalls_under_wine(self):
+        self.check_installer_under_wine("x64", "win64")
+
+    def test_x86_installer_installs_upgrades_refuses_a_downgrade_and_uninstalls_under_wine(self):
+        self.check_installer_under_wine("x86", "win32")
+
+    def check_installer_under_wine(self, arch, wine_arch):
+        can_run = subprocess.run([WINE_RUN, "--arch", wine_arch, "--can-run"], capture_output=True, text=True)
+        if can_run.returncode != 0:
+            self.skipTest(f"the {arch} installer is checked with msiinfo and msiextract only: {can_run.stdout.strip()}")
+        wine = Wine(os.path.join(ROOT, "build", "package", f"wineprefix-{wine_arch}"), wine_arch, self.work)
+        self.addCleanup(wine.end)
+        older = os.path.join(self.signed, self.names()[arch])
+        newer_version = re.sub(r"\d+$", lambda m: str(int(m.group()) + 1), self.version)
+        newer_stage = os.path.join(self.work, f"newer-{arch}")
+        shutil.copytree(self.unpack(self.unsigned, {"x64": "win64", "x86": "win32"}[arch]), newer_stage)
+        with open(os.path.join(newer_stage, "README.md"), "ab") as f:
+            f.write(b"\nThe newer package's README.\n")
+        newer = os.path.join(self.work, f"quorvane-{newer_version}-{arch}.msi")
+        subprocess.run([MAKE_MSI, "--arch", arch, "--version", newer_version, "--epoch", str(self.epoch),
+                        newer_stage, newer], check=True, capture_output=True)
+
+        self.assertEqual(wine.msiexec("/i", older), 0)
+        installed, = wine.installed_folders()
+        staged = self.unpack(self.signed, {"x64": "win64", "x86": "win32"}[arch])
+        self.assertEqual(tree_files(installed), tree_files(staged))
+        self.assertEqual(read(os.path.join(installed, "quorvane-sync.exe")),
+                         read(os.path.join(staged, "quorvane-sync.exe")))
+        self.assertEqual(len(wine.shortcuts()), 1, "the Start-menu shortcut")
+        # By name, as a script calls it: the install folder is on the system PATH.
+        self.assertEqual(wine.call("quorvane-sync", "--version").stdout.replace(b"\r\n", b"\n"),
+                         f"quorvane-sync {self.version}\n".encode())
+
+        # Fonts the installed tool synchronised, and its install record, are the tool's, not the package's.
+        source, target = os.path.join(self.work, f"fonts-{arch}"), os.path.join(self.work, f"synced-{arch}")
+        os.makedirs(source)
+        os.makedirs(target)
+        make_font(os.path.join(source, "QuorvaneMsiTest.ttf"), "Quorvane Msi Test")
+        sync = wine.call("quorvane-sync", "--lang", "en", "--target", windows_path(target), windows_path(source))
+        self.assertEqual(sync.returncode, 0, sync.stdout + sync.stderr)
+        font = read(os.path.join(target, "QuorvaneMsiTest.ttf"))
+        record = wine.registry(r"HKLM\SOFTWARE\Quorvane\Records", windows_path(target).lower())
+        self.assertIsNotNone(record)
+
+        older_code = product_code(older)
+        newer_code = product_code(newer)
+        uninstall = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+        self.assertEqual(wine.msiexec("/i", newer), 0)
+        self.assertEqual(wine.registry(f"{uninstall}\\{newer_code}", "DisplayVersion"), newer_version)
+        self.assertIsNone(wine.registry(f"{uninstall}\\{older_code}", "DisplayVersion"), "replaced, not beside")
+        self.assertEqual(read(os.path.join(installed, "README.md")), read(os.path.join(newer_stage, "README.md")))
+
+        self.assertEqual(wine.msiexec("/i", older), exit_status(1603), "no downgrade")
+        self.assertEqual(wine.registry(f"{uninstall}\\{newer_code}", "DisplayVersion"), newer_version)
+        self.assertEqual(read(os.path.join(installed, "README.md")), read(os.path.join(newer_stage, "README.md")))
+
+        self.assertEqual(wine.msiexec("/x", newer), 0)
+        self.assertEqual(wine.installed_folders(), [], "the install folder goes, and all in it")
+        self.assertEqual(wine.shortcuts(), [])
+        self.assertIsNone(wine.registry(f"{uninstall}\\{newer_code}", "DisplayVersion"))
+        path = wine.registry(r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment", "PATH")
+        self.assertNotIn("quorvane", path.lower())
+        self.assertNotEqual(wine.call("quorvane-sync", "--version").returncode, 0)
+        self.assertEqual(read(os.path.join(target, "QuorvaneMsiTest.ttf")), font)
+        self.assertEqual(wine.registry(r"HKLM\SOFTWARE\Quorvane\Records", windows_path(target).lower()), record)
 
     # Refusals
 
