@@ -365,6 +365,14 @@ class RegistryFleet(tool_test.WineFontsKey):
         value = "Quorvane Unregistered (TrueType)"
         self.take_over("HKLM", self.FONTS, ["QUnregistered.ttf"], [value])
         make_font(os.path.join(self.src, "QUnregistered.ttf"), "Quorvane Unregistered")
+        # A check with --register and --prune writes nothing: no font, no Fonts value, no record.
+        def written():
+            return (self.fonts_values(), sorted(os.listdir(self.drive_c(self.FONTS))),
+                    sorted(os.walk(self.drive_c("C:\\ProgramData"))))
+        before = written()
+        rows, _ = self.run_json("--check", "--update", "--register", "--prune", code=1)
+        self.assertEqual(rows["QUnregistered.ttf"]["status"], "would-copy")
+        self.assertEqual(written(), before)
         self.run_json("--update", code=0)
         self.assertNotIn(value, self.fonts_values())
         rows, _ = self.run_json("--check", "--update", "--register", code=1)
