@@ -48,15 +48,23 @@ class Check(FleetCase):
         self.fonts("a.ttf", "b.ttf", "c.otf")
         stale = os.path.join(self.dst, ".quorvane-0123456789abcdef.tmp")
         write(stale, b"a dead run's temporary")
-        rows, summary, _ = self.json("--check", "--update", code=1)
+        # Root keeps its records in the system's folder whatever the environment says.
+        def files():
+            return {os.path.join(root, name) for folder in (self.state, "/var/lib/quorvane")
+                    for root, _, names in os.walk(folder) for name in names}
+        before = files()
+        rows, summary, _ = self.json("--check", "--update", "--prune", code=1)
+        made = files() - before
         self.assertEqual(rows, {"a.ttf": "would-copy", "b.ttf": "would-copy", "c.otf": "would-copy"})
         self.assertEqual((summary["would-copy"], summary["check"], summary["dry_run"]), (3, True, True))
         self.assertEqual(self.listing(), [os.path.basename(stale)], "no font, no clean-up of stale temporaries")
-        if not backend().wine:
-            self.assertEqual(os.listdir(self.state), [], "and no record")
 
         rows, summary, _ = self.json("--update", code=0)
         self.assertEqual(set(rows.values()), {"copied"})
+        if not backend().wine:
+            record = summary["record"]["location"]
+            self.assertTrue(os.path.isfile(record))
+            self.assertNotIn(record, made, "the check wrote no record")
         self.assertEqual(self.json("--check", "--update", code=0)[0], {}, "in step: no row at all")
         tsv = self.sync("--check", "--update", "--lang", "en")
         self.assertEqual(tsv.returncode, 0)
@@ -365,11 +373,16 @@ class RegistryFleet(tool_test.WineFontsKey):
         value = "Quorvane Unregistered (TrueType)"
         self.take_over("HKLM", self.FONTS, ["QUnregistered.ttf"], [value])
         make_font(os.path.join(self.src, "QUnregistered.ttf"), "Quorvane Unregistered")
-        # A check with --register and --prune writes nothing: no font, no Fonts value, no record.
+        # A check with --register and --prune writes nothing: no font, no Fonts value, no record (a
+        # binary value under HKLM, one for each target folder: the other cases' runs are forgotten).
+        records = "SOFTWARE\\Quorvane\\Records"
+        for name in self.values("HKLM", records):
+            self.values("HKLM", records, "delete", name)
+
         def written():
-            return (self.fonts_values(), sorted(os.listdir(self.drive_c(self.FONTS))),
-                    sorted(os.walk(self.drive_c("C:\\ProgramData"))))
+            return self.fonts_values(), sorted(os.listdir(self.drive_c(self.FONTS))), self.values("HKLM", records)
         before = written()
+        self.assertEqual(before[2], {})
         rows, _ = self.run_json("--check", "--update", "--register", "--prune", code=1)
         self.assertEqual(rows["QUnregistered.ttf"]["status"], "would-copy")
         self.assertEqual(written(), before)
