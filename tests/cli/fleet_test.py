@@ -87,22 +87,6 @@ class Check(FleetCase):
         self.assertEqual(self.json("--newer", code=0)[0], {"Face-2.ttf": "replaced"})
         self.assertEqual(self.json("--check", "--newer", code=0)[0], {})
 
-    def test_an_unchanged_collection_is_checked_without_opening_a_font(self):
-        self.native_only("strace follows native programs")
-        if not shutil.which("strace"):
-            self.skipTest("no strace")
-        for i in range(20):
-            write(os.path.join(self.src, f"dir{i % 3}", f"font{i:02d}.ttf"), os.urandom(500 + i))
-        self.json("--update", code=0)
-        trace = os.path.join(self.dir, "trace")
-        result = subprocess.run(["strace", "-f", "-qq", "-e", "trace=open,openat,openat2", "-o", trace,
-                                 *backend().argv("--check", "--update", "--prune", "--json", "--target", self.dst,
-                                                 self.src)], capture_output=True, env=tool_test.traced_env())
-        self.assertEqual(result.returncode, 0, result.stderr)
-        with open(trace) as f:
-            opened = [line for line in f if ".ttf" in line]
-        self.assertEqual(opened, [], "names and times only, the record aside")
-
     def test_a_check_makes_no_folder(self):
         self.native_only("the Windows font folder always exists")
         self.fonts("a.ttf")
