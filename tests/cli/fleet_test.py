@@ -125,6 +125,20 @@ class Prune(FleetCase):
                          "a font there before the tool first wrote its name stays, replaced or not")
         self.assertEqual(self.json("--check", "--update", "--prune", code=0)[0], {})
 
+    def test_a_link_planted_for_an_installed_font_is_removed_and_its_target_kept(self):
+        self.native_only("a symbolic link")
+        self.fonts("keep.ttf", "drop.ttf")
+        self.json(code=0)
+        os.unlink(os.path.join(self.src, "drop.ttf"))
+        # Elsewhere, with the installed font's bytes and time, so that the link passes for it.
+        installed, elsewhere = os.path.join(self.dst, "drop.ttf"), os.path.join(self.dir, "elsewhere.ttf")
+        shutil.copy2(installed, elsewhere)
+        os.unlink(installed)
+        os.symlink(elsewhere, installed)
+        self.assertEqual(self.json("--prune", code=0)[0].get("drop.ttf"), "removed")
+        self.assertFalse(os.path.lexists(installed))
+        self.assertTrue(os.path.isfile(elsewhere), "the link goes, not the file it points at")
+
     def test_more_than_max_delete_removes_nothing(self):
         self.fonts("a.ttf", "b.ttf", "c.ttf")
         self.json(code=0)
