@@ -10,7 +10,8 @@
 //       process, started after the fonts were installed, finds the family (a
 //       face of that full name); prints the faces it found
 //   tool_driver values HKLM|HKCU KEY [set NAME DATA | delete NAME]...
-//       changes the key's values, then prints them all, NAME<TAB>DATA
+//       changes the key's values, then prints them all, NAME<TAB>DATA (a value of
+//       another type than REG_SZ: NAME<TAB>(N bytes))
 //   tool_driver unload FILE...                            RemoveFontResourceExW
 //   tool_driver wait                                      prints a line, then
 //       lives until its standard input ends: keeps Wine's session, and so its
@@ -154,8 +155,11 @@ int Values(const std::vector<std::wstring>& args) {
     const LSTATUS status =
         RegEnumValueW(key.Get(), index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes);
     if (status == ERROR_NO_MORE_ITEMS) break;
-    if (status != ERROR_SUCCESS || type != REG_SZ) continue;
-    std::printf("%s\t%s\n", Narrow(std::wstring_view(name, nameLength)).c_str(), Narrow(value).c_str());
+    if (status != ERROR_SUCCESS) continue;
+    // Other types (the records' binary values) by name and size.
+    const std::string shown = Narrow(std::wstring_view(name, nameLength));
+    if (type == REG_SZ) std::printf("%s\t%s\n", shown.c_str(), Narrow(value).c_str());
+    else std::printf("%s\t(%lu bytes)\n", shown.c_str(), static_cast<unsigned long>(bytes));
   }
   return 0;
 }

@@ -117,14 +117,6 @@ class FontRegistrarTest : public ::testing::Test {
   std::string font, notFont;
 };
 
-TEST_F(FontRegistrarTest, AFileThatIsNoFontIsNotRegisteredAndSaysWhy) {
-  FontRegistrar registrar(temp.Path("fonts"), FontScope::User);
-  const RegistrationOutcome outcome = registrar.Register(notFont);
-  EXPECT_EQ(outcome.kind, RegistrationOutcome::Kind::NotAFont);
-  EXPECT_THAT(outcome.notAFont, ::testing::StartsWith("not a font: "));
-  EXPECT_FALSE(registrar.Finish().notified) << "nothing registered, nothing to tell";
-}
-
 #ifdef _WIN32
 
 std::optional<std::wstring> FontsValue(HKEY root, const std::string& name) {
@@ -377,26 +369,6 @@ TEST_F(FontRegistrarTest, TheFontCacheOfTheFolderIsRefreshed) {
   EXPECT_TRUE(finish.notified);
   EXPECT_TRUE(cached()) << "fc-cache wrote the folder's cache";
   EXPECT_NE(Output(environment + "fc-list : file").find(fonts + "/DejaVuSans.ttf"), std::string::npos);
-}
-
-// An ordinary user's fc-cache comes from PATH, and none there is a warning;
-// root's never does, since its PATH may be another account's (sudo -E).
-TEST_F(FontRegistrarTest, AMissingFontCacheToolIsAWarningNotAFailure) {
-  FontRegistrar registrar(temp.Path("fonts"), FontScope::User);
-  ASSERT_EQ(registrar.Register(font).kind, RegistrationOutcome::Kind::Registered);
-  const char* path = std::getenv("PATH");
-  const std::string saved = path != nullptr ? path : "";
-  ::setenv("PATH", temp.Path("empty").c_str(), 1);
-  const RegistrationFinish finish = registrar.Finish();
-  ::setenv("PATH", saved.c_str(), 1);
-  if (::geteuid() == 0) {
-    EXPECT_TRUE(finish.notified) << "root runs the system's own fc-cache whatever PATH says";
-    return;
-  }
-  EXPECT_FALSE(finish.notified);
-  ASSERT_TRUE(finish.error);
-  EXPECT_EQ(finish.error->step, FileStep::Notify);
-  EXPECT_EQ(finish.error->code, ENOENT) << "the system's own code for a program not found";
 }
 
 #endif

@@ -50,12 +50,32 @@ start_app() {
 wait_window() {
   local title=$1 id=""
   for _ in $(seq 150); do
-    id=$(xdotool search --name "$title" 2>/dev/null | head -n 1)
+    id=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | head -n 1)
     [[ -n $id ]] && { echo "$id"; return 0; }
     kill -0 "$app_pid" 2>/dev/null || return 1
     sleep 0.2
   done
   return 1
+}
+
+# Until COMMAND... succeeds: the state the next step needs. The limit only stops a hang.
+wait_until() {
+  local what=$1
+  shift
+  for _ in $(seq 600); do
+    "$@" >/dev/null 2>&1 && return 0
+    kill -0 "$app_pid" 2>/dev/null || fail "the program ended while waiting for $what"
+    sleep 0.1
+  done
+  fail "no $what within a minute"
+}
+run_watch() { "${runner[@]}" "$watch" "$@"; }
+rows_are() { [[ $(run_watch rows | tr -d '\r') == "$1" ]]; }
+no_window() { ! xdotool search --onlyvisible --name "$1"; }
+# The tool window is up when its buttons show.
+ready() {
+  wait_window "Quorvane V1.7" >/dev/null || fail "no tool window"
+  wait_until "buttons on the tool window" run_watch center 执行
 }
 
 shot() {
@@ -99,8 +119,7 @@ finish() {
 case $scenario in
   window)
     start_app
-    wait_window "Quorvane V1.7" >/dev/null || fail "no tool window"
-    sleep 1
+    ready
     shot main
     texts main main
     finish
@@ -118,12 +137,10 @@ case $scenario in
     before=$(cd "$work/source" && find . -type f -exec md5sum {} + | sort)
 
     start_app
-    wait_window "Quorvane V1.7" >/dev/null || fail "no tool window"
-    sleep 1
+    ready
     # 浏览 of the source folder has the focus at start.
     keys space
     wait_window "选择文件夹|Browse" >/dev/null || fail "no folder chooser"
-    sleep 1
     # Wine's chooser has no edit box: walk its tree from "/" by type-ahead.
     keys shift+Tab Down Right
     IFS=/ read -r -a parts <<<"${work#/}/source"
@@ -137,7 +154,7 @@ case $scenario in
     [[ -n $title ]] || fail "no kChooseSourceTitle in ui/tool_window.h"
     texts chooser "text=$title"
     keys Return
-    sleep 2
+    wait_until "the four fonts listed" rows_are 4
     shot listed
     # The focus is back on 浏览; Shift+Tab reaches the target field with its text selected.
     keys shift+Tab
@@ -146,10 +163,10 @@ case $scenario in
     keys Tab Tab Tab Tab Tab Tab Tab Down
     keys shift+Tab shift+Tab shift+Tab shift+Tab space
     wait_window "执行结果" >/dev/null || fail "no summary"
-    sleep 1
+    wait_until "the summary's text" run_watch summary
     shot summary
     keys Return
-    sleep 1
+    wait_until "the summary closed" no_window "执行结果"
     shot done
     finish
 
@@ -181,10 +198,9 @@ case $scenario in
     target=$(winpath "$work/target")
 
     start_app
-    wait_window "Quorvane V1.7" >/dev/null || fail "no tool window"
-    sleep 1
-    "${runner[@]}" "$watch" drop "$(winpath "$work/source")" || fail "the drop was not taken"
-    sleep 1
+    ready
+    run_watch drop "$(winpath "$work/source")" || fail "the drop was not taken"
+    wait_until "the two dropped fonts listed" rows_are 2
     # The focus is on the source's 浏览; Shift+Tab reaches the target field with its text selected.
     keys shift+Tab
     xdotool type --delay 20 "$target"
@@ -196,10 +212,9 @@ case $scenario in
     }
     click 浏览
     wait_window "选择文件夹|Browse" >/dev/null || fail "no folder chooser for the target"
-    sleep 1
     shot chooser_target
     keys Return
-    sleep 1
+    wait_until "the chooser closed" no_window "选择文件夹|Browse"
     chosen=$("${runner[@]}" "$watch" field | tr -d '\r')
     [[ ${chosen,,} == "${target,,}" ]] || fail "the target chooser opened elsewhere: chose '$chosen', not '$target'"
     click 同名替换
@@ -213,10 +228,9 @@ case $scenario in
       fail "the screenshot shows the bar $painted % filled, not within 10-90 %"
     [[ $disabled != -1 && $stopped != -1 ]] || fail "结束 did not stop the run: $line"
     [[ $text == 本次任务共处理文件0个*'\n已结束：2 个文件未处理。' ]] || fail "summary: $text"
-    sleep 0.5
     shot stopped_summary
     keys Return
-    sleep 1
+    wait_until "the summary closed" no_window "执行结果"
     shot stopped
     finish
 

@@ -4,6 +4,8 @@
 //   run_watch center TEXT            the screen point at the middle of the upper
 //                                    visible button or radio button captioned TEXT: "x y"
 //   run_watch field                  the text of the target folder field
+//   run_watch rows                   the number of rows in the list
+//   run_watch summary                the summary box's text; exit code 1 while none shows one
 //   run_watch midrun SHOT.bmp LOW
 //       clicks 执行 with the mouse (a fast disk copies 1 GB in a second: no
 //       time to start a program after the click), captures the screen until
@@ -347,6 +349,20 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"field" && argc == 2) {
     std::printf("%s\n", quorvane::Narrow(TextOf(TargetField(window))).c_str());
     return 0;
+  }
+  if (command == L"rows" && argc == 2) {
+    const std::vector<HWND> lists = Children(window, WC_LISTVIEWW);
+    if (lists.empty()) return 1;
+    std::printf("%ld\n", static_cast<long>(SendMessageW(lists.front(), LVM_GETITEMCOUNT, 0, 0)));
+    return 0;
+  }
+  if (command == L"summary" && argc == 2) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    const HWND summary = SummaryBox(processId);
+    const std::wstring text = summary != nullptr ? MessageText(summary) : std::wstring();
+    std::printf("%s\n", Escaped(text).c_str());
+    return text.empty() ? 1 : 0;
   }
   if (command == L"midrun" && argc == 4) return MidRun(window, argv[2], _wtoi(argv[3]));
   return 2;
