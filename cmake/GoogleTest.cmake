@@ -25,6 +25,11 @@ function(quorvane_add_gtest target)
   # (Precompiled headers cost more than they saved here, and MinGW's g++ 12
   # then warns about std::string in GoogleTest's expansions.)
   set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
+  # The suites' own code at -O1: it compiles in 60 % of the time -O3 takes, and
+  # their time goes to files, processes and Wine; what they test keeps its flags.
+  if(NOT MSVC)
+    target_compile_options(${target} PRIVATE -O1)
+  endif()
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${target} COMMAND ${target} --gtest_brief=1)
     set_tests_properties(${target} PROPERTIES TIMEOUT 600)

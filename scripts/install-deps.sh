@@ -5,6 +5,9 @@
 # decides. 32-bit Wine is optional (the test command reports the win32 tests
 # it cannot run), so it is installed only where the kernel runs 32-bit code,
 # and a failure to install it stops nothing.
+#   install-deps.sh          everything
+#   install-deps.sh native   what the native builds need, so they can start
+#                            while the rest installs
 set -uo pipefail
 
 # Without what they only recommend (--no-install-recommends): on a fresh machine
@@ -17,6 +20,11 @@ packages=(cmake g++ make googletest clang libclang-rt-14-dev g++-mingw-w64-x86-6
           fonts-wqy-microhei fonts-dejavu-core fonts-urw-base35 fontconfig
           python3 tesseract-ocr tesseract-ocr-chi-sim
           strace ansible-core python3-fonttools fonts-ipafont-gothic osslsigncode openssl libssl-dev wixl msitools)
+
+# The native presets (linux, linux-asan, linux-static) build with these alone.
+native=(cmake g++ make googletest libssl-dev)
+only_native=0
+[[ ${1:-} == native ]] && { only_native=1; packages=("${native[@]}"); }
 
 sudo_cmd=()
 [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
@@ -68,6 +76,7 @@ if ((${#need[@]})); then
   update_indexes
   apt_get install -y -q --no-install-recommends "${need[@]}" || exit 1
 fi
+((only_native)) && exit 0
 
 if runs_32bit; then
   if ! dpkg -s wine32:i386 >/dev/null 2>&1; then

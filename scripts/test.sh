@@ -7,10 +7,21 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh || exit 1
-
 read -r -a presets <<<"${QUORVANE_PRESETS:-linux linux-asan win64 win32 package}"
 passed=0 failed=0 skipped=0 broken=()
+
+# The native builds need five packages; the rest (MinGW, Wine, fonts, the
+# tools the tests call) installs while they build, on a fresh machine two to
+# three minutes of fetching and unpacking. The Windows builds and every test
+# wait for it; build/install-deps.done holds its exit status once it has ended.
+scripts/install-deps.sh native || exit 1
+mkdir -p build
+rm -f build/install-deps.done
+{ scripts/install-deps.sh >build/install-deps.log 2>&1; echo $? >build/install-deps.done; } &
+installed() {
+  until [[ -s build/install-deps.done ]]; do sleep 1; done
+  return "$(cat build/install-deps.done)"
+}
 
 # The builds run one after another in the background, each while the tests of
 # the one before run: those wait for programs, windows and Wine much of the
@@ -20,11 +31,18 @@ passed=0 failed=0 skipped=0 broken=()
 # A win32 build that Wine cannot run here builds what runs without Wine (its
 # host tests) and what the package takes, quorvane.exe and quorvane-sync.exe:
 # its test programs would only be compiled, as win64 compiles and runs them.
-mkdir -p build
-for preset in "${presets[@]}"; do rm -f "build/$preset.built"; done
+# The native trees build first, while the packages install.
+for preset in "${presets[@]}"; do rm -f "build/$preset.built" "build/$preset.build-seconds"; done
 build_all() {
-  local preset status targets
-  for preset in "${presets[@]}"; do
+  local preset status targets started order=()
+  for preset in "${presets[@]}"; do [[ $preset == linux* || $preset == package ]] && order+=("$preset"); done
+  for preset in "${presets[@]}"; do [[ $preset == linux* || $preset == package ]] || order+=("$preset"); done
+  for preset in "${order[@]}"; do
+    if [[ $preset != linux* && $preset != package ]] && ! installed; then
+      echo "the packages it needs did not install (build/install-deps.log)" >"build/$preset.build.log"
+      echo 1 >"build/$preset.built"; continue
+    fi
+    started=$SECONDS
     targets=()
     if [[ $preset == win32 ]] && ! cmake/wine-run.sh --arch win32 --can-run >/dev/null; then
       targets=(--target quorvane quorvane-sync)
@@ -37,10 +55,11 @@ build_all() {
         >"build/$preset.build.log" 2>&1
     fi
     status=$?
+    echo $((SECONDS - started)) >"build/$preset.build-seconds"
     echo "$status" >"build/$preset.built.new" && mv "build/$preset.built.new" "build/$preset.built"
   done
 }
-nice -n 10 bash -c "$(declare -p presets); $(declare -f build_all); build_all" &
+nice -n 10 bash -c "$(declare -p presets); $(declare -f build_all installed); build_all" &
 builder=$!
 trap 'kill "$builder" 2>/dev/null' EXIT
 
@@ -109,12 +128,19 @@ with open(out, "w") as f:
 PY
 }
 
+# What the installer said, once it has ended: which packages, any index that failed.
+installed; status=$?
+grep -E '^(install-deps.sh|Installing|E:|W:)' build/install-deps.log | cut -c1-400
+if ((status)); then echo "install-deps.sh failed ($status); the rest of its log is build/install-deps.log"; exit 1; fi
+
+# Where the time goes: each build's length beside its preset, each test run's after it.
 for preset in "${presets[@]}"; do
   echo "== $preset"
   if [[ $(built "$preset") != 0 ]]; then
     grep -E -A3 'error|Error' "build/$preset.build.log" | head -n 80
     broken+=("$preset"); continue
   fi
+  echo "($preset built in $(cat "build/$preset.build-seconds") s, at ${SECONDS} s)"
   if [[ $preset == package ]]; then
     # The release packages, from the trees built above (build/linux-static is its own).
     log=build/package-test.log
@@ -166,5 +192,6 @@ for preset in "${broken[@]}"; do
   echo "preset $preset did not build or ran no test"
   failed=$((failed + 1))
 done
+echo "(all done at ${SECONDS} s)"
 echo "$passed passed, $failed failed, $skipped not run"
 ((failed == 0))
