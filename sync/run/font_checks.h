@@ -55,6 +55,7 @@ class FaceCheckStage final : public RowStage {
   bool Decide(const RowJob& job, RowReport& report) override;
   void Complete(const RowJob& job, RowReport& report) override;
   void Finish(RunSummary&, ExtraRows&) override {}
+  bool JudgesAgainstTarget() const override { return true; }
 
   // How many installed fonts were read (0 when no row needed them).
   std::size_t InstalledCount() const { return installed_.Count(); }

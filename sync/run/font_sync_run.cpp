@@ -99,6 +99,41 @@ class StageRows final : public ExtraRows {
   RunSummary& summary_;
 };
 
+// The order the run takes the rows in, and for a name listed twice, the row
+// that is its first.
+struct RowOrder {
+  std::vector<std::int64_t> rows;
+  std::unordered_map<std::string, std::int64_t> firstOfName;
+};
+
+// The window copies in listing order and treats each row on its own.
+RowOrder ListingOrder(const SyncRunView& view) {
+  RowOrder order;
+  order.rows.resize(static_cast<size_t>(view.RowCount()));
+  for (std::int64_t row = 0; row < view.RowCount(); ++row) order.rows[static_cast<size_t>(row)] = row;
+  return order;
+}
+
+// A run with face checks takes the rows whose name is in the target first, in
+// listing order, then the new names: a new name's face check must see the
+// files as the same-name rows leave them, not judge against one a later row
+// replaces. Of the rows that share a name, the first listed is the one copied;
+// the others are conflicts.
+RowOrder TargetNamesFirst(const SyncRunView& view, const TargetNames& targetNames) {
+  RowOrder order;
+  const std::int64_t listed = view.RowCount();
+  order.rows.reserve(static_cast<size_t>(listed));
+  for (const bool inTarget : {true, false}) {
+    for (std::int64_t row = 0; row < listed; ++row) {
+      const std::string name = view.CellText(row, kNameColumn);
+      if (targetNames.Listed(name) != inTarget) continue;
+      order.rows.push_back(row);
+      if (!name.empty()) order.firstOfName.emplace(NameKey(name), row);
+    }
+  }
+  return order;
+}
+
 // A dry run counts what it would do as a run would count it done.
 std::optional<FileOutcome> TalliedAs(RowState state) {
   switch (state) {
@@ -130,38 +165,25 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
   if (!options.dryRun) summary.staleRemoved = RemoveStaleTemporaries(targetFolder);
   view_.SetProgress(0, view_.RowCount());
 
-  const TargetNames targetNames(targetFolder);
+  const bool checked = std::ranges::any_of(stages_, [](const RowStage* stage) { return stage->JudgesAgainstTarget(); });
+  std::optional<TargetNames> targetNames;
+  if (options.dryRun || checked) targetNames.emplace(targetFolder);
   const std::string targetPrefix = JoinPath(targetFolder, "");
   std::string targetPath;
-
-  // The rows whose name is in the target go first, in listing order, then the
-  // new names: a new name's face check must see the files as the same-name rows
-  // leave them, not judge against one a later row replaces. Of the rows that
-  // share a name, the first listed is the one copied; the others are conflicts.
-  std::vector<std::int64_t> order;
-  std::unordered_map<std::string, std::int64_t> firstOfName;
-  const std::int64_t listed = view_.RowCount();
-  order.reserve(static_cast<size_t>(listed));
-  for (const bool inTarget : {true, false}) {
-    for (std::int64_t row = 0; row < listed; ++row) {
-      const std::string name = view_.CellText(row, kNameColumn);
-      if (targetNames.Listed(name) != inTarget) continue;
-      order.push_back(row);
-      if (!name.empty()) firstOfName.emplace(NameKey(name), row);
-    }
-  }
+  const RowOrder order = checked ? TargetNamesFirst(view_, *targetNames) : ListingOrder(view_);
+  const auto& firstOfName = order.firstOfName;
 
   // The row count is read again for every row: the list can be cleared while the
   // run processes events, and the run then ends cleanly.
   std::int64_t handled = 0;
-  for (; handled < static_cast<std::int64_t>(order.size()) && !stopRequested_; ++handled) {
-    const std::int64_t row = order[static_cast<size_t>(handled)];
+  for (; handled < static_cast<std::int64_t>(order.rows.size()) && !stopRequested_; ++handled) {
+    const std::int64_t row = order.rows[static_cast<size_t>(handled)];
     if (row >= view_.RowCount()) break;
     const std::string name = view_.CellText(row, kNameColumn);
     const std::string sourcePath = view_.CellText(row, kPathColumn);
     targetPath.assign(targetPrefix).append(name);
     const bool exists =
-        !name.empty() && (options.dryRun ? targetNames.Exists(name, targetPath) : EntryExists(targetPath));
+        !name.empty() && (options.dryRun ? targetNames->Exists(name, targetPath) : EntryExists(targetPath));
     const RowJob job{row, sourcePath, name.empty() ? std::string_view() : targetPath, exists};
     RowReport report;
     const auto first = name.empty() ? firstOfName.end() : firstOfName.find(NameKey(name));

@@ -48,6 +48,11 @@ class RowStage {
   // Once after the last row handled, a stopped run's too, before the summary
   // is shown: adds to it what the stage did, and any rows of its own.
   virtual void Finish(RunSummary& summary, ExtraRows& rows) = 0;
+  // A stage that judges a row against the fonts already in the target (the
+  // face checks): the run then takes the rows whose name is there before the
+  // new names, and a name listed twice is a conflict, so no row is judged
+  // against a file a later row of the run replaces.
+  virtual bool JudgesAgainstTarget() const { return false; }
 };
 
 }  // namespace quorvane
