@@ -234,11 +234,6 @@ int Tool::Run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-bool OutOfStep(RowState state) {
-  return state == RowState::WouldCopy || state == RowState::WouldReplace || state == RowState::Conflict ||
-         state == RowState::NotRegistered || state == RowState::WouldRemove;
-}
-
 int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unreadableFolders, bool check) {
   if (interrupted || summary.stopped) return kExitInterrupted;
   const bool registrationFailed =
@@ -247,19 +242,18 @@ int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unrea
   const bool recordFailed = summary.record && (summary.record->refusal != PruneRefusal::None ||
                                                (summary.record->pruning && (summary.record->error ||
                                                                             !summary.record->damage.empty())));
-  bool rowFailed = summary.tally.AnyFailed(), outOfStep = false;
+  bool rowFailed = summary.tally.AnyFailed(), outOfStep = false, restart = false;
   for (int state = 0; state < kRowStateCount; ++state) {
     if (summary.states[state] == 0) continue;
-    rowFailed = rowFailed || IsFailure(static_cast<RowState>(state));
-    outOfStep = outOfStep || OutOfStep(static_cast<RowState>(state));
+    const RowStateInfo& info = InfoOf(static_cast<RowState>(state));
+    rowFailed = rowFailed || info.exit == RowExit::Failed;
+    restart = restart || info.exit == RowExit::Restart;
+    outOfStep = outOfStep || info.step == RowStep::OutOfStep;
   }
   if (rowFailed || unreadableFolders > 0 || registrationFailed || recordFailed || (check && outOfStep)) {
     return kExitFailed;
   }
-  if (summary.Count(RowState::ReplaceAtReboot) > 0 || summary.Count(RowState::RemoveAtReboot) > 0) {
-    return kExitRebootRequired;
-  }
-  return kExitOk;
+  return restart ? kExitRebootRequired : kExitOk;
 }
 
 int RunCommandLine(const std::vector<std::string>& args) {

@@ -1,6 +1,5 @@
 #include "cli/console_view.h"
 
-#include "cli/command_line.h"
 #include "cli/platform.h"
 #include "cli/texts.h"
 #include "sync/files/file_ops.h"
@@ -78,7 +77,7 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
   const bool notRegistered = registration && registration->kind != RegistrationOutcome::Kind::Registered;
   const bool registrationFailed = notRegistered && (registration->kind == RegistrationOutcome::Kind::Failed ||
                                                     registration->kind == RegistrationOutcome::Kind::Conflict);
-  const bool shown = options_.check ? failed || OutOfStep(report.state) : !options_.quiet || failed || registrationFailed;
+  const bool shown = options_.check ? failed || InfoOf(report.state).step == RowStep::OutOfStep : !options_.quiet || failed || registrationFailed;
   if (shown) {
     if (report_.NeedsTarget()) targetPath_.assign(targetPrefix_).append(cells[kNameColumn]);
     const RowRecord record{.number = cells[kNumberColumn],

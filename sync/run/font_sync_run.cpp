@@ -134,16 +134,6 @@ RowOrder TargetNamesFirst(const SyncRunView& view, const TargetNames& targetName
   return order;
 }
 
-// A dry run counts what it would do as a run would count it done.
-std::optional<FileOutcome> TalliedAs(RowState state) {
-  switch (state) {
-    case RowState::WouldCopy: return FileOutcome::CopySucceeded;
-    case RowState::WouldReplace: return FileOutcome::ReplaceSucceeded;
-    case RowState::WouldIgnore: return FileOutcome::Ignored;
-    default: return OutcomeOf(state);
-  }
-}
-
 }  // namespace
 
 std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::string_view targetFolder,

@@ -5,16 +5,6 @@
 #include "sync/files/name_fold.h"
 
 namespace quorvane {
-namespace {
-
-// A row whose file was in the target already, and stays: the check of its registration is owed.
-bool StaysInTarget(RowState state) {
-  return state == RowState::UpToDate || state == RowState::Ignored || state == RowState::WouldIgnore ||
-         state == RowState::TargetNewer || state == RowState::SameVersion;
-}
-
-}  // namespace
-
 bool RegistrationStage::Registered(std::string_view path) {
   if (!HasFontsValues()) return true;
   if (!named_) {
@@ -26,7 +16,8 @@ bool RegistrationStage::Registered(std::string_view path) {
 
 void RegistrationStage::Complete(const RowJob& job, RowReport& report) {
   const bool inTarget = report.state == RowState::CopySucceeded || report.state == RowState::ReplaceSucceeded;
-  const bool unregistered = job.targetExists && StaysInTarget(report.state) && !Registered(job.targetPath);
+  // A row whose file was in the target already, and stays: the check of its registration is owed.
+  const bool unregistered = job.targetExists && InfoOf(report.state).stays && !Registered(job.targetPath);
   if (registrar_ == nullptr) {
     if (unregistered) report.state = RowState::NotRegistered;
     return;
