@@ -32,9 +32,7 @@ bool InFolder(std::string_view path, std::string_view folder) {
 
 bool VersionStage::Decide(const RowJob& job, RowReport& report) {
   if (!job.targetExists) return false;
-  const bool unchanged = byContent_ ? SameContent(job.sourcePath, job.targetPath).value_or(false)
-                                    : SameStamp(StampOf(job.sourcePath), StampOf(job.targetPath));
-  if (unchanged) {
+  if (Unchanged(job.sourcePath, job.targetPath, byContent_)) {
     report.state = RowState::UpToDate;
     return true;
   }

@@ -219,33 +219,25 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
 
 namespace {
 
-RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt, std::uint64_t bytes = 0) {
-  RowReport report;
-  report.state = state;
-  report.reason = std::move(reason);
-  report.bytes = bytes;
-  return report;
-}
-
 // What a copy's outcome makes of its row.
 RowReport CopiedReport(const CopyResult& copied, bool targetExists) {
   switch (copied.status) {
     case CopyStatus::Created:
     case CopyStatus::Replaced:
       // One that appeared since the test was replaced: that is what the policy gives it.
-      return Report(targetExists || copied.status == CopyStatus::Replaced ? RowState::ReplaceSucceeded
+      return RowReport::Of(targetExists || copied.status == CopyStatus::Replaced ? RowState::ReplaceSucceeded
                                                                            : RowState::CopySucceeded,
                     std::nullopt, copied.bytes);
     case CopyStatus::TargetExists:
-      return Report(RowState::Ignored);
+      return RowReport::Of(RowState::Ignored);
     case CopyStatus::ReplacedAtReboot:
-      return Report(RowState::ReplaceAtReboot, std::nullopt, copied.bytes);
+      return RowReport::Of(RowState::ReplaceAtReboot, std::nullopt, copied.bytes);
     case CopyStatus::Abandoned:
-      return Report(RowState::Ready);
+      return RowReport::Of(RowState::Ready);
     case CopyStatus::Failed:
       break;
   }
-  return Report(targetExists ? RowState::ReplaceFailed : RowState::CopyFailed, copied.error);
+  return RowReport::Of(targetExists ? RowState::ReplaceFailed : RowState::CopyFailed, copied.error);
 }
 
 }  // namespace
@@ -255,25 +247,23 @@ RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, 
   // A row without a name or a source path names no file; the copy refuses it
   // at once, with the system's "not found".
   if (sourcePath.empty() || targetPath.empty()) {
-    return Report(RowState::CopyFailed, CopyOneFile(sourcePath, targetPath).error);
+    return RowReport::Of(RowState::CopyFailed, CopyOneFile(sourcePath, targetPath).error);
   }
   bool replacing = targetExists && options.policy == SyncPolicy::Replace;
   if (targetExists && options.update) {
-    const bool same = options.checksum ? SameContent(sourcePath, targetPath).value_or(false)
-                                       : SameStamp(StampOf(sourcePath), StampOf(targetPath));
-    if (same) {
+    if (Unchanged(sourcePath, targetPath, options.checksum)) {
       // A version an earlier run left waiting would undo this decision at the restart.
       if (!options.dryRun) WithdrawReplaceAtRestart(targetPath);
-      return Report(RowState::UpToDate);
+      return RowReport::Of(RowState::UpToDate);
     }
     replacing = true;
   }
   if (targetExists && !replacing) {
-    if (options.dryRun) return Report(RowState::WouldIgnore);
+    if (options.dryRun) return RowReport::Of(RowState::WouldIgnore);
     WithdrawReplaceAtRestart(targetPath);
-    return Report(RowState::Ignored);
+    return RowReport::Of(RowState::Ignored);
   }
-  if (options.dryRun) return Report(targetExists ? RowState::WouldReplace : RowState::WouldCopy);
+  if (options.dryRun) return RowReport::Of(targetExists ? RowState::WouldReplace : RowState::WouldCopy);
   return Copy(row, sourcePath, targetPath, targetExists,
               replacing || options.policy == SyncPolicy::Replace || options.update, clearReadOnly, options);
 }
@@ -287,7 +277,7 @@ void FontSyncRun::ProcessEvents() {
 // otherwise it is left, and the row is the policy's same-name outcome.
 RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
                             bool targetExists, bool replacing, bool clearReadOnly, const SyncOptions& options) {
-  view_.SetStatus(row, Report(RowState::Copying));
+  view_.SetStatus(row, RowReport::Of(RowState::Copying));
   const CopyOptions copyOptions{
       .existing = replacing ? ExistingTarget::Replace : ExistingTarget::Keep,
       .progress =

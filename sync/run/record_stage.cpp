@@ -23,13 +23,6 @@ bool SameFolder(std::string_view a, std::string_view b) {
   return first && second && *first == *second;
 }
 
-RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt) {
-  RowReport report;
-  report.state = state;
-  report.reason = std::move(reason);
-  return report;
-}
-
 }  // namespace
 
 RecordStage::RecordStage(RecordOptions options, const std::vector<std::string>& listedNames)
@@ -233,7 +226,7 @@ void RecordStage::Prune(std::vector<RecordEntry>& entries, RecordSummary& record
   for (RecordEntry* entry : candidates) {
     // The folder as the record knows it: the Fonts values are matched against the same spelling.
     const std::string path = JoinPath(folder_, entry->name);
-    RowReport report = options_.write ? Remove(path) : Report(RowState::WouldRemove);
+    RowReport report = options_.write ? Remove(path) : RowReport::Of(RowState::WouldRemove);
     if (!entry->version.empty()) report.targetVersion = entry->version;
     rows.Add(entry->name, entry->source, report);
     if (report.state == RowState::Removed || report.state == RowState::RemoveAtReboot) {
@@ -257,18 +250,18 @@ RowReport RecordStage::Remove(const std::string& path) {
   std::vector<FontsEntry> values;
   if (FileResult deleted = DeleteFontsValues(options_.scope, path, values); !deleted) {
     RestoreFontsValues(options_.scope, values);
-    return Report(RowState::RemoveFailed, deleted.error);
+    return RowReport::Of(RowState::RemoveFailed, deleted.error);
   }
   const bool wasLoaded = UnloadFont(path);
   const RemoveResult removed = RemoveFile(path, true);
   switch (removed.status) {
-    case RemoveStatus::Removed: return Report(RowState::Removed);
-    case RemoveStatus::AtReboot: return Report(RowState::RemoveAtReboot);
+    case RemoveStatus::Removed: return RowReport::Of(RowState::Removed);
+    case RemoveStatus::AtReboot: return RowReport::Of(RowState::RemoveAtReboot);
     case RemoveStatus::Failed: break;
   }
   RestoreFontsValues(options_.scope, values);
   if (wasLoaded) ReloadFont(path);
-  return Report(RowState::RemoveFailed, removed.error);
+  return RowReport::Of(RowState::RemoveFailed, removed.error);
 }
 
 bool RecordStage::FillValues(std::vector<RecordEntry>& entries) const {

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sync/files/file_error.h"
@@ -50,6 +51,15 @@ struct RowReport {
   // share: a stage says the replace may clear it, the copy says whether it did.
   enum class InheritedReadOnly { None, MayClear, Cleared };
   InheritedReadOnly readOnly = InheritedReadOnly::None;
+
+  // A state alone, with why it failed and the bytes it put in the target.
+  static RowReport Of(RowState state, std::optional<FileError> reason = std::nullopt, std::uint64_t bytes = 0) {
+    RowReport report;
+    report.state = state;
+    report.reason = std::move(reason);
+    report.bytes = bytes;
+    return report;
+  }
 };
 
 enum class MessageKind { Information, Warning };
