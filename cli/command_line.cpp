@@ -185,7 +185,6 @@ int Tool::Run(const std::vector<std::string>& args) {
   const bool progress = terminal.IsTerminal() && !arguments_.quiet;
   ConsoleView view({.language = language_,
                     .quiet = arguments_.quiet,
-                    .targetFolder = folders.target,
                     .progress = progress,
                     .outputOnTerminal = IsTerminal(Stream::Out),
                     .writeEachRow = arguments_.checksum,

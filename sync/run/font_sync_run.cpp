@@ -84,19 +84,22 @@ class TargetNames {
 // from the listed ones, and counted as handled.
 class StageRows final : public ExtraRows {
  public:
-  StageRows(SyncRunView& view, RunSummary& summary) : view_(view), summary_(summary) {}
+  StageRows(SyncRunView& view, RunSummary& summary, std::string_view targetPrefix)
+      : view_(view), summary_(summary), targetPrefix_(targetPrefix) {}
 
   void Add(std::string_view name, std::string_view path, const RowReport& report) override {
     const std::int64_t row = view_.RowCount();
     const ListedRow listed{std::to_string(row + 1), std::string(name), std::string(path)};
     view_.AddRows(std::span(&listed, 1));
-    view_.SetStatus(row, report);
+    const std::string target = std::string(targetPrefix_).append(name);
+    view_.SetStatus(row, {.source = path, .target = target}, report);
     ++summary_.states[static_cast<int>(report.state)];
   }
 
  private:
   SyncRunView& view_;
   RunSummary& summary_;
+  std::string_view targetPrefix_;
 };
 
 // The order the run takes the rows in, and for a name listed twice, the row
@@ -200,7 +203,7 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
     if (report.state != RowState::Ready) {
       for (RowStage* stage : stages_) stage->Complete(job, report);
     }
-    if (row < view_.RowCount()) view_.SetStatus(row, report);
+    if (row < view_.RowCount()) view_.SetStatus(row, {.source = sourcePath, .target = targetPath}, report);
     if (report.state == RowState::Ready) break;  // abandoned mid-copy
     if (const auto outcome = TalliedAs(report.state)) summary.tally.Add(*outcome);
     ++summary.states[static_cast<int>(report.state)];
@@ -210,7 +213,7 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
   }
   summary.unhandled = std::max<std::int64_t>(view_.RowCount() - handled, 0);
   summary.stopped = summary.unhandled > 0;
-  StageRows extra(view_, summary);
+  StageRows extra(view_, summary, targetPrefix);
   for (RowStage* stage : stages_) stage->Finish(summary, extra);
 
   view_.ShowSummary(summary);
@@ -277,7 +280,7 @@ void FontSyncRun::ProcessEvents() {
 // otherwise it is left, and the row is the policy's same-name outcome.
 RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
                             bool targetExists, bool replacing, bool clearReadOnly, const SyncOptions& options) {
-  view_.SetStatus(row, RowReport::Of(RowState::Copying));
+  view_.SetStatus(row, {.source = sourcePath, .target = targetPath}, RowReport::Of(RowState::Copying));
   const CopyOptions copyOptions{
       .existing = replacing ? ExistingTarget::Replace : ExistingTarget::Keep,
       .progress =

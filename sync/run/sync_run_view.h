@@ -62,6 +62,12 @@ struct RowReport {
   }
 };
 
+// The files a row is about, as the run knows them; its report names the other file.
+struct RowFiles {
+  std::string_view source;  // the row's path cell
+  std::string_view target;  // the target folder joined with the row's name
+};
+
 enum class MessageKind { Information, Warning };
 
 class SyncRunView {
@@ -75,7 +81,7 @@ class SyncRunView {
   virtual std::int64_t RowCount() const = 0;
   // A row's new state: Copying while its file copies, then what became of it;
   // Ready again when the run stopped in the middle of its copy.
-  virtual void SetStatus(std::int64_t row, const RowReport& report) = 0;
+  virtual void SetStatus(std::int64_t row, const RowFiles& files, const RowReport& report) = 0;
   // `handled` of `total` rows are done; the view scales this to its bar.
   virtual void SetProgress(std::int64_t handled, std::int64_t total) = 0;
   // `done` of `total` bytes of one row's file are copied: once at its start,
