@@ -10,12 +10,6 @@
 namespace quorvane {
 namespace {
 
-std::optional<FontFileInfo> FontIn(std::string_view path) {
-  FontReadResult read = ReadFontFile(path);
-  if (auto* info = std::get_if<FontFileInfo>(&read)) return std::move(*info);
-  return std::nullopt;
-}
-
 // A version text for the report; a bitmap font has none to show.
 std::optional<std::string> ShownVersion(const FontFileInfo& info) {
   const std::string_view text = VersionTextOf(info);
@@ -36,8 +30,9 @@ bool VersionStage::Decide(const RowJob& job, RowReport& report) {
     report.state = RowState::UpToDate;
     return true;
   }
-  const std::optional<FontFileInfo> source = FontIn(job.sourcePath), target = FontIn(job.targetPath);
-  if (!source || !target) return false;
+  const FontFileInfo* source = job.fonts.SourceFont();
+  const FontFileInfo* target = source != nullptr ? job.fonts.TargetFont() : nullptr;
+  if (source == nullptr || target == nullptr) return false;
   const auto order = CompareFileVersions(*source, *target);
   if (!order) return false;  // unknown: the stamps' rule, and no versions to show
   report.sourceVersion = ShownVersion(*source);
@@ -49,11 +44,11 @@ bool VersionStage::Decide(const RowJob& job, RowReport& report) {
 
 bool FaceCheckStage::Decide(const RowJob& job, RowReport& report) {
   row_ = job.row;
-  source_.reset();
+  source_ = nullptr;
   takesPlaceOf_.clear();
   if (job.targetExists) return false;
-  source_ = FontIn(job.sourcePath);
-  if (!source_) return false;
+  source_ = job.fonts.SourceFont();
+  if (source_ == nullptr) return false;
   report.sourceVersion = ShownVersion(*source_);
   const std::vector<const InstalledFont*> others = installed_.Holding(*source_, job.targetPath);
   if (others.empty()) return false;
@@ -109,12 +104,13 @@ void FaceCheckStage::Complete(const RowJob& job, RowReport& report) {
     if (report.state == RowState::CopySucceeded) inTarget = TakePlace(job, report);
   }
   if (inTarget && installed_.Read()) {
-    // A same-name replace was not read before; what it put there is what counts now.
-    std::optional<FontFileInfo> now = ours && source_ ? std::move(source_) : FontIn(job.targetPath);
-    if (now) installed_.Put(job.targetPath, std::move(*now));
+    // What the row put there counts now; a same-name one waiting for the restart is not there yet.
+    const bool waiting = job.targetExists && report.state == RowState::ReplaceAtReboot;
+    const FontReadResult& now = waiting ? job.fonts.Target() : job.fonts.Copied();
+    if (const auto* info = std::get_if<FontFileInfo>(&now)) installed_.Put(job.targetPath, *info);
   }
   row_ = -1;
-  source_.reset();
+  source_ = nullptr;
   takesPlaceOf_.clear();
 }
 

@@ -177,7 +177,8 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
     targetPath.assign(targetPrefix).append(name);
     const bool exists =
         !name.empty() && (options.dryRun ? targetNames->Exists(name, targetPath) : EntryExists(targetPath));
-    const RowJob job{row, sourcePath, name.empty() ? std::string_view() : targetPath, exists};
+    RowFonts fonts(sourcePath, targetPath);
+    const RowJob job{row, sourcePath, name.empty() ? std::string_view() : targetPath, exists, fonts};
     RowReport report;
     const auto first = name.empty() ? firstOfName.end() : firstOfName.find(NameKey(name));
     bool settled = false;

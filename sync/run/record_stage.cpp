@@ -95,8 +95,8 @@ void RecordStage::Complete(const RowJob& job, RowReport& report) {
   }
   if (report.sourceVersion) {
     entry.version = *report.sourceVersion;
-  } else if (const FontReadResult read = ReadFontFile(job.sourcePath); std::holds_alternative<FontFileInfo>(read)) {
-    entry.version = std::string(VersionTextOf(std::get<FontFileInfo>(read)));
+  } else if (const FontFileInfo* font = job.fonts.SourceFont()) {
+    entry.version = std::string(VersionTextOf(*font));
   }
   // A same-name file that the tool did not write is someone else's: replaced, it stays theirs.
   entry.preexisting = job.targetExists;

@@ -6,12 +6,47 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
+
+#include "sync/fonts/font_file.h"
 
 #include "sync/run/sync_run_view.h"
 #include "sync/run/sync_types.h"
 
 namespace quorvane {
+
+// What a row's files hold as fonts, each file read once, when a stage first
+// asks: the source's faces and version go with the row to every stage that
+// needs them (face checks, versions, the record, registration).
+class RowFonts {
+ public:
+  RowFonts(std::string_view sourcePath, std::string_view targetPath)
+      : sourcePath_(sourcePath), targetPath_(targetPath) {}
+
+  const FontReadResult& Source() { return Read(source_, sourcePath_); }
+  // The file of the row's name in the target, as the row found it.
+  const FontReadResult& Target() { return Read(target_, targetPath_); }
+  // The target once the row's copy is in place: it holds the source's bytes,
+  // so it is the source as read; only a source that could not be read sends
+  // the question to the copy.
+  const FontReadResult& Copied() {
+    return std::holds_alternative<FileError>(Source()) ? Read(copied_, targetPath_) : Source();
+  }
+
+  // Nothing for a file that is no font or could not be read.
+  const FontFileInfo* SourceFont() { return std::get_if<FontFileInfo>(&Source()); }
+  const FontFileInfo* TargetFont() { return std::get_if<FontFileInfo>(&Target()); }
+
+ private:
+  static const FontReadResult& Read(std::optional<FontReadResult>& read, std::string_view path) {
+    if (!read) read = ReadFontFile(path);
+    return *read;
+  }
+
+  std::string_view sourcePath_, targetPath_;
+  std::optional<FontReadResult> source_, target_, copied_;
+};
 
 // The row in hand, as the run sees it.
 struct RowJob {
@@ -20,6 +55,7 @@ struct RowJob {
   std::string_view targetPath;  // empty when the row names no file
   // A file of the row's name was in the target when the row began.
   bool targetExists = false;
+  RowFonts& fonts;
 };
 
 // Rows a stage adds after the listed ones, at the end of a run: the fonts it
