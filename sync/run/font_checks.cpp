@@ -104,10 +104,9 @@ void FaceCheckStage::Complete(const RowJob& job, RowReport& report) {
     if (report.state == RowState::CopySucceeded) inTarget = TakePlace(job, report);
   }
   if (inTarget && installed_.Read()) {
-    // What the row put there counts now; a same-name one waiting for the restart is not there yet.
-    const bool waiting = job.targetExists && report.state == RowState::ReplaceAtReboot;
-    const FontReadResult& now = waiting ? job.fonts.Target() : job.fonts.Copied();
-    if (const auto* info = std::get_if<FontFileInfo>(&now)) installed_.Put(job.targetPath, *info);
+    // A same-name replace was not read before; what it put there is what counts now.
+    const FontFileInfo* now = ours && source_ != nullptr ? source_ : std::get_if<FontFileInfo>(&job.fonts.Installed());
+    if (now != nullptr) installed_.Put(job.targetPath, *now);
   }
   row_ = -1;
   source_ = nullptr;

@@ -137,21 +137,32 @@ RowOrder TargetNamesFirst(const SyncRunView& view, const TargetNames& targetName
   return order;
 }
 
+// The first listed row of `name`, when the run marks the others as conflicts; else -1.
+std::int64_t FirstOfName(const RowOrder& order, std::string_view name) {
+  if (name.empty() || order.firstOfName.empty()) return -1;
+  const auto first = order.firstOfName.find(NameKey(name));
+  return first == order.firstOfName.end() ? -1 : first->second;
+}
+
 }  // namespace
 
-std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::string_view targetFolder,
-                                           const SyncOptions& options) {
-  if (running_) return std::nullopt;  // a second run would share the list with the first
+bool FontSyncRun::Refused(std::string_view sourceFolder, std::string_view targetFolder) {
+  if (running_) return true;  // a second run would share the list with the first
   if (sourceFolder.empty()) {
     view_.ShowMessage(kNoSourceMessage, kValidationTitle, MessageKind::Warning);
-    return std::nullopt;
+    return true;
   }
   // A bare "\a.ttf" would land in the root of the current drive.
   if (targetFolder.empty()) {
     view_.ShowMessage(kNoTargetMessage, kValidationTitle, MessageKind::Warning);
-    return std::nullopt;
+    return true;
   }
+  return false;
+}
 
+std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::string_view targetFolder,
+                                           const SyncOptions& options) {
+  if (Refused(sourceFolder, targetFolder)) return std::nullopt;
   const ScopedFlag running(running_);
   stopRequested_ = false;
   RunSummary summary;
@@ -164,7 +175,6 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
   const std::string targetPrefix = JoinPath(targetFolder, "");
   std::string targetPath;
   const RowOrder order = checked ? TargetNamesFirst(view_, *targetNames) : ListingOrder(view_);
-  const auto& firstOfName = order.firstOfName;
 
   // The row count is read again for every row: the list can be cleared while the
   // run processes events, and the run then ends cleanly.
@@ -179,31 +189,7 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
         !name.empty() && (options.dryRun ? targetNames->Exists(name, targetPath) : EntryExists(targetPath));
     RowFonts fonts(sourcePath, targetPath);
     const RowJob job{row, sourcePath, name.empty() ? std::string_view() : targetPath, exists, fonts};
-    RowReport report;
-    const auto first = name.empty() ? firstOfName.end() : firstOfName.find(NameKey(name));
-    bool settled = false;
-    if (first != firstOfName.end() && first->second != row) {
-      report.state = RowState::Conflict;
-      report.other = view_.CellText(first->second, kPathColumn);
-      report.sameName = true;
-      settled = true;
-    } else {
-      settled = !job.targetPath.empty() &&
-                std::ranges::any_of(stages_, [&](RowStage* stage) { return stage->Decide(job, report); });
-    }
-    if (!settled) {
-      RowReport copied = HandleRow(row, sourcePath, job.targetPath, exists,
-                                   report.readOnly == RowReport::InheritedReadOnly::MayClear, options);
-      report.state = copied.state;
-      report.reason = std::move(copied.reason);
-      report.bytes = copied.bytes;
-      report.readOnly = copied.readOnly;
-    } else if (report.readOnly == RowReport::InheritedReadOnly::MayClear) {
-      report.readOnly = RowReport::InheritedReadOnly::None;  // nothing was copied
-    }
-    if (report.state != RowState::Ready) {
-      for (RowStage* stage : stages_) stage->Complete(job, report);
-    }
+    const RowReport report = RunRow(job, FirstOfName(order, name), options);
     if (row < view_.RowCount()) view_.SetStatus(row, {.source = sourcePath, .target = targetPath}, report);
     if (report.state == RowState::Ready) break;  // abandoned mid-copy
     if (const auto outcome = TalliedAs(report.state)) summary.tally.Add(*outcome);
@@ -219,6 +205,34 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
 
   view_.ShowSummary(summary);
   return summary;
+}
+
+RowReport FontSyncRun::RunRow(const RowJob& job, std::int64_t firstOfName, const SyncOptions& options) {
+  RowReport report;
+  bool settled = false;
+  if (firstOfName >= 0 && firstOfName != job.row) {
+    report.state = RowState::Conflict;
+    report.other = view_.CellText(firstOfName, kPathColumn);
+    report.sameName = true;
+    settled = true;
+  } else {
+    settled = !job.targetPath.empty() &&
+              std::ranges::any_of(stages_, [&](RowStage* stage) { return stage->Decide(job, report); });
+  }
+  if (!settled) {
+    RowReport copied = HandleRow(job.row, job.sourcePath, job.targetPath, job.targetExists,
+                                 report.readOnly == RowReport::InheritedReadOnly::MayClear, options);
+    report.state = copied.state;
+    report.reason = std::move(copied.reason);
+    report.bytes = copied.bytes;
+    report.readOnly = copied.readOnly;
+  } else if (report.readOnly == RowReport::InheritedReadOnly::MayClear) {
+    report.readOnly = RowReport::InheritedReadOnly::None;  // nothing was copied
+  }
+  if (report.state != RowState::Ready) {
+    for (RowStage* stage : stages_) stage->Complete(job, report);
+  }
+  return report;
 }
 
 namespace {

@@ -24,10 +24,10 @@ void RegistrationStage::Complete(const RowJob& job, RowReport& report) {
   }
   if (!inTarget && report.state != RowState::ReplaceAtReboot && !unregistered) return;
   // The waiting file is a copy of the source, which is free to read; the one in use may not be.
-  // A font in place is the copy, or the one found there.
+  // A font in place is the copy, or the one the row found there and left.
   report.registration = report.state == RowState::ReplaceAtReboot
                             ? registrar_->RegisterAtRestart(job.targetPath, job.fonts.Source())
-                            : registrar_->Register(job.targetPath, inTarget ? job.fonts.Copied() : job.fonts.Target());
+                            : registrar_->Register(job.targetPath, inTarget ? job.fonts.Installed() : job.fonts.Target());
   switch (report.registration->kind) {
     case RegistrationOutcome::Kind::Registered: ++tally_.registered; break;
     case RegistrationOutcome::Kind::NotAFont: ++tally_.notAFont; break;

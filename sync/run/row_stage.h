@@ -27,12 +27,9 @@ class RowFonts {
   const FontReadResult& Source() { return Read(source_, sourcePath_); }
   // The file of the row's name in the target, as the row found it.
   const FontReadResult& Target() { return Read(target_, targetPath_); }
-  // The target once the row's copy is in place: it holds the source's bytes,
-  // so it is the source as read; only a source that could not be read sends
-  // the question to the copy.
-  const FontReadResult& Copied() {
-    return std::holds_alternative<FileError>(Source()) ? Read(copied_, targetPath_) : Source();
-  }
+  // The file of the row's name in the target once the row's copy is done:
+  // read from the target itself, for what the system reads is that file.
+  const FontReadResult& Installed() { return Read(installed_, targetPath_); }
 
   // Nothing for a file that is no font or could not be read.
   const FontFileInfo* SourceFont() { return std::get_if<FontFileInfo>(&Source()); }
@@ -45,7 +42,7 @@ class RowFonts {
   }
 
   std::string_view sourcePath_, targetPath_;
-  std::optional<FontReadResult> source_, target_, copied_;
+  std::optional<FontReadResult> source_, target_, installed_;
 };
 
 // The row in hand, as the run sees it.
