@@ -3,8 +3,8 @@
 #pragma once
 
 #include <array>
-#include <iterator>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,16 +38,17 @@ enum class RowStep { InStep, OutOfStep };
 
 // One line of row_states.def.
 struct RowStateInfo {
-  std::string_view code;     // its JSON name, and an English row's status
-  std::string_view chinese;  // the window's status text
-  std::string_view englishWords;
-  std::string_view englishCount;
+  std::string_view code;          // its JSON name, and an English row's status
+  std::string_view chinese;       // the window's status text, and the summary's word for it
+  std::string_view englishWords;  // "copy failed" on standard error
+  std::string_view englishCount;  // "3 in conflict" in the summary
   std::optional<FileOutcome> tally;
   RowStep step;
   RowExit exit;
   bool stays;
 };
 
+// The table itself, and the names its tally column uses.
 namespace row_state_columns {
 inline constexpr std::optional<FileOutcome> None, CopySucceeded = FileOutcome::CopySucceeded,
                                                   CopyFailed = FileOutcome::CopyFailed,
