@@ -80,7 +80,8 @@ class SyncRunView {
   virtual std::string CellText(std::int64_t row, int column) const = 0;
   virtual std::int64_t RowCount() const = 0;
   // A row's new state: Copying while its file copies, then what became of it;
-  // Ready again when the run stopped in the middle of its copy.
+  // Ready again when the run stopped in the middle of its copy. The run gives
+  // the row's files with it, so a view never works out a path of its own.
   virtual void SetStatus(std::int64_t row, const RowFiles& files, const RowReport& report) = 0;
   // `handled` of `total` rows are done; the view scales this to its bar.
   virtual void SetProgress(std::int64_t handled, std::int64_t total) = 0;
