@@ -130,7 +130,7 @@ std::int64_t ListWindow::RowCount() const {
   return SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0);
 }
 
-void ListWindow::SetStatus(std::int64_t row, const RowReport& report) {
+void ListWindow::SetStatus(std::int64_t row, const RowFiles&, const RowReport& report) {
   if (row < 0 || row >= RowCount()) return;
   const std::string_view text = StatusText(report.state);
   if (mode_ == Mode::Virtual) {

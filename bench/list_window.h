@@ -31,7 +31,7 @@ class ListWindow final : public SyncRunView {
   void AddRows(std::span<const ListedRow> rows) override;
   std::string CellText(std::int64_t row, int column) const override;
   std::int64_t RowCount() const override;
-  void SetStatus(std::int64_t row, const RowReport& report) override;
+  void SetStatus(std::int64_t row, const RowFiles& files, const RowReport& report) override;
   void SetProgress(std::int64_t handled, std::int64_t total) override;
   void SetCopyProgress(std::int64_t, std::uint64_t, std::uint64_t) override {}
   void ShowMessage(std::string_view text, std::string_view title, MessageKind kind) override;

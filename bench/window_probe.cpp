@@ -253,7 +253,7 @@ class MemoryView final : public quorvane::SyncRunView {
   }
   std::string CellText(std::int64_t, int) const override { return {}; }
   std::int64_t RowCount() const override { return static_cast<std::int64_t>(rows_.size()); }
-  void SetStatus(std::int64_t, const quorvane::RowReport&) override {}
+  void SetStatus(std::int64_t, const quorvane::RowFiles&, const quorvane::RowReport&) override {}
   void SetProgress(std::int64_t, std::int64_t) override {}
   void SetCopyProgress(std::int64_t, std::uint64_t, std::uint64_t) override {}
   void ShowSummary(const quorvane::RunSummary&) override {}

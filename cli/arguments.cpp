@@ -125,6 +125,69 @@ std::string UsageError::Text(Language language) const {
   return {};
 }
 
+namespace {
+
+// An option that only switches something on: what it switches on (--checksum
+// and --newer imply --update).
+struct Flag {
+  std::string_view name, shortName;
+  bool Arguments::*sets;
+  bool Arguments::*alsoSets;
+};
+
+constexpr Flag kFlags[] = {
+    {"--update", "", &Arguments::update, nullptr},
+    {"--checksum", "", &Arguments::checksum, &Arguments::update},
+    {"--newer", "", &Arguments::newer, &Arguments::update},
+    {"--dry-run", "", &Arguments::dryRun, nullptr},
+    {"--json", "", &Arguments::json, nullptr},
+    {"--quiet", "-q", &Arguments::quiet, nullptr},
+    {"--help", "-h", &Arguments::help, nullptr},
+    {"--version", "", &Arguments::version, nullptr},
+    {"--register", "", &Arguments::registerFonts, nullptr},
+    {"--user", "", &Arguments::user, nullptr},
+    {"--check", "", &Arguments::check, nullptr},
+    {"--prune", "", &Arguments::prune, nullptr},
+};
+
+// False when `arg` is no flag.
+bool SetFlag(std::string_view arg, Arguments& parsed) {
+  for (const Flag& flag : kFlags) {
+    if (arg != flag.name && (flag.shortName.empty() || arg != flag.shortName)) continue;
+    parsed.*flag.sets = true;
+    if (flag.alsoSets != nullptr) parsed.*flag.alsoSets = true;
+    return true;
+  }
+  return false;
+}
+
+// An option with a value (--max-delete, --target, --log, --lang), stored in
+// `parsed`: false when `args[i]` is none of them.
+std::variant<bool, UsageError> SetValueOption(const std::vector<std::string>& args, size_t& i, Arguments& parsed) {
+  if (auto count = OptionValue(args, i, "--max-delete")) {
+    if (auto* error = std::get_if<UsageError>(&*count)) return std::move(*error);
+    const std::string& text = std::get<std::string>(*count);
+    std::int64_t value = 0;
+    const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (problem != std::errc() || end != text.data() + text.size() || value < 0) {
+      return UsageError{UsageProblem::BadNumber, "--max-delete"};
+    }
+    parsed.maxDelete = value;
+    return true;
+  }
+  for (auto [name, field] : {std::pair{"--target", &parsed.target}, std::pair{"--log", &parsed.log},
+                             std::pair{"--lang", &parsed.language}}) {
+    auto value = OptionValue(args, i, name);
+    if (!value) continue;
+    if (auto* error = std::get_if<UsageError>(&*value)) return std::move(*error);
+    *field = std::move(std::get<std::string>(*value));
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::variant<Arguments, UsageError> ParseArguments(const std::vector<std::string>& args) {
   Arguments parsed;
   bool optionsEnded = false;
@@ -134,59 +197,14 @@ std::variant<Arguments, UsageError> ParseArguments(const std::vector<std::string
     if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
       if (arg.empty()) return UsageError{UsageProblem::EmptySource, ""};
       parsed.sources.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
+    } else if (arg == "--") {
       optionsEnded = true;
-    } else if (arg == "--replace") {
-      replace = true;
-    } else if (arg == "--ignore") {
-      ignore = true;
-    } else if (arg == "--update") {
-      parsed.update = true;
-    } else if (arg == "--checksum") {
-      parsed.checksum = parsed.update = true;
-    } else if (arg == "--newer") {
-      parsed.newer = parsed.update = true;
-    } else if (arg == "--dry-run") {
-      parsed.dryRun = true;
-    } else if (arg == "--json") {
-      parsed.json = true;
-    } else if (arg == "--quiet" || arg == "-q") {
-      parsed.quiet = true;
-    } else if (arg == "--help" || arg == "-h") {
-      parsed.help = true;
-    } else if (arg == "--version") {
-      parsed.version = true;
-    } else if (arg == "--register") {
-      parsed.registerFonts = true;
-    } else if (arg == "--user") {
-      parsed.user = true;
-    } else if (arg == "--check") {
-      parsed.check = true;
-    } else if (arg == "--prune") {
-      parsed.prune = true;
-    } else if (auto count = OptionValue(args, i, "--max-delete")) {
-      if (auto* error = std::get_if<UsageError>(&*count)) return std::move(*error);
-      const std::string& text = std::get<std::string>(*count);
-      std::int64_t value = 0;
-      const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), value);
-      if (problem != std::errc() || end != text.data() + text.size() || value < 0) {
-        return UsageError{UsageProblem::BadNumber, "--max-delete"};
-      }
-      parsed.maxDelete = value;
-    } else {
-      bool known = false;
-      for (auto [name, field] : {std::pair{"--target", &parsed.target}, std::pair{"--log", &parsed.log},
-                                 std::pair{"--lang", &parsed.language}}) {
-        auto value = OptionValue(args, i, name);
-        if (!value) continue;
-        if (auto* error = std::get_if<UsageError>(&*value)) return std::move(*error);
-        *field = std::move(std::get<std::string>(*value));
-        known = true;
-        break;
-      }
-      if (!known) return UsageError{UsageProblem::UnknownOption, arg};
+    } else if (arg == "--replace" || arg == "--ignore") {
+      (arg == "--replace" ? replace : ignore) = true;
+    } else if (!SetFlag(arg, parsed)) {
+      auto set = SetValueOption(args, i, parsed);
+      if (auto* error = std::get_if<UsageError>(&set)) return std::move(*error);
+      if (!std::get<bool>(set)) return UsageError{UsageProblem::UnknownOption, arg};
     }
   }
   if (replace && ignore) return UsageError{UsageProblem::ReplaceAndIgnore, ""};

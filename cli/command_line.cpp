@@ -58,6 +58,11 @@ class Tool {
   void List(ConsoleView& view, const Folders& folders);
   // What the arguments ask of the core, once the sources are listed.
   SyncRequest RequestOf(const Folders& folders) const;
+  // The --log file, opened to append; false when it was refused (and said why).
+  bool OpenLog(std::optional<AppendFile>& log) const;
+  // What standard error says after the rows: an interrupt, the record, the font cache.
+  void SayAfterRows(ConsoleView& view, const RunSummary& summary, bool interrupted,
+                    const std::optional<RegistrationRecord>& registered) const;
 
   const Arguments& arguments_;
   Language language_;
@@ -148,6 +153,41 @@ void Tool::List(ConsoleView& view, const Folders& folders) {
   }
 }
 
+bool Tool::OpenLog(std::optional<AppendFile>& log) const {
+  if (!arguments_.log) return true;
+  FileError error;
+  LogRefusal refusal = LogRefusal::None;
+  log = AppendFile::Open(*arguments_.log, RunsAsSystemAccount(), error, refusal);
+  if (log) return true;
+  const std::string named = Say(kLogUnopenable) + Quoted(*arguments_.log);
+  switch (refusal) {
+    case LogRefusal::None: Refuse(named + ": " + ReasonText(error, language_)); break;
+    case LogRefusal::Link: Refuse(named + Say(kLogIsLink)); break;
+    case LogRefusal::NotOwn: Refuse(named + Say(kLogNotOwn)); break;
+  }
+  return false;
+}
+
+void Tool::SayAfterRows(ConsoleView& view, const RunSummary& summary, bool interrupted,
+                        const std::optional<RegistrationRecord>& registered) const {
+  if (interrupted && summary.unhandled > 0) {
+    view.Say(InterruptedText(summary.unhandled, language_));
+  }
+  if (const std::optional<RecordSummary>& kept = summary.record) {
+    if (kept->refusal != PruneRefusal::None) {
+      view.Say(PruneRefusalText(*kept, arguments_.maxDelete, language_));
+    } else if (const std::string problem = RecordProblemText(*kept, language_); !problem.empty()) {
+      view.Say(kept->pruning ? problem : std::string(Pick(language_, "警告：", "warning: ")) + problem);
+    }
+    if (const std::string changed = ChangedSinceText(*kept, language_); !changed.empty() && !arguments_.quiet) {
+      view.Say(changed);
+    }
+  }
+  if (registered) {
+    if (const std::string warning = RefreshWarning(*registered, language_); !warning.empty()) view.Say(warning);
+  }
+}
+
 int Tool::Run(const std::vector<std::string>& args) {
   const auto started = std::chrono::steady_clock::now();
   const std::optional<Folders> checked = CheckFolders();
@@ -155,20 +195,7 @@ int Tool::Run(const std::vector<std::string>& args) {
   const Folders& folders = *checked;
 
   std::optional<AppendFile> log;
-  if (arguments_.log) {
-    FileError error;
-    LogRefusal refusal = LogRefusal::None;
-    log = AppendFile::Open(*arguments_.log, RunsAsSystemAccount(), error, refusal);
-    if (!log) {
-      const std::string named = Say(kLogUnopenable) + Quoted(*arguments_.log);
-      switch (refusal) {
-        case LogRefusal::None: Refuse(named + ": " + ReasonText(error, language_)); break;
-        case LogRefusal::Link: Refuse(named + Say(kLogIsLink)); break;
-        case LogRefusal::NotOwn: Refuse(named + Say(kLogNotOwn)); break;
-      }
-      return kExitUsage;
-    }
-  }
+  if (!OpenLog(log)) return kExitUsage;
 
   InterruptHandlers interrupts(Pick(language_, kInterruptedAgain));
   const ErrorTerminal terminal;
@@ -185,7 +212,6 @@ int Tool::Run(const std::vector<std::string>& args) {
   const bool progress = terminal.IsTerminal() && !arguments_.quiet;
   ConsoleView view({.language = language_,
                     .quiet = arguments_.quiet,
-                    .targetFolder = folders.target,
                     .progress = progress,
                     .outputOnTerminal = IsTerminal(Stream::Out),
                     .writeEachRow = arguments_.checksum,
@@ -199,24 +225,9 @@ int Tool::Run(const std::vector<std::string>& args) {
   const std::optional<RunSummary> summary = RunSync(request, view);
   if (!summary) return kExitUsage;
   const bool interrupted = view.Interrupted() || InterruptRequested();
-  if (interrupted && summary->unhandled > 0) {
-    view.Say(InterruptedText(summary->unhandled, language_));
-  }
-  if (const std::optional<RecordSummary>& kept = summary->record) {
-    if (kept->refusal != PruneRefusal::None) {
-      view.Say(PruneRefusalText(*kept, arguments_.maxDelete, language_));
-    } else if (const std::string problem = RecordProblemText(*kept, language_); !problem.empty()) {
-      view.Say(kept->pruning ? problem : std::string(Pick(language_, "警告：", "warning: ")) + problem);
-    }
-    if (const std::string changed = ChangedSinceText(*kept, language_); !changed.empty() && !arguments_.quiet) {
-      view.Say(changed);
-    }
-  }
   std::optional<RegistrationRecord> registered;
-  if (summary->registration) {
-    registered = RegistrationRecordOf(*summary->registration, kPathStyle);
-    if (const std::string warning = RefreshWarning(*registered, language_); !warning.empty()) view.Say(warning);
-  }
+  if (summary->registration) registered = RegistrationRecordOf(*summary->registration, kPathStyle);
+  SayAfterRows(view, *summary, interrupted, registered);
   const int status = ExitStatusOf(*summary, interrupted && summary->stopped, unreadableFolders_, check);
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
   view.WriteSummary({.run = *summary,
@@ -234,11 +245,6 @@ int Tool::Run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-bool OutOfStep(RowState state) {
-  return state == RowState::WouldCopy || state == RowState::WouldReplace || state == RowState::Conflict ||
-         state == RowState::NotRegistered || state == RowState::WouldRemove;
-}
-
 int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unreadableFolders, bool check) {
   if (interrupted || summary.stopped) return kExitInterrupted;
   const bool registrationFailed =
@@ -247,19 +253,18 @@ int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unrea
   const bool recordFailed = summary.record && (summary.record->refusal != PruneRefusal::None ||
                                                (summary.record->pruning && (summary.record->error ||
                                                                             !summary.record->damage.empty())));
-  bool rowFailed = summary.tally.AnyFailed(), outOfStep = false;
+  bool rowFailed = summary.tally.AnyFailed(), outOfStep = false, restart = false;
   for (int state = 0; state < kRowStateCount; ++state) {
     if (summary.states[state] == 0) continue;
-    rowFailed = rowFailed || IsFailure(static_cast<RowState>(state));
-    outOfStep = outOfStep || OutOfStep(static_cast<RowState>(state));
+    const RowStateInfo& info = InfoOf(static_cast<RowState>(state));
+    rowFailed = rowFailed || info.exit == RowExit::Failed;
+    restart = restart || info.exit == RowExit::Restart;
+    outOfStep = outOfStep || info.step == RowStep::OutOfStep;
   }
   if (rowFailed || unreadableFolders > 0 || registrationFailed || recordFailed || (check && outOfStep)) {
     return kExitFailed;
   }
-  if (summary.Count(RowState::ReplaceAtReboot) > 0 || summary.Count(RowState::RemoveAtReboot) > 0) {
-    return kExitRebootRequired;
-  }
-  return kExitOk;
+  return restart ? kExitRebootRequired : kExitOk;
 }
 
 int RunCommandLine(const std::vector<std::string>& args) {

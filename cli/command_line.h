@@ -19,10 +19,6 @@ inline constexpr int kExitRebootRequired = 3010;
 // exit status (see kUsage).
 int RunCommandLine(const std::vector<std::string>& args);
 
-// A check's answers that say the machine is not in step: would-copy,
-// would-replace, conflict, not-registered, would-remove.
-bool OutOfStep(RowState state);
-
 // 130 when the run was cut short; 1 when something was not synchronised (a
 // row failed or is in conflict, a sub-folder could not be read, a font not
 // registered for a reason other than not being one, a prune refused, the

@@ -1,6 +1,5 @@
 #include "cli/console_view.h"
 
-#include "cli/command_line.h"
 #include "cli/platform.h"
 #include "cli/texts.h"
 #include "sync/files/file_ops.h"
@@ -13,8 +12,7 @@ ConsoleView::ConsoleView(const ViewOptions& options, const Report& report, const
       report_(report),
       logReport_(logReport),
       output_(output),
-      progressLine_(terminal),
-      targetPrefix_(JoinPath(options.targetFolder, "")) {}
+      progressLine_(terminal) {}
 
 void ConsoleView::MeasureSources() {
   sourceBytes_.assign(rows_.size(), 0);
@@ -58,9 +56,21 @@ std::string ConsoleView::CellText(std::int64_t row, int column) const {
   return rows_[static_cast<size_t>(row)][static_cast<size_t>(column)];
 }
 
-void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
+namespace {
+
+bool NotRegistered(const std::optional<RegistrationOutcome>& registration) {
+  return registration && registration->kind != RegistrationOutcome::Kind::Registered;
+}
+
+bool RegistrationFailed(const std::optional<RegistrationOutcome>& registration) {
+  return registration && (registration->kind == RegistrationOutcome::Kind::Failed ||
+                          registration->kind == RegistrationOutcome::Kind::Conflict);
+}
+
+}  // namespace
+
+void ConsoleView::SetStatus(std::int64_t row, const RowFiles& files, const RowReport& report) {
   if (row < 0 || row >= RowCount()) return;
-  auto& cells = rows_[static_cast<size_t>(row)];
   const bool wasCopying = copyingRow_ == row;
   if (report.state == RowState::Copying) {
     // The lines before it are out before a copy that may take long.
@@ -69,61 +79,65 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
     return;
   }
   copyingRow_ = -1;
-  cells[kStatusColumn] = StatusText(report.state);
+  rows_[static_cast<size_t>(row)][kStatusColumn] = StatusText(report.state);
   if (report.state == RowState::Ready) return;  // abandoned: not handled after all
   if (!sourceBytes_.empty()) bytesOfHandledRows_ += sourceBytes_[static_cast<size_t>(row)];
-
-  const std::optional<RegistrationOutcome>& registration = report.registration;
-  const bool failed = IsFailure(report.state);
-  const bool notRegistered = registration && registration->kind != RegistrationOutcome::Kind::Registered;
-  const bool registrationFailed = notRegistered && (registration->kind == RegistrationOutcome::Kind::Failed ||
-                                                    registration->kind == RegistrationOutcome::Kind::Conflict);
-  const bool shown = options_.check ? failed || OutOfStep(report.state) : !options_.quiet || failed || registrationFailed;
-  if (shown) {
-    if (report_.NeedsTarget()) targetPath_.assign(targetPrefix_).append(cells[kNameColumn]);
-    const RowRecord record{.number = cells[kNumberColumn],
-                           .state = report.state,
-                           .source = cells[kPathColumn],
-                           .target = targetPath_,
-                           .bytes = report.bytes,
-                           .reason = report.reason ? &*report.reason : nullptr,
-                           .registration = registration ? &*registration : nullptr,
-                           .sourceVersion = report.sourceVersion ? &*report.sourceVersion : nullptr,
-                           .targetVersion = report.targetVersion ? &*report.targetVersion : nullptr,
-                           .other = report.other};
-    report_.AppendRow(output_.Buffer(), record);
-    if (std::string* log = output_.LogBuffer()) logReport_->AppendRow(*log, record);
-  }
+  if (RowShown(report)) WriteRow(row, files, report);
   // Absent when the row began, there when its copy took the name: another run put it there.
-  const bool appeared = wasCopying && report.state == RowState::Ignored;
-  if (failed) {
-    std::string why = report.reason ? FailureReason(*report.reason, options_.language) : std::string();
+  SayWhy(files.source, report, wasCopying && report.state == RowState::Ignored);
+  // Otherwise the run calls ProcessPendingEvents right after, which writes the batch when due.
+}
+
+bool ConsoleView::RowShown(const RowReport& report) const {
+  const bool failed = IsFailure(report.state);
+  if (options_.check) return failed || InfoOf(report.state).step == RowStep::OutOfStep;
+  return !options_.quiet || failed || RegistrationFailed(report.registration);
+}
+
+void ConsoleView::WriteRow(std::int64_t row, const RowFiles& files, const RowReport& report) {
+  const std::optional<RegistrationOutcome>& registration = report.registration;
+  const RowRecord record{.number = rows_[static_cast<size_t>(row)][kNumberColumn],
+                         .state = report.state,
+                         .source = files.source,
+                         .target = files.target,
+                         .bytes = report.bytes,
+                         .reason = report.reason ? &*report.reason : nullptr,
+                         .registration = registration ? &*registration : nullptr,
+                         .sourceVersion = report.sourceVersion ? &*report.sourceVersion : nullptr,
+                         .targetVersion = report.targetVersion ? &*report.targetVersion : nullptr,
+                         .other = report.other};
+  report_.AppendRow(output_.Buffer(), record);
+  if (std::string* log = output_.LogBuffer()) logReport_->AppendRow(*log, record);
+}
+
+void ConsoleView::SayWhy(std::string_view source, const RowReport& report, bool appeared) {
+  const Language language = options_.language;
+  const std::string_view words = StatusWords(report.state, language);
+  const std::optional<RegistrationOutcome>& registration = report.registration;
+  const auto sayRegistration = [&] {
+    SayAbout(source, RegistrationWords(*registration, language), RegistrationReason(*registration, language));
+  };
+  if (IsFailure(report.state)) {
+    std::string why = report.reason ? FailureReason(*report.reason, language) : std::string();
     if (!report.other.empty()) {
-      if (!why.empty()) why += Pick(options_.language, "；", "; ");
-      why += OtherFileText(report, options_.language);
+      if (!why.empty()) why += Pick(language, "；", "; ");
+      why += OtherFileText(report, language);
     }
-    SayAbout(cells[kPathColumn], StatusWords(report.state, options_.language), why);
+    SayAbout(source, words, why);
   } else if (!report.other.empty() && !options_.quiet && !options_.check) {
     // Installed as another file, or took another's place: worth a line, for it names that file.
-    SayAbout(cells[kPathColumn], StatusWords(report.state, options_.language), OtherFileText(report, options_.language));
-    if (notRegistered) {
-      SayAbout(cells[kPathColumn], RegistrationWords(*registration, options_.language),
-               RegistrationReason(*registration, options_.language));
-    }
-  } else if (notRegistered) {
-    SayAbout(cells[kPathColumn], RegistrationWords(*registration, options_.language),
-             RegistrationReason(*registration, options_.language));
+    SayAbout(source, words, OtherFileText(report, language));
+    if (NotRegistered(registration)) sayRegistration();
+  } else if (NotRegistered(registration)) {
+    sayRegistration();
   } else if (appeared && !options_.quiet) {
-    SayAbout(cells[kPathColumn], StatusWords(report.state, options_.language),
-             std::string(Pick(options_.language, kAppearedDuringCopy)));
+    SayAbout(source, words, std::string(Pick(language, kAppearedDuringCopy)));
   } else if (options_.writeEachRow) {
     FlushOutput();
   }
   if (report.readOnly == RowReport::InheritedReadOnly::Cleared && !options_.quiet) {
-    SayAbout(cells[kPathColumn], StatusWords(report.state, options_.language),
-             std::string(Pick(options_.language, kInheritedReadOnlyCleared)));
+    SayAbout(source, words, std::string(Pick(language, kInheritedReadOnlyCleared)));
   }
-  // Otherwise the run calls ProcessPendingEvents right after, which writes the batch when due.
 }
 
 void ConsoleView::SayAbout(std::string_view path, std::string_view words, const std::string& why) {

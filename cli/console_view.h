@@ -21,7 +21,6 @@ namespace quorvane::cli {
 struct ViewOptions {
   Language language = Language::Chinese;
   bool quiet = false;
-  std::string targetFolder;
   // A progress line on standard error (a terminal, and not --quiet).
   bool progress = false;
   // Standard output is that terminal too: its lines must not run into the progress line.
@@ -50,7 +49,7 @@ class ConsoleView final : public SyncRunView {
   void AddRows(std::span<const ListedRow> rows) override;
   std::string CellText(std::int64_t row, int column) const override;
   std::int64_t RowCount() const override { return static_cast<std::int64_t>(rows_.size()); }
-  void SetStatus(std::int64_t row, const RowReport& report) override;
+  void SetStatus(std::int64_t row, const RowFiles& files, const RowReport& report) override;
   void SetProgress(std::int64_t handled, std::int64_t total) override;
   void SetCopyProgress(std::int64_t row, std::uint64_t done, std::uint64_t total) override;
   void ShowMessage(std::string_view text, std::string_view title, MessageKind kind) override;
@@ -60,6 +59,13 @@ class ConsoleView final : public SyncRunView {
   bool StopRequested() const override;
 
  private:
+  // Whether a handled row has a line in the report: a check's shows only what is
+  // out of step or failed, a quiet run's only what failed.
+  bool RowShown(const RowReport& report) const;
+  void WriteRow(std::int64_t row, const RowFiles& files, const RowReport& report);
+  // What standard error says of a handled row: why it failed, the other file it
+  // names, its registration, a file that appeared during the copy.
+  void SayWhy(std::string_view source, const RowReport& report, bool appeared);
   // "复制失败 PATH: why", the row's own words first.
   void SayAbout(std::string_view path, std::string_view words, const std::string& why);
   void FlushOutput();
@@ -75,8 +81,6 @@ class ConsoleView final : public SyncRunView {
   std::vector<std::array<std::string, 4>> rows_;
   std::vector<std::uint64_t> sourceBytes_;  // empty unless measured
   std::int64_t copyingRow_ = -1;
-  std::string targetPrefix_;
-  std::string targetPath_;  // reused for every row
 
   ProgressFigures figures_;
   std::uint64_t bytesOfHandledRows_ = 0;

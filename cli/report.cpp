@@ -147,7 +147,6 @@ class TsvReport final : public Report {
     out += '\n';
   }
 
-  bool NeedsTarget() const override { return false; }
 
   void AppendSummary(std::string& out, const SummaryRecord& summary) const override {
     out += SummaryLine({.run = summary.run,
@@ -219,7 +218,6 @@ class JsonReport final : public Report {
     out += "}\n";
   }
 
-  bool NeedsTarget() const override { return true; }
 
   void AppendSummary(std::string& out, const SummaryRecord& summary) const override {
     const RunSummary& run = summary.run;

@@ -90,8 +90,6 @@ class Report {
   // What standard error said, for the log: TSV has the line as it stands,
   // JSON {"message":…} without the program's name.
   virtual void AppendMessage(std::string& out, std::string_view text) const = 0;
-  // Rows name their target path (the TSV lines do not: it costs a join per row).
-  virtual bool NeedsTarget() const = 0;
 };
 
 // number<TAB>status<TAB>source path; the status in `language`. `withVersions`

@@ -54,49 +54,14 @@ Language ChooseLanguage(std::optional<std::string_view> option, const char* lcAl
 
 bool IsKnownLanguage(std::string_view value) { return value.starts_with("en") || value.starts_with("zh"); }
 
-std::string_view StatusCode(RowState state) {
-  switch (state) {
-    case RowState::Ready: return "ready";
-    case RowState::Copying: return "copying";
-    case RowState::CopySucceeded: return "copied";
-    case RowState::CopyFailed: return "copy-failed";
-    case RowState::ReplaceSucceeded: return "replaced";
-    case RowState::ReplaceFailed: return "replace-failed";
-    case RowState::Ignored: return "ignored";
-    case RowState::UpToDate: return "up-to-date";
-    case RowState::WouldCopy: return "would-copy";
-    case RowState::WouldReplace: return "would-replace";
-    case RowState::WouldIgnore: return "would-ignore";
-    case RowState::ReplaceAtReboot: return "replace-at-reboot";
-    case RowState::TargetNewer: return "target-newer";
-    case RowState::SameVersion: return "same-version";
-    case RowState::InstalledAs: return "installed-as";
-    case RowState::Conflict: return "conflict";
-    case RowState::NotRegistered: return "not-registered";
-    case RowState::WouldRemove: return "would-remove";
-    case RowState::Removed: return "removed";
-    case RowState::RemoveAtReboot: return "remove-at-reboot";
-    case RowState::RemoveFailed: return "remove-failed";
-  }
-  return "unknown";
-}
+std::string_view StatusCode(RowState state) { return InfoOf(state).code; }
 
 std::string_view StatusLabel(RowState state, Language language) {
   return language == Language::English ? StatusCode(state) : StatusText(state);
 }
 
 std::string_view StatusWords(RowState state, Language language) {
-  if (language == Language::Chinese) return StatusText(state);
-  switch (state) {
-    case RowState::CopyFailed: return "copy failed";
-    case RowState::ReplaceFailed: return "replace failed";
-    case RowState::UpToDate: return "up to date";
-    case RowState::InstalledAs: return "already installed";
-    case RowState::Conflict: return "font conflict";
-    case RowState::NotRegistered: return "not registered";
-    case RowState::RemoveFailed: return "remove failed";
-    default: return StatusCode(state);
-  }
+  return language == Language::English ? InfoOf(state).englishWords : StatusText(state);
 }
 
 std::string FailureReason(const FileError& error, Language language) {
@@ -147,77 +112,67 @@ std::string RegistrationText(const RegistrationRecord& registration, Language la
 
 }  // namespace
 
+namespace {
+
+// The summary's opening, with the number of files handled.
+std::string SummaryHead(const SummaryFacts& facts, Language language) {
+  const bool english = language == Language::English;
+  const std::string total = std::to_string(facts.run.Handled());
+  if (facts.check) {
+    return english ? "Check, nothing written: " + total + " files: "
+                   : "检查，未写入任何文件：本次任务共检查文件" + total + "个：";
+  }
+  if (facts.dryRun) {
+    return english ? "Dry run, nothing written: " + total + " files: "
+                   : "试运行，未写入任何文件：本次任务共处理文件" + total + "个：";
+  }
+  return english ? "Handled " + total + " files: " : "本次任务共处理文件" + total + "个：";
+}
+
+// The summary's groups, "复制成功3个；…", "3 copied; …": the window's five
+// counters (a dry run's three: it fails nothing), those the update rule left,
+// those waiting for the restart, then every other state once it happened.
+std::string SummaryGroups(const SummaryFacts& facts, Language language) {
+  const RunSummary& run = facts.run;
+  std::string text;
+  const auto append = [&](RowState state, std::int64_t count) {
+    if (!text.empty()) text += Pick(language, "；", "; ");
+    const RowStateInfo& info = InfoOf(state);
+    AppendCount(text, language == Language::English ? info.englishCount : info.chinese, count, language);
+  };
+  // A dry run's tally counts what it would do as done.
+  const auto tallied = [&](RowState state) { append(state, run.tally.Count(*TalliedAs(state))); };
+  if (facts.dryRun) {
+    for (const RowState state : {RowState::WouldCopy, RowState::WouldReplace, RowState::WouldIgnore}) tallied(state);
+  } else {
+    for (const RowState state : {RowState::CopySucceeded, RowState::CopyFailed, RowState::ReplaceSucceeded,
+                                 RowState::ReplaceFailed, RowState::Ignored}) {
+      tallied(state);
+    }
+  }
+  const std::int64_t upToDate = run.Count(RowState::UpToDate);
+  if (facts.update || upToDate > 0) append(RowState::UpToDate, upToDate);
+  if (run.Count(RowState::ReplaceAtReboot) > 0) append(RowState::ReplaceAtReboot, run.Count(RowState::ReplaceAtReboot));
+  for (int index = 0; index < kRowStateCount; ++index) {
+    const auto state = static_cast<RowState>(index);
+    const bool shownAbove = TalliedAs(state) || state == RowState::Ready || state == RowState::Copying ||
+                            state == RowState::UpToDate || state == RowState::ReplaceAtReboot;
+    if (!shownAbove && run.Count(state) > 0) append(state, run.Count(state));
+  }
+  return text;
+}
+
+}  // namespace
+
 std::string SummaryLine(const SummaryFacts& facts, Language language) {
   const RunSummary& run = facts.run;
-  const std::int64_t upToDate = run.Count(RowState::UpToDate);
-  const std::int64_t atRestart = run.Count(RowState::ReplaceAtReboot);
   const std::string registration = facts.registration ? RegistrationText(*facts.registration, language) : "";
   const bool onlyTheFive = run.Handled() == run.tally.total;
   if (language == Language::Chinese && !facts.dryRun && !facts.check && !facts.update && onlyTheFive) {
     return SummaryMessage(run.tally) + registration;
   }
-  const bool english = language == Language::English;
-  std::string text;
-  const std::int64_t total = run.Handled();
-  if (facts.check) {
-    text = english ? "Check, nothing written: " + std::to_string(total) + " files: "
-                   : "检查，未写入任何文件：本次任务共检查文件" + std::to_string(total) + "个：";
-  } else if (facts.dryRun) {
-    text = english ? "Dry run, nothing written: " + std::to_string(total) + " files: "
-                   : "试运行，未写入任何文件：本次任务共处理文件" + std::to_string(total) + "个：";
-  } else {
-    text = english ? "Handled " + std::to_string(total) + " files: "
-                   : "本次任务共处理文件" + std::to_string(total) + "个：";
-  }
-  const std::string_view separator = english ? "; " : "；";
-  struct Group {
-    std::string_view chinese, english;
-    std::int64_t count;
-  };
-  const SyncTally& tally = run.tally;
-  // A dry run's tally counts what it would do as done, and it fails nothing.
-  const Group groups[] = {
-      {"复制成功", "copied", tally.Count(FileOutcome::CopySucceeded)},
-      {"复制失败", "copy failed", tally.Count(FileOutcome::CopyFailed)},
-      {"替换成功", "replaced", tally.Count(FileOutcome::ReplaceSucceeded)},
-      {"替换失败", "replace failed", tally.Count(FileOutcome::ReplaceFailed)},
-      {"同名忽略", "ignored", tally.Count(FileOutcome::Ignored)},
-  };
-  const Group dryGroups[] = {
-      {"将复制", "would copy", tally.Count(FileOutcome::CopySucceeded)},
-      {"将替换", "would replace", tally.Count(FileOutcome::ReplaceSucceeded)},
-      {"将忽略", "would ignore", tally.Count(FileOutcome::Ignored)},
-  };
-  bool first = true;
-  const auto append = [&](std::string_view chinese, std::string_view englishLabel, std::int64_t count) {
-    if (!first) text += separator;
-    first = false;
-    AppendCount(text, english ? englishLabel : chinese, count, language);
-  };
-  if (facts.dryRun) {
-    for (const Group& group : dryGroups) append(group.chinese, group.english, group.count);
-  } else {
-    for (const Group& group : groups) append(group.chinese, group.english, group.count);
-  }
-  if (facts.update || upToDate > 0) append("已是最新", "up to date", upToDate);
-  if (atRestart > 0) append("重启后替换", "replaced at the next start", atRestart);
-  // The states of what the fonts hold, and of the record, each a group once it happened.
-  const Group others[] = {
-      {"目标版本较新", "target newer", run.Count(RowState::TargetNewer)},
-      {"版本相同", "same version", run.Count(RowState::SameVersion)},
-      {"同一字体已安装", "already installed", run.Count(RowState::InstalledAs)},
-      {"字体冲突", "in conflict", run.Count(RowState::Conflict)},
-      {"未注册", "not registered", run.Count(RowState::NotRegistered)},
-      {"将移除", "would remove", run.Count(RowState::WouldRemove)},
-      {"已移除", "removed", run.Count(RowState::Removed)},
-      {"重启后移除", "removed at the next start", run.Count(RowState::RemoveAtReboot)},
-      {"移除失败", "remove failed", run.Count(RowState::RemoveFailed)},
-  };
-  for (const Group& group : others) {
-    if (group.count > 0) append(group.chinese, group.english, group.count);
-  }
-  text += english ? "." : "。";
-  return text + registration;
+  return SummaryHead(facts, language) + SummaryGroups(facts, language) + std::string(Pick(language, "。", ".")) +
+         registration;
 }
 
 std::string_view RefreshCode(FontRefresh refresh) {

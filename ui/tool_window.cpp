@@ -316,7 +316,7 @@ std::string ToolWindow::CellText(std::int64_t row, int column) const {
 
 std::int64_t ToolWindow::RowCount() const { return window_ == nullptr ? 0 : window_->List(kFileList).RowCount(); }
 
-void ToolWindow::SetStatus(std::int64_t row, const RowReport& report) {
+void ToolWindow::SetStatus(std::int64_t row, const RowFiles&, const RowReport& report) {
   const bool failed = IsFailure(report.state);
   std::string reason = failed && report.reason ? ReasonText(*report.reason) : std::string();
   if (failed) ++failed_;

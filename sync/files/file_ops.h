@@ -115,6 +115,10 @@ bool SameStamp(const std::optional<FileStamp>& first, const std::optional<FileSt
 // nothing when either cannot be read.
 std::optional<bool> SameContent(std::string_view first, std::string_view second);
 
+// The update rule's one test of a same-name target: it holds what the source
+// holds, by content or by size and last-write time; unknown is changed.
+bool Unchanged(std::string_view source, std::string_view target, bool byContent);
+
 // What a copy does with a target that exists when the new file takes its name.
 enum class ExistingTarget {
   Keep,     // leave it: the copy ends as kTargetExists and the temporary goes

@@ -51,6 +51,10 @@ bool SameStamp(const std::optional<FileStamp>& source, const std::optional<FileS
   return coarse && apart <= 2 * kSecond;
 }
 
+bool Unchanged(std::string_view source, std::string_view target, bool byContent) {
+  return byContent ? SameContent(source, target).value_or(false) : SameStamp(StampOf(source), StampOf(target));
+}
+
 bool IsTemporaryName(std::string_view name) {
   constexpr std::string_view kPrefix = ".quorvane-", kSuffix = ".tmp";
   constexpr size_t kDigits = 16;

@@ -40,12 +40,17 @@ class FontRegistrar {
 
   FontScope Scope() const { return scope_; }
 
-  // After a font was copied or replaced in the target folder.
-  RegistrationOutcome Register(std::string_view fontPath);
+  // After a font was copied or replaced in the target folder; `font` is what
+  // it holds, as a run read it already.
+  RegistrationOutcome Register(std::string_view fontPath, const FontReadResult& font);
+  RegistrationOutcome Register(std::string_view fontPath) { return Register(fontPath, ReadFontFile(fontPath)); }
   // A font in use that `newFont` replaces at the next start: the value is
   // named after the new version and written now, and the running system keeps
   // the old one until then (nothing is loaded, nothing to tell at Finish).
-  RegistrationOutcome RegisterAtRestart(std::string_view fontPath, std::string_view newFont);
+  RegistrationOutcome RegisterAtRestart(std::string_view fontPath, const FontReadResult& newFont);
+  RegistrationOutcome RegisterAtRestart(std::string_view fontPath, std::string_view newFont) {
+    return RegisterAtRestart(fontPath, ReadFontFile(newFont));
+  }
   // Something else changed the fonts (a font removed): Finish tells the
   // system of it too, in the same one notification.
   void NoteChange() { registered_ = true; }

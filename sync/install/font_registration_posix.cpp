@@ -18,16 +18,14 @@ FontRegistrar::FontRegistrar(std::string targetFolder, FontScope scope)
 
 // fontconfig finds a font in a folder it scans once its cache knows of it; the
 // file itself only has to be a font.
-RegistrationOutcome FontRegistrar::Register(std::string_view fontPath) {
-  const FontReadResult read = ReadFontFile(fontPath);
+RegistrationOutcome FontRegistrar::Register(std::string_view, const FontReadResult& read) {
   if (auto refused = RefusalOf(read)) return std::move(*refused);
   registered_ = true;
   return RegistrationOutcome::Success(RegistryValueName(std::get<FontFileInfo>(read)));
 }
 
 // Nothing is replaced at a restart here; the names are still checked.
-RegistrationOutcome FontRegistrar::RegisterAtRestart(std::string_view, std::string_view newFont) {
-  const FontReadResult read = ReadFontFile(newFont);
+RegistrationOutcome FontRegistrar::RegisterAtRestart(std::string_view, const FontReadResult& read) {
   if (auto refused = RefusalOf(read)) return std::move(*refused);
   return RegistrationOutcome::Success(RegistryValueName(std::get<FontFileInfo>(read)));
 }

@@ -166,8 +166,7 @@ RegistrationOutcome WriteFontsValue(const std::string& targetFolder, FontScope s
 FontRegistrar::FontRegistrar(std::string targetFolder, FontScope scope)
     : targetFolder_(std::move(targetFolder)), scope_(scope) {}
 
-RegistrationOutcome FontRegistrar::Register(std::string_view fontPath) {
-  const FontReadResult read = ReadFontFile(fontPath);
+RegistrationOutcome FontRegistrar::Register(std::string_view fontPath, const FontReadResult& read) {
   if (auto refused = RefusalOf(read)) return std::move(*refused);
   const FontFileInfo& info = std::get<FontFileInfo>(read);
   const std::wstring path = Widen(fontPath);
@@ -179,8 +178,7 @@ RegistrationOutcome FontRegistrar::Register(std::string_view fontPath) {
 
 // The file in use stays loaded until the restart replaces it; loading the
 // waiting one now would hold it open and stop the rename.
-RegistrationOutcome FontRegistrar::RegisterAtRestart(std::string_view fontPath, std::string_view newFont) {
-  const FontReadResult read = ReadFontFile(newFont);
+RegistrationOutcome FontRegistrar::RegisterAtRestart(std::string_view fontPath, const FontReadResult& read) {
   if (auto refused = RefusalOf(read)) return std::move(*refused);
   return WriteFontsValue(targetFolder_, scope_, std::get<FontFileInfo>(read), Widen(fontPath), LoadNow::No);
 }

@@ -10,12 +10,6 @@
 namespace quorvane {
 namespace {
 
-std::optional<FontFileInfo> FontIn(std::string_view path) {
-  FontReadResult read = ReadFontFile(path);
-  if (auto* info = std::get_if<FontFileInfo>(&read)) return std::move(*info);
-  return std::nullopt;
-}
-
 // A version text for the report; a bitmap font has none to show.
 std::optional<std::string> ShownVersion(const FontFileInfo& info) {
   const std::string_view text = VersionTextOf(info);
@@ -32,14 +26,13 @@ bool InFolder(std::string_view path, std::string_view folder) {
 
 bool VersionStage::Decide(const RowJob& job, RowReport& report) {
   if (!job.targetExists) return false;
-  const bool unchanged = byContent_ ? SameContent(job.sourcePath, job.targetPath).value_or(false)
-                                    : SameStamp(StampOf(job.sourcePath), StampOf(job.targetPath));
-  if (unchanged) {
+  if (Unchanged(job.sourcePath, job.targetPath, byContent_)) {
     report.state = RowState::UpToDate;
     return true;
   }
-  const std::optional<FontFileInfo> source = FontIn(job.sourcePath), target = FontIn(job.targetPath);
-  if (!source || !target) return false;
+  const FontFileInfo* source = job.fonts.SourceFont();
+  const FontFileInfo* target = source != nullptr ? job.fonts.TargetFont() : nullptr;
+  if (source == nullptr || target == nullptr) return false;
   const auto order = CompareFileVersions(*source, *target);
   if (!order) return false;  // unknown: the stamps' rule, and no versions to show
   report.sourceVersion = ShownVersion(*source);
@@ -51,11 +44,11 @@ bool VersionStage::Decide(const RowJob& job, RowReport& report) {
 
 bool FaceCheckStage::Decide(const RowJob& job, RowReport& report) {
   row_ = job.row;
-  source_.reset();
+  source_ = nullptr;
   takesPlaceOf_.clear();
   if (job.targetExists) return false;
-  source_ = FontIn(job.sourcePath);
-  if (!source_) return false;
+  source_ = job.fonts.SourceFont();
+  if (source_ == nullptr) return false;
   report.sourceVersion = ShownVersion(*source_);
   const std::vector<const InstalledFont*> others = installed_.Holding(*source_, job.targetPath);
   if (others.empty()) return false;
@@ -112,11 +105,11 @@ void FaceCheckStage::Complete(const RowJob& job, RowReport& report) {
   }
   if (inTarget && installed_.Read()) {
     // A same-name replace was not read before; what it put there is what counts now.
-    std::optional<FontFileInfo> now = ours && source_ ? std::move(source_) : FontIn(job.targetPath);
-    if (now) installed_.Put(job.targetPath, std::move(*now));
+    const FontFileInfo* now = ours && source_ != nullptr ? source_ : std::get_if<FontFileInfo>(&job.fonts.Installed());
+    if (now != nullptr) installed_.Put(job.targetPath, *now);
   }
   row_ = -1;
-  source_.reset();
+  source_ = nullptr;
   takesPlaceOf_.clear();
 }
 

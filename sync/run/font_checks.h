@@ -55,6 +55,7 @@ class FaceCheckStage final : public RowStage {
   bool Decide(const RowJob& job, RowReport& report) override;
   void Complete(const RowJob& job, RowReport& report) override;
   void Finish(RunSummary&, ExtraRows&) override {}
+  bool JudgesAgainstTarget() const override { return true; }
 
   // How many installed fonts were read (0 when no row needed them).
   std::size_t InstalledCount() const { return installed_.Count(); }
@@ -72,7 +73,7 @@ class FaceCheckStage final : public RowStage {
   InstalledFonts installed_;
   // The row in hand: what its source holds, and the files it may replace.
   std::int64_t row_ = -1;
-  std::optional<FontFileInfo> source_;
+  const FontFileInfo* source_ = nullptr;  // the row's RowFonts holds it while the row is in hand
   std::vector<std::string> takesPlaceOf_;
   // The names of the target the rows so far stand for (their own, or the file they are
   // installed as or conflict with), keyed: no other row takes their place.

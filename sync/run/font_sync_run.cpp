@@ -84,111 +84,113 @@ class TargetNames {
 // from the listed ones, and counted as handled.
 class StageRows final : public ExtraRows {
  public:
-  StageRows(SyncRunView& view, RunSummary& summary) : view_(view), summary_(summary) {}
+  StageRows(SyncRunView& view, RunSummary& summary, std::string_view targetPrefix)
+      : view_(view), summary_(summary), targetPrefix_(targetPrefix) {}
 
   void Add(std::string_view name, std::string_view path, const RowReport& report) override {
     const std::int64_t row = view_.RowCount();
     const ListedRow listed{std::to_string(row + 1), std::string(name), std::string(path)};
     view_.AddRows(std::span(&listed, 1));
-    view_.SetStatus(row, report);
+    const std::string target = std::string(targetPrefix_).append(name);
+    view_.SetStatus(row, {.source = path, .target = target}, report);
     ++summary_.states[static_cast<int>(report.state)];
   }
 
  private:
   SyncRunView& view_;
   RunSummary& summary_;
+  std::string_view targetPrefix_;
 };
 
-// A dry run counts what it would do as a run would count it done.
-std::optional<FileOutcome> TalliedAs(RowState state) {
-  switch (state) {
-    case RowState::WouldCopy: return FileOutcome::CopySucceeded;
-    case RowState::WouldReplace: return FileOutcome::ReplaceSucceeded;
-    case RowState::WouldIgnore: return FileOutcome::Ignored;
-    default: return OutcomeOf(state);
+// The order the run takes the rows in, and for a name listed twice, the row
+// that is its first.
+struct RowOrder {
+  std::vector<std::int64_t> rows;
+  std::unordered_map<std::string, std::int64_t> firstOfName;
+};
+
+// The window copies in listing order and treats each row on its own.
+RowOrder ListingOrder(const SyncRunView& view) {
+  RowOrder order;
+  order.rows.resize(static_cast<size_t>(view.RowCount()));
+  for (std::int64_t row = 0; row < view.RowCount(); ++row) order.rows[static_cast<size_t>(row)] = row;
+  return order;
+}
+
+// A run with face checks takes the rows whose name is in the target first, in
+// listing order, then the new names: a new name's face check must see the
+// files as the same-name rows leave them, not judge against one a later row
+// replaces. Of the rows that share a name, the first listed is the one copied;
+// the others are conflicts.
+RowOrder TargetNamesFirst(const SyncRunView& view, const TargetNames& targetNames) {
+  RowOrder order;
+  const std::int64_t listed = view.RowCount();
+  order.rows.reserve(static_cast<size_t>(listed));
+  for (const bool inTarget : {true, false}) {
+    for (std::int64_t row = 0; row < listed; ++row) {
+      const std::string name = view.CellText(row, kNameColumn);
+      if (targetNames.Listed(name) != inTarget) continue;
+      order.rows.push_back(row);
+      if (!name.empty()) order.firstOfName.emplace(NameKey(name), row);
+    }
   }
+  return order;
+}
+
+// The first listed row of `name`, when the run marks the others as conflicts; else -1.
+std::int64_t FirstOfName(const RowOrder& order, std::string_view name) {
+  if (name.empty() || order.firstOfName.empty()) return -1;
+  const auto first = order.firstOfName.find(NameKey(name));
+  return first == order.firstOfName.end() ? -1 : first->second;
 }
 
 }  // namespace
 
-std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::string_view targetFolder,
-                                           const SyncOptions& options) {
-  if (running_) return std::nullopt;  // a second run would share the list with the first
+bool FontSyncRun::Refused(std::string_view sourceFolder, std::string_view targetFolder) {
+  if (running_) return true;  // a second run would share the list with the first
   if (sourceFolder.empty()) {
     view_.ShowMessage(kNoSourceMessage, kValidationTitle, MessageKind::Warning);
-    return std::nullopt;
+    return true;
   }
   // A bare "\a.ttf" would land in the root of the current drive.
   if (targetFolder.empty()) {
     view_.ShowMessage(kNoTargetMessage, kValidationTitle, MessageKind::Warning);
-    return std::nullopt;
+    return true;
   }
+  return false;
+}
 
+std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::string_view targetFolder,
+                                           const SyncOptions& options) {
+  if (Refused(sourceFolder, targetFolder)) return std::nullopt;
   const ScopedFlag running(running_);
   stopRequested_ = false;
   RunSummary summary;
   if (!options.dryRun) summary.staleRemoved = RemoveStaleTemporaries(targetFolder);
   view_.SetProgress(0, view_.RowCount());
 
-  const TargetNames targetNames(targetFolder);
+  const bool checked = std::ranges::any_of(stages_, [](const RowStage* stage) { return stage->JudgesAgainstTarget(); });
+  std::optional<TargetNames> targetNames;
+  if (options.dryRun || checked) targetNames.emplace(targetFolder);
   const std::string targetPrefix = JoinPath(targetFolder, "");
   std::string targetPath;
-
-  // The rows whose name is in the target go first, in listing order, then the
-  // new names: a new name's face check must see the files as the same-name rows
-  // leave them, not judge against one a later row replaces. Of the rows that
-  // share a name, the first listed is the one copied; the others are conflicts.
-  std::vector<std::int64_t> order;
-  std::unordered_map<std::string, std::int64_t> firstOfName;
-  const std::int64_t listed = view_.RowCount();
-  order.reserve(static_cast<size_t>(listed));
-  for (const bool inTarget : {true, false}) {
-    for (std::int64_t row = 0; row < listed; ++row) {
-      const std::string name = view_.CellText(row, kNameColumn);
-      if (targetNames.Listed(name) != inTarget) continue;
-      order.push_back(row);
-      if (!name.empty()) firstOfName.emplace(NameKey(name), row);
-    }
-  }
+  const RowOrder order = checked ? TargetNamesFirst(view_, *targetNames) : ListingOrder(view_);
 
   // The row count is read again for every row: the list can be cleared while the
   // run processes events, and the run then ends cleanly.
   std::int64_t handled = 0;
-  for (; handled < static_cast<std::int64_t>(order.size()) && !stopRequested_; ++handled) {
-    const std::int64_t row = order[static_cast<size_t>(handled)];
+  for (; handled < static_cast<std::int64_t>(order.rows.size()) && !stopRequested_; ++handled) {
+    const std::int64_t row = order.rows[static_cast<size_t>(handled)];
     if (row >= view_.RowCount()) break;
     const std::string name = view_.CellText(row, kNameColumn);
     const std::string sourcePath = view_.CellText(row, kPathColumn);
     targetPath.assign(targetPrefix).append(name);
     const bool exists =
-        !name.empty() && (options.dryRun ? targetNames.Exists(name, targetPath) : EntryExists(targetPath));
-    const RowJob job{row, sourcePath, name.empty() ? std::string_view() : targetPath, exists};
-    RowReport report;
-    const auto first = name.empty() ? firstOfName.end() : firstOfName.find(NameKey(name));
-    bool settled = false;
-    if (first != firstOfName.end() && first->second != row) {
-      report.state = RowState::Conflict;
-      report.other = view_.CellText(first->second, kPathColumn);
-      report.sameName = true;
-      settled = true;
-    } else {
-      settled = !job.targetPath.empty() &&
-                std::ranges::any_of(stages_, [&](RowStage* stage) { return stage->Decide(job, report); });
-    }
-    if (!settled) {
-      RowReport copied = HandleRow(row, sourcePath, job.targetPath, exists,
-                                   report.readOnly == RowReport::InheritedReadOnly::MayClear, options);
-      report.state = copied.state;
-      report.reason = std::move(copied.reason);
-      report.bytes = copied.bytes;
-      report.readOnly = copied.readOnly;
-    } else if (report.readOnly == RowReport::InheritedReadOnly::MayClear) {
-      report.readOnly = RowReport::InheritedReadOnly::None;  // nothing was copied
-    }
-    if (report.state != RowState::Ready) {
-      for (RowStage* stage : stages_) stage->Complete(job, report);
-    }
-    if (row < view_.RowCount()) view_.SetStatus(row, report);
+        !name.empty() && (options.dryRun ? targetNames->Exists(name, targetPath) : EntryExists(targetPath));
+    RowFonts fonts(sourcePath, targetPath);
+    const RowJob job{row, sourcePath, name.empty() ? std::string_view() : targetPath, exists, fonts};
+    const RowReport report = RunRow(job, FirstOfName(order, name), options);
+    if (row < view_.RowCount()) view_.SetStatus(row, {.source = sourcePath, .target = targetPath}, report);
     if (report.state == RowState::Ready) break;  // abandoned mid-copy
     if (const auto outcome = TalliedAs(report.state)) summary.tally.Add(*outcome);
     ++summary.states[static_cast<int>(report.state)];
@@ -198,22 +200,42 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
   }
   summary.unhandled = std::max<std::int64_t>(view_.RowCount() - handled, 0);
   summary.stopped = summary.unhandled > 0;
-  StageRows extra(view_, summary);
+  StageRows extra(view_, summary, targetPrefix);
   for (RowStage* stage : stages_) stage->Finish(summary, extra);
 
   view_.ShowSummary(summary);
   return summary;
 }
 
-namespace {
-
-RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt, std::uint64_t bytes = 0) {
+RowReport FontSyncRun::RunRow(const RowJob& job, std::int64_t firstOfName, const SyncOptions& options) {
   RowReport report;
-  report.state = state;
-  report.reason = std::move(reason);
-  report.bytes = bytes;
+  bool settled = false;
+  if (firstOfName >= 0 && firstOfName != job.row) {
+    report.state = RowState::Conflict;
+    report.other = view_.CellText(firstOfName, kPathColumn);
+    report.sameName = true;
+    settled = true;
+  } else {
+    settled = !job.targetPath.empty() &&
+              std::ranges::any_of(stages_, [&](RowStage* stage) { return stage->Decide(job, report); });
+  }
+  if (!settled) {
+    RowReport copied = HandleRow(job.row, job.sourcePath, job.targetPath, job.targetExists,
+                                 report.readOnly == RowReport::InheritedReadOnly::MayClear, options);
+    report.state = copied.state;
+    report.reason = std::move(copied.reason);
+    report.bytes = copied.bytes;
+    report.readOnly = copied.readOnly;
+  } else if (report.readOnly == RowReport::InheritedReadOnly::MayClear) {
+    report.readOnly = RowReport::InheritedReadOnly::None;  // nothing was copied
+  }
+  if (report.state != RowState::Ready) {
+    for (RowStage* stage : stages_) stage->Complete(job, report);
+  }
   return report;
 }
+
+namespace {
 
 // What a copy's outcome makes of its row.
 RowReport CopiedReport(const CopyResult& copied, bool targetExists) {
@@ -221,19 +243,19 @@ RowReport CopiedReport(const CopyResult& copied, bool targetExists) {
     case CopyStatus::Created:
     case CopyStatus::Replaced:
       // One that appeared since the test was replaced: that is what the policy gives it.
-      return Report(targetExists || copied.status == CopyStatus::Replaced ? RowState::ReplaceSucceeded
+      return RowReport::Of(targetExists || copied.status == CopyStatus::Replaced ? RowState::ReplaceSucceeded
                                                                            : RowState::CopySucceeded,
                     std::nullopt, copied.bytes);
     case CopyStatus::TargetExists:
-      return Report(RowState::Ignored);
+      return RowReport::Of(RowState::Ignored);
     case CopyStatus::ReplacedAtReboot:
-      return Report(RowState::ReplaceAtReboot, std::nullopt, copied.bytes);
+      return RowReport::Of(RowState::ReplaceAtReboot, std::nullopt, copied.bytes);
     case CopyStatus::Abandoned:
-      return Report(RowState::Ready);
+      return RowReport::Of(RowState::Ready);
     case CopyStatus::Failed:
       break;
   }
-  return Report(targetExists ? RowState::ReplaceFailed : RowState::CopyFailed, copied.error);
+  return RowReport::Of(targetExists ? RowState::ReplaceFailed : RowState::CopyFailed, copied.error);
 }
 
 }  // namespace
@@ -243,25 +265,23 @@ RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, 
   // A row without a name or a source path names no file; the copy refuses it
   // at once, with the system's "not found".
   if (sourcePath.empty() || targetPath.empty()) {
-    return Report(RowState::CopyFailed, CopyOneFile(sourcePath, targetPath).error);
+    return RowReport::Of(RowState::CopyFailed, CopyOneFile(sourcePath, targetPath).error);
   }
   bool replacing = targetExists && options.policy == SyncPolicy::Replace;
   if (targetExists && options.update) {
-    const bool same = options.checksum ? SameContent(sourcePath, targetPath).value_or(false)
-                                       : SameStamp(StampOf(sourcePath), StampOf(targetPath));
-    if (same) {
+    if (Unchanged(sourcePath, targetPath, options.checksum)) {
       // A version an earlier run left waiting would undo this decision at the restart.
       if (!options.dryRun) WithdrawReplaceAtRestart(targetPath);
-      return Report(RowState::UpToDate);
+      return RowReport::Of(RowState::UpToDate);
     }
     replacing = true;
   }
   if (targetExists && !replacing) {
-    if (options.dryRun) return Report(RowState::WouldIgnore);
+    if (options.dryRun) return RowReport::Of(RowState::WouldIgnore);
     WithdrawReplaceAtRestart(targetPath);
-    return Report(RowState::Ignored);
+    return RowReport::Of(RowState::Ignored);
   }
-  if (options.dryRun) return Report(targetExists ? RowState::WouldReplace : RowState::WouldCopy);
+  if (options.dryRun) return RowReport::Of(targetExists ? RowState::WouldReplace : RowState::WouldCopy);
   return Copy(row, sourcePath, targetPath, targetExists,
               replacing || options.policy == SyncPolicy::Replace || options.update, clearReadOnly, options);
 }
@@ -275,7 +295,7 @@ void FontSyncRun::ProcessEvents() {
 // otherwise it is left, and the row is the policy's same-name outcome.
 RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
                             bool targetExists, bool replacing, bool clearReadOnly, const SyncOptions& options) {
-  view_.SetStatus(row, Report(RowState::Copying));
+  view_.SetStatus(row, {.source = sourcePath, .target = targetPath}, RowReport::Of(RowState::Copying));
   const CopyOptions copyOptions{
       .existing = replacing ? ExistingTarget::Replace : ExistingTarget::Keep,
       .progress =

@@ -48,6 +48,11 @@ class FontSyncRun {
   bool IsRunning() const { return running_; }
 
  private:
+  // Whether the run may not start: one in progress, or a folder missing (said through the view).
+  bool Refused(std::string_view sourceFolder, std::string_view targetFolder);
+  // A row through the stages and its copy. `firstOfName`: the first listed row
+  // of its name, when a run marks the others as conflicts; else -1.
+  RowReport RunRow(const RowJob& job, std::int64_t firstOfName, const SyncOptions& options);
   // `clearReadOnly`: a stage found the target's read-only bit to be one an earlier version copied.
   RowReport HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath, bool targetExists,
                       bool clearReadOnly, const SyncOptions& options);

@@ -23,13 +23,6 @@ bool SameFolder(std::string_view a, std::string_view b) {
   return first && second && *first == *second;
 }
 
-RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt) {
-  RowReport report;
-  report.state = state;
-  report.reason = std::move(reason);
-  return report;
-}
-
 }  // namespace
 
 RecordStage::RecordStage(RecordOptions options, const std::vector<std::string>& listedNames)
@@ -102,8 +95,8 @@ void RecordStage::Complete(const RowJob& job, RowReport& report) {
   }
   if (report.sourceVersion) {
     entry.version = *report.sourceVersion;
-  } else if (const FontReadResult read = ReadFontFile(job.sourcePath); std::holds_alternative<FontFileInfo>(read)) {
-    entry.version = std::string(VersionTextOf(std::get<FontFileInfo>(read)));
+  } else if (const FontFileInfo* font = job.fonts.SourceFont()) {
+    entry.version = std::string(VersionTextOf(*font));
   }
   // A same-name file that the tool did not write is someone else's: replaced, it stays theirs.
   entry.preexisting = job.targetExists;
@@ -127,52 +120,10 @@ void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
   // A folder another account could write in is not read, least of all pruned by, nor written to.
   if (auto untrusted = CheckRecordsFolder(options_.scope, options_.write)) record.untrusted = std::move(untrusted->folder);
   RecordLock lock;
-  if (options_.write && !record.untrusted) {
-    if (FileResult locked = lock.Take(folder_, options_.scope); !locked) record.error = locked.error;
-  }
-  std::vector<RecordEntry> entries;
-  if (!record.error && !record.untrusted) {
-    auto loaded = LoadRecord(folder_, options_.scope);
-    if (auto* error = std::get_if<FileError>(&loaded)) {
-      record.error = *error;
-    } else if (const RecordText& text = std::get<RecordText>(loaded); text.found) {
-      auto parsed = ParseRecord(text.text, folder_);
-      if (auto* damage = std::get_if<RecordDamage>(&parsed)) {
-        record.damage = damage->why;
-      } else {
-        entries = std::move(std::get<std::vector<RecordEntry>>(parsed));
-      }
-    }
-  }
+  std::vector<RecordEntry> entries = Load(lock, record);
   const bool trusted = !record.error && record.damage.empty() && !record.untrusted;
   bool changed = !changes_.empty();
-  if (trusted) {
-    // A file that took another's place (by face) is someone else's if that one
-    // was: one the record does not know was there before the tool. Read before
-    // the changes drop the file it replaced.
-    for (auto& [key, change] : changes_) {
-      if (!change) continue;
-      for (const std::string& name : change->tookPlaceOf) {
-        const auto replaced = Find(entries, name);
-        change->inherited = change->inherited || replaced == entries.end() || replaced->preexisting;
-      }
-    }
-    for (auto& [key, change] : changes_) {
-      const auto known = Find(entries, key);
-      if (!change) {
-        if (known != entries.end()) entries.erase(known);
-        continue;
-      }
-      // Once someone else's, always: the flag of the file's first write stands.
-      if (known != entries.end()) {
-        change->entry.preexisting = known->preexisting || change->inherited;
-        *known = std::move(change->entry);
-      } else {
-        change->entry.preexisting = change->entry.preexisting || change->inherited;
-        entries.push_back(std::move(change->entry));
-      }
-    }
-  }
+  if (trusted) ApplyChanges(entries);
   if (options_.prune) {
     if (!trusted) {
       record.refusal = record.untrusted && !record.untrusted->empty() ? PruneRefusal::RecordUntrusted
@@ -187,17 +138,66 @@ void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
   // A record that cannot be trusted is never written over, least of all as empty.
   if (options_.write && trusted) {
     if (FillValues(entries)) changed = true;
-    if (changed) {
-      std::sort(entries.begin(), entries.end(),
-                [](const RecordEntry& a, const RecordEntry& b) { return a.name < b.name; });
-      if (FileResult saved = SaveRecord(folder_, options_.scope, FormatRecord(folder_, entries)); !saved) {
-        record.error = saved.error;
-      } else {
-        record.written = true;
-      }
-    }
+    if (changed) Save(entries, record);
   }
   summary.record = std::move(record);
+}
+
+std::vector<RecordEntry> RecordStage::Load(RecordLock& lock, RecordSummary& record) const {
+  if (options_.write && !record.untrusted) {
+    if (FileResult locked = lock.Take(folder_, options_.scope); !locked) record.error = locked.error;
+  }
+  if (record.error || record.untrusted) return {};
+  auto loaded = LoadRecord(folder_, options_.scope);
+  if (auto* error = std::get_if<FileError>(&loaded)) {
+    record.error = *error;
+    return {};
+  }
+  const RecordText& text = std::get<RecordText>(loaded);
+  if (!text.found) return {};
+  auto parsed = ParseRecord(text.text, folder_);
+  if (auto* damage = std::get_if<RecordDamage>(&parsed)) {
+    record.damage = damage->why;
+    return {};
+  }
+  return std::move(std::get<std::vector<RecordEntry>>(parsed));
+}
+
+void RecordStage::ApplyChanges(std::vector<RecordEntry>& entries) {
+  // A file that took another's place (by face) is someone else's if that one
+  // was: one the record does not know was there before the tool. Read before
+  // the changes drop the file it replaced.
+  for (auto& [key, change] : changes_) {
+    if (!change) continue;
+    for (const std::string& name : change->tookPlaceOf) {
+      const auto replaced = Find(entries, name);
+      change->inherited = change->inherited || replaced == entries.end() || replaced->preexisting;
+    }
+  }
+  for (auto& [key, change] : changes_) {
+    const auto known = Find(entries, key);
+    if (!change) {
+      if (known != entries.end()) entries.erase(known);
+      continue;
+    }
+    // Once someone else's, always: the flag of the file's first write stands.
+    if (known != entries.end()) {
+      change->entry.preexisting = known->preexisting || change->inherited;
+      *known = std::move(change->entry);
+    } else {
+      change->entry.preexisting = change->entry.preexisting || change->inherited;
+      entries.push_back(std::move(change->entry));
+    }
+  }
+}
+
+void RecordStage::Save(std::vector<RecordEntry>& entries, RecordSummary& record) const {
+  std::sort(entries.begin(), entries.end(), [](const RecordEntry& a, const RecordEntry& b) { return a.name < b.name; });
+  if (FileResult saved = SaveRecord(folder_, options_.scope, FormatRecord(folder_, entries)); !saved) {
+    record.error = saved.error;
+  } else {
+    record.written = true;
+  }
 }
 
 void RecordStage::Prune(std::vector<RecordEntry>& entries, RecordSummary& record, bool stopped, ExtraRows& rows) {
@@ -233,7 +233,7 @@ void RecordStage::Prune(std::vector<RecordEntry>& entries, RecordSummary& record
   for (RecordEntry* entry : candidates) {
     // The folder as the record knows it: the Fonts values are matched against the same spelling.
     const std::string path = JoinPath(folder_, entry->name);
-    RowReport report = options_.write ? Remove(path) : Report(RowState::WouldRemove);
+    RowReport report = options_.write ? Remove(path) : RowReport::Of(RowState::WouldRemove);
     if (!entry->version.empty()) report.targetVersion = entry->version;
     rows.Add(entry->name, entry->source, report);
     if (report.state == RowState::Removed || report.state == RowState::RemoveAtReboot) {
@@ -257,18 +257,18 @@ RowReport RecordStage::Remove(const std::string& path) {
   std::vector<FontsEntry> values;
   if (FileResult deleted = DeleteFontsValues(options_.scope, path, values); !deleted) {
     RestoreFontsValues(options_.scope, values);
-    return Report(RowState::RemoveFailed, deleted.error);
+    return RowReport::Of(RowState::RemoveFailed, deleted.error);
   }
   const bool wasLoaded = UnloadFont(path);
   const RemoveResult removed = RemoveFile(path, true);
   switch (removed.status) {
-    case RemoveStatus::Removed: return Report(RowState::Removed);
-    case RemoveStatus::AtReboot: return Report(RowState::RemoveAtReboot);
+    case RemoveStatus::Removed: return RowReport::Of(RowState::Removed);
+    case RemoveStatus::AtReboot: return RowReport::Of(RowState::RemoveAtReboot);
     case RemoveStatus::Failed: break;
   }
   RestoreFontsValues(options_.scope, values);
   if (wasLoaded) ReloadFont(path);
-  return Report(RowState::RemoveFailed, removed.error);
+  return RowReport::Of(RowState::RemoveFailed, removed.error);
 }
 
 bool RecordStage::FillValues(std::vector<RecordEntry>& entries) const {

@@ -56,6 +56,13 @@ class RecordStage final : public RowStage {
     bool inherited = false;  // a file it took the place of was there before the tool
   };
 
+  // The record as it stands, under `lock` when the run writes; nothing, and
+  // `record` says why, when it cannot be read or trusted.
+  std::vector<RecordEntry> Load(RecordLock& lock, RecordSummary& record) const;
+  // This run's changes, on the record as it stands.
+  void ApplyChanges(std::vector<RecordEntry>& entries);
+  // Writes the record, sorted by name; `record` says whether it was.
+  void Save(std::vector<RecordEntry>& entries, RecordSummary& record) const;
   // Removes what the record says the tool installed and no source lists; the rows say how it went.
   void Prune(std::vector<RecordEntry>& entries, RecordSummary& record, bool stopped, ExtraRows& rows);
   // One font: its registration first, then the file.

@@ -5,16 +5,6 @@
 #include "sync/files/name_fold.h"
 
 namespace quorvane {
-namespace {
-
-// A row whose file was in the target already, and stays: the check of its registration is owed.
-bool StaysInTarget(RowState state) {
-  return state == RowState::UpToDate || state == RowState::Ignored || state == RowState::WouldIgnore ||
-         state == RowState::TargetNewer || state == RowState::SameVersion;
-}
-
-}  // namespace
-
 bool RegistrationStage::Registered(std::string_view path) {
   if (!HasFontsValues()) return true;
   if (!named_) {
@@ -26,16 +16,18 @@ bool RegistrationStage::Registered(std::string_view path) {
 
 void RegistrationStage::Complete(const RowJob& job, RowReport& report) {
   const bool inTarget = report.state == RowState::CopySucceeded || report.state == RowState::ReplaceSucceeded;
-  const bool unregistered = job.targetExists && StaysInTarget(report.state) && !Registered(job.targetPath);
+  // A row whose file was in the target already, and stays: the check of its registration is owed.
+  const bool unregistered = job.targetExists && InfoOf(report.state).stays && !Registered(job.targetPath);
   if (registrar_ == nullptr) {
     if (unregistered) report.state = RowState::NotRegistered;
     return;
   }
   if (!inTarget && report.state != RowState::ReplaceAtReboot && !unregistered) return;
   // The waiting file is a copy of the source, which is free to read; the one in use may not be.
+  // A font in place is the copy, or the one the row found there and left.
   report.registration = report.state == RowState::ReplaceAtReboot
-                            ? registrar_->RegisterAtRestart(job.targetPath, job.sourcePath)
-                            : registrar_->Register(job.targetPath);
+                            ? registrar_->RegisterAtRestart(job.targetPath, job.fonts.Source())
+                            : registrar_->Register(job.targetPath, inTarget ? job.fonts.Installed() : job.fonts.Target());
   switch (report.registration->kind) {
     case RegistrationOutcome::Kind::Registered: ++tally_.registered; break;
     case RegistrationOutcome::Kind::NotAFont: ++tally_.notAFont; break;

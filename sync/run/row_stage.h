@@ -6,12 +6,44 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
+
+#include "sync/fonts/font_file.h"
 
 #include "sync/run/sync_run_view.h"
 #include "sync/run/sync_types.h"
 
 namespace quorvane {
+
+// What a row's files hold as fonts, each file read once, when a stage first
+// asks: the source's faces and version go with the row to every stage that
+// needs them (face checks, versions, the record, registration).
+class RowFonts {
+ public:
+  RowFonts(std::string_view sourcePath, std::string_view targetPath)
+      : sourcePath_(sourcePath), targetPath_(targetPath) {}
+
+  const FontReadResult& Source() { return Read(source_, sourcePath_); }
+  // The file of the row's name in the target, as the row found it.
+  const FontReadResult& Target() { return Read(target_, targetPath_); }
+  // The file of the row's name in the target once the row's copy is done:
+  // read from the target itself, for what the system reads is that file.
+  const FontReadResult& Installed() { return Read(installed_, targetPath_); }
+
+  // Nothing for a file that is no font or could not be read.
+  const FontFileInfo* SourceFont() { return std::get_if<FontFileInfo>(&Source()); }
+  const FontFileInfo* TargetFont() { return std::get_if<FontFileInfo>(&Target()); }
+
+ private:
+  static const FontReadResult& Read(std::optional<FontReadResult>& read, std::string_view path) {
+    if (!read) read = ReadFontFile(path);
+    return *read;
+  }
+
+  std::string_view sourcePath_, targetPath_;
+  std::optional<FontReadResult> source_, target_, installed_;
+};
 
 // The row in hand, as the run sees it.
 struct RowJob {
@@ -20,6 +52,7 @@ struct RowJob {
   std::string_view targetPath;  // empty when the row names no file
   // A file of the row's name was in the target when the row began.
   bool targetExists = false;
+  RowFonts& fonts;
 };
 
 // Rows a stage adds after the listed ones, at the end of a run: the fonts it
@@ -48,6 +81,11 @@ class RowStage {
   // Once after the last row handled, a stopped run's too, before the summary
   // is shown: adds to it what the stage did, and any rows of its own.
   virtual void Finish(RunSummary& summary, ExtraRows& rows) = 0;
+  // A stage that judges a row against the fonts already in the target (the
+  // face checks): the run then takes the rows whose name is there before the
+  // new names, and a name listed twice is a conflict, so no row is judged
+  // against a file a later row of the run replaces.
+  virtual bool JudgesAgainstTarget() const { return false; }
 };
 
 }  // namespace quorvane

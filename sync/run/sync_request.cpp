@@ -41,9 +41,10 @@ std::optional<RunSummary> RunSync(const SyncRequest& request, SyncRunView& view)
   // Each row meets the stages in the order they are added, and the order is
   // the reason they are added here, once. The checks of what the fonts hold
   // come first, as they may settle a row before its copy. The record comes
-  // after them, for it keeps the version they read rather than reading the font
-  // again; and before registration, whose Finish tells the system once of
-  // everything, the fonts the record's prune removed too.
+  // after them, for it keeps what they made of the row (the files it took the
+  // place of); and before registration, whose Finish tells the system once of
+  // everything, the fonts the record's prune removed too. Each font is read
+  // once, by the first stage that asks (RowFonts), whatever the order.
   std::optional<VersionStage> versions;
   if (request.newer) run.AddStage(versions.emplace(request.checksum));
   FaceCheckStage faces({.targetFolder = request.target,

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sync/files/file_error.h"
@@ -50,6 +51,21 @@ struct RowReport {
   // share: a stage says the replace may clear it, the copy says whether it did.
   enum class InheritedReadOnly { None, MayClear, Cleared };
   InheritedReadOnly readOnly = InheritedReadOnly::None;
+
+  // A state alone, with why it failed and the bytes it put in the target.
+  static RowReport Of(RowState state, std::optional<FileError> reason = std::nullopt, std::uint64_t bytes = 0) {
+    RowReport report;
+    report.state = state;
+    report.reason = std::move(reason);
+    report.bytes = bytes;
+    return report;
+  }
+};
+
+// The files a row is about, as the run knows them; its report names the other file.
+struct RowFiles {
+  std::string_view source;  // the row's path cell
+  std::string_view target;  // the target folder joined with the row's name
 };
 
 enum class MessageKind { Information, Warning };
@@ -64,8 +80,9 @@ class SyncRunView {
   virtual std::string CellText(std::int64_t row, int column) const = 0;
   virtual std::int64_t RowCount() const = 0;
   // A row's new state: Copying while its file copies, then what became of it;
-  // Ready again when the run stopped in the middle of its copy.
-  virtual void SetStatus(std::int64_t row, const RowReport& report) = 0;
+  // Ready again when the run stopped in the middle of its copy. The run gives
+  // the row's files with it, so a view never works out a path of its own.
+  virtual void SetStatus(std::int64_t row, const RowFiles& files, const RowReport& report) = 0;
   // `handled` of `total` rows are done; the view scales this to its bar.
   virtual void SetProgress(std::int64_t handled, std::int64_t total) = 0;
   // `done` of `total` bytes of one row's file are copied: once at its start,

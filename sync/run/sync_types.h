@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,48 +22,61 @@ enum class FileOutcome { CopySucceeded, CopyFailed, ReplaceSucceeded, ReplaceFai
 
 inline constexpr int kFileOutcomeCount = 5;
 
-// The status cell of a row that is listed but not yet handled.
-inline constexpr std::string_view kReadyText = "准备就绪";
-
-std::string_view StatusText(FileOutcome outcome);
-bool IsFailure(FileOutcome outcome);
-
 // What a row is at any moment: listed, being copied, one of the five outcomes,
-// or one of the states that only options of the command-line tool give.
+// or one of the states that only options of the command-line tool give. Each
+// is described once, in row_states.def.
 enum class RowState {
-  Ready,
-  Copying,
-  CopySucceeded,
-  CopyFailed,
-  ReplaceSucceeded,
-  ReplaceFailed,
-  Ignored,
-  UpToDate,         // same size and time (or content) as the source: left alone
-  WouldCopy,        // a dry run's answers
-  WouldReplace,
-  WouldIgnore,
-  ReplaceAtReboot,  // the target is in use; the new file takes its place at the next start
-  TargetNewer,      // the same-name font in the target is a newer version: left alone
-  SameVersion,      // the same-name font in the target is the same version: left alone
-  InstalledAs,      // the same face and version is installed under another file name: not copied
-  Conflict,         // the same face in another version is installed under another file name: not copied
-  NotRegistered,    // in the target and in step, but no Fonts value names it (a check's answer)
-  WouldRemove,      // installed by the tool, listed by no source any more: a dry run's or a check's answer
-  Removed,          // installed by the tool, listed by no source any more: removed
-  RemoveAtReboot,   // the same, but in use: removed at the next start
-  RemoveFailed,     // the same, but it could not be removed
+#define ROW_STATE(name, ...) name,
+#include "sync/run/row_states.def"
+#undef ROW_STATE
 };
 
-inline constexpr int kRowStateCount = 21;
+// What a row in a state adds to the exit status of the command-line tool.
+enum class RowExit { Ok, Failed, Restart };
+// Whether a check reports a row in a state as not in step.
+enum class RowStep { InStep, OutOfStep };
 
-RowState StateOf(FileOutcome outcome);
-// The five outcomes of a run as the window counts them; nothing for the others.
-std::optional<FileOutcome> OutcomeOf(RowState state);
-// "准备就绪", "正在复制", the outcomes' texts, "已是最新", "将复制", "将替换", "将忽略", "重启后替换",
-// "目标版本较新", "版本相同", "同一字体已安装", "字体冲突", "未注册", "将移除", "已移除",
-// "重启后移除", "移除失败".
-std::string_view StatusText(RowState state);
-bool IsFailure(RowState state);
+// One line of row_states.def.
+struct RowStateInfo {
+  std::string_view code;          // its JSON name, and an English row's status
+  std::string_view chinese;       // the window's status text, and the summary's word for it
+  std::string_view englishWords;  // "copy failed" on standard error
+  std::string_view englishCount;  // "3 in conflict" in the summary
+  std::optional<FileOutcome> tally;
+  RowStep step;
+  RowExit exit;
+  bool stays;
+};
+
+// The table itself, and the names its tally column uses.
+namespace row_state_columns {
+inline constexpr std::optional<FileOutcome> None, CopySucceeded = FileOutcome::CopySucceeded,
+                                                  CopyFailed = FileOutcome::CopyFailed,
+                                                  ReplaceSucceeded = FileOutcome::ReplaceSucceeded,
+                                                  ReplaceFailed = FileOutcome::ReplaceFailed,
+                                                  Ignored = FileOutcome::Ignored;
+
+inline constexpr RowStateInfo kTable[] = {
+#define ROW_STATE(name, code, chinese, englishWords, englishCount, tally, step, exit, stays) \
+  {code, chinese, englishWords, englishCount, tally, RowStep::step, RowExit::exit, stays},
+#include "sync/run/row_states.def"
+#undef ROW_STATE
+};
+}  // namespace row_state_columns
+
+inline constexpr int kRowStateCount = static_cast<int>(std::size(row_state_columns::kTable));
+
+constexpr const RowStateInfo& InfoOf(RowState state) { return row_state_columns::kTable[static_cast<int>(state)]; }
+
+// The status cell of a row that is listed but not yet handled.
+inline constexpr std::string_view kReadyText = InfoOf(RowState::Ready).chinese;
+
+// "准备就绪", "正在复制", "复制成功", … "移除失败": the window's text for a row's state.
+constexpr std::string_view StatusText(RowState state) { return InfoOf(state).chinese; }
+// Shown as failed, and fails the command-line tool's run.
+constexpr bool IsFailure(RowState state) { return InfoOf(state).exit == RowExit::Failed; }
+// The window's counter a run adds a row to; a dry run counts what it would do as done.
+constexpr std::optional<FileOutcome> TalliedAs(RowState state) { return InfoOf(state).tally; }
 
 // Counters of one run; total always equals the sum of the five outcome counters.
 struct SyncTally {

@@ -132,11 +132,7 @@ RunSummary SummaryOf(std::initializer_list<std::pair<RowState, int>> counts) {
   for (const auto& [state, count] : counts) {
     summary.states[static_cast<int>(state)] += count;
     for (int i = 0; i < count; ++i) {
-      const auto outcome = OutcomeOf(state == RowState::WouldCopy      ? RowState::CopySucceeded
-                                     : state == RowState::WouldReplace ? RowState::ReplaceSucceeded
-                                     : state == RowState::WouldIgnore  ? RowState::Ignored
-                                                                       : state);
-      if (outcome) summary.tally.Add(*outcome);
+      if (const auto outcome = TalliedAs(state)) summary.tally.Add(*outcome);
     }
   }
   return summary;

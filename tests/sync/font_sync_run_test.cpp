@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "sync/files/file_ops.h"
+#include "sync/run/font_checks.h"
 #include "sync/run/font_listing.h"
 #include "test_support.h"
 
@@ -154,10 +155,32 @@ TEST_F(FontSyncRunTest, AFolderWithTheFontsNameCountsAsSameName) {
   EXPECT_TRUE(IsFolder(Dst("a.ttf")));
 }
 
-TEST_F(FontSyncRunTest, TheFirstOfTwoSameNameFilesDecidesTheTarget) {
+// The window copies in listing order and treats each row on its own.
+TEST_F(FontSyncRunTest, AWindowRunTakesTwoSameNameFilesInListingOrder) {
   WriteFile(Src("one/a.ttf"), "first");
   WriteFile(Src("two/a.ttf"), "second");
   ListAndRun(SyncPolicy::Ignore);
+  EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("复制成功", "同名忽略"));
+  EXPECT_EQ(ReadFile(Dst("a.ttf")), "first");
+
+  fs::remove(PathOf(Dst("a.ttf")));
+  FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {SyncPolicy::Replace});
+  EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("复制成功", "替换成功"));
+  EXPECT_EQ(ReadFile(Dst("a.ttf")), "second");
+}
+
+// A run with face checks (the command line's).
+TEST_F(FontSyncRunTest, TheFirstOfTwoSameNameFilesDecidesTheTarget) {
+  WriteFile(Src("one/a.ttf"), "first");
+  WriteFile(Src("two/a.ttf"), "second");
+  const auto checkedRun = [&](SyncPolicy policy) {
+    FontSyncRun run(view);
+    FaceCheckStage faces({.targetFolder = temp.Path("dst"), .replaceOther = policy == SyncPolicy::Replace});
+    run.AddStage(faces);
+    return run.Run(temp.Path("src"), temp.Path("dst"), {policy});
+  };
+  FontListing(temp.Path("src"), view);
+  checkedRun(SyncPolicy::Ignore);
   EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("复制成功", "字体冲突"));
   ASSERT_EQ(view.reports.size(), 2u);
   EXPECT_EQ(view.reports[1].other, view.rows[0][kPathColumn]);
@@ -166,7 +189,7 @@ TEST_F(FontSyncRunTest, TheFirstOfTwoSameNameFilesDecidesTheTarget) {
 
   // Replacing, or a second run, gives the second no turn: the name never flips between them.
   for (int run = 0; run < 2; ++run) {
-    const auto summary = FontSyncRun(view).Run(temp.Path("src"), temp.Path("dst"), {SyncPolicy::Replace});
+    const auto summary = checkedRun(SyncPolicy::Replace);
     EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("替换成功", "字体冲突"));
     EXPECT_EQ(ReadFile(Dst("a.ttf")), first);
     ASSERT_TRUE(summary);
@@ -203,14 +226,13 @@ TEST_F(FontSyncRunTest, AFolderWithoutRowsEndsWithASummaryOfZeros) {
 }
 
 // A stop in the middle of a file abandons that file: its target is untouched,
-// no temporary stays, its row is ready again with the rows after it. Every name
-// is in the target, so the rows go in listing order.
+// no temporary stays, its row is ready again with the rows after it.
 TEST_F(FontSyncRunTest, AStopMidFileAbandonsItAndSummarisesWhatWasHandled) {
   const std::string big(20 << 20, 'b');
   WriteFile(Src("a.ttf"), "a");
   WriteFile(Src("b.ttf"), big);
   WriteFile(Src("c.ttf"), "c");
-  for (const char* name : {"a.ttf", "b.ttf", "c.ttf"}) WriteFile(Dst(name), std::string("old ") + name);
+  WriteFile(Dst("b.ttf"), "old b");
   FontListing(temp.Path("src"), view);
   std::int64_t rowOfB = -1;
   for (std::int64_t row = 0; row < view.RowCount(); ++row) {
@@ -227,10 +249,10 @@ TEST_F(FontSyncRunTest, AStopMidFileAbandonsItAndSummarisesWhatWasHandled) {
   EXPECT_TRUE(summary->stopped);
   EXPECT_EQ(summary->unhandled, 3 - rowOfB);
   for (std::int64_t row = 0; row < 3; ++row) {
-    EXPECT_EQ(view.rows[static_cast<size_t>(row)][kStatusColumn], row < rowOfB ? "替换成功" : kReadyText) << row;
+    EXPECT_EQ(view.rows[static_cast<size_t>(row)][kStatusColumn], row < rowOfB ? "复制成功" : kReadyText) << row;
   }
   EXPECT_THAT(view.states[static_cast<size_t>(rowOfB)], ElementsAre(RowState::Copying, RowState::Ready));
-  EXPECT_TRUE(ReadFile(Dst("b.ttf")) == "old b.ttf") << "the abandoned file's target is untouched";
+  EXPECT_TRUE(ReadFile(Dst("b.ttf")) == "old b") << "the abandoned file's target is untouched";
   EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty());
   ASSERT_EQ(view.summaries.size(), 1u) << "the view is told what was handled";
   EXPECT_EQ(view.summaries[0].tally.total, rowOfB);

@@ -75,7 +75,7 @@ std::string RecordingView::CellText(std::int64_t row, int column) const {
   return rows[static_cast<size_t>(row)][static_cast<size_t>(column)];
 }
 
-void RecordingView::SetStatus(std::int64_t row, const RowReport& report) {
+void RecordingView::SetStatus(std::int64_t row, const RowFiles&, const RowReport& report) {
   ASSERT_GE(row, 0);
   ASSERT_LT(row, RowCount());
   rows[static_cast<size_t>(row)][kStatusColumn] = StatusText(report.state);

@@ -98,7 +98,7 @@ class RecordingView : public SyncRunView {
   void AddRows(std::span<const ListedRow> rows) override;
   std::string CellText(std::int64_t row, int column) const override;
   std::int64_t RowCount() const override { return static_cast<std::int64_t>(rows.size()); }
-  void SetStatus(std::int64_t row, const RowReport& report) override;
+  void SetStatus(std::int64_t row, const RowFiles& files, const RowReport& report) override;
   void SetProgress(std::int64_t handled, std::int64_t total) override;
   void SetCopyProgress(std::int64_t row, std::uint64_t done, std::uint64_t total) override;
   void ShowMessage(std::string_view text, std::string_view title, MessageKind kind) override;
