@@ -12,6 +12,7 @@ const char* const kUsage =
     "                     [--register] [--user | --target DIR] [--check]\n"
     "                     [--prune [--max-delete N]]\n"
     "                     [--json] [--quiet] [--log FILE] [--lang en|zh] SOURCE...\n"
+    "       quorvane-sync --publish SOURCE... > MANIFEST\n"
     "       quorvane-sync --help | --version\n"
     "\n"
     "Copies the font files (*.ttf, *.otf, *.fon, *.ttc) of every SOURCE folder and its\n"
@@ -55,6 +56,9 @@ const char* const kUsage =
     "                重启后移除, remove-at-reboot; 移除失败, remove-failed). Removes\n"
     "                nothing when a source folder could not be read whole, the\n"
     "                record is damaged, or more than --max-delete N would go\n"
+    "  --publish     write the manifest of the SOURCE folders to standard output:\n"
+    "                each font file's path under its folder, size, SHA-256, faces\n"
+    "                and version, and an end line with the count and a checksum\n"
     "  --user        the current user's font folder (Windows:\n"
     "                %LOCALAPPDATA%\\Microsoft\\Windows\\Fonts, made when missing,\n"
     "                and HKCU with --register; elsewhere the default target)\n"
@@ -166,6 +170,8 @@ std::variant<Arguments, UsageError> ParseArguments(const std::vector<std::string
       parsed.check = true;
     } else if (arg == "--prune") {
       parsed.prune = true;
+    } else if (arg == "--publish") {
+      parsed.publish = true;
     } else if (auto count = OptionValue(args, i, "--max-delete")) {
       if (auto* error = std::get_if<UsageError>(&*count)) return std::move(*error);
       const std::string& text = std::get<std::string>(*count);

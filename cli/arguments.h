@@ -34,6 +34,8 @@ struct Arguments {
   bool prune = false;
   // With prune: remove nothing when more than this many would go.
   std::optional<std::int64_t> maxDelete;
+  // Writes the sources' manifest to standard output instead of a run.
+  bool publish = false;
   std::optional<std::string> target;
   std::optional<std::string> log;
   std::optional<std::string> language;

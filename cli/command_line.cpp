@@ -16,6 +16,7 @@
 #include "sync/files/file_ops.h"
 #include "sync/install/font_folder.h"
 #include "sync/run/font_listing.h"
+#include "sync/run/manifest.h"
 #include "sync/install/font_registration.h"
 #include "sync/run/sync_request.h"
 
@@ -232,6 +233,43 @@ int Tool::Run(const std::vector<std::string>& args) {
   return status;
 }
 
+// --publish: the sources' manifest on standard output, whole or not at all.
+int Publish(const Arguments& arguments, Language language) {
+  const auto say = [&](const std::string& text) { Write(Stream::Err, "quorvane-sync: " + text + "\n"); };
+  for (const std::string& source : arguments.sources) {
+    if (!IsFolder(source)) {
+      say(std::string(Pick(language, kSourceMissing)) + Quoted(source));
+      return kExitUsage;
+    }
+  }
+  const Publication publication = PublishSources(arguments.sources);
+  for (const UnreadableFolder& folder : publication.listing.unreadable) {
+    say(std::string(Pick(language, kFolderUnreadable)) + Quoted(folder.path) + ": " + ReasonText(folder.reason, language));
+  }
+  for (const SkippedEntry& entry : publication.listing.skipped) {
+    say(entry.reason ? std::string(Pick(language, kEntryUnknown)) + Quoted(entry.path) + ": " +
+                           ReasonText(*entry.reason, language)
+                     : std::string(Pick(language, kFolderLinkSkipped)) + Quoted(entry.path));
+  }
+  for (const auto& [path, error] : publication.unreadable) {
+    say(std::string(Pick(language, kFileUnreadable)) + Quoted(path) + ": " + FailureReason(error, language));
+  }
+  if (!publication.Whole()) {
+    say(std::string(Pick(language, kPublishIncomplete)));
+    return kExitFailed;
+  }
+  for (const auto& [path, why] : publication.notFonts) {
+    say(std::string(Pick(language, kPublishNotAFont)) + Quoted(path) + ": " + Shown(why));
+  }
+  const std::optional<std::string> manifest = FormatManifest(publication.entries);
+  if (!manifest) {
+    say(std::string(Pick(language, kPublishHashFailed)));
+    return kExitFailed;
+  }
+  Write(Stream::Out, *manifest);
+  return kExitOk;
+}
+
 }  // namespace
 
 bool OutOfStep(RowState state) {
@@ -281,6 +319,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
     Write(Stream::Out, "quorvane-sync " QUORVANE_VERSION "\n");
     return kExitOk;
   }
+  if (arguments.publish) return Publish(arguments, language);
   return Tool(arguments, language).Run(args);
 }
 
