@@ -231,6 +231,7 @@ RowReport CopiedReport(const CopyResult& copied, bool targetExists) {
     case CopyStatus::Abandoned:
       return Report(RowState::Ready);
     case CopyStatus::Failed:
+    case CopyStatus::Refused:  // this run gives the copy no check
       break;
   }
   return Report(targetExists ? RowState::ReplaceFailed : RowState::CopyFailed, copied.error);
