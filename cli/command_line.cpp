@@ -59,12 +59,27 @@ class Tool {
   void List(ConsoleView& view, const Folders& folders);
   // What the arguments ask of the core, once the sources are listed.
   SyncRequest RequestOf(const Folders& folders) const;
+  // --manifest's file, read and verified; false when it was refused (and said why).
+  bool LoadManifestFile();
 
   const Arguments& arguments_;
   Language language_;
   std::int64_t unreadableFolders_ = 0;
   std::int64_t skippedEntries_ = 0;
+  std::optional<std::vector<ManifestEntry>> manifest_;
 };
+
+bool Tool::LoadManifestFile() {
+  if (!arguments_.manifest) return true;
+  auto loaded = LoadManifest(*arguments_.manifest);
+  if (auto* refusal = std::get_if<ManifestRefusal>(&loaded)) {
+    Refuse(Say(kManifestRefused) + Quoted(*arguments_.manifest) + ": " +
+           (refusal->error ? ReasonText(*refusal->error, language_) : refusal->why));
+    return false;
+  }
+  manifest_ = std::move(std::get<std::vector<ManifestEntry>>(loaded));
+  return true;
+}
 
 std::optional<Folders> Tool::CheckFolders() const {
   for (const std::string& source : arguments_.sources) {
@@ -123,7 +138,8 @@ SyncRequest Tool::RequestOf(const Folders& folders) const {
           .registerFonts = arguments_.registerFonts,
           .prune = arguments_.prune,
           .maxDelete = arguments_.maxDelete,
-          .sourcesComplete = unreadableFolders_ == 0 && skippedEntries_ == 0};
+          .sourcesComplete = unreadableFolders_ == 0 && skippedEntries_ == 0,
+          .manifest = manifest_ ? &*manifest_ : nullptr};
 }
 
 void Tool::List(ConsoleView& view, const Folders& folders) {
@@ -151,6 +167,8 @@ void Tool::List(ConsoleView& view, const Folders& folders) {
 
 int Tool::Run(const std::vector<std::string>& args) {
   const auto started = std::chrono::steady_clock::now();
+  // Before anything is written, the default target folder included.
+  if (!LoadManifestFile()) return kExitUsage;
   const std::optional<Folders> checked = CheckFolders();
   if (!checked) return kExitUsage;
   const Folders& folders = *checked;

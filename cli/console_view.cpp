@@ -90,7 +90,9 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
                            .registration = registration ? &*registration : nullptr,
                            .sourceVersion = report.sourceVersion ? &*report.sourceVersion : nullptr,
                            .targetVersion = report.targetVersion ? &*report.targetVersion : nullptr,
-                           .other = report.other};
+                           .other = report.other,
+                           .expectedSha256 = report.expectedSha256 ? &*report.expectedSha256 : nullptr,
+                           .foundSha256 = report.foundSha256 ? &*report.foundSha256 : nullptr};
     report_.AppendRow(output_.Buffer(), record);
     if (std::string* log = output_.LogBuffer()) logReport_->AppendRow(*log, record);
   }
@@ -98,6 +100,10 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
   const bool appeared = wasCopying && report.state == RowState::Ignored;
   if (failed) {
     std::string why = report.reason ? FailureReason(*report.reason, options_.language) : std::string();
+    if (report.state == RowState::NotPublished || report.state == RowState::Missing) {
+      if (!why.empty()) why += Pick(options_.language, "；", "; ");
+      why += ManifestText(report, options_.language);
+    }
     if (!report.other.empty()) {
       if (!why.empty()) why += Pick(options_.language, "；", "; ");
       why += OtherFileText(report, options_.language);

@@ -215,6 +215,13 @@ class JsonReport final : public Report {
       out += ",\"other\":";
       AppendJsonString(out, row.other, style_);
     }
+    for (const auto& [name, digest] : {std::pair{",\"expected_sha256\":\"", row.expectedSha256},
+                                      std::pair{",\"found_sha256\":\"", row.foundSha256}}) {
+      if (digest == nullptr) continue;
+      out += name;
+      out += HexOf(*digest);
+      out += '"';
+    }
     if (row.registration != nullptr) AppendRegistration(out, *row.registration);
     out += "}\n";
   }

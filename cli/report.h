@@ -35,6 +35,9 @@ struct RowRecord {
   const std::string* targetVersion = nullptr;
   // The file of the same face under another name, for the rows that have one.
   std::string_view other = {};
+  // With a manifest: the bytes it names for the file, and those found (not-published, missing).
+  const Sha256::Digest* expectedSha256 = nullptr;
+  const Sha256::Digest* foundSha256 = nullptr;
 };
 
 // What the system was told once the fonts were registered.

@@ -77,6 +77,8 @@ std::string_view StatusCode(RowState state) {
     case RowState::Removed: return "removed";
     case RowState::RemoveAtReboot: return "remove-at-reboot";
     case RowState::RemoveFailed: return "remove-failed";
+    case RowState::NotPublished: return "not-published";
+    case RowState::Missing: return "missing";
   }
   return "unknown";
 }
@@ -95,6 +97,7 @@ std::string_view StatusWords(RowState state, Language language) {
     case RowState::Conflict: return "font conflict";
     case RowState::NotRegistered: return "not registered";
     case RowState::RemoveFailed: return "remove failed";
+    case RowState::NotPublished: return "not published";
     default: return StatusCode(state);
   }
 }
@@ -212,6 +215,8 @@ std::string SummaryLine(const SummaryFacts& facts, Language language) {
       {"已移除", "removed", run.Count(RowState::Removed)},
       {"重启后移除", "removed at the next start", run.Count(RowState::RemoveAtReboot)},
       {"移除失败", "remove failed", run.Count(RowState::RemoveFailed)},
+      {"未发布", "not published", run.Count(RowState::NotPublished)},
+      {"缺失", "missing", run.Count(RowState::Missing)},
   };
   for (const Group& group : others) {
     if (group.count > 0) append(group.chinese, group.english, group.count);
@@ -317,6 +322,20 @@ std::string OtherFileText(const RowReport& report, Language language) {
     default:
       return english ? other + " is kept" : other + " 保留不变";
   }
+}
+
+std::string ManifestText(const RowReport& report, Language language) {
+  const bool english = language == Language::English;
+  if (report.state == RowState::Missing) {
+    return english ? "named by the manifest, and no source holds it" : "清单中列出，但没有源文件夹含有此文件";
+  }
+  const std::string found = report.foundSha256 ? HexOf(*report.foundSha256) : std::string(english ? "unknown" : "未知");
+  if (!report.expectedSha256) {
+    return english ? "not in the manifest (found sha256 " + found + ")" : "不在清单中（找到 sha256 " + found + "）";
+  }
+  const std::string expected = HexOf(*report.expectedSha256);
+  return english ? "the manifest names sha256 " + expected + ", found " + found
+                 : "清单中为 sha256 " + expected + "，找到 " + found;
 }
 
 std::string_view PruneRefusalCode(PruneRefusal refusal) {

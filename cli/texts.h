@@ -78,6 +78,8 @@ inline constexpr Phrase kPublishIncomplete{"未写出清单：有文件夹、条
                                            "no manifest written: a folder, entry or file could not be read, and "
                                            "the manifest would leave its fonts out"};
 inline constexpr Phrase kPublishHashFailed{"未写出清单：无法计算其校验和", "no manifest written: its checksum could not be computed"};
+// --manifest: "<head> FILE: why"; nothing was done.
+inline constexpr Phrase kManifestRefused{"清单不可用 ", "the manifest is refused: "};
 // Written by the interrupt handler as it stands, program name and line end included.
 inline constexpr Phrase kInterruptedAgain{"quorvane-sync: 再次中断：立即结束\n",
                                           "quorvane-sync: interrupted again: ended at once\n"};
@@ -150,6 +152,10 @@ std::string RefreshWarning(const RegistrationRecord& registration, Language lang
 // same face in another version (source 1.2, installed 1.1)", "took the place
 // of D:\\F\\b.ttf, which was removed".
 std::string OtherFileText(const RowReport& report, Language language);
+
+// What a manifest's row is about: "the manifest names sha256 …, found …",
+// "not in the manifest (found sha256 …)", "named by the manifest, and no source holds it".
+std::string ManifestText(const RowReport& report, Language language);
 
 // "12.3 MB", "512 KB", "7 B": for people, in decimal units as disks are sold.
 std::string ByteSize(std::uint64_t bytes);

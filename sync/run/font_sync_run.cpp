@@ -177,11 +177,13 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
     }
     if (!settled) {
       RowReport copied = HandleRow(row, sourcePath, job.targetPath, exists,
-                                   report.readOnly == RowReport::InheritedReadOnly::MayClear, options);
+                                   report.readOnly == RowReport::InheritedReadOnly::MayClear, report.expectedSha256,
+                                   options);
       report.state = copied.state;
       report.reason = std::move(copied.reason);
       report.bytes = copied.bytes;
       report.readOnly = copied.readOnly;
+      report.foundSha256 = copied.foundSha256;
     } else if (report.readOnly == RowReport::InheritedReadOnly::MayClear) {
       report.readOnly = RowReport::InheritedReadOnly::None;  // nothing was copied
     }
@@ -215,6 +217,21 @@ RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt,
   return report;
 }
 
+// Refuses a copy whose bytes are not the ones a manifest names, before the
+// copy takes the target's name: a share file changed after publishing is never installed.
+class PublishedBytes final : public CopyCheck {
+ public:
+  explicit PublishedBytes(const Sha256::Digest& expected) : expected_(expected) {}
+  void Feed(std::span<const std::byte>) override {}
+  std::optional<std::string> Finish(const std::optional<Sha256::Digest>& sha256) override {
+    if (sha256 == expected_) return std::nullopt;
+    return std::string("not the bytes the manifest names");
+  }
+
+ private:
+  Sha256::Digest expected_;
+};
+
 // What a copy's outcome makes of its row.
 RowReport CopiedReport(const CopyResult& copied, bool targetExists) {
   switch (copied.status) {
@@ -240,7 +257,8 @@ RowReport CopiedReport(const CopyResult& copied, bool targetExists) {
 }  // namespace
 
 RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
-                                 bool targetExists, bool clearReadOnly, const SyncOptions& options) {
+                                 bool targetExists, bool clearReadOnly, const std::optional<Sha256::Digest>& expected,
+                                 const SyncOptions& options) {
   // A row without a name or a source path names no file; the copy refuses it
   // at once, with the system's "not found".
   if (sourcePath.empty() || targetPath.empty()) {
@@ -264,7 +282,7 @@ RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, 
   }
   if (options.dryRun) return Report(targetExists ? RowState::WouldReplace : RowState::WouldCopy);
   return Copy(row, sourcePath, targetPath, targetExists,
-              replacing || options.policy == SyncPolicy::Replace || options.update, clearReadOnly, options);
+              replacing || options.policy == SyncPolicy::Replace || options.update, clearReadOnly, expected, options);
 }
 
 void FontSyncRun::ProcessEvents() {
@@ -275,10 +293,15 @@ void FontSyncRun::ProcessEvents() {
 // `replacing`: a target that exists when the copy takes its name is replaced;
 // otherwise it is left, and the row is the policy's same-name outcome.
 RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
-                            bool targetExists, bool replacing, bool clearReadOnly, const SyncOptions& options) {
+                            bool targetExists, bool replacing, bool clearReadOnly,
+                            const std::optional<Sha256::Digest>& expected, const SyncOptions& options) {
   view_.SetStatus(row, Report(RowState::Copying));
+  std::optional<PublishedBytes> published;
+  if (expected) published.emplace(*expected);
   const CopyOptions copyOptions{
       .existing = replacing ? ExistingTarget::Replace : ExistingTarget::Keep,
+      .hash = published.has_value(),
+      .check = published ? &*published : nullptr,
       .progress =
           [this, row](std::uint64_t done, std::uint64_t total) {
             view_.SetCopyProgress(row, done, total);
@@ -289,6 +312,11 @@ RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::
       .clearReadOnly = clearReadOnly,
   };
   const CopyResult copied = CopyOneFile(sourcePath, targetPath, copyOptions);
+  if (expected && copied.status == CopyStatus::Refused && copied.sha256 != expected) {
+    RowReport report = Report(RowState::NotPublished);
+    report.foundSha256 = copied.sha256;
+    return report;
+  }
   RowReport report = CopiedReport(copied, targetExists);
   if (copied.readOnlyCleared) report.readOnly = RowReport::InheritedReadOnly::Cleared;
   return report;

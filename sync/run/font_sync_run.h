@@ -49,10 +49,12 @@ class FontSyncRun {
 
  private:
   // `clearReadOnly`: a stage found the target's read-only bit to be one an earlier version copied.
+  // `expected`: the only bytes the row may install (a manifest's); others are not published.
   RowReport HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath, bool targetExists,
-                      bool clearReadOnly, const SyncOptions& options);
+                      bool clearReadOnly, const std::optional<Sha256::Digest>& expected, const SyncOptions& options);
   RowReport Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath, bool targetExists,
-                 bool replacing, bool clearReadOnly, const SyncOptions& options);
+                 bool replacing, bool clearReadOnly, const std::optional<Sha256::Digest>& expected,
+                 const SyncOptions& options);
 
   // The view's events may stop the run: by RequestStop, or by its StopRequested.
   void ProcessEvents();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sync/files/file_error.h"
+#include "sync/files/sha256.h"
 #include "sync/install/registration_outcome.h"
 #include "sync/run/sync_types.h"
 
@@ -50,6 +51,11 @@ struct RowReport {
   // share: a stage says the replace may clear it, the copy says whether it did.
   enum class InheritedReadOnly { None, MayClear, Cleared };
   InheritedReadOnly readOnly = InheritedReadOnly::None;
+  // With a manifest: the bytes it names for the row's file, which a stage
+  // sets before the copy and the copy insists on; and what the file held
+  // instead, for a row that is not published.
+  std::optional<Sha256::Digest> expectedSha256;
+  std::optional<Sha256::Digest> foundSha256;
 };
 
 enum class MessageKind { Information, Warning };

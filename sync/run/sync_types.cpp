@@ -58,13 +58,15 @@ std::string_view StatusText(RowState state) {
     case RowState::Removed: return "已移除";
     case RowState::RemoveAtReboot: return "重启后移除";
     case RowState::RemoveFailed: return "移除失败";
+    case RowState::NotPublished: return "未发布";
+    case RowState::Missing: return "缺失";
     default: return {};
   }
 }
 
 bool IsFailure(RowState state) {
   return state == RowState::CopyFailed || state == RowState::ReplaceFailed || state == RowState::Conflict ||
-         state == RowState::RemoveFailed;
+         state == RowState::RemoveFailed || state == RowState::NotPublished || state == RowState::Missing;
 }
 
 std::int64_t RunSummary::Handled() const {

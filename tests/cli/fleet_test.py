@@ -8,6 +8,7 @@ tool_test.py is, natively or the .exe under Wine:
   fleet_test.py --tool build/win64/bin/quorvane-sync.exe --runner 'cmake/wine-run.sh|--prefix|P|--arch|win64'
                 --driver build/win64/bin/tool_driver.exe [CASE...]
 """
+import hashlib
 import json
 import os
 import shutil
@@ -347,6 +348,94 @@ class InheritedReadOnly(FleetCase):
         self.assertIn(said, err)
         with open(log, encoding="utf-8") as f:
             self.assertIn(said, f.read())
+
+
+class Manifest(FleetCase):
+    """--publish writes the collection's manifest; --manifest takes exactly those files with exactly those bytes."""
+
+    def publish(self):
+        result = backend().run("--publish", "--lang", "en", backend().path(self.src))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        path = os.path.join(self.dir, "fonts.manifest")
+        write(path, result.stdout)
+        return path
+
+    def rows(self, *options, manifest, code):
+        result = self.sync(*options, "--manifest", backend().path(manifest), "--json", "--lang", "en")
+        self.assertEqual(result.returncode, code, result.stderr)
+        return {os.path.basename(r["target"].replace("\\", "/")): r for r in json_lines(result.stdout)[0]}
+
+    def bytes_of(self, *path):
+        with open(os.path.join(*path), "rb") as f:
+            return f.read()
+
+    def test_a_share_file_changed_after_publishing_is_never_installed(self):
+        nested = os.path.join(self.src, "子 文件夹", "more")
+        self.fonts("a.ttf", "b.ttf")
+        self.fonts("宋 体;1.ttf", folder=nested)
+        manifest = self.publish()
+        rows = self.rows("--update", manifest=manifest, code=0)
+        self.assertEqual({name: row["status"] for name, row in rows.items()},
+                         {"a.ttf": "copied", "b.ttf": "copied", "宋 体;1.ttf": "copied"})
+        self.assertEqual(self.bytes_of(self.dst, "宋 体;1.ttf"), self.bytes_of(nested, "宋 体;1.ttf"))
+
+        # Same size, one byte changed, a later time: only the bytes tell, and the copy reads them.
+        published = self.bytes_of(self.src, "b.ttf")
+        changed = bytearray(published)
+        changed[len(changed) // 2] ^= 0xFF
+        write(os.path.join(self.src, "b.ttf"), bytes(changed))
+        os.utime(os.path.join(self.src, "b.ttf"), (2_000_000_000, 2_000_000_000))
+        self.fonts("new.ttf")
+        for options in (("--check", "--update"), ("--update",)):
+            rows = self.rows(*options, manifest=manifest, code=1)
+            self.assertEqual({name: row["status"] for name, row in rows.items() if row["status"] != "up-to-date"},
+                             {"b.ttf": "not-published", "new.ttf": "not-published"}, options)
+            self.assertEqual((rows["b.ttf"]["expected_sha256"], rows["b.ttf"]["found_sha256"]),
+                             (hashlib.sha256(published).hexdigest(), hashlib.sha256(changed).hexdigest()))
+            self.assertNotIn("expected_sha256", rows["new.ttf"])
+            self.assertEqual(rows["new.ttf"]["found_sha256"],
+                             hashlib.sha256(self.bytes_of(self.src, "new.ttf")).hexdigest())
+            self.assertEqual(self.bytes_of(self.dst, "b.ttf"), published, "the published version stays")
+            self.assertEqual(self.listing(), ["a.ttf", "b.ttf", "宋 体;1.ttf"], "and nothing else, no temporary")
+
+    def test_a_damaged_manifest_is_refused_before_anything_is_written(self):
+        self.fonts("a.ttf", "b.ttf")
+        manifest = self.publish()
+        text = self.bytes_of(manifest)
+        lines = text.split(b"\n")
+        edited = lines[:]
+        edited[1] = edited[1].replace(b"\t", b"\tx", 1)
+        checksum = lines[:]
+        checksum[-2] = checksum[-2][:-1] + (b"0" if checksum[-2][-1:] != b"0" else b"1")
+        cases = {"edited": b"\n".join(edited), "cut short": text[:len(text) // 2],
+                 "checksum": b"\n".join(checksum), "absent": None}
+        for case, content in cases.items():
+            path = os.path.join(self.dir, case)
+            if content is not None:
+                write(path, content)
+            result = self.sync("--update", "--prune", "--manifest", backend().path(path), "--lang", "en")
+            self.assertEqual(result.returncode, 2, case)
+            self.assertEqual(result.stdout, b"", case)
+            self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+            self.assertIn(b"the manifest is refused", result.stderr)
+            self.assertEqual(self.listing(), [], case)
+            if not backend().wine:
+                self.assertEqual(os.listdir(self.state), [], "no record either")
+
+    def test_missing_and_under_prune_exactly_the_manifests_fonts_stay(self):
+        self.fonts("a.ttf", "b.ttf", "gone.ttf")
+        manifest = self.publish()
+        self.rows("--update", manifest=manifest, code=0)
+        os.unlink(os.path.join(self.src, "gone.ttf"))
+        self.fonts("late.ttf")
+        self.json("--update", code=0)  # a run without the manifest installs the unpublished font
+        self.assertEqual(self.listing(), ["a.ttf", "b.ttf", "gone.ttf", "late.ttf"])
+        result = self.sync("--update", "--prune", "--manifest", backend().path(manifest), "--json")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        rows = [(os.path.basename(r["target"].replace("\\", "/")), r["status"]) for r in json_lines(result.stdout)[0]]
+        self.assertEqual([row for row in rows if row[1] != "up-to-date"],
+                         [("late.ttf", "not-published"), ("gone.ttf", "missing"), ("late.ttf", "removed")])
+        self.assertEqual(self.listing(), ["a.ttf", "b.ttf", "gone.ttf"])
 
 
 class RegistryFleet(tool_test.WineFontsKey):
