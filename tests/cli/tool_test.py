@@ -1139,11 +1139,14 @@ class Ansible(ToolCase):
         env = dict(os.environ, ANSIBLE_LOCALHOST_WARNING="false", ANSIBLE_INVENTORY_UNPARSED_WARNING="false",
                    ANSIBLE_NOCOLOR="1", ANSIBLE_HOME=os.path.join(self.dir, "ansible"), HOME=home,
                    ANSIBLE_LIBRARY=os.path.join(ROOT, "docs", "deploy", "library"))
-        def play(*extra):
+        def play(*extra, failed=False):
             result = subprocess.run([playbook_tool, "-i", "localhost,", "-c", "local", playbook,
                                      "-e", f"quorvane_sync={BACKEND.tool}", "-e", f"font_share={self.src}",
                                      "-e", f"font_target={self.dst}", *extra],
                                     capture_output=True, env=env, timeout=300)
+            if failed:
+                self.assertNotEqual(result.returncode, 0, result.stdout.decode()[-2000:])
+                return None, result.stdout.decode()
             self.assertEqual(result.returncode, 0, result.stdout.decode()[-2000:])
             recap = re.search(rb"localhost\s*: ok=(\d+)\s+changed=(\d+)\s+unreachable=0\s+failed=0", result.stdout)
             self.assertIsNotNone(recap, result.stdout[-1000:])
@@ -1173,6 +1176,17 @@ class Ansible(ToolCase):
         self.assertIn("- removed font4.ttf", out)
         self.assertEqual(target(), [f"font{i}.ttf" for i in range(4)])
         self.assertEqual(play("--check")[0], 0, "in step again")
+
+        # The collection's manifest, copied from the controller first: a share file it does not name fails the
+        # host and is not installed.
+        manifest, on_host = os.path.join(self.dir, "fonts.manifest"), os.path.join(home, "fonts.manifest")
+        write(manifest, BACKEND.run("--publish", self.src).stdout)
+        given = ("-e", f"font_manifest={manifest}", "-e", f"font_manifest_on_host={on_host}")
+        self.assertEqual(play(*given)[0], 1, "only the manifest's copy changes")
+        self.assertTrue(os.path.isfile(on_host))
+        write(os.path.join(self.src, "late.ttf"), os.urandom(100))
+        self.assertIn("not published", play(*given, failed=True)[1])
+        self.assertEqual(target(), [f"font{i}.ttf" for i in range(4)])
 
 
 def main():
