@@ -41,6 +41,13 @@ void AppendEscaped(std::string& out, std::string_view text, bool escapeSemicolon
   }
 }
 
+// A path as the manifest spells it: a refusal that names one stays one line.
+std::string Escaped(std::string_view text) {
+  std::string out;
+  AppendEscaped(out, text, false);
+  return out;
+}
+
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -116,14 +123,14 @@ std::variant<ManifestEntry, std::string> EntryOf(std::string_view line) {
   const auto size = NumberOf(fields[1]);
   const auto digest = DigestOf(fields[2]);
   auto version = Unescaped(fields[4]);
-  if (!size || !digest || !version) return "the line of " + entry.path + " is malformed";
+  if (!size || !digest || !version) return "the line of " + Escaped(entry.path) + " is malformed";
   entry.size = *size;
   entry.sha256 = *digest;
   entry.version = std::move(*version);
   if (!fields[3].empty()) {
     for (const std::string_view face : Split(fields[3], ';')) {
       auto name = Unescaped(face);
-      if (!name) return "the faces of " + entry.path + " are malformed";
+      if (!name) return "the faces of " + Escaped(entry.path) + " are malformed";
       entry.faces.push_back(std::move(*name));
     }
   }
@@ -197,7 +204,7 @@ std::variant<std::vector<ManifestEntry>, ManifestRefusal> ParseManifest(std::str
                   std::to_string(entries.size()));
   }
   for (const ManifestEntry& entry : entries) {
-    if (!paths.insert(entry.path).second) return refuse("it names " + entry.path + " twice");
+    if (!paths.insert(entry.path).second) return refuse("it names " + Escaped(entry.path) + " twice");
   }
   return entries;
 }
@@ -206,7 +213,9 @@ std::variant<std::vector<ManifestEntry>, ManifestRefusal> LoadManifest(std::stri
   ReadableFile file;
   FileResult result = file.Open(path);
   if (result && file.Kind() != EntryKind::File) return ManifestRefusal{"it is not a file", std::nullopt};
-  if (result && file.Size() > kLargestManifest) return ManifestRefusal{"it is too large to be a manifest", std::nullopt};
+  if (result && file.Size() > kLargestManifest) {
+    return ManifestRefusal{"it is too large to be a manifest", std::nullopt};
+  }
   std::string text(result ? file.Size() : 0, '\0');
   if (result) result = file.ReadAt(0, std::as_writable_bytes(std::span(text)));
   if (!result) return ManifestRefusal{{}, result.error};

@@ -67,7 +67,8 @@ TEST(ManifestTest, EveryChangedByteAndEveryCutIsRefused) {
   }
   std::string crlf;
   for (const char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  EXPECT_EQ(std::get<ManifestRefusal>(ParseManifest(crlf)).why, "it holds a carriage return: its line ends were changed");
+  EXPECT_EQ(std::get<ManifestRefusal>(ParseManifest(crlf)).why,
+            "it holds a carriage return: its line ends were changed");
   EXPECT_TRUE(std::holds_alternative<ManifestRefusal>(ParseManifest(text + text)));
 }
 
@@ -77,9 +78,10 @@ TEST(ManifestTest, APathThatLeavesItsFolderOrIsNamedTwiceIsRefused) {
     ASSERT_TRUE(std::holds_alternative<ManifestRefusal>(parsed)) << path;
     EXPECT_EQ(std::get<ManifestRefusal>(parsed).why, "a path is not a plain relative path");
   }
-  const auto twice = ParseManifest(Text({Named("a.ttf"), Named("a.ttf", 1)}));
+  // Named as the manifest spells it: the reason stays one line.
+  const auto twice = ParseManifest(Text({Named("a\nb.ttf"), Named("a\nb.ttf", 1)}));
   ASSERT_TRUE(std::holds_alternative<ManifestRefusal>(twice));
-  EXPECT_EQ(std::get<ManifestRefusal>(twice).why, "it names a.ttf twice");
+  EXPECT_EQ(std::get<ManifestRefusal>(twice).why, "it names a\\x0ab.ttf twice");
 }
 
 }  // namespace
