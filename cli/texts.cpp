@@ -77,6 +77,7 @@ std::string_view StatusCode(RowState state) {
     case RowState::Removed: return "removed";
     case RowState::RemoveAtReboot: return "remove-at-reboot";
     case RowState::RemoveFailed: return "remove-failed";
+    case RowState::Damaged: return "damaged";
   }
   return "unknown";
 }
@@ -212,6 +213,7 @@ std::string SummaryLine(const SummaryFacts& facts, Language language) {
       {"已移除", "removed", run.Count(RowState::Removed)},
       {"重启后移除", "removed at the next start", run.Count(RowState::RemoveAtReboot)},
       {"移除失败", "remove failed", run.Count(RowState::RemoveFailed)},
+      {"字体已损坏", "damaged", run.Count(RowState::Damaged)},
   };
   for (const Group& group : others) {
     if (group.count > 0) append(group.chinese, group.english, group.count);

@@ -9,6 +9,7 @@
 #include "sync/files/ascii.h"
 #include "sync/files/file_ops.h"
 #include "sync/files/name_fold.h"
+#include "sync/fonts/font_structure.h"
 
 namespace quorvane {
 
@@ -180,6 +181,7 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
                                    report.readOnly == RowReport::InheritedReadOnly::MayClear, options);
       report.state = copied.state;
       report.reason = std::move(copied.reason);
+      report.damage = std::move(copied.damage);
       report.bytes = copied.bytes;
       report.readOnly = copied.readOnly;
     } else if (report.readOnly == RowReport::InheritedReadOnly::MayClear) {
@@ -230,8 +232,12 @@ RowReport CopiedReport(const CopyResult& copied, bool targetExists) {
       return Report(RowState::ReplaceAtReboot, std::nullopt, copied.bytes);
     case CopyStatus::Abandoned:
       return Report(RowState::Ready);
+    case CopyStatus::Refused: {
+      RowReport report = Report(RowState::Damaged);
+      report.damage = copied.refusal.value_or(std::string());
+      return report;
+    }
     case CopyStatus::Failed:
-    case CopyStatus::Refused:  // this run gives the copy no check
       break;
   }
   return Report(targetExists ? RowState::ReplaceFailed : RowState::CopyFailed, copied.error);
@@ -277,6 +283,8 @@ void FontSyncRun::ProcessEvents() {
 RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
                             bool targetExists, bool replacing, bool clearReadOnly, const SyncOptions& options) {
   view_.SetStatus(row, Report(RowState::Copying));
+  std::optional<FontCopyCheck> check;
+  if (options.refuseDamaged) check.emplace();
   const CopyOptions copyOptions{
       .existing = replacing ? ExistingTarget::Replace : ExistingTarget::Keep,
       .progress =
@@ -287,6 +295,7 @@ RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::
           },
       .replaceAtRebootWhenInUse = options.replaceAtRebootWhenInUse,
       .clearReadOnly = clearReadOnly,
+      .check = check ? &*check : nullptr,
   };
   const CopyResult copied = CopyOneFile(sourcePath, targetPath, copyOptions);
   RowReport report = CopiedReport(copied, targetExists);

@@ -58,13 +58,14 @@ std::string_view StatusText(RowState state) {
     case RowState::Removed: return "已移除";
     case RowState::RemoveAtReboot: return "重启后移除";
     case RowState::RemoveFailed: return "移除失败";
+    case RowState::Damaged: return "字体已损坏";
     default: return {};
   }
 }
 
 bool IsFailure(RowState state) {
   return state == RowState::CopyFailed || state == RowState::ReplaceFailed || state == RowState::Conflict ||
-         state == RowState::RemoveFailed;
+         state == RowState::RemoveFailed || state == RowState::Damaged;
 }
 
 std::int64_t RunSummary::Handled() const {
