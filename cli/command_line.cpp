@@ -136,6 +136,7 @@ SyncRequest Tool::RequestOf(const Folders& folders) const {
           .check = arguments_.check,
           .dryRun = arguments_.dryRun,
           .registerFonts = arguments_.registerFonts,
+          .refuseDamaged = true,
           .prune = arguments_.prune,
           .maxDelete = arguments_.maxDelete,
           .sourcesComplete = unreadableFolders_ == 0 && skippedEntries_ == 0,

@@ -87,6 +87,7 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
                            .target = targetPath_,
                            .bytes = report.bytes,
                            .reason = report.reason ? &*report.reason : nullptr,
+                           .damage = report.damage,
                            .registration = registration ? &*registration : nullptr,
                            .sourceVersion = report.sourceVersion ? &*report.sourceVersion : nullptr,
                            .targetVersion = report.targetVersion ? &*report.targetVersion : nullptr,
@@ -99,7 +100,7 @@ void ConsoleView::SetStatus(std::int64_t row, const RowReport& report) {
   // Absent when the row began, there when its copy took the name: another run put it there.
   const bool appeared = wasCopying && report.state == RowState::Ignored;
   if (failed) {
-    std::string why = report.reason ? FailureReason(*report.reason, options_.language) : std::string();
+    std::string why = report.reason ? FailureReason(*report.reason, options_.language) : Shown(report.damage);
     if (report.state == RowState::NotPublished || report.state == RowState::Missing) {
       if (!why.empty()) why += Pick(options_.language, "；", "; ");
       why += ManifestText(report, options_.language);

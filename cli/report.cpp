@@ -203,6 +203,10 @@ class JsonReport final : public Report {
     AppendJsonString(out, row.target, style_);
     AppendJsonNumber(out, "bytes", row.bytes);
     if (row.reason != nullptr) AppendFailure(out, *row.reason);
+    if (!row.damage.empty()) {
+      out += ",\"reason\":";
+      AppendJsonString(out, row.damage, style_);
+    }
     if (row.sourceVersion != nullptr) {
       out += ",\"source_version\":";
       AppendJsonString(out, *row.sourceVersion, style_);

@@ -28,6 +28,8 @@ struct RowRecord {
   std::string_view target;
   std::uint64_t bytes = 0;
   const FileError* reason = nullptr;
+  // A damaged font's: what is wrong with it.
+  std::string_view damage = {};
   // With --register, for a row whose file went into the target.
   const RegistrationOutcome* registration = nullptr;
   // The fonts' version texts, where the run read them.

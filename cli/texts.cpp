@@ -77,6 +77,7 @@ std::string_view StatusCode(RowState state) {
     case RowState::Removed: return "removed";
     case RowState::RemoveAtReboot: return "remove-at-reboot";
     case RowState::RemoveFailed: return "remove-failed";
+    case RowState::Damaged: return "damaged";
     case RowState::NotPublished: return "not-published";
     case RowState::Missing: return "missing";
   }
@@ -215,6 +216,7 @@ std::string SummaryLine(const SummaryFacts& facts, Language language) {
       {"已移除", "removed", run.Count(RowState::Removed)},
       {"重启后移除", "removed at the next start", run.Count(RowState::RemoveAtReboot)},
       {"移除失败", "remove failed", run.Count(RowState::RemoveFailed)},
+      {"字体已损坏", "damaged", run.Count(RowState::Damaged)},
       {"未发布", "not published", run.Count(RowState::NotPublished)},
       {"缺失", "missing", run.Count(RowState::Missing)},
   };

@@ -137,11 +137,6 @@ class CopyCheck {
 
 struct CopyOptions {
   ExistingTarget existing = ExistingTarget::Replace;
-  // The SHA-256 of the bytes written, computed as they pass (CopyResult::sha256).
-  bool hash = false;
-  // Given every block written; a reason from it refuses the copy
-  // (CopyStatus::Refused). Not owned.
-  CopyCheck* check = nullptr;
   // Told how far the copy is, at its start, after each piece and at its end;
   // false abandons the copy.
   std::function<bool(std::uint64_t done, std::uint64_t total)> progress{};
@@ -156,6 +151,11 @@ struct CopyOptions {
   // share (Windows): cleared for the replace, and set again if it fails.
   // Elsewhere no copy ever took it, and a read-only target stays refused.
   bool clearReadOnly = false;
+  // The SHA-256 of the bytes written, computed as they pass (CopyResult::sha256).
+  bool hash = false;
+  // Given every block written; a reason from it refuses the copy
+  // (CopyStatus::Refused). Not owned.
+  CopyCheck* check = nullptr;
 };
 
 enum class CopyStatus {

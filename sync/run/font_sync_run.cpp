@@ -9,6 +9,7 @@
 #include "sync/files/ascii.h"
 #include "sync/files/file_ops.h"
 #include "sync/files/name_fold.h"
+#include "sync/fonts/font_structure.h"
 
 namespace quorvane {
 
@@ -181,6 +182,7 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
                                    options);
       report.state = copied.state;
       report.reason = std::move(copied.reason);
+      report.damage = std::move(copied.damage);
       report.bytes = copied.bytes;
       report.readOnly = copied.readOnly;
       report.foundSha256 = copied.foundSha256;
@@ -219,17 +221,22 @@ RowReport Report(RowState state, std::optional<FileError> reason = std::nullopt,
 
 // Refuses a copy whose bytes are not the ones a manifest names, before the
 // copy takes the target's name: a share file changed after publishing is never installed.
+// Other bytes are not published however whole they are; the published ones
+// still pass the structure check, when the run has one.
 class PublishedBytes final : public CopyCheck {
  public:
-  explicit PublishedBytes(const Sha256::Digest& expected) : expected_(expected) {}
-  void Feed(std::span<const std::byte>) override {}
+  PublishedBytes(const Sha256::Digest& expected, CopyCheck* structure) : expected_(expected), structure_(structure) {}
+  void Feed(std::span<const std::byte> bytes) override {
+    if (structure_ != nullptr) structure_->Feed(bytes);
+  }
   std::optional<std::string> Finish(const std::optional<Sha256::Digest>& sha256) override {
-    if (sha256 == expected_) return std::nullopt;
-    return std::string("not the bytes the manifest names");
+    if (sha256 != expected_) return std::string("not the bytes the manifest names");
+    return structure_ != nullptr ? structure_->Finish(sha256) : std::nullopt;
   }
 
  private:
   Sha256::Digest expected_;
+  CopyCheck* structure_;
 };
 
 // What a copy's outcome makes of its row.
@@ -247,8 +254,12 @@ RowReport CopiedReport(const CopyResult& copied, bool targetExists) {
       return Report(RowState::ReplaceAtReboot, std::nullopt, copied.bytes);
     case CopyStatus::Abandoned:
       return Report(RowState::Ready);
+    case CopyStatus::Refused: {
+      RowReport report = Report(RowState::Damaged);
+      report.damage = copied.refusal.value_or(std::string());
+      return report;
+    }
     case CopyStatus::Failed:
-    case CopyStatus::Refused:  // this run gives the copy no check
       break;
   }
   return Report(targetExists ? RowState::ReplaceFailed : RowState::CopyFailed, copied.error);
@@ -296,12 +307,12 @@ RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::
                             bool targetExists, bool replacing, bool clearReadOnly,
                             const std::optional<Sha256::Digest>& expected, const SyncOptions& options) {
   view_.SetStatus(row, Report(RowState::Copying));
+  std::optional<FontCopyCheck> structure;
+  if (options.refuseDamaged) structure.emplace();
   std::optional<PublishedBytes> published;
-  if (expected) published.emplace(*expected);
+  if (expected) published.emplace(*expected, structure ? &*structure : nullptr);
   const CopyOptions copyOptions{
       .existing = replacing ? ExistingTarget::Replace : ExistingTarget::Keep,
-      .hash = published.has_value(),
-      .check = published ? &*published : nullptr,
       .progress =
           [this, row](std::uint64_t done, std::uint64_t total) {
             view_.SetCopyProgress(row, done, total);
@@ -310,6 +321,8 @@ RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::
           },
       .replaceAtRebootWhenInUse = options.replaceAtRebootWhenInUse,
       .clearReadOnly = clearReadOnly,
+      .hash = published.has_value(),
+      .check = published ? static_cast<CopyCheck*>(&*published) : structure ? &*structure : nullptr,
   };
   const CopyResult copied = CopyOneFile(sourcePath, targetPath, copyOptions);
   if (expected && copied.status == CopyStatus::Refused && copied.sha256 != expected) {

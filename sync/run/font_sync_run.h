@@ -22,6 +22,9 @@ struct SyncOptions {
   // A target in use is replaced at the next start (RowState::ReplaceAtReboot);
   // see CopyOptions.
   bool replaceAtRebootWhenInUse = false;
+  // Each copy checks the font's structure as it writes it: a damaged one, or
+  // no font at all, is never put in place (RowState::Damaged).
+  bool refuseDamaged = false;
 };
 
 // One run over the rows of a view's list into a target folder.

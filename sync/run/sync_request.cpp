@@ -81,7 +81,8 @@ std::optional<RunSummary> RunSync(const SyncRequest& request, SyncRunView& view)
                   .dryRun = dryRun,
                   .update = request.update || (request.check && request.policy == SyncPolicy::Replace),
                   .checksum = request.checksum,
-                  .replaceAtRebootWhenInUse = registrar.has_value()});
+                  .replaceAtRebootWhenInUse = registrar.has_value(),
+                  .refuseDamaged = request.refuseDamaged});
 }
 
 }  // namespace quorvane

@@ -32,6 +32,8 @@ struct SyncRequest {
   bool dryRun = false;
   // Install each copied font with the system; a check says which are not.
   bool registerFonts = false;
+  // A damaged font, or a file that is no font, is never installed.
+  bool refuseDamaged = false;
   bool prune = false;
   std::optional<std::int64_t> maxDelete;
   // Every source folder and sub-folder was read whole, and every entry in them classified.

@@ -32,6 +32,8 @@ struct ListedRow {
 struct RowReport {
   RowState state = RowState::Ready;
   std::optional<FileError> reason;
+  // With Damaged: what is wrong with the file ("table 'glyf': checksum …").
+  std::string damage;
   std::uint64_t bytes = 0;
   // With registration, for a file that went into the target (or waits to).
   std::optional<RegistrationOutcome> registration;

@@ -58,6 +58,7 @@ std::string_view StatusText(RowState state) {
     case RowState::Removed: return "已移除";
     case RowState::RemoveAtReboot: return "重启后移除";
     case RowState::RemoveFailed: return "移除失败";
+    case RowState::Damaged: return "字体已损坏";
     case RowState::NotPublished: return "未发布";
     case RowState::Missing: return "缺失";
     default: return {};
@@ -66,7 +67,8 @@ std::string_view StatusText(RowState state) {
 
 bool IsFailure(RowState state) {
   return state == RowState::CopyFailed || state == RowState::ReplaceFailed || state == RowState::Conflict ||
-         state == RowState::RemoveFailed || state == RowState::NotPublished || state == RowState::Missing;
+         state == RowState::RemoveFailed || state == RowState::Damaged || state == RowState::NotPublished ||
+         state == RowState::Missing;
 }
 
 std::int64_t RunSummary::Handled() const {
