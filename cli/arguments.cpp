@@ -10,8 +10,9 @@ namespace quorvane::cli {
 const char* const kUsage =
     "usage: quorvane-sync [--replace | --ignore] [--update | --newer] [--checksum] [--dry-run]\n"
     "                     [--register] [--user | --target DIR] [--check]\n"
-    "                     [--prune [--max-delete N]]\n"
+    "                     [--prune [--max-delete N]] [--manifest FILE]\n"
     "                     [--json] [--quiet] [--log FILE] [--lang en|zh] SOURCE...\n"
+    "       quorvane-sync --publish SOURCE... > MANIFEST\n"
     "       quorvane-sync --help | --version\n"
     "\n"
     "Copies the font files (*.ttf, *.otf, *.fon, *.ttc) of every SOURCE folder and its\n"
@@ -55,6 +56,15 @@ const char* const kUsage =
     "                重启后移除, remove-at-reboot; 移除失败, remove-failed). Removes\n"
     "                nothing when a source folder could not be read whole, the\n"
     "                record is damaged, or more than --max-delete N would go\n"
+    "  --publish     write the manifest of the SOURCE folders to standard output:\n"
+    "                each font file's path under its folder, size, SHA-256, faces\n"
+    "                and version, and an end line with the count and a checksum\n"
+    "  --manifest FILE  take only the files FILE names, and only with the bytes it\n"
+    "                names (checked as they are copied): another file, or one whose\n"
+    "                bytes differ, is not installed (未发布, not-published); a file\n"
+    "                it names that no source holds is 缺失, missing; either exit 1.\n"
+    "                A damaged or edited FILE is refused (exit 2). With --prune\n"
+    "                the fonts FILE names are the ones that stay\n"
     "  --user        the current user's font folder (Windows:\n"
     "                %LOCALAPPDATA%\\Microsoft\\Windows\\Fonts, made when missing,\n"
     "                and HKCU with --register; elsewhere the default target)\n"
@@ -72,7 +82,8 @@ const char* const kUsage =
     "would-ignore, replace-at-reboot, target-newer, same-version, installed-as\n"
     "(同一字体已安装: the same face and version under another name, not copied),\n"
     "conflict (字体冲突: the same face in another version under another name; with\n"
-    "--replace, or --newer and a newer source, the new file takes its place).\n"
+    "--replace, or --newer and a newer source, the new file takes its place),\n"
+    "not-published and missing (--manifest; expected_sha256 and found_sha256).\n"
     "A byte that is not UTF-8 is written as \\udcNN (Python's surrogateescape).\n"
     "\n"
     "Exit status:\n"
@@ -121,6 +132,9 @@ std::string UsageError::Text(Language language) const {
       return english ? "--user and --target contradict each other: give one" : "--user 与 --target 互相矛盾：只能选一个";
     case UsageProblem::BadNumber:
       return english ? detail + " needs a whole number, 0 or more" : detail + " 需要一个不小于 0 的整数";
+    case UsageProblem::PublishAndManifest:
+      return english ? "--publish writes a manifest and --manifest reads one: give one"
+                     : "--publish 写出清单，--manifest 读取清单：只能选一个";
   }
   return {};
 }
@@ -148,6 +162,7 @@ constexpr Flag kFlags[] = {
     {"--user", "", &Arguments::user, nullptr},
     {"--check", "", &Arguments::check, nullptr},
     {"--prune", "", &Arguments::prune, nullptr},
+    {"--publish", "", &Arguments::publish, nullptr},
 };
 
 // False when `arg` is no flag.
@@ -161,7 +176,7 @@ bool SetFlag(std::string_view arg, Arguments& parsed) {
   return false;
 }
 
-// An option with a value (--max-delete, --target, --log, --lang), stored in
+// An option with a value (--max-delete, --target, --log, --lang, --manifest), stored in
 // `parsed`: false when `args[i]` is none of them.
 std::variant<bool, UsageError> SetValueOption(const std::vector<std::string>& args, size_t& i, Arguments& parsed) {
   if (auto count = OptionValue(args, i, "--max-delete")) {
@@ -176,7 +191,7 @@ std::variant<bool, UsageError> SetValueOption(const std::vector<std::string>& ar
     return true;
   }
   for (auto [name, field] : {std::pair{"--target", &parsed.target}, std::pair{"--log", &parsed.log},
-                             std::pair{"--lang", &parsed.language}}) {
+                             std::pair{"--lang", &parsed.language}, std::pair{"--manifest", &parsed.manifest}}) {
     auto value = OptionValue(args, i, name);
     if (!value) continue;
     if (auto* error = std::get_if<UsageError>(&*value)) return std::move(*error);
@@ -209,6 +224,7 @@ std::variant<Arguments, UsageError> ParseArguments(const std::vector<std::string
   }
   if (replace && ignore) return UsageError{UsageProblem::ReplaceAndIgnore, ""};
   if (parsed.user && parsed.target) return UsageError{UsageProblem::UserAndTarget, ""};
+  if (parsed.publish && parsed.manifest) return UsageError{UsageProblem::PublishAndManifest, ""};
   if (replace) parsed.policy = SyncPolicy::Replace;
   if (parsed.language && !IsKnownLanguage(*parsed.language)) return UsageError{UsageProblem::UnknownLanguage, *parsed.language};
   if (!parsed.help && !parsed.version && parsed.sources.empty()) return UsageError{UsageProblem::NoSource, ""};

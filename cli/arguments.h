@@ -34,6 +34,10 @@ struct Arguments {
   bool prune = false;
   // With prune: remove nothing when more than this many would go.
   std::optional<std::int64_t> maxDelete;
+  // Writes the sources' manifest to standard output instead of a run.
+  bool publish = false;
+  // Takes only the files this manifest names, with the bytes it names.
+  std::optional<std::string> manifest;
   std::optional<std::string> target;
   std::optional<std::string> log;
   std::optional<std::string> language;
@@ -49,6 +53,7 @@ enum class UsageProblem {
   NoSource,
   UserAndTarget,
   BadNumber,
+  PublishAndManifest,
 };
 
 struct UsageError {

@@ -16,6 +16,7 @@
 #include "sync/files/file_ops.h"
 #include "sync/install/font_folder.h"
 #include "sync/run/font_listing.h"
+#include "sync/run/manifest.h"
 #include "sync/install/font_registration.h"
 #include "sync/run/sync_request.h"
 
@@ -63,12 +64,27 @@ class Tool {
   // What standard error says after the rows: an interrupt, the record, the font cache.
   void SayAfterRows(ConsoleView& view, const RunSummary& summary, bool interrupted,
                     const std::optional<RegistrationRecord>& registered) const;
+  // --manifest's file, read and verified; false when it was refused (and said why).
+  bool LoadManifestFile();
 
   const Arguments& arguments_;
   Language language_;
   std::int64_t unreadableFolders_ = 0;
   std::int64_t skippedEntries_ = 0;
+  std::optional<std::vector<ManifestEntry>> manifest_;
 };
+
+bool Tool::LoadManifestFile() {
+  if (!arguments_.manifest) return true;
+  auto loaded = LoadManifest(*arguments_.manifest);
+  if (auto* refusal = std::get_if<ManifestRefusal>(&loaded)) {
+    Refuse(Say(kManifestRefused) + Quoted(*arguments_.manifest) + ": " +
+           (refusal->error ? ReasonText(*refusal->error, language_) : refusal->why));
+    return false;
+  }
+  manifest_ = std::move(std::get<std::vector<ManifestEntry>>(loaded));
+  return true;
+}
 
 std::optional<Folders> Tool::CheckFolders() const {
   for (const std::string& source : arguments_.sources) {
@@ -125,9 +141,11 @@ SyncRequest Tool::RequestOf(const Folders& folders) const {
           .check = arguments_.check,
           .dryRun = arguments_.dryRun,
           .registerFonts = arguments_.registerFonts,
+          .refuseDamaged = true,
           .prune = arguments_.prune,
           .maxDelete = arguments_.maxDelete,
-          .sourcesComplete = unreadableFolders_ == 0 && skippedEntries_ == 0};
+          .sourcesComplete = unreadableFolders_ == 0 && skippedEntries_ == 0,
+          .manifest = manifest_ ? &*manifest_ : nullptr};
 }
 
 void Tool::List(ConsoleView& view, const Folders& folders) {
@@ -190,6 +208,8 @@ void Tool::SayAfterRows(ConsoleView& view, const RunSummary& summary, bool inter
 
 int Tool::Run(const std::vector<std::string>& args) {
   const auto started = std::chrono::steady_clock::now();
+  // Before anything is written, the default target folder included.
+  if (!LoadManifestFile()) return kExitUsage;
   const std::optional<Folders> checked = CheckFolders();
   if (!checked) return kExitUsage;
   const Folders& folders = *checked;
@@ -243,6 +263,43 @@ int Tool::Run(const std::vector<std::string>& args) {
   return status;
 }
 
+// --publish: the sources' manifest on standard output, whole or not at all.
+int Publish(const Arguments& arguments, Language language) {
+  const auto say = [&](const std::string& text) { Write(Stream::Err, "quorvane-sync: " + text + "\n"); };
+  for (const std::string& source : arguments.sources) {
+    if (!IsFolder(source)) {
+      say(std::string(Pick(language, kSourceMissing)) + Quoted(source));
+      return kExitUsage;
+    }
+  }
+  const Publication publication = PublishSources(arguments.sources);
+  for (const UnreadableFolder& folder : publication.listing.unreadable) {
+    say(std::string(Pick(language, kFolderUnreadable)) + Quoted(folder.path) + ": " + ReasonText(folder.reason, language));
+  }
+  for (const SkippedEntry& entry : publication.listing.skipped) {
+    say(entry.reason ? std::string(Pick(language, kEntryUnknown)) + Quoted(entry.path) + ": " +
+                           ReasonText(*entry.reason, language)
+                     : std::string(Pick(language, kFolderLinkSkipped)) + Quoted(entry.path));
+  }
+  for (const auto& [path, error] : publication.unreadable) {
+    say(std::string(Pick(language, kFileUnreadable)) + Quoted(path) + ": " + FailureReason(error, language));
+  }
+  if (!publication.Whole()) {
+    say(std::string(Pick(language, kPublishIncomplete)));
+    return kExitFailed;
+  }
+  for (const auto& [path, why] : publication.notFonts) {
+    say(std::string(Pick(language, kPublishNotAFont)) + Quoted(path) + ": " + Shown(why));
+  }
+  const std::optional<std::string> manifest = FormatManifest(publication.entries);
+  if (!manifest) {
+    say(std::string(Pick(language, kPublishHashFailed)));
+    return kExitFailed;
+  }
+  Write(Stream::Out, *manifest);
+  return kExitOk;
+}
+
 }  // namespace
 
 int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unreadableFolders, bool check) {
@@ -286,6 +343,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
     Write(Stream::Out, "quorvane-sync " QUORVANE_VERSION "\n");
     return kExitOk;
   }
+  if (arguments.publish) return Publish(arguments, language);
   return Tool(arguments, language).Run(args);
 }
 

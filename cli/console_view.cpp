@@ -102,10 +102,13 @@ void ConsoleView::WriteRow(std::int64_t row, const RowFiles& files, const RowRep
                          .target = files.target,
                          .bytes = report.bytes,
                          .reason = report.reason ? &*report.reason : nullptr,
+                         .damage = report.damage,
                          .registration = registration ? &*registration : nullptr,
                          .sourceVersion = report.sourceVersion ? &*report.sourceVersion : nullptr,
                          .targetVersion = report.targetVersion ? &*report.targetVersion : nullptr,
-                         .other = report.other};
+                         .other = report.other,
+                         .expectedSha256 = report.expectedSha256 ? &*report.expectedSha256 : nullptr,
+                         .foundSha256 = report.foundSha256 ? &*report.foundSha256 : nullptr};
   report_.AppendRow(output_.Buffer(), record);
   if (std::string* log = output_.LogBuffer()) logReport_->AppendRow(*log, record);
 }
@@ -118,7 +121,11 @@ void ConsoleView::SayWhy(std::string_view source, const RowReport& report, bool 
     SayAbout(source, RegistrationWords(*registration, language), RegistrationReason(*registration, language));
   };
   if (IsFailure(report.state)) {
-    std::string why = report.reason ? FailureReason(*report.reason, language) : std::string();
+    std::string why = report.reason ? FailureReason(*report.reason, language) : Shown(report.damage);
+    if (report.state == RowState::NotPublished || report.state == RowState::Missing) {
+      if (!why.empty()) why += Pick(language, "；", "; ");
+      why += ManifestText(report, language);
+    }
     if (!report.other.empty()) {
       if (!why.empty()) why += Pick(language, "；", "; ");
       why += OtherFileText(report, language);

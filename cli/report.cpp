@@ -202,6 +202,10 @@ class JsonReport final : public Report {
     AppendJsonString(out, row.target, style_);
     AppendJsonNumber(out, "bytes", row.bytes);
     if (row.reason != nullptr) AppendFailure(out, *row.reason);
+    if (!row.damage.empty()) {
+      out += ",\"reason\":";
+      AppendJsonString(out, row.damage, style_);
+    }
     if (row.sourceVersion != nullptr) {
       out += ",\"source_version\":";
       AppendJsonString(out, *row.sourceVersion, style_);
@@ -213,6 +217,13 @@ class JsonReport final : public Report {
     if (!row.other.empty()) {
       out += ",\"other\":";
       AppendJsonString(out, row.other, style_);
+    }
+    for (const auto& [name, digest] : {std::pair{",\"expected_sha256\":\"", row.expectedSha256},
+                                      std::pair{",\"found_sha256\":\"", row.foundSha256}}) {
+      if (digest == nullptr) continue;
+      out += name;
+      out += HexOf(*digest);
+      out += '"';
     }
     if (row.registration != nullptr) AppendRegistration(out, *row.registration);
     out += "}\n";

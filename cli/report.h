@@ -28,6 +28,8 @@ struct RowRecord {
   std::string_view target;
   std::uint64_t bytes = 0;
   const FileError* reason = nullptr;
+  // A damaged font's: what is wrong with it.
+  std::string_view damage = {};
   // With --register, for a row whose file went into the target.
   const RegistrationOutcome* registration = nullptr;
   // The fonts' version texts, where the run read them.
@@ -35,6 +37,9 @@ struct RowRecord {
   const std::string* targetVersion = nullptr;
   // The file of the same face under another name, for the rows that have one.
   std::string_view other = {};
+  // With a manifest: the bytes it names for the file, and those found (not-published, missing).
+  const Sha256::Digest* expectedSha256 = nullptr;
+  const Sha256::Digest* foundSha256 = nullptr;
 };
 
 // What the system was told once the fonts were registered.

@@ -274,6 +274,20 @@ std::string OtherFileText(const RowReport& report, Language language) {
   }
 }
 
+std::string ManifestText(const RowReport& report, Language language) {
+  const bool english = language == Language::English;
+  if (report.state == RowState::Missing) {
+    return english ? "named by the manifest, and no source holds it" : "清单中列出，但没有源文件夹含有此文件";
+  }
+  const std::string found = report.foundSha256 ? HexOf(*report.foundSha256) : std::string(english ? "unknown" : "未知");
+  if (!report.expectedSha256) {
+    return english ? "not in the manifest (found sha256 " + found + ")" : "不在清单中（找到 sha256 " + found + "）";
+  }
+  const std::string expected = HexOf(*report.expectedSha256);
+  return english ? "the manifest names sha256 " + expected + ", found " + found
+                 : "清单中为 sha256 " + expected + "，找到 " + found;
+}
+
 std::string_view PruneRefusalCode(PruneRefusal refusal) {
   switch (refusal) {
     case PruneRefusal::None: return "none";

@@ -71,6 +71,15 @@ inline constexpr Phrase kAppearedDuringCopy{"复制期间目标文件夹中出�
 inline constexpr Phrase kInheritedReadOnlyCleared{"已清除早先版本复制时从共享带来的只读属性后替换",
                                                   "cleared the read-only attribute that an earlier version's copy "
                                                   "took from the share, to replace it"};
+// --publish: the files it names whatever they hold, and why it writes nothing.
+inline constexpr Phrase kPublishNotAFont{"警告：不是字体，仍列入清单：", "warning: not a font, named in the manifest all the same: "};
+inline constexpr Phrase kFileUnreadable{"无法读取文件 ", "cannot read file "};
+inline constexpr Phrase kPublishIncomplete{"未写出清单：有文件夹、条目或文件未能读取，清单会漏掉其中的字体",
+                                           "no manifest written: a folder, entry or file could not be read, and "
+                                           "the manifest would leave its fonts out"};
+inline constexpr Phrase kPublishHashFailed{"未写出清单：无法计算其校验和", "no manifest written: its checksum could not be computed"};
+// --manifest: "<head> FILE: why"; nothing was done.
+inline constexpr Phrase kManifestRefused{"清单不可用 ", "the manifest is refused: "};
 // Written by the interrupt handler as it stands, program name and line end included.
 inline constexpr Phrase kInterruptedAgain{"quorvane-sync: 再次中断：立即结束\n",
                                           "quorvane-sync: interrupted again: ended at once\n"};
@@ -143,6 +152,10 @@ std::string RefreshWarning(const RegistrationRecord& registration, Language lang
 // same face in another version (source 1.2, installed 1.1)", "took the place
 // of D:\\F\\b.ttf, which was removed".
 std::string OtherFileText(const RowReport& report, Language language);
+
+// What a manifest's row is about: "the manifest names sha256 …, found …",
+// "not in the manifest (found sha256 …)", "named by the manifest, and no source holds it".
+std::string ManifestText(const RowReport& report, Language language);
 
 // "12.3 MB", "512 KB", "7 B": for people, in decimal units as disks are sold.
 std::string ByteSize(std::uint64_t bytes);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sync/files/file_error.h"
+#include "sync/files/sha256.h"
 
 namespace quorvane {
 
@@ -125,6 +126,19 @@ enum class ExistingTarget {
   Replace,  // the new file replaces it, its data on disk first
 };
 
+// Reads a copy's bytes as they are written, so that they can be refused before
+// the copy takes the target's name, without reading the file a second time.
+class CopyCheck {
+ public:
+  virtual ~CopyCheck() = default;
+  // Each block the copy writes, in order.
+  virtual void Feed(std::span<const std::byte> bytes) = 0;
+  // After the last block, with their SHA-256 when the copy computes it (see
+  // CopyOptions::hash): nothing when the bytes may take the target's name,
+  // else why not.
+  virtual std::optional<std::string> Finish(const std::optional<Sha256::Digest>& sha256) = 0;
+};
+
 struct CopyOptions {
   ExistingTarget existing = ExistingTarget::Replace;
   // Told how far the copy is, at its start, after each piece and at its end;
@@ -141,6 +155,11 @@ struct CopyOptions {
   // share (Windows): cleared for the replace, and set again if it fails.
   // Elsewhere no copy ever took it, and a read-only target stays refused.
   bool clearReadOnly = false;
+  // The SHA-256 of the bytes written, computed as they pass (CopyResult::sha256).
+  bool hash = false;
+  // Given every block written; a reason from it refuses the copy
+  // (CopyStatus::Refused). Not owned.
+  CopyCheck* check = nullptr;
 };
 
 enum class CopyStatus {
@@ -150,13 +169,18 @@ enum class CopyStatus {
   Abandoned,     // the progress callback said stop: nothing changed
   Failed,        // nothing changed; `error` says why
   ReplacedAtReboot,  // the target is in use; the new file replaces it at the next start
+  Refused,       // CopyOptions::check refused the bytes: nothing changed; `refusal` says why
 };
 
 struct [[nodiscard]] CopyResult {
   CopyStatus status = CopyStatus::Failed;
-  std::optional<FileError> error;
+  std::optional<FileError> error{};
   std::uint64_t bytes = 0;
   bool readOnlyCleared = false;  // CopyOptions::clearReadOnly met a read-only target
+  // With CopyOptions::hash, once every byte was written: their SHA-256, or
+  // nothing when the system's hash failed.
+  std::optional<Sha256::Digest> sha256{};
+  std::optional<std::string> refusal{};  // CopyOptions::check's reason, with Refused
 
   bool Succeeded() const { return status == CopyStatus::Created || status == CopyStatus::Replaced; }
   explicit operator bool() const { return Succeeded(); }

@@ -170,6 +170,7 @@ class TransferLoop : private TransferProgress {
   // large copy.
   Transfer Run() {
     if (!Continue()) return Abandon();
+    if (Inspects()) return ReadAndWrite();
     static constexpr size_t kChunk = 8 << 20;
     for (bool first = true;; first = false) {
       if (const int fault = InjectedFault(FileStep::Write)) return Fail(Failure(FileStep::Write, fault));
@@ -211,7 +212,7 @@ class TransferLoop : private TransferProgress {
         if (put == 0) return Fail(Failure(FileStep::Write, EIO));
         done += put;
       }
-      Moved(static_cast<std::uint64_t>(got));
+      Moved(std::as_bytes(std::span(buffer.get(), static_cast<size_t>(got))));
       if (!Continue()) return Abandon();
     }
   }
@@ -414,6 +415,7 @@ CopyResult CopyOneFile(std::string_view source, std::string_view target, const C
   Transfer transfer = TransferLoop(in.Get(), out.Get(), static_cast<std::uint64_t>(sourceInfo.st_size), options).Run();
   if (transfer.abandoned) return abandon({CopyStatus::Abandoned, std::nullopt, 0});
   result = std::move(transfer.result);
+  if (result && transfer.refusal) return abandon(Refused(std::move(transfer)));
   if (result) result = FinishTemporary(out, sourceInfo);
   if (!result) return abandon(failed(result));
 
@@ -428,7 +430,7 @@ CopyResult CopyOneFile(std::string_view source, std::string_view target, const C
     status = CopyStatus::Replaced;
   }
   if (!result) return abandon(failed(result));
-  return {status, std::nullopt, transfer.bytes};
+  return {.status = status, .bytes = transfer.bytes, .sha256 = transfer.sha256};
 }
 
 RemoveResult RemoveFile(std::string_view path, bool) {

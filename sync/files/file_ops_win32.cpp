@@ -191,7 +191,7 @@ class TransferLoop : private TransferProgress {
       if (const int fault = InjectedFault(FileStep::Write)) return Fail(Failure(FileStep::Write, fault));
       if (!WriteFile(out_, buffer.get(), got, &put, nullptr)) return Fail(LastError(FileStep::Write));
       if (put != got) return Fail(Failure(FileStep::Write, ERROR_WRITE_FAULT));
-      Moved(got);
+      Moved(std::as_bytes(std::span(buffer.get(), got)));
       if (!Continue()) return Abandon();
     }
   }
@@ -431,6 +431,7 @@ CopyResult CopyOneFile(std::string_view source, std::string_view target, const C
   Transfer transfer = TransferLoop(in.Get(), out.Get(), SizeOf(sourceInfo), options).Run();
   if (transfer.abandoned) return abandon({CopyStatus::Abandoned, std::nullopt, 0});
   result = std::move(transfer.result);
+  if (result && transfer.refusal) return abandon(Refused(std::move(transfer)));
   if (result) result = FinishTemporary(out.Get(), sourceInfo);
   if (!result) return abandon(failed(result));
 
@@ -453,7 +454,7 @@ CopyResult CopyOneFile(std::string_view source, std::string_view target, const C
     if (inUse && options.replaceAtRebootWhenInUse && ScheduleAtReboot(out, tempPath, targetPath)) {
       const bool readOnlyCleared = cleared.Cleared();
       cleared.Keep();  // the bit would stop the rename at the restart
-      return {CopyStatus::ReplacedAtReboot, std::nullopt, transfer.bytes, readOnlyCleared};
+      return {CopyStatus::ReplacedAtReboot, std::nullopt, transfer.bytes, readOnlyCleared, transfer.sha256};
     }
   }
   if (!result) return abandon(failed(result));
@@ -463,7 +464,7 @@ CopyResult CopyOneFile(std::string_view source, std::string_view target, const C
   WithdrawWaitingCopies(targetPath);
   const bool readOnlyCleared = cleared.Cleared();
   cleared.Keep();
-  return {status, std::nullopt, transfer.bytes, readOnlyCleared};
+  return {status, std::nullopt, transfer.bytes, readOnlyCleared, transfer.sha256};
 }
 
 std::optional<FileIdentity> IdentityOf(std::string_view path) {

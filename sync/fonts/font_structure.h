@@ -21,6 +21,8 @@
 #include <span>
 #include <string>
 
+#include "sync/files/file_ops.h"
+
 namespace quorvane {
 
 class FontStructureCheck {
@@ -43,6 +45,17 @@ class FontStructureCheck {
  private:
   struct State;
   std::unique_ptr<State> state_;
+};
+
+// The check as a copy runs it on the bytes it writes (CopyOptions::check): a
+// damaged font never takes the target's name.
+class FontCopyCheck final : public CopyCheck {
+ public:
+  void Feed(std::span<const std::byte> bytes) override { check_.Feed(bytes); }
+  std::optional<std::string> Finish(const std::optional<Sha256::Digest>&) override { return check_.Finish(); }
+
+ private:
+  FontStructureCheck check_;
 };
 
 // A whole file's bytes at once: for tests and fuzzing.

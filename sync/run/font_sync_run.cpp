@@ -9,6 +9,7 @@
 #include "sync/files/ascii.h"
 #include "sync/files/file_ops.h"
 #include "sync/files/name_fold.h"
+#include "sync/fonts/font_structure.h"
 
 namespace quorvane {
 
@@ -221,11 +222,14 @@ RowReport FontSyncRun::RunRow(const RowJob& job, std::int64_t firstOfName, const
   }
   if (!settled) {
     RowReport copied = HandleRow(job.row, job.sourcePath, job.targetPath, job.targetExists,
-                                 report.readOnly == RowReport::InheritedReadOnly::MayClear, options);
+                                 report.readOnly == RowReport::InheritedReadOnly::MayClear, report.expectedSha256,
+                                 options);
     report.state = copied.state;
     report.reason = std::move(copied.reason);
+    report.damage = std::move(copied.damage);
     report.bytes = copied.bytes;
     report.readOnly = copied.readOnly;
+    report.foundSha256 = copied.foundSha256;
   } else if (report.readOnly == RowReport::InheritedReadOnly::MayClear) {
     report.readOnly = RowReport::InheritedReadOnly::None;  // nothing was copied
   }
@@ -236,6 +240,26 @@ RowReport FontSyncRun::RunRow(const RowJob& job, std::int64_t firstOfName, const
 }
 
 namespace {
+
+// Refuses a copy whose bytes are not the ones a manifest names, before the
+// copy takes the target's name: a share file changed after publishing is never installed.
+// Other bytes are not published however whole they are; the published ones
+// still pass the structure check, when the run has one.
+class PublishedBytes final : public CopyCheck {
+ public:
+  PublishedBytes(const Sha256::Digest& expected, CopyCheck* structure) : expected_(expected), structure_(structure) {}
+  void Feed(std::span<const std::byte> bytes) override {
+    if (structure_ != nullptr) structure_->Feed(bytes);
+  }
+  std::optional<std::string> Finish(const std::optional<Sha256::Digest>& sha256) override {
+    if (sha256 != expected_) return std::string("not the bytes the manifest names");
+    return structure_ != nullptr ? structure_->Finish(sha256) : std::nullopt;
+  }
+
+ private:
+  Sha256::Digest expected_;
+  CopyCheck* structure_;
+};
 
 // What a copy's outcome makes of its row.
 RowReport CopiedReport(const CopyResult& copied, bool targetExists) {
@@ -252,6 +276,11 @@ RowReport CopiedReport(const CopyResult& copied, bool targetExists) {
       return RowReport::Of(RowState::ReplaceAtReboot, std::nullopt, copied.bytes);
     case CopyStatus::Abandoned:
       return RowReport::Of(RowState::Ready);
+    case CopyStatus::Refused: {
+      RowReport report = RowReport::Of(RowState::Damaged);
+      report.damage = copied.refusal.value_or(std::string());
+      return report;
+    }
     case CopyStatus::Failed:
       break;
   }
@@ -261,7 +290,8 @@ RowReport CopiedReport(const CopyResult& copied, bool targetExists) {
 }  // namespace
 
 RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
-                                 bool targetExists, bool clearReadOnly, const SyncOptions& options) {
+                                 bool targetExists, bool clearReadOnly, const std::optional<Sha256::Digest>& expected,
+                                 const SyncOptions& options) {
   // A row without a name or a source path names no file; the copy refuses it
   // at once, with the system's "not found".
   if (sourcePath.empty() || targetPath.empty()) {
@@ -283,7 +313,7 @@ RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, 
   }
   if (options.dryRun) return RowReport::Of(targetExists ? RowState::WouldReplace : RowState::WouldCopy);
   return Copy(row, sourcePath, targetPath, targetExists,
-              replacing || options.policy == SyncPolicy::Replace || options.update, clearReadOnly, options);
+              replacing || options.policy == SyncPolicy::Replace || options.update, clearReadOnly, expected, options);
 }
 
 void FontSyncRun::ProcessEvents() {
@@ -294,8 +324,13 @@ void FontSyncRun::ProcessEvents() {
 // `replacing`: a target that exists when the copy takes its name is replaced;
 // otherwise it is left, and the row is the policy's same-name outcome.
 RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
-                            bool targetExists, bool replacing, bool clearReadOnly, const SyncOptions& options) {
+                            bool targetExists, bool replacing, bool clearReadOnly,
+                            const std::optional<Sha256::Digest>& expected, const SyncOptions& options) {
   view_.SetStatus(row, {.source = sourcePath, .target = targetPath}, RowReport::Of(RowState::Copying));
+  std::optional<FontCopyCheck> structure;
+  if (options.refuseDamaged) structure.emplace();
+  std::optional<PublishedBytes> published;
+  if (expected) published.emplace(*expected, structure ? &*structure : nullptr);
   const CopyOptions copyOptions{
       .existing = replacing ? ExistingTarget::Replace : ExistingTarget::Keep,
       .progress =
@@ -306,8 +341,15 @@ RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::
           },
       .replaceAtRebootWhenInUse = options.replaceAtRebootWhenInUse,
       .clearReadOnly = clearReadOnly,
+      .hash = published.has_value(),
+      .check = published ? static_cast<CopyCheck*>(&*published) : structure ? &*structure : nullptr,
   };
   const CopyResult copied = CopyOneFile(sourcePath, targetPath, copyOptions);
+  if (expected && copied.status == CopyStatus::Refused && copied.sha256 != expected) {
+    RowReport report = RowReport::Of(RowState::NotPublished);
+    report.foundSha256 = copied.sha256;
+    return report;
+  }
   RowReport report = CopiedReport(copied, targetExists);
   if (copied.readOnlyCleared) report.readOnly = RowReport::InheritedReadOnly::Cleared;
   return report;

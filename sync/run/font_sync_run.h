@@ -22,6 +22,9 @@ struct SyncOptions {
   // A target in use is replaced at the next start (RowState::ReplaceAtReboot);
   // see CopyOptions.
   bool replaceAtRebootWhenInUse = false;
+  // Each copy checks the font's structure as it writes it: a damaged one, or
+  // no font at all, is never put in place (RowState::Damaged).
+  bool refuseDamaged = false;
 };
 
 // One run over the rows of a view's list into a target folder.
@@ -54,10 +57,12 @@ class FontSyncRun {
   // of its name, when a run marks the others as conflicts; else -1.
   RowReport RunRow(const RowJob& job, std::int64_t firstOfName, const SyncOptions& options);
   // `clearReadOnly`: a stage found the target's read-only bit to be one an earlier version copied.
+  // `expected`: the only bytes the row may install (a manifest's); others are not published.
   RowReport HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath, bool targetExists,
-                      bool clearReadOnly, const SyncOptions& options);
+                      bool clearReadOnly, const std::optional<Sha256::Digest>& expected, const SyncOptions& options);
   RowReport Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath, bool targetExists,
-                 bool replacing, bool clearReadOnly, const SyncOptions& options);
+                 bool replacing, bool clearReadOnly, const std::optional<Sha256::Digest>& expected,
+                 const SyncOptions& options);
 
   // The view's events may stop the run: by RequestStop, or by its StopRequested.
   void ProcessEvents();

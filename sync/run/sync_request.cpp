@@ -6,6 +6,7 @@
 #include "sync/install/font_registration.h"
 #include "sync/run/font_checks.h"
 #include "sync/run/font_sync_run.h"
+#include "sync/run/manifest_stage.h"
 #include "sync/run/record_stage.h"
 #include "sync/run/registration_stage.h"
 
@@ -39,12 +40,15 @@ std::optional<RunSummary> RunSync(const SyncRequest& request, SyncRunView& view)
 
   FontSyncRun run(view);
   // Each row meets the stages in the order they are added, and the order is
-  // the reason they are added here, once. The checks of what the fonts hold
-  // come first, as they may settle a row before its copy. The record comes
+  // the reason they are added here, once. The manifest comes first: a file it
+  // does not name is nothing to the rest. The checks of what the fonts hold
+  // come next, as they may settle a row before its copy. The record comes
   // after them, for it keeps what they made of the row (the files it took the
   // place of); and before registration, whose Finish tells the system once of
   // everything, the fonts the record's prune removed too. Each font is read
   // once, by the first stage that asks (RowFonts), whatever the order.
+  std::optional<ManifestStage> manifest;
+  if (request.manifest) run.AddStage(manifest.emplace(*request.manifest, request.sources, dryRun));
   std::optional<VersionStage> versions;
   if (request.newer) run.AddStage(versions.emplace(request.checksum));
   FaceCheckStage faces({.targetFolder = request.target,
@@ -53,7 +57,7 @@ std::optional<RunSummary> RunSync(const SyncRequest& request, SyncRunView& view)
                         .replaceOlder = request.newer});
   run.AddStage(faces);
   std::vector<std::string> listed;
-  if (request.prune) listed = ListedNames(view);
+  if (request.prune) listed = request.manifest ? ManifestStage::NamesOf(*request.manifest) : ListedNames(view);
   RecordStage record({.targetFolder = request.target,
                       .scope = request.scope,
                       .write = !dryRun,
@@ -78,7 +82,8 @@ std::optional<RunSummary> RunSync(const SyncRequest& request, SyncRunView& view)
                   .dryRun = dryRun,
                   .update = request.update || (request.check && request.policy == SyncPolicy::Replace),
                   .checksum = request.checksum,
-                  .replaceAtRebootWhenInUse = registrar.has_value()});
+                  .replaceAtRebootWhenInUse = registrar.has_value(),
+                  .refuseDamaged = request.refuseDamaged});
 }
 
 }  // namespace quorvane

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sync/install/registration_outcome.h"
+#include "sync/run/manifest.h"
 #include "sync/run/sync_run_view.h"
 #include "sync/run/sync_types.h"
 
@@ -31,10 +32,14 @@ struct SyncRequest {
   bool dryRun = false;
   // Install each copied font with the system; a check says which are not.
   bool registerFonts = false;
+  // A damaged font, or a file that is no font, is never installed.
+  bool refuseDamaged = false;
   bool prune = false;
   std::optional<std::int64_t> maxDelete;
   // Every source folder and sub-folder was read whole, and every entry in them classified.
   bool sourcesComplete = true;
+  // Only the files it names, with the bytes it names; with prune, what stays. Not owned.
+  const std::vector<ManifestEntry>* manifest = nullptr;
 
   // A check writes nothing either.
   bool WritesNothing() const { return dryRun || check; }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sync/files/file_error.h"
+#include "sync/files/sha256.h"
 #include "sync/install/registration_outcome.h"
 #include "sync/run/sync_types.h"
 
@@ -32,6 +33,8 @@ struct ListedRow {
 struct RowReport {
   RowState state = RowState::Ready;
   std::optional<FileError> reason;
+  // With Damaged: what is wrong with the file ("table 'glyf': checksum …").
+  std::string damage;
   std::uint64_t bytes = 0;
   // With registration, for a file that went into the target (or waits to).
   std::optional<RegistrationOutcome> registration;
@@ -51,6 +54,11 @@ struct RowReport {
   // share: a stage says the replace may clear it, the copy says whether it did.
   enum class InheritedReadOnly { None, MayClear, Cleared };
   InheritedReadOnly readOnly = InheritedReadOnly::None;
+  // With a manifest: the bytes it names for the row's file, which a stage
+  // sets before the copy and the copy insists on; and what the file held
+  // instead, for a row that is not published.
+  std::optional<Sha256::Digest> expectedSha256;
+  std::optional<Sha256::Digest> foundSha256;
 
   // A state alone, with why it failed and the bytes it put in the target.
   static RowReport Of(RowState state, std::optional<FileError> reason = std::nullopt, std::uint64_t bytes = 0) {

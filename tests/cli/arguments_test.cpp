@@ -58,6 +58,8 @@ TEST(ArgumentsTest, RejectsWhatItCannotUse) {
   EXPECT_THAT(ErrorOf({"--force", "a"}), HasSubstr("unknown option --force"));
   EXPECT_THAT(ErrorOf({"a", ""}), HasSubstr("empty SOURCE"));
   EXPECT_THAT(ErrorOf({"--dry-run"}), HasSubstr("no SOURCE"));
+  EXPECT_THAT(ErrorOf({"--manifest", "m", "--publish", "a"}), HasSubstr("--publish writes a manifest"));
+  EXPECT_THAT(ErrorOf({"--manifest", "a"}), HasSubstr("no SOURCE")) << "the manifest took the only word";
   EXPECT_THAT(ErrorOf({"--lang", "fr", "a"}), HasSubstr("unknown language fr"));
   EXPECT_THAT(ErrorOf({"--targetx", "a"}), HasSubstr("unknown option --targetx"));
 }

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 
@@ -54,11 +55,32 @@ size_t CountOf(const std::string& text, const std::string& part) {
   return count;
 }
 
+// The smallest font the copy's structure check takes whole: a header and one
+// table holding `payload`. No name table, so no system installs it as a font.
+std::string Font(std::string_view payload) {
+  std::string padded(payload);
+  padded.resize((padded.size() + 3) / 4 * 4, '\0');
+  std::uint32_t checksum = 0;
+  for (size_t i = 0; i < padded.size(); i += 4) {
+    checksum += std::uint32_t{static_cast<unsigned char>(padded[i])} << 24 |
+                std::uint32_t{static_cast<unsigned char>(padded[i + 1])} << 16 |
+                std::uint32_t{static_cast<unsigned char>(padded[i + 2])} << 8 |
+                std::uint32_t{static_cast<unsigned char>(padded[i + 3])};
+  }
+  const auto be32 = [](std::uint32_t value) {
+    return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+                       static_cast<char>(value)};
+  };
+  const std::string header = be32(0x00010000) + be32(0x00010010) + be32(0);  // one table, searchRange 16
+  return header + "qdat" + be32(checksum) + be32(28) + be32(static_cast<std::uint32_t>(payload.size())) +
+         std::string(payload);
+}
+
 class CommandLineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    WriteFile(temp.Path("src/a.ttf"), "a");
-    WriteFile(temp.Path("src/sub/b.otf"), "b");
+    WriteFile(temp.Path("src/a.ttf"), Font("a"));
+    WriteFile(temp.Path("src/sub/b.otf"), Font("b"));
     MakeFolder(temp.Path("dst"));
   }
   Result Sync(std::vector<std::string> options) {
@@ -74,7 +96,7 @@ TEST_F(CommandLineTest, PrintsOneLinePerFileThenTheSummary) {
   EXPECT_EQ(result.out, "1\t复制成功\t" + temp.Path("src/a.ttf") + "\n" + "2\t复制成功\t" + temp.Path("src/sub/b.otf") +
                             "\n本次任务共处理文件2个：复制成功2个；复制失败0个；替换成功0个；替换失败0个；同名忽略0个。\n");
   EXPECT_THAT(result.err, IsEmpty());
-  EXPECT_EQ(ReadFile(temp.Path("dst/b.otf")), "b");
+  EXPECT_EQ(ReadFile(temp.Path("dst/b.otf")), Font("b"));
 
   const Result again = Sync({"--lang", "zh"});
   EXPECT_EQ(again.status, 0);
@@ -82,7 +104,7 @@ TEST_F(CommandLineTest, PrintsOneLinePerFileThenTheSummary) {
 }
 
 TEST_F(CommandLineTest, AFailedCopyExitsWithOneAndSaysWhyOnStandardError) {
-  WriteFile(temp.Path("dst/a.ttf"), "old");
+  WriteFile(temp.Path("dst/a.ttf"), Font("old"));
   SetReadOnly(temp.Path("dst/a.ttf"), true);
   const Result result = Sync({"--replace", "--lang", "zh"});
   const Result english = Sync({"--replace", "--lang", "en"});
@@ -90,13 +112,13 @@ TEST_F(CommandLineTest, AFailedCopyExitsWithOneAndSaysWhyOnStandardError) {
   EXPECT_EQ(result.status, 1);
   EXPECT_THAT(result.out, HasSubstr("1\t替换失败\t"));
   EXPECT_THAT(result.err, StartsWith("quorvane-sync: 替换失败 " + temp.Path("src/a.ttf") + ": 打开："));
-  EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), "old");
+  EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), Font("old"));
   EXPECT_THAT(english.err, StartsWith("quorvane-sync: replace failed " + temp.Path("src/a.ttf") + ": open: "));
   EXPECT_THAT(english.out, HasSubstr("1\treplace-failed\t"));
 }
 
 TEST_F(CommandLineTest, ADryRunSaysWhatWouldHappenAndWritesNothing) {
-  WriteFile(temp.Path("dst/a.ttf"), "old");
+  WriteFile(temp.Path("dst/a.ttf"), Font("old"));
   const Result result = Sync({"--dry-run", "--lang", "zh"});
   EXPECT_EQ(result.status, 0);
   EXPECT_THAT(result.out, HasSubstr("1\t将忽略\t"));
@@ -108,22 +130,22 @@ TEST_F(CommandLineTest, ADryRunSaysWhatWouldHappenAndWritesNothing) {
   EXPECT_THAT(Sync({"--dry-run", "--json"}).out, HasSubstr("\"dry_run\":true,"));
   EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty());
   EXPECT_FALSE(FileExists(temp.Path("dst/b.otf")));
-  EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), "old");
+  EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), Font("old"));
 }
 
 TEST_F(CommandLineTest, UpdateLeavesWhatMatchesAndReplacesWhatDiffersEvenUnderIgnore) {
   ASSERT_EQ(Sync({}).status, 0);
-  WriteFile(temp.Path("src/a.ttf"), "A, a new version");
+  WriteFile(temp.Path("src/a.ttf"), Font("A, a new version"));
   const Result result = Sync({"--update", "--ignore", "--lang", "zh"});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_THAT(result.out, HasSubstr("1\t替换成功\t"));
   EXPECT_THAT(result.out, HasSubstr("2\t已是最新\t"));
   EXPECT_THAT(result.out, HasSubstr("替换成功1个；替换失败0个；同名忽略0个；已是最新1个。"));
-  EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), "A, a new version");
+  EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), Font("A, a new version"));
 }
 
 TEST_F(CommandLineTest, QuietPrintsOnlyFailuresAndTheSummary) {
-  WriteFile(temp.Path("dst/a.ttf"), "old");
+  WriteFile(temp.Path("dst/a.ttf"), Font("old"));
   SetReadOnly(temp.Path("dst/a.ttf"), true);
   const Result result = Sync({"--quiet", "--replace", "--lang", "en"});
   SetReadOnly(temp.Path("dst/a.ttf"), false);
@@ -159,7 +181,7 @@ TEST_F(CommandLineTest, TheLogGetsAStartLineAndTheSameLinesRunAfterRun) {
 // log alone must tell a failure's reason, and a row that was copied but not
 // registered from one that was.
 TEST_F(CommandLineTest, TheLogHoldsWhatStandardErrorSaidAfterTheRowItIsAbout) {
-  WriteFile(temp.Path("dst/a.ttf"), "old");
+  WriteFile(temp.Path("dst/a.ttf"), Font("old"));
   SetReadOnly(temp.Path("dst/a.ttf"), true);
   const std::string a = temp.Path("src/a.ttf"), b = temp.Path("src/sub/b.otf");
   const std::string log = temp.Path("sync.log"), jsonLog = temp.Path("sync.json.log");
@@ -261,19 +283,19 @@ TEST_F(CommandLineTest, SourceAndTargetTheSameFolderByAnotherSpellingIsRefused) 
   EXPECT_EQ(result.status, 2);
   EXPECT_THAT(result.err, HasSubstr("quorvane-sync: "));
   EXPECT_THAT(result.out, IsEmpty());
-  EXPECT_EQ(ReadFile(temp.Path("src/a.ttf")), "a");
+  EXPECT_EQ(ReadFile(temp.Path("src/a.ttf")), Font("a"));
   EXPECT_THAT(TemporaryFilesIn(temp.Path("src")), IsEmpty());
 }
 
 TEST_F(CommandLineTest, ATargetInsideASourceIsLeftOutAndSaidOnce) {
-  WriteFile(temp.Path("src/fonts/old.ttf"), "o");
-  WriteFile(temp.Path("src/fonts/deeper/older.ttf"), "o");
+  WriteFile(temp.Path("src/fonts/old.ttf"), Font("o"));
+  WriteFile(temp.Path("src/fonts/deeper/older.ttf"), Font("o"));
   const Result result = RunTool({"--lang", "en", "--target", temp.Path("src/fonts"), temp.Path("src"), temp.Path("src")});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_THAT(result.out, AllOf(Not(HasSubstr("old.ttf")), Not(HasSubstr("older.ttf"))));
   EXPECT_THAT(result.out, HasSubstr("Handled 2 files: 2 copied"));
   EXPECT_EQ(CountOf(result.err, "lies inside a source"), 1u) << result.err;
-  EXPECT_EQ(ReadFile(temp.Path("src/fonts/a.ttf")), "a");
+  EXPECT_EQ(ReadFile(temp.Path("src/fonts/a.ttf")), Font("a"));
 }
 
 // One line says what is wrong; a usage error adds the usage after it, a folder that will not do nothing.
@@ -324,7 +346,7 @@ TEST_F(CommandLineTest, RegisterCopiesAFileThatIsNoFontButLeavesItUnregistered) 
   EXPECT_THAT(result.out, HasSubstr("同名忽略0个。注册：成功0个，不是字体2个，失败0个。\n"));
   EXPECT_THAT(result.err, StartsWith("quorvane-sync: 未注册 " + temp.Path("src/a.ttf") + ": 不是字体："));
   EXPECT_EQ(CountOf(result.err, "\n"), 2u) << result.err;
-  EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), "a");
+  EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), Font("a"));
 
   const Result json = Sync({"--register", "--replace", "--json", "--quiet", "--lang", "en"});
   EXPECT_EQ(json.status, 0);
@@ -354,7 +376,7 @@ TEST_F(CommandLineTest, UserIsTheDefaultTargetOnLinux) {
   const Result result = RunTool({"--user", "--lang", "en", temp.Path("src")});
   saved ? ::setenv("XDG_DATA_HOME", savedValue.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(ReadFile(temp.Path("home/.local/share/fonts/a.ttf")), "a");
+  EXPECT_EQ(ReadFile(temp.Path("home/.local/share/fonts/a.ttf")), Font("a"));
 }
 
 // The Windows font folder always exists; a fresh Linux account has none.
@@ -370,7 +392,7 @@ TEST_F(CommandLineTest, TheDefaultTargetIsMadeWhenMissing) {
   EXPECT_THAT(dry.out, HasSubstr("2 would copy"));
   EXPECT_FALSE(madeByDryRun) << "a dry run writes nothing";
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(ReadFile(temp.Path("home/.local/share/fonts/a.ttf")), "a");
+  EXPECT_EQ(ReadFile(temp.Path("home/.local/share/fonts/a.ttf")), Font("a"));
   EXPECT_EQ(fs::status(PathOf(temp.Path("home/.local/share/fonts"))).permissions() & fs::perms::others_exec,
             fs::perms::others_exec);
 }

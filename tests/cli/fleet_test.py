@@ -8,6 +8,7 @@ tool_test.py is, natively or the .exe under Wine:
   fleet_test.py --tool build/win64/bin/quorvane-sync.exe --runner 'cmake/wine-run.sh|--prefix|P|--arch|win64'
                 --driver build/win64/bin/tool_driver.exe [CASE...]
 """
+import hashlib
 import json
 import os
 import shutil
@@ -16,8 +17,8 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tool_test  # noqa: E402
-from make_font import make_font  # noqa: E402
-from tool_test import NOBODY, ToolCase, json_lines, write  # noqa: E402
+from make_font import make_collection, make_font  # noqa: E402
+from tool_test import NOBODY, ToolCase, json_lines, temporaries, write  # noqa: E402
 
 
 def backend():
@@ -353,6 +354,202 @@ class InheritedReadOnly(FleetCase):
         self.assertIn(said, err)
         with open(log, encoding="utf-8") as f:
             self.assertIn(said, f.read())
+
+
+class Manifest(FleetCase):
+    """--publish writes the collection's manifest; --manifest takes exactly those files with exactly those bytes."""
+
+    def publish(self):
+        result = backend().run("--publish", "--lang", "en", backend().path(self.src))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        path = os.path.join(self.dir, "fonts.manifest")
+        write(path, result.stdout)
+        return path
+
+    def rows(self, *options, manifest, code):
+        result = self.sync(*options, "--manifest", backend().path(manifest), "--json", "--lang", "en")
+        self.assertEqual(result.returncode, code, result.stderr)
+        return {os.path.basename(r["target"].replace("\\", "/")): r for r in json_lines(result.stdout)[0]}
+
+    def bytes_of(self, *path):
+        with open(os.path.join(*path), "rb") as f:
+            return f.read()
+
+    def test_a_share_file_changed_after_publishing_is_never_installed(self):
+        nested = os.path.join(self.src, "子 文件夹", "more")
+        self.fonts("a.ttf", "b.ttf")
+        self.fonts("宋 体;1.ttf", folder=nested)
+        manifest = self.publish()
+        rows = self.rows("--update", manifest=manifest, code=0)
+        self.assertEqual({name: row["status"] for name, row in rows.items()},
+                         {"a.ttf": "copied", "b.ttf": "copied", "宋 体;1.ttf": "copied"})
+        self.assertEqual(self.bytes_of(self.dst, "宋 体;1.ttf"), self.bytes_of(nested, "宋 体;1.ttf"))
+
+        # Same size, one byte changed, a later time: only the bytes tell, and the copy reads them.
+        published = self.bytes_of(self.src, "b.ttf")
+        changed = bytearray(published)
+        changed[len(changed) // 2] ^= 0xFF
+        write(os.path.join(self.src, "b.ttf"), bytes(changed), font=False)
+        os.utime(os.path.join(self.src, "b.ttf"), (2_000_000_000, 2_000_000_000))
+        self.fonts("new.ttf")
+        for options in (("--check", "--update"), ("--update",)):
+            rows = self.rows(*options, manifest=manifest, code=1)
+            self.assertEqual({name: row["status"] for name, row in rows.items() if row["status"] != "up-to-date"},
+                             {"b.ttf": "not-published", "new.ttf": "not-published"}, options)
+            self.assertEqual((rows["b.ttf"]["expected_sha256"], rows["b.ttf"]["found_sha256"]),
+                             (hashlib.sha256(published).hexdigest(), hashlib.sha256(changed).hexdigest()))
+            self.assertNotIn("expected_sha256", rows["new.ttf"])
+            self.assertEqual(rows["new.ttf"]["found_sha256"],
+                             hashlib.sha256(self.bytes_of(self.src, "new.ttf")).hexdigest())
+            self.assertEqual(self.bytes_of(self.dst, "b.ttf"), published, "the published version stays")
+            self.assertEqual(self.listing(), ["a.ttf", "b.ttf", "宋 体;1.ttf"], "and nothing else, no temporary")
+
+    def test_a_damaged_manifest_is_refused_before_anything_is_written(self):
+        self.fonts("a.ttf", "b.ttf")
+        manifest = self.publish()
+        text = self.bytes_of(manifest)
+        lines = text.split(b"\n")
+        edited = lines[:]
+        edited[1] = edited[1].replace(b"\t", b"\tx", 1)
+        checksum = lines[:]
+        checksum[-2] = checksum[-2][:-1] + (b"0" if checksum[-2][-1:] != b"0" else b"1")
+        cases = {"edited": b"\n".join(edited), "cut short": text[:len(text) // 2],
+                 "checksum": b"\n".join(checksum), "absent": None}
+        for case, content in cases.items():
+            path = os.path.join(self.dir, case)
+            if content is not None:
+                write(path, content)
+            result = self.sync("--update", "--prune", "--manifest", backend().path(path), "--lang", "en")
+            self.assertEqual(result.returncode, 2, case)
+            self.assertEqual(result.stdout, b"", case)
+            self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+            self.assertIn(b"the manifest is refused", result.stderr)
+            self.assertEqual(self.listing(), [], case)
+            if not backend().wine:
+                self.assertEqual(os.listdir(self.state), [], "no record either")
+
+    def test_missing_and_under_prune_exactly_the_manifests_fonts_stay(self):
+        self.fonts("a.ttf", "b.ttf", "gone.ttf")
+        manifest = self.publish()
+        self.rows("--update", manifest=manifest, code=0)
+        os.unlink(os.path.join(self.src, "gone.ttf"))
+        self.fonts("late.ttf")
+        self.json("--update", code=0)  # a run without the manifest installs the unpublished font
+        self.assertEqual(self.listing(), ["a.ttf", "b.ttf", "gone.ttf", "late.ttf"])
+        result = self.sync("--update", "--prune", "--manifest", backend().path(manifest), "--json")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        rows = [(os.path.basename(r["target"].replace("\\", "/")), r["status"]) for r in json_lines(result.stdout)[0]]
+        self.assertEqual([row for row in rows if row[1] != "up-to-date"],
+                         [("late.ttf", "not-published"), ("gone.ttf", "missing"), ("late.ttf", "removed")])
+        self.assertEqual(self.listing(), ["a.ttf", "b.ttf", "gone.ttf"])
+
+
+class Damaged(FleetCase):
+    """A font that is not whole, or no font at all, never reaches the target."""
+
+    WINE_FONTS = "/usr/share/wine/fonts"
+
+    @staticmethod
+    def table(data, tag):
+        """Where a table of a single font lies: its offset and length."""
+        for i in range(int.from_bytes(data[4:6], "big")):
+            entry = data[12 + 16 * i:28 + 16 * i]
+            if entry[:4] == tag:
+                return int.from_bytes(entry[8:12], "big"), int.from_bytes(entry[12:16], "big")
+        raise AssertionError(f"no {tag} table")
+
+    def damage(self, name, change):
+        """A good font of `name` in the source, changed by `change`, and an older good one in the target."""
+        source, target = os.path.join(self.src, name), os.path.join(self.dst, name)
+        if name.endswith(".ttc"):
+            make_collection(source, ["Quorvane One", "Quorvane Two"])
+        elif name.endswith(".fon"):
+            shutil.copyfile(os.path.join(self.WINE_FONTS, "sserife.fon"), source)
+        else:
+            make_font(source, "Quorvane " + name[:-4], "2.000")
+        with open(source, "rb") as f:
+            data = bytearray(f.read())
+        with open(source, "wb") as f:
+            f.write(change(data))
+        make_font(target, "Quorvane " + name[:-4], "1.000")
+        with open(target, "rb") as f:
+            return f.read()
+
+    def test_a_damaged_font_is_refused_and_the_older_one_stays(self):
+        if not os.path.isfile(os.path.join(self.WINE_FONTS, "sserife.fon")):
+            self.skipTest(f"no Wine .fon files in {self.WINE_FONTS}")
+
+        def flip(data):
+            offset, length = self.table(data, b"glyf")
+            data[offset + length // 2] ^= 0x10
+            return data
+
+        def far_face(data):
+            data[12:16] = (len(data) + 4096).to_bytes(4, "big")  # face 0 starts past the end
+            return data
+
+        old = {"cut.ttf": self.damage("cut.ttf", lambda data: data[:-7]),
+               "flipped.ttf": self.damage("flipped.ttf", flip),
+               "offset.ttc": self.damage("offset.ttc", far_face),
+               "cut.fon": self.damage("cut.fon", lambda data: data[:len(data) // 2])}
+        random_bytes = os.path.join(self.src, "random.ttf")
+        write(random_bytes, os.urandom(4000), font=False)
+        make_font(os.path.join(self.src, "whole.ttf"), "Quorvane Whole")
+
+        result = self.sync("--replace", "--json", "--lang", "en")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        rows, summary = json_lines(result.stdout)
+        found = {os.path.basename(r["target"].replace("\\", "/")): r for r in rows}
+        self.assertEqual({name: row["status"] for name, row in found.items()},
+                         {"cut.ttf": "damaged", "flipped.ttf": "damaged", "offset.ttc": "damaged",
+                          "cut.fon": "damaged", "random.ttf": "damaged", "whole.ttf": "copied"})
+        self.assertRegex(found["flipped.ttf"]["reason"], r"^table 'glyf': checksum 0x[0-9A-F]{8}, the directory gives ")
+        self.assertRegex(found["cut.ttf"]["reason"], r"^table '....' runs past the end of the file$")
+        self.assertTrue(found["offset.ttc"]["reason"].startswith("face 0: "), found["offset.ttc"])
+        self.assertTrue(found["cut.fon"]["reason"].startswith("font resource "), found["cut.fon"])
+        self.assertEqual(found["random.ttf"]["reason"], "unknown signature")
+        self.assertEqual((summary["damaged"], summary["copied"], summary["exit"]), (5, 1, 1))
+        for name, data in old.items():
+            with open(os.path.join(self.dst, name), "rb") as f:
+                self.assertEqual(f.read(), data, f"{name}: the older font is kept byte for byte")
+        self.assertNotIn("random.ttf", os.listdir(self.dst))
+        self.assertEqual(temporaries(self.dst), [])
+        self.assertIn(f"damaged {tool_test.BACKEND.path(random_bytes)}: unknown signature\n", result.stderr.decode())
+
+        chinese = self.sync("--replace", "--lang", "zh")
+        self.assertEqual(chinese.returncode, 1, chinese.stderr)
+        self.assertEqual(chinese.stdout.decode().count("\t字体已损坏\t"), 5, chinese.stdout.decode())
+        self.assertIn("字体已损坏5个", chinese.stdout.decode())
+
+    def test_every_real_font_on_the_machine_is_taken(self):
+        fonts = [os.path.join(root, name) for folder in ("/usr/share/fonts", self.WINE_FONTS)
+                 for root, _, names in os.walk(folder) for name in names if name.lower().endswith(tool_test.FONT_EXTENSIONS)]
+        if not fonts:
+            self.skipTest("no fonts in /usr/share/fonts nor Wine's .fon files")
+        backend = tool_test.BACKEND
+        # A face that an earlier file put in the target is not copied again (installed-as): such
+        # files go to a fresh target in the next round, until every one was copied, and so checked.
+        pending, copied, rounds = fonts, [], 0
+        while pending:
+            rounds += 1
+            source, target = os.path.join(self.dir, f"round{rounds}"), os.path.join(self.dir, f"target{rounds}")
+            os.makedirs(target)
+            os.makedirs(source)
+            by_name = {}
+            for i, path in enumerate(pending):
+                name = f"{i:03d}-{os.path.basename(path)}"
+                os.symlink(path, os.path.join(source, name))
+                by_name[name] = path
+            result = backend.run("--json", "--lang", "en", "--target", backend.path(target), backend.path(source))
+            rows, _ = json_lines(result.stdout)
+            statuses = {os.path.basename(r["target"].replace("\\", "/")): r for r in rows}
+            self.assertEqual([r for r in rows if r["status"] not in ("copied", "installed-as")], [])
+            copied += [by_name[name] for name, row in statuses.items() if row["status"] == "copied"]
+            pending = [by_name[name] for name, row in statuses.items() if row["status"] == "installed-as"]
+        print(f"\n{len(copied)} real fonts taken whole in {rounds} runs", file=sys.stderr)
+        self.assertEqual(sorted(copied), sorted(fonts))
+        if os.path.isdir(self.WINE_FONTS):
+            self.assertGreater(sum(path.endswith(".fon") for path in copied), 20)
 
 
 class RegistryFleet(tool_test.WineFontsKey):

@@ -97,10 +97,27 @@ def tsv_field(text):
     return bytes(out)
 
 
-def write(path, data=b"x", mode=None):
+FONT_EXTENSIONS = (".ttf", ".otf", ".ttc", ".fon")
+
+
+def font_bytes(payload=b"x"):
+    """The smallest font the tool's structure check takes whole: a header and
+    one table holding `payload`, its checksum as the directory gives it. No
+    name table: the system does not install it as a font."""
+    padded = payload + b"\0" * (-len(payload) % 4)
+    checksum = sum(int.from_bytes(padded[i:i + 4], "big") for i in range(0, len(padded), 4)) & 0xFFFFFFFF
+    header = (0x00010000).to_bytes(4, "big") + (1).to_bytes(2, "big") + (16).to_bytes(2, "big") + bytes(4)
+    entry = b"qdat" + checksum.to_bytes(4, "big") + (28).to_bytes(4, "big") + len(payload).to_bytes(4, "big")
+    return header + entry + payload
+
+
+def write(path, data=b"x", mode=None, font=None):
+    """A file named as a font holds `data` inside font_bytes, unless `font` is False."""
     os.makedirs(os.path.dirname(path), exist_ok=True)
+    if font is None:
+        font = os.fsdecode(path).lower().endswith(FONT_EXTENSIONS)
     with open(path, "wb") as f:
-        f.write(data)
+        f.write(font_bytes(data) if font else data)
     if mode is not None:
         os.chmod(path, mode)
 
@@ -110,8 +127,10 @@ def temporaries(folder):
 
 
 def sparse(path, size):
+    """A font of `size` bytes, all but its header a hole (zeros, whose checksum is 0)."""
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
+        f.write(font_bytes()[:12] + b"qdat" + bytes(4) + (28).to_bytes(4, "big") + (size - 28).to_bytes(4, "big"))
         f.truncate(size)
 
 
@@ -311,7 +330,7 @@ class DoubtfulInput(ToolCase):
             self.assertEqual(result.stderr.count(b"\n"), 1, result.stderr)
         self.assertEqual(sorted(os.listdir(self.dst)), ["a.ttf"], "nothing done, no temporary")
         with open(os.path.join(self.dst, "a.ttf"), "rb") as f:
-            self.assertEqual(f.read(), b"a")
+            self.assertEqual(f.read(), font_bytes(b"a"))
 
     def test_replace_with_ignore_is_a_usage_error(self):
         write(os.path.join(self.src, "a.ttf"))
@@ -433,9 +452,13 @@ class Update(ToolCase):
             self.skipTest("no strace")
         self.fill()
         self.assertEqual(self.sync("--quiet").returncode, 0)
+        manifest = os.path.join(self.dir, "fonts.manifest")
+        write(manifest, BACKEND.run("--publish", self.src).stdout)
         trace = os.path.join(self.dir, "trace")
-        # A run, and a check that weighs a prune too: names and times only, the record aside.
-        for options in (("--update", "--replace"), ("--check", "--update", "--prune")):
+        # A run, and a check that weighs a prune too, with the collection's manifest
+        # or without (its sizes are the files'): names and times only, the record aside.
+        for options in (("--update", "--replace"), ("--check", "--update", "--prune"),
+                        ("--check", "--update", "--prune", "--manifest", manifest)):
             result = subprocess.run(["strace", "-f", "-qq", "-e", "trace=open,openat,openat2", "-o", trace,
                                      *BACKEND.argv(*options, "--json", "--target", self.dst, self.src)],
                                     capture_output=True, env=traced_env())
@@ -503,7 +526,7 @@ class Interrupts(ToolCase):
     def check_untouched(self):
         self.assertEqual(temporaries(self.dst), [])
         with open(os.path.join(self.dst, "big2.ttf"), "rb") as f:
-            self.assertEqual(f.read(), b"old big2")
+            self.assertEqual(f.read(), font_bytes(b"old big2"))
         for name in ("big1.ttf", "big2.ttf", "big3.ttf"):
             self.assertEqual(os.path.getsize(os.path.join(self.src, name)), 2 << 30)
 
@@ -544,7 +567,7 @@ class Interrupts(ToolCase):
         self.assertEqual(len(left), 1, "the killed copy's temporary")
         size = os.path.getsize(os.path.join(self.dst, left[0]))
         with open(os.path.join(self.dst, "big2.ttf"), "rb") as f:
-            self.assertEqual(f.read(), b"old big2")
+            self.assertEqual(f.read(), font_bytes(b"old big2"))
         small = os.path.join(self.dir, "small")
         write(os.path.join(small, "z.ttf"))
         again = self.sync("--json", "--lang", "en", source=small)
@@ -577,7 +600,7 @@ class ConsoleEvents(ToolCase):
         self.assertEqual(summary["total"] + summary["unhandled"], 4)
         self.assertEqual(temporaries(self.dst), [])
         with open(os.path.join(self.dst, "big2.ttf"), "rb") as f:
-            self.assertEqual(f.read(), b"old big2")
+            self.assertEqual(f.read(), font_bytes(b"old big2"))
 
     def test_ctrl_break_stops_likewise(self):
         result = self.drive("ctrl-break")
@@ -619,8 +642,8 @@ class Race(ToolCase):
                 other = "B" if run == "A" else "A"
                 for name in copied[run]:
                     with open(os.path.join(self.dst, name), "rb") as f:
-                        self.assertTrue(f.read().startswith(run.encode() * 100),
-                                        f"round {round_number}: {name} reported copied by {run} holds {other}'s bytes")
+                        self.assertEqual(f.read(), font_bytes((run * 20000 + str(int(name[1:4]))).encode()),
+                                         f"round {round_number}: {name} reported copied by {run} holds {other}'s bytes")
             self.assertEqual(len(copied["A"]) + len(copied["B"]), 300, f"round {round_number}")
             self.assertEqual(copied["A"] & copied["B"], set())
             overlapping += bool(copied["A"]) and bool(copied["B"])
@@ -1090,11 +1113,14 @@ class Ansible(ToolCase):
         env = dict(os.environ, ANSIBLE_LOCALHOST_WARNING="false", ANSIBLE_INVENTORY_UNPARSED_WARNING="false",
                    ANSIBLE_NOCOLOR="1", ANSIBLE_HOME=os.path.join(self.dir, "ansible"), HOME=home,
                    ANSIBLE_LIBRARY=os.path.join(ROOT, "docs", "deploy", "library"))
-        def play(*extra):
+        def play(*extra, failed=False):
             result = subprocess.run([playbook_tool, "-i", "localhost,", "-c", "local", playbook,
                                      "-e", f"quorvane_sync={BACKEND.tool}", "-e", f"font_share={self.src}",
                                      "-e", f"font_target={self.dst}", *extra],
                                     capture_output=True, env=env, timeout=300)
+            if failed:
+                self.assertNotEqual(result.returncode, 0, result.stdout.decode()[-2000:])
+                return None, result.stdout.decode()
             self.assertEqual(result.returncode, 0, result.stdout.decode()[-2000:])
             recap = re.search(rb"localhost\s*: ok=(\d+)\s+changed=(\d+)\s+unreachable=0\s+failed=0", result.stdout)
             self.assertIsNotNone(recap, result.stdout[-1000:])
@@ -1124,6 +1150,17 @@ class Ansible(ToolCase):
         self.assertIn("- removed font4.ttf", out)
         self.assertEqual(target(), [f"font{i}.ttf" for i in range(4)])
         self.assertEqual(play("--check")[0], 0, "in step again")
+
+        # The collection's manifest, copied from the controller first: a share file it does not name fails the
+        # host and is not installed.
+        manifest, on_host = os.path.join(self.dir, "fonts.manifest"), os.path.join(home, "fonts.manifest")
+        write(manifest, BACKEND.run("--publish", self.src).stdout)
+        given = ("-e", f"font_manifest={manifest}", "-e", f"font_manifest_on_host={on_host}")
+        self.assertEqual(play(*given)[0], 1, "only the manifest's copy changes")
+        self.assertTrue(os.path.isfile(on_host))
+        write(os.path.join(self.src, "late.ttf"), os.urandom(100))
+        self.assertIn("not published", play(*given, failed=True)[1])
+        self.assertEqual(target(), [f"font{i}.ttf" for i in range(4)])
 
 
 def main():

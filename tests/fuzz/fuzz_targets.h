@@ -15,5 +15,7 @@ int FuzzArguments(const std::uint8_t* data, std::size_t size);
 int FuzzFontFile(const std::uint8_t* data, std::size_t size);
 // Input: a font file's bytes, also fed in pieces.
 int FuzzFontStructure(const std::uint8_t* data, std::size_t size);
+// Input: a manifest's text.
+int FuzzManifest(const std::uint8_t* data, std::size_t size);
 
 }  // namespace quorvane::fuzz

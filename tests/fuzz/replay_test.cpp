@@ -37,5 +37,7 @@ TEST(FuzzCorpusTest, FontFileCorpusHoldsTheStructureChecksInvariants) {
   EXPECT_GT(ReplayCorpus("font_file", FuzzFontStructure), 0);
 }
 
+TEST(FuzzCorpusTest, ManifestCorpusHoldsItsInvariants) { EXPECT_GT(ReplayCorpus("manifest", FuzzManifest), 0); }
+
 }  // namespace
 }  // namespace quorvane::fuzz

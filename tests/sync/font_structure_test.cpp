@@ -241,6 +241,33 @@ TEST(FontStructureTest, TablesPiledOnOneAnotherAreRefused) {
   }
 }
 
+// The copy hashes and checks the very bytes it writes: the digest is
+// sha256sum's, and a damaged font never takes the name of the one it would replace.
+TEST(FontStructureTest, ACopyHashesAndChecksTheBytesItWrites) {
+  const std::string expected = QUORVANE_DEJAVU_SHA256;
+  ASSERT_EQ(expected.size(), 64u) << "sha256sum of DejaVuSans.ttf was not found when the build was configured";
+  TempFolder temp;
+  const std::string target = temp.Path("DejaVuSans.ttf"), cut = temp.Path("cut.ttf");
+  FontCopyCheck check;
+  const CopyResult copied = CopyOneFile(NativePath(kDejaVuSans), target, {.hash = true, .check = &check});
+  ASSERT_EQ(copied.status, CopyStatus::Created);
+  ASSERT_TRUE(copied.sha256);
+  EXPECT_EQ(HexOf(*copied.sha256), expected);
+  EXPECT_FALSE(copied.refusal);
+
+  const Bytes font = Load(kDejaVuSans);
+  const auto* chars = reinterpret_cast<const char*>(font.data());
+  WriteFile(cut, std::string(chars, font.size() - 1000));
+  const std::string before = ReadFile(target);
+  FontCopyCheck cutCheck;
+  const CopyResult refused = CopyOneFile(cut, target, {.hash = true, .check = &cutCheck});
+  EXPECT_EQ(refused.status, CopyStatus::Refused);
+  EXPECT_FALSE(refused.Succeeded());
+  EXPECT_THAT(refused.refusal, Optional(HasSubstr("table '")));
+  EXPECT_EQ(ReadFile(target), before);
+  EXPECT_THAT(TemporaryFilesIn(temp.Path()), ::testing::IsEmpty());
+}
+
 TEST(FontStructureTest, OtherBytesAreNoFont) {
   std::mt19937 random(3);
   Bytes noise(4096);

@@ -44,6 +44,13 @@ options:
   max_delete:
     description: With prune, remove nothing when more fonts than this would go.
     type: int
+  manifest:
+    description:
+      - The collection's manifest on the host (C(quorvane-sync --publish)); copy it from the controller first.
+      - Only the fonts it names are installed, and only with the bytes it names; with prune, they are the ones that stay.
+      - A file of the share it does not name, or whose bytes differ, fails the task (not-published), as does a font
+        it names that the share lacks (missing). A damaged or edited manifest fails it before anything is written.
+    type: path
   tool:
     description: The quorvane-sync program on the host.
     type: path
@@ -77,7 +84,7 @@ ADDED = {"copied", "would-copy"}
 REPLACED = {"replaced", "replace-at-reboot", "would-replace"}
 REMOVED = {"removed", "remove-at-reboot", "would-remove"}
 # What no run fixes by itself: the task fails with the reasons.
-FAILED = {"copy-failed", "replace-failed", "remove-failed", "conflict"}
+FAILED = {"copy-failed", "replace-failed", "remove-failed", "conflict", "not-published", "missing"}
 
 
 def command(params, check):
@@ -92,6 +99,8 @@ def command(params, check):
         argv.append("--prune")
         if params["max_delete"] is not None:
             argv += ["--max-delete", str(params["max_delete"])]
+    if params["manifest"]:
+        argv += ["--manifest", params["manifest"]]
     if check:
         argv.append("--check")
     return argv + ["--"] + params["sources"]
@@ -111,6 +120,7 @@ def main():
             register=dict(type="bool", default=False),
             prune=dict(type="bool", default=False),
             max_delete=dict(type="int"),
+            manifest=dict(type="path"),
             tool=dict(type="path", default="quorvane-sync"),
         ),
         supports_check_mode=True,
