@@ -10,12 +10,14 @@ namespace quorvane::cli {
 const char* const kUsage =
     "usage: quorvane-sync [--replace | --ignore] [--update | --newer] [--checksum] [--dry-run]\n"
     "                     [--register] [--user | --target DIR] [--check]\n"
-    "                     [--prune [--max-delete N]]\n"
+    "                     [--prune [--max-delete N]] [--verify]\n"
     "                     [--json] [--quiet] [--log FILE] [--lang en|zh] SOURCE...\n"
     "       quorvane-sync --help | --version\n"
     "\n"
     "Copies the font files (*.ttf, *.otf, *.fon, *.ttc) of every SOURCE folder and its\n"
-    "sub-folders into the target font folder.\n"
+    "sub-folders into the target font folder. Each copy checks the font's structure\n"
+    "as it writes it: a damaged font, or a file that is no font, is not installed\n"
+    "(字体已损坏, damaged, with the reason; an older font of that name stays).\n"
     "\n"
     "  --ignore      leave a font whose name already exists in the target (default)\n"
     "  --replace     overwrite a font whose name already exists in the target\n"
@@ -55,6 +57,11 @@ const char* const kUsage =
     "                重启后移除, remove-at-reboot; 移除失败, remove-failed). Removes\n"
     "                nothing when a source folder could not be read whole, the\n"
     "                record is damaged, or more than --max-delete N would go\n"
+    "  --verify      also read every font in the target that quorvane-sync installed\n"
+    "                and whose size and time are as it left them: one whose bytes\n"
+    "                differ from the SHA-256 its record kept is replaced from its\n"
+    "                source (已修复, repaired; 将修复, would-repair with --check,\n"
+    "                which is out of step)\n"
     "  --user        the current user's font folder (Windows:\n"
     "                %LOCALAPPDATA%\\Microsoft\\Windows\\Fonts, made when missing,\n"
     "                and HKCU with --register; elsewhere the default target)\n"
@@ -72,14 +79,15 @@ const char* const kUsage =
     "would-ignore, replace-at-reboot, target-newer, same-version, installed-as\n"
     "(同一字体已安装: the same face and version under another name, not copied),\n"
     "conflict (字体冲突: the same face in another version under another name; with\n"
-    "--replace, or --newer and a newer source, the new file takes its place).\n"
+    "--replace, or --newer and a newer source, the new file takes its place),\n"
+    "damaged (reason says which table and what), would-repair, repaired.\n"
     "A byte that is not UTF-8 is written as \\udcNN (Python's surrogateescape).\n"
     "\n"
     "Exit status:\n"
     "     0  every file copied, replaced, ignored, up to date or installed as another\n"
     "     1  something failed: a copy, a replace, a registration, a font conflict, a\n"
-    "        removal, the record, or a sub-folder that cannot be read; with --check:\n"
-    "        something is out of step\n"
+    "        damaged font, a removal, the record, or a sub-folder that cannot be read;\n"
+    "        with --check: something is out of step\n"
     "     2  bad usage or refused input (missing folder, source = target); nothing done\n"
     "   130  interrupted (Ctrl+C, SIGINT, SIGTERM, SIGHUP, console closed)\n"
     "  3010  done, and a font in use is replaced or removed at the next start\n"
@@ -166,6 +174,8 @@ std::variant<Arguments, UsageError> ParseArguments(const std::vector<std::string
       parsed.check = true;
     } else if (arg == "--prune") {
       parsed.prune = true;
+    } else if (arg == "--verify") {
+      parsed.verify = true;
     } else if (auto count = OptionValue(args, i, "--max-delete")) {
       if (auto* error = std::get_if<UsageError>(&*count)) return std::move(*error);
       const std::string& text = std::get<std::string>(*count);

@@ -121,6 +121,7 @@ SyncRequest Tool::RequestOf(const Folders& folders) const {
           .dryRun = arguments_.dryRun,
           .registerFonts = arguments_.registerFonts,
           .refuseDamaged = true,
+          .verify = arguments_.verify,
           .prune = arguments_.prune,
           .maxDelete = arguments_.maxDelete,
           .sourcesComplete = unreadableFolders_ == 0 && skippedEntries_ == 0};
@@ -237,7 +238,7 @@ int Tool::Run(const std::vector<std::string>& args) {
 
 bool OutOfStep(RowState state) {
   return state == RowState::WouldCopy || state == RowState::WouldReplace || state == RowState::Conflict ||
-         state == RowState::NotRegistered || state == RowState::WouldRemove;
+         state == RowState::NotRegistered || state == RowState::WouldRemove || state == RowState::WouldRepair;
 }
 
 int ExitStatusOf(const RunSummary& summary, bool interrupted, std::int64_t unreadableFolders, bool check) {

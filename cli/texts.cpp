@@ -78,6 +78,8 @@ std::string_view StatusCode(RowState state) {
     case RowState::RemoveAtReboot: return "remove-at-reboot";
     case RowState::RemoveFailed: return "remove-failed";
     case RowState::Damaged: return "damaged";
+    case RowState::WouldRepair: return "would-repair";
+    case RowState::Repaired: return "repaired";
   }
   return "unknown";
 }
@@ -214,6 +216,8 @@ std::string SummaryLine(const SummaryFacts& facts, Language language) {
       {"重启后移除", "removed at the next start", run.Count(RowState::RemoveAtReboot)},
       {"移除失败", "remove failed", run.Count(RowState::RemoveFailed)},
       {"字体已损坏", "damaged", run.Count(RowState::Damaged)},
+      {"将修复", "would repair", run.Count(RowState::WouldRepair)},
+      {"已修复", "repaired", run.Count(RowState::Repaired)},
   };
   for (const Group& group : others) {
     if (group.count > 0) append(group.chinese, group.english, group.count);

@@ -173,16 +173,18 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
       report.sameName = true;
       settled = true;
     } else {
+      // A target to repair is replaced whatever a later stage would make of it.
       settled = !job.targetPath.empty() &&
-                std::ranges::any_of(stages_, [&](RowStage* stage) { return stage->Decide(job, report); });
+                std::ranges::any_of(stages_, [&](RowStage* stage) { return !report.repair && stage->Decide(job, report); });
     }
     if (!settled) {
       RowReport copied = HandleRow(row, sourcePath, job.targetPath, exists,
-                                   report.readOnly == RowReport::InheritedReadOnly::MayClear, options);
+                                   report.readOnly == RowReport::InheritedReadOnly::MayClear, report.repair, options);
       report.state = copied.state;
       report.reason = std::move(copied.reason);
       report.damage = std::move(copied.damage);
       report.bytes = copied.bytes;
+      report.sha256 = copied.sha256;
       report.readOnly = copied.readOnly;
     } else if (report.readOnly == RowReport::InheritedReadOnly::MayClear) {
       report.readOnly = RowReport::InheritedReadOnly::None;  // nothing was copied
@@ -246,11 +248,17 @@ RowReport CopiedReport(const CopyResult& copied, bool targetExists) {
 }  // namespace
 
 RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
-                                 bool targetExists, bool clearReadOnly, const SyncOptions& options) {
+                                 bool targetExists, bool clearReadOnly, bool repair, const SyncOptions& options) {
   // A row without a name or a source path names no file; the copy refuses it
   // at once, with the system's "not found".
   if (sourcePath.empty() || targetPath.empty()) {
     return Report(RowState::CopyFailed, CopyOneFile(sourcePath, targetPath).error);
+  }
+  if (targetExists && repair) {
+    if (options.dryRun) return Report(RowState::WouldRepair);
+    RowReport report = Copy(row, sourcePath, targetPath, true, true, clearReadOnly, options);
+    if (report.state == RowState::ReplaceSucceeded) report.state = RowState::Repaired;
+    return report;
   }
   bool replacing = targetExists && options.policy == SyncPolicy::Replace;
   if (targetExists && options.update) {
@@ -295,10 +303,12 @@ RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::
           },
       .replaceAtRebootWhenInUse = options.replaceAtRebootWhenInUse,
       .clearReadOnly = clearReadOnly,
+      .hash = options.hash,
       .check = check ? &*check : nullptr,
   };
   const CopyResult copied = CopyOneFile(sourcePath, targetPath, copyOptions);
   RowReport report = CopiedReport(copied, targetExists);
+  report.sha256 = copied.sha256;
   if (copied.readOnlyCleared) report.readOnly = RowReport::InheritedReadOnly::Cleared;
   return report;
 }

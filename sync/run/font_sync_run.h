@@ -25,6 +25,8 @@ struct SyncOptions {
   // Each copy checks the font's structure as it writes it: a damaged one, or
   // no font at all, is never put in place (RowState::Damaged).
   bool refuseDamaged = false;
+  // Each copy computes the SHA-256 of what it writes (RowReport::sha256).
+  bool hash = false;
 };
 
 // One run over the rows of a view's list into a target folder.
@@ -52,8 +54,9 @@ class FontSyncRun {
 
  private:
   // `clearReadOnly`: a stage found the target's read-only bit to be one an earlier version copied.
+  // `repair`: a stage found the target changed in place (RowReport::repair).
   RowReport HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath, bool targetExists,
-                      bool clearReadOnly, const SyncOptions& options);
+                      bool clearReadOnly, bool repair, const SyncOptions& options);
   RowReport Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath, bool targetExists,
                  bool replacing, bool clearReadOnly, const SyncOptions& options);
 

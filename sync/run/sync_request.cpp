@@ -8,6 +8,7 @@
 #include "sync/run/font_sync_run.h"
 #include "sync/run/record_stage.h"
 #include "sync/run/registration_stage.h"
+#include "sync/run/verify_stage.h"
 
 namespace quorvane {
 
@@ -44,6 +45,9 @@ std::optional<RunSummary> RunSync(const SyncRequest& request, SyncRunView& view)
   // after them, for it keeps the version they read rather than reading the font
   // again; and before registration, whose Finish tells the system once of
   // everything, the fonts the record's prune removed too.
+  // A font changed in place is repaired whatever the checks after would say of it: first.
+  std::optional<VerifyStage> verify;
+  if (request.verify) run.AddStage(verify.emplace(request.target, request.scope));
   std::optional<VersionStage> versions;
   if (request.newer) run.AddStage(versions.emplace(request.checksum));
   FaceCheckStage faces({.targetFolder = request.target,
@@ -78,7 +82,9 @@ std::optional<RunSummary> RunSync(const SyncRequest& request, SyncRunView& view)
                   .update = request.update || (request.check && request.policy == SyncPolicy::Replace),
                   .checksum = request.checksum,
                   .replaceAtRebootWhenInUse = registrar.has_value(),
-                  .refuseDamaged = request.refuseDamaged});
+                  .refuseDamaged = request.refuseDamaged,
+                  // The record keeps what each copy wrote, for --verify.
+                  .hash = true});
 }
 
 }  // namespace quorvane

@@ -59,6 +59,8 @@ std::string_view StatusText(RowState state) {
     case RowState::RemoveAtReboot: return "重启后移除";
     case RowState::RemoveFailed: return "移除失败";
     case RowState::Damaged: return "字体已损坏";
+    case RowState::WouldRepair: return "将修复";
+    case RowState::Repaired: return "已修复";
     default: return {};
   }
 }

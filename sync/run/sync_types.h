@@ -52,16 +52,18 @@ enum class RowState {
   RemoveAtReboot,   // the same, but in use: removed at the next start
   RemoveFailed,     // the same, but it could not be removed
   Damaged,          // the copy found the file no whole font: not installed, an older target kept
+  WouldRepair,      // installed by the tool, its bytes changed in place since: a dry run's or a check's answer
+  Repaired,         // the same, replaced from its source
 };
 
-inline constexpr int kRowStateCount = 22;
+inline constexpr int kRowStateCount = 24;
 
 RowState StateOf(FileOutcome outcome);
 // The five outcomes of a run as the window counts them; nothing for the others.
 std::optional<FileOutcome> OutcomeOf(RowState state);
 // "准备就绪", "正在复制", the outcomes' texts, "已是最新", "将复制", "将替换", "将忽略", "重启后替换",
 // "目标版本较新", "版本相同", "同一字体已安装", "字体冲突", "未注册", "将移除", "已移除",
-// "重启后移除", "移除失败", "字体已损坏".
+// "重启后移除", "移除失败", "字体已损坏", "将修复", "已修复".
 std::string_view StatusText(RowState state);
 bool IsFailure(RowState state);
 
