@@ -25,7 +25,8 @@ std::optional<Sha256::Digest> Sha256OfFile(std::string_view path) {
   std::vector<std::byte> buffer(1 << 20);
   Sha256 hash;
   for (std::uint64_t at = 0; at < file.Size();) {
-    const auto piece = std::span(buffer).first(static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), file.Size() - at)));
+    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), file.Size() - at));
+    const std::span<std::byte> piece = std::span(buffer).first(length);
     if (!file.ReadAt(at, piece)) return std::nullopt;
     hash.Add(piece);
     at += piece.size();

@@ -174,8 +174,9 @@ std::optional<RunSummary> FontSyncRun::Run(std::string_view sourceFolder, std::s
       settled = true;
     } else {
       // A target to repair is replaced whatever a later stage would make of it.
-      settled = !job.targetPath.empty() &&
-                std::ranges::any_of(stages_, [&](RowStage* stage) { return !report.repair && stage->Decide(job, report); });
+      settled = !job.targetPath.empty() && std::ranges::any_of(stages_, [&](RowStage* stage) {
+                  return !report.repair && stage->Decide(job, report);
+                });
     }
     if (!settled) {
       RowReport copied = HandleRow(row, sourcePath, job.targetPath, exists,

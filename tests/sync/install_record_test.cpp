@@ -60,8 +60,8 @@ bool Damaged(const std::variant<std::vector<RecordEntry>, RecordDamage>& parsed)
 
 TEST(InstallRecordTest, EveryFieldComesBackWhateverItHolds) {
   const std::vector<RecordEntry> entries = {
-      {"宋体 常规.ttf", "/srv/fonts/宋体\t常规.ttf", 123456, 1'700'000'000'123'456'789, "Version 1.002", "", false, "/srv/fonts",
-       std::string(64, 'e')},
+      {"宋体 常规.ttf", "/srv/fonts/宋体\t常规.ttf", 123456, 1'700'000'000'123'456'789, "Version 1.002", "", false,
+       "/srv/fonts", std::string(64, 'e')},
       {"semi;colon #1.ttf", "D:\\fonts\\b.ttf", 1, -5, "", "DejaVu Sans (TrueType)", true, "D:\\fonts\t"},
       {"emoji 😀.otf", "tab\there", 0, 0, "v\r2\\n", "", false, ""},
   };
