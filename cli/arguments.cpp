@@ -10,13 +10,15 @@ namespace quorvane::cli {
 const char* const kUsage =
     "usage: quorvane-sync [--replace | --ignore] [--update | --newer] [--checksum] [--dry-run]\n"
     "                     [--register] [--user | --target DIR] [--check]\n"
-    "                     [--prune [--max-delete N]] [--manifest FILE]\n"
+    "                     [--prune [--max-delete N]] [--verify] [--manifest FILE]\n"
     "                     [--json] [--quiet] [--log FILE] [--lang en|zh] SOURCE...\n"
     "       quorvane-sync --publish SOURCE... > MANIFEST\n"
     "       quorvane-sync --help | --version\n"
     "\n"
     "Copies the font files (*.ttf, *.otf, *.fon, *.ttc) of every SOURCE folder and its\n"
-    "sub-folders into the target font folder.\n"
+    "sub-folders into the target font folder. Each copy checks the font's structure\n"
+    "as it writes it: a damaged font, or a file that is no font, is not installed\n"
+    "(字体已损坏, damaged, with the reason; an older font of that name stays).\n"
     "\n"
     "  --ignore      leave a font whose name already exists in the target (default)\n"
     "  --replace     overwrite a font whose name already exists in the target\n"
@@ -65,6 +67,11 @@ const char* const kUsage =
     "                it names that no source holds is 缺失, missing; either exit 1.\n"
     "                A damaged or edited FILE is refused (exit 2). With --prune\n"
     "                the fonts FILE names are the ones that stay\n"
+    "  --verify      also read every font in the target that quorvane-sync installed\n"
+    "                and whose size and time are as it left them: one whose bytes\n"
+    "                differ from the SHA-256 its record kept is replaced from its\n"
+    "                source (已修复, repaired; 将修复, would-repair with --check,\n"
+    "                which is out of step)\n"
     "  --user        the current user's font folder (Windows:\n"
     "                %LOCALAPPDATA%\\Microsoft\\Windows\\Fonts, made when missing,\n"
     "                and HKCU with --register; elsewhere the default target)\n"
@@ -83,14 +90,15 @@ const char* const kUsage =
     "(同一字体已安装: the same face and version under another name, not copied),\n"
     "conflict (字体冲突: the same face in another version under another name; with\n"
     "--replace, or --newer and a newer source, the new file takes its place),\n"
-    "not-published and missing (--manifest; expected_sha256 and found_sha256).\n"
+    "not-published and missing (--manifest; expected_sha256 and found_sha256),\n"
+    "damaged (reason says which table and what), would-repair, repaired.\n"
     "A byte that is not UTF-8 is written as \\udcNN (Python's surrogateescape).\n"
     "\n"
     "Exit status:\n"
     "     0  every file copied, replaced, ignored, up to date or installed as another\n"
     "     1  something failed: a copy, a replace, a registration, a font conflict, a\n"
-    "        removal, the record, or a sub-folder that cannot be read; with --check:\n"
-    "        something is out of step\n"
+    "        damaged font, a removal, the record, or a sub-folder that cannot be read;\n"
+    "        with --check: something is out of step\n"
     "     2  bad usage or refused input (missing folder, source = target); nothing done\n"
     "   130  interrupted (Ctrl+C, SIGINT, SIGTERM, SIGHUP, console closed)\n"
     "  3010  done, and a font in use is replaced or removed at the next start\n"
@@ -163,6 +171,7 @@ constexpr Flag kFlags[] = {
     {"--check", "", &Arguments::check, nullptr},
     {"--prune", "", &Arguments::prune, nullptr},
     {"--publish", "", &Arguments::publish, nullptr},
+    {"--verify", "", &Arguments::verify, nullptr},
 };
 
 // False when `arg` is no flag.

@@ -32,6 +32,8 @@ struct Arguments {
   bool check = false;
   // Removes the fonts the tool installed that no source lists any more.
   bool prune = false;
+  // Reads the installed fonts the record has a hash of, and repairs one changed in place.
+  bool verify = false;
   // With prune: remove nothing when more than this many would go.
   std::optional<std::int64_t> maxDelete;
   // Writes the sources' manifest to standard output instead of a run.

@@ -142,6 +142,7 @@ SyncRequest Tool::RequestOf(const Folders& folders) const {
           .dryRun = arguments_.dryRun,
           .registerFonts = arguments_.registerFonts,
           .refuseDamaged = true,
+          .verify = arguments_.verify,
           .prune = arguments_.prune,
           .maxDelete = arguments_.maxDelete,
           .sourcesComplete = unreadableFolders_ == 0 && skippedEntries_ == 0,

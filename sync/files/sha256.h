@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace quorvane {
 
@@ -34,5 +35,9 @@ class Sha256 {
 
 // Lowercase hexadecimal, as sha256sum prints it.
 std::string HexOf(const Sha256::Digest& digest);
+
+// The SHA-256 of a whole file, read a piece at a time; nothing when it cannot
+// be read whole or hashed.
+std::optional<Sha256::Digest> Sha256OfFile(std::string_view path);
 
 }  // namespace quorvane

@@ -11,9 +11,16 @@
 namespace quorvane {
 namespace {
 
-constexpr std::string_view kHeader = "quorvane-install-record 2";
-// The first form, without each entry's source folder: still read.
+constexpr std::string_view kHeader = "quorvane-install-record 3";
+// The earlier forms, without each entry's hash (2) and source folder (1): still read.
+constexpr std::string_view kHeaderWithoutHashes = "quorvane-install-record 2";
 constexpr std::string_view kHeaderWithoutFolders = "quorvane-install-record 1";
+
+bool IsHexDigest(std::string_view text) {
+  return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+         });
+}
 
 }  // namespace
 
@@ -145,6 +152,8 @@ std::string FormatRecord(std::string_view folder, const std::vector<RecordEntry>
     AppendField(text, entry.source);
     text += '\t';
     AppendField(text, entry.sourceFolder);
+    text += '\t';
+    text += entry.sha256;
     text += '\n';
   }
   const std::uint64_t sum = Checksum(text);
@@ -154,17 +163,16 @@ std::string FormatRecord(std::string_view folder, const std::vector<RecordEntry>
 
 std::variant<std::vector<RecordEntry>, RecordDamage> ParseRecord(std::string_view text, std::string_view folder) {
   const size_t endLine = text.rfind("end\t");
-  const bool withFolders = text.starts_with(kHeader);
-  if ((!withFolders && !text.starts_with(kHeaderWithoutFolders)) || endLine == std::string_view::npos || !text.ends_with('\n')) {
+  const std::string_view header = text.substr(0, text.find('\n'));
+  const int form = header == kHeader ? 3 : header == kHeaderWithoutHashes ? 2 : header == kHeaderWithoutFolders ? 1 : 0;
+  const bool withFolders = form >= 2, withHashes = form >= 3;
+  if (form == 0 || endLine == std::string_view::npos || !text.ends_with('\n')) {
     return RecordDamage{"no header or no end line: cut off or not a record"};
   }
   const Fields end(text.substr(endLine, text.size() - endLine - 1));
   const std::string_view body = text.substr(0, endLine);
   if (end.size() != 3 || end[2] != Hex(Checksum(body))) return RecordDamage{"its checksum does not match"};
-  if (body.substr(0, body.find('\n')) != (withFolders ? kHeader : kHeaderWithoutFolders)) {
-    return RecordDamage{"a record of another kind"};
-  }
-  const size_t fieldCount = withFolders ? 8 : 7;
+  const size_t fieldCount = 7 + (withFolders ? 1 : 0) + (withHashes ? 1 : 0);
 
   std::vector<RecordEntry> entries;
   // The end line's count, checked below; no line is shorter than eight bytes.
@@ -194,6 +202,10 @@ std::variant<std::vector<RecordEntry>, RecordDamage> ParseRecord(std::string_vie
     }
     // Whatever the text says, an entry names a file in this folder and nowhere else.
     if (!IsPlainFileName(entry.name)) return RecordDamage{"an entry that names no file of the folder: " + entry.name};
+    if (withHashes) {
+      if (!fields[8].empty() && !IsHexDigest(fields[8])) return RecordDamage{"a line that does not read"};
+      entry.sha256 = fields[8];
+    }
     entry.preexisting = fields[1] == "1";
     entry.size = *size;
     entry.modified = *modified;

@@ -31,6 +31,9 @@ struct RecordEntry {
   // a run from that folder may prune it. Empty in a record written before the
   // field was kept: such an entry belongs to whatever sources a run has.
   std::string sourceFolder = {};
+  // The SHA-256 of the bytes copied, in lowercase hex, computed as they were
+  // written; empty in a record written before it was kept, or when unknown.
+  std::string sha256 = {};
 };
 
 // The record could not be trusted: never pruned from, never rewritten.

@@ -217,17 +217,20 @@ RowReport FontSyncRun::RunRow(const RowJob& job, std::int64_t firstOfName, const
     report.sameName = true;
     settled = true;
   } else {
-    settled = !job.targetPath.empty() &&
-              std::ranges::any_of(stages_, [&](RowStage* stage) { return stage->Decide(job, report); });
+    // A target to repair is replaced whatever a later stage would make of it.
+    settled = !job.targetPath.empty() && std::ranges::any_of(stages_, [&](RowStage* stage) {
+                return !report.repair && stage->Decide(job, report);
+              });
   }
   if (!settled) {
     RowReport copied = HandleRow(job.row, job.sourcePath, job.targetPath, job.targetExists,
-                                 report.readOnly == RowReport::InheritedReadOnly::MayClear, report.expectedSha256,
-                                 options);
+                                 report.readOnly == RowReport::InheritedReadOnly::MayClear, report.repair,
+                                 report.expectedSha256, options);
     report.state = copied.state;
     report.reason = std::move(copied.reason);
     report.damage = std::move(copied.damage);
     report.bytes = copied.bytes;
+    report.sha256 = copied.sha256;
     report.readOnly = copied.readOnly;
     report.foundSha256 = copied.foundSha256;
   } else if (report.readOnly == RowReport::InheritedReadOnly::MayClear) {
@@ -290,12 +293,18 @@ RowReport CopiedReport(const CopyResult& copied, bool targetExists) {
 }  // namespace
 
 RowReport FontSyncRun::HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath,
-                                 bool targetExists, bool clearReadOnly, const std::optional<Sha256::Digest>& expected,
-                                 const SyncOptions& options) {
+                                 bool targetExists, bool clearReadOnly, bool repair,
+                                 const std::optional<Sha256::Digest>& expected, const SyncOptions& options) {
   // A row without a name or a source path names no file; the copy refuses it
   // at once, with the system's "not found".
   if (sourcePath.empty() || targetPath.empty()) {
     return RowReport::Of(RowState::CopyFailed, CopyOneFile(sourcePath, targetPath).error);
+  }
+  if (targetExists && repair) {
+    if (options.dryRun) return RowReport::Of(RowState::WouldRepair);
+    RowReport report = Copy(row, sourcePath, targetPath, true, true, clearReadOnly, expected, options);
+    if (report.state == RowState::ReplaceSucceeded) report.state = RowState::Repaired;
+    return report;
   }
   bool replacing = targetExists && options.policy == SyncPolicy::Replace;
   if (targetExists && options.update) {
@@ -341,7 +350,7 @@ RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::
           },
       .replaceAtRebootWhenInUse = options.replaceAtRebootWhenInUse,
       .clearReadOnly = clearReadOnly,
-      .hash = published.has_value(),
+      .hash = options.hash || published.has_value(),
       .check = published ? static_cast<CopyCheck*>(&*published) : structure ? &*structure : nullptr,
   };
   const CopyResult copied = CopyOneFile(sourcePath, targetPath, copyOptions);
@@ -351,6 +360,7 @@ RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::
     return report;
   }
   RowReport report = CopiedReport(copied, targetExists);
+  report.sha256 = copied.sha256;
   if (copied.readOnlyCleared) report.readOnly = RowReport::InheritedReadOnly::Cleared;
   return report;
 }

@@ -25,6 +25,8 @@ struct SyncOptions {
   // Each copy checks the font's structure as it writes it: a damaged one, or
   // no font at all, is never put in place (RowState::Damaged).
   bool refuseDamaged = false;
+  // Each copy computes the SHA-256 of what it writes (RowReport::sha256).
+  bool hash = false;
 };
 
 // One run over the rows of a view's list into a target folder.
@@ -57,9 +59,11 @@ class FontSyncRun {
   // of its name, when a run marks the others as conflicts; else -1.
   RowReport RunRow(const RowJob& job, std::int64_t firstOfName, const SyncOptions& options);
   // `clearReadOnly`: a stage found the target's read-only bit to be one an earlier version copied.
+  // `repair`: a stage found the target changed in place (RowReport::repair).
   // `expected`: the only bytes the row may install (a manifest's); others are not published.
   RowReport HandleRow(std::int64_t row, std::string_view sourcePath, std::string_view targetPath, bool targetExists,
-                      bool clearReadOnly, const std::optional<Sha256::Digest>& expected, const SyncOptions& options);
+                      bool clearReadOnly, bool repair, const std::optional<Sha256::Digest>& expected,
+                      const SyncOptions& options);
   RowReport Copy(std::int64_t row, std::string_view sourcePath, std::string_view targetPath, bool targetExists,
                  bool replacing, bool clearReadOnly, const std::optional<Sha256::Digest>& expected,
                  const SyncOptions& options);

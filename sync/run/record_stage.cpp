@@ -80,13 +80,15 @@ void RecordStage::Complete(const RowJob& job, RowReport& report) {
   }
   if (!options_.write) return;
   const bool created = report.state == RowState::CopySucceeded;
-  const bool replaced = report.state == RowState::ReplaceSucceeded || report.state == RowState::ReplaceAtReboot;
+  const bool replaced = report.state == RowState::ReplaceSucceeded || report.state == RowState::ReplaceAtReboot ||
+                        report.state == RowState::Repaired;
   if (!created && !replaced) return;
   Change change;
   RecordEntry& entry = change.entry;
   entry.name = std::string(NamePart(job.targetPath));
   entry.source = std::string(job.sourcePath);
   entry.sourceFolder = SourceFolderOf(job.sourcePath);
+  if (report.sha256) entry.sha256 = HexOf(*report.sha256);
   // The copy keeps the source's size and time; one waiting for the restart is not in place yet.
   const auto stamp = StampOf(report.state == RowState::ReplaceAtReboot ? job.sourcePath : job.targetPath);
   if (stamp) {

@@ -9,6 +9,7 @@
 #include "sync/run/manifest_stage.h"
 #include "sync/run/record_stage.h"
 #include "sync/run/registration_stage.h"
+#include "sync/run/verify_stage.h"
 
 namespace quorvane {
 
@@ -41,14 +42,18 @@ std::optional<RunSummary> RunSync(const SyncRequest& request, SyncRunView& view)
   FontSyncRun run(view);
   // Each row meets the stages in the order they are added, and the order is
   // the reason they are added here, once. The manifest comes first: a file it
-  // does not name is nothing to the rest. The checks of what the fonts hold
-  // come next, as they may settle a row before its copy. The record comes
-  // after them, for it keeps what they made of the row (the files it took the
-  // place of); and before registration, whose Finish tells the system once of
-  // everything, the fonts the record's prune removed too. Each font is read
-  // once, by the first stage that asks (RowFonts), whatever the order.
+  // does not name is nothing to the rest, not even a repair. A font changed in
+  // place comes next: it is repaired whatever the checks after would say of it.
+  // The checks of what the fonts hold follow, as they may settle a row before
+  // its copy. The record comes after them, for it keeps what they made of the
+  // row (the files it took the place of); and before registration, whose Finish
+  // tells the system once of everything, the fonts the record's prune removed
+  // too. Each font is read once, by the first stage that asks (RowFonts),
+  // whatever the order.
   std::optional<ManifestStage> manifest;
   if (request.manifest) run.AddStage(manifest.emplace(*request.manifest, request.sources, dryRun));
+  std::optional<VerifyStage> verify;
+  if (request.verify) run.AddStage(verify.emplace(request.target, request.scope));
   std::optional<VersionStage> versions;
   if (request.newer) run.AddStage(versions.emplace(request.checksum));
   FaceCheckStage faces({.targetFolder = request.target,
@@ -83,7 +88,9 @@ std::optional<RunSummary> RunSync(const SyncRequest& request, SyncRunView& view)
                   .update = request.update || (request.check && request.policy == SyncPolicy::Replace),
                   .checksum = request.checksum,
                   .replaceAtRebootWhenInUse = registrar.has_value(),
-                  .refuseDamaged = request.refuseDamaged});
+                  .refuseDamaged = request.refuseDamaged,
+                  // The record keeps what each copy wrote, for --verify.
+                  .hash = true});
 }
 
 }  // namespace quorvane

@@ -34,6 +34,8 @@ struct SyncRequest {
   bool registerFonts = false;
   // A damaged font, or a file that is no font, is never installed.
   bool refuseDamaged = false;
+  // Every recorded font in the target is read: one changed in place since its copy is repaired.
+  bool verify = false;
   bool prune = false;
   std::optional<std::int64_t> maxDelete;
   // Every source folder and sub-folder was read whole, and every entry in them classified.

@@ -36,6 +36,11 @@ struct RowReport {
   // With Damaged: what is wrong with the file ("table 'glyf': checksum …").
   std::string damage;
   std::uint64_t bytes = 0;
+  // The SHA-256 of what the copy wrote, when it computed one.
+  std::optional<Sha256::Digest> sha256;
+  // A stage found the target's bytes changed in place since the tool copied
+  // them: the row replaces it from its source whatever the policy says.
+  bool repair = false;
   // With registration, for a file that went into the target (or waits to).
   std::optional<RegistrationOutcome> registration;
   // The version texts of the source and the target font, where the run read them.

@@ -552,6 +552,42 @@ class Damaged(FleetCase):
             self.assertGreater(sum(path.endswith(".fon") for path in copied), 20)
 
 
+class Verify(FleetCase):
+    """--verify: a font the tool installed, changed in place since, is found and repaired from its source."""
+
+    def test_a_font_changed_in_place_is_found_and_repaired(self):
+        self.fonts("a.ttf", "b.ttf")
+        self.assertEqual(set(self.json(code=0)[0].values()), {"copied"})
+        changed, kept = os.path.join(self.dst, "a.ttf"), os.path.join(self.dst, "b.ttf")
+        before = os.stat(changed)
+        with open(changed, "r+b") as f:
+            f.seek(before.st_size // 2)
+            byte = f.read(1)
+            f.seek(before.st_size // 2)
+            f.write(bytes([byte[0] ^ 0x20]))
+        os.utime(changed, ns=(before.st_atime_ns, before.st_mtime_ns))
+        kept_before = os.stat(kept)
+
+        self.assertEqual(self.json("--check", code=0)[0], {}, "size and time as copied: in step without --verify")
+        rows, summary, _ = self.json("--check", "--verify", code=1)
+        self.assertEqual(rows, {"a.ttf": "would-repair"})
+        self.assertEqual(summary["would-repair"], 1)
+        chinese = self.sync("--check", "--verify", "--lang", "zh")
+        self.assertEqual(chinese.returncode, 1, chinese.stderr)
+        self.assertIn("\t将修复\t", chinese.stdout.decode())
+
+        rows, summary, _ = self.json("--verify", code=0)
+        self.assertEqual(rows, {"a.ttf": "repaired", "b.ttf": "ignored"})
+        self.assertEqual(summary["repaired"], 1)
+        for name in ("a.ttf", "b.ttf"):
+            with open(os.path.join(self.src, name), "rb") as source, open(os.path.join(self.dst, name), "rb") as target:
+                self.assertEqual(target.read(), source.read(), name)
+        after = os.stat(kept)
+        self.assertEqual((after.st_ino, after.st_mtime_ns), (kept_before.st_ino, kept_before.st_mtime_ns),
+                         "an unchanged font is not touched")
+        self.assertEqual(self.json("--check", "--verify", code=0)[0], {}, "in step again")
+
+
 class RegistryFleet(tool_test.WineFontsKey):
     """Under Wine: --check --register finds a font no value names; --prune takes its value away first."""
 

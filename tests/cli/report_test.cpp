@@ -178,7 +178,7 @@ TEST(ReportTest, TheJsonSummaryCountsEveryStatusAndSaysHowTheRunEnded) {
             "\"ignored\":0,\"up-to-date\":5,\"would-copy\":0,\"would-replace\":0,\"would-ignore\":0,"
             "\"replace-at-reboot\":0,\"target-newer\":0,\"same-version\":0,\"installed-as\":0,\"conflict\":0,"
             "\"not-registered\":0,\"would-remove\":0,\"removed\":0,\"remove-at-reboot\":0,\"remove-failed\":0,"
-            "\"damaged\":0,\"not-published\":0,\"missing\":0,"
+            "\"damaged\":0,\"not-published\":0,\"missing\":0,\"would-repair\":0,\"repaired\":0,"
             "\"unhandled\":0,\"unreadable_folders\":1,\"bytes\":99,\"elapsed_ms\":42,"
             "\"exit\":1,\"dry_run\":false,\"interrupted\":false,\"stale_temporaries\":{\"count\":3,\"bytes\":4096}}}\n");
 }

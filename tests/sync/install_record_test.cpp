@@ -60,7 +60,8 @@ bool Damaged(const std::variant<std::vector<RecordEntry>, RecordDamage>& parsed)
 
 TEST(InstallRecordTest, EveryFieldComesBackWhateverItHolds) {
   const std::vector<RecordEntry> entries = {
-      {"宋体 常规.ttf", "/srv/fonts/宋体\t常规.ttf", 123456, 1'700'000'000'123'456'789, "Version 1.002", "", false, "/srv/fonts"},
+      {"宋体 常规.ttf", "/srv/fonts/宋体\t常规.ttf", 123456, 1'700'000'000'123'456'789, "Version 1.002", "", false,
+       "/srv/fonts", std::string(64, 'e')},
       {"semi;colon #1.ttf", "D:\\fonts\\b.ttf", 1, -5, "", "DejaVu Sans (TrueType)", true, "D:\\fonts\t"},
       {"emoji 😀.otf", "tab\there", 0, 0, "v\r2\\n", "", false, ""},
   };
@@ -76,6 +77,7 @@ TEST(InstallRecordTest, EveryFieldComesBackWhateverItHolds) {
     EXPECT_EQ(back[i].value, entries[i].value);
     EXPECT_EQ(back[i].preexisting, entries[i].preexisting);
     EXPECT_EQ(back[i].sourceFolder, entries[i].sourceFolder);
+    EXPECT_EQ(back[i].sha256, entries[i].sha256);
   }
   EXPECT_THAT(EntriesOf(ParseRecord(FormatRecord("/f", {}), "/f")), IsEmpty()) << "an empty record is a record";
 
@@ -86,6 +88,18 @@ TEST(InstallRecordTest, EveryFieldComesBackWhateverItHolds) {
   ASSERT_EQ(read.size(), 1u);
   EXPECT_EQ(read[0].source, "/s/a.ttf");
   EXPECT_EQ(read[0].sourceFolder, "");
+
+  // The second form, without hashes: read, each entry's hash unknown.
+  std::string second = "quorvane-install-record 2\nfolder\t/f\na.ttf\t0\t1\t2\t\t\t/s/a.ttf\t/s\n";
+  second += "end\t1\t" + Hex(RecordChecksum(second)) + "\n";
+  const std::vector<RecordEntry> unhashed = EntriesOf(ParseRecord(second, "/f"));
+  ASSERT_EQ(unhashed.size(), 1u);
+  EXPECT_EQ(unhashed[0].sourceFolder, "/s");
+  EXPECT_EQ(unhashed[0].sha256, "");
+  // A hash field that is no lowercase digest makes the record damaged, checksum and all.
+  for (const std::string& hash : {std::string(63, 'a'), std::string(64, 'A'), std::string(64, 'g')}) {
+    EXPECT_TRUE(Damaged(ParseRecord(FormatRecord("/f", {{"a.ttf", "", 1, 1, "", "", false, "", hash}}), "/f"))) << hash;
+  }
 }
 
 TEST(InstallRecordTest, ACutOffAlteredOrForeignRecordIsDamaged) {
