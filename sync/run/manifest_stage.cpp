@@ -67,7 +67,8 @@ bool ManifestStage::Decide(const RowJob& job, RowReport& report) {
 void ManifestStage::Complete(const RowJob& job, RowReport& report) {
   const std::ptrdiff_t index = IndexOf(job.sourcePath);
   if (index >= 0) seen_[static_cast<size_t>(index)] = true;
-  const bool wouldCopy = report.state == RowState::WouldCopy || report.state == RowState::WouldReplace;
+  const bool wouldCopy = report.state == RowState::WouldCopy || report.state == RowState::WouldReplace ||
+                         report.state == RowState::WouldRepair;
   if (!dryRun_ || !wouldCopy || !report.expectedSha256) return;
   ReadFound(job.sourcePath, report);
   if (report.foundSha256 != report.expectedSha256) report.state = RowState::NotPublished;

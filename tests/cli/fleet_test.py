@@ -404,6 +404,30 @@ class Manifest(FleetCase):
             self.assertEqual(self.bytes_of(self.dst, "b.ttf"), published, "the published version stays")
             self.assertEqual(self.listing(), ["a.ttf", "b.ttf", "宋 体;1.ttf"], "and nothing else, no temporary")
 
+    def test_a_repair_takes_only_the_published_bytes(self):
+        self.fonts("a.ttf")
+        manifest = self.publish()
+        self.assertEqual(self.rows(manifest=manifest, code=0)["a.ttf"]["status"], "copied")
+        published = self.bytes_of(self.src, "a.ttf")
+        # The installed copy changed in place (size and time kept), and the share's file after publishing.
+        target = os.path.join(self.dst, "a.ttf")
+        stamp = os.stat(target)
+        in_place = bytearray(published)
+        in_place[len(in_place) // 2] ^= 0x20
+        write(target, bytes(in_place), font=False)
+        os.utime(target, ns=(stamp.st_atime_ns, stamp.st_mtime_ns))
+        unpublished = bytearray(published)
+        unpublished[len(unpublished) // 2] ^= 0xFF
+        write(os.path.join(self.src, "a.ttf"), bytes(unpublished), font=False)
+        for options in (("--check", "--verify"), ("--verify",)):
+            row = self.rows(*options, manifest=manifest, code=1)["a.ttf"]
+            self.assertEqual((row["status"], row["found_sha256"]),
+                             ("not-published", hashlib.sha256(unpublished).hexdigest()), options)
+            self.assertEqual(self.bytes_of(target), bytes(in_place), "never repaired from an unpublished file")
+        write(os.path.join(self.src, "a.ttf"), published, font=False)
+        self.assertEqual(self.rows("--verify", manifest=manifest, code=0)["a.ttf"]["status"], "repaired")
+        self.assertEqual(self.bytes_of(target), published)
+
     def test_a_damaged_manifest_is_refused_before_anything_is_written(self):
         self.fonts("a.ttf", "b.ttf")
         manifest = self.publish()
