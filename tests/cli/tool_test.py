@@ -1082,9 +1082,14 @@ class Ansible(ToolCase):
         playbook_tool = shutil.which("ansible-playbook")
         if not playbook_tool:
             self.skipTest("no ansible-playbook (scripts/install-deps.sh installs ansible-core)")
+        # A share named like an option, with a space: the module passes no shell and puts "--" before it.
+        # Tasks run in the playbook's folder, where the relative name is found.
+        share = "-shared fonts"
+        os.rename(self.src, os.path.join(self.dir, share))
+        self.src = os.path.join(self.dir, share)
         for i in range(5):
             write(os.path.join(self.src, f"font{i}.ttf"), os.urandom(2000))
-        playbook = os.path.join(ROOT, "docs", "deploy", "quorvane-fonts.yml")
+        playbook = shutil.copy(os.path.join(ROOT, "docs", "deploy", "quorvane-fonts.yml"), self.dir)
         home = os.path.join(self.dir, "home")
         os.makedirs(home)
         env = dict(os.environ, ANSIBLE_LOCALHOST_WARNING="false", ANSIBLE_INVENTORY_UNPARSED_WARNING="false",
@@ -1092,7 +1097,8 @@ class Ansible(ToolCase):
                    ANSIBLE_LIBRARY=os.path.join(ROOT, "docs", "deploy", "library"))
         def play(*extra):
             result = subprocess.run([playbook_tool, "-i", "localhost,", "-c", "local", playbook,
-                                     "-e", f"quorvane_sync={BACKEND.tool}", "-e", f"font_share={self.src}",
+                                     "-e", f"quorvane_sync={os.path.abspath(BACKEND.tool)}",
+                                     "-e", json.dumps({"font_share": share}),
                                      "-e", f"font_target={self.dst}", *extra],
                                     capture_output=True, env=env, timeout=300)
             self.assertEqual(result.returncode, 0, result.stdout.decode()[-2000:])
