@@ -130,6 +130,7 @@ class Faces(ToolCase):
         os.makedirs(self.src)
         self.offered("QFace-0.ttf", "Quorvane Face", "0.900")
         self.assertEqual(self.rows("--newer", code=1)[0]["QFace-0.ttf"]["status"], "conflict")
+        self.assertEqual(os.listdir(self.dst), ["QFace-2.ttf"], "the newer installed one stays")
         self.assertEqual(self.rows("--replace", code=0)[0]["QFace-0.ttf"]["status"], "replaced")
         self.assertEqual(os.listdir(self.dst), ["QFace-0.ttf"])
 
