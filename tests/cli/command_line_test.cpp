@@ -111,17 +111,6 @@ TEST_F(CommandLineTest, ADryRunSaysWhatWouldHappenAndWritesNothing) {
   EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), "old");
 }
 
-TEST_F(CommandLineTest, UpdateLeavesWhatMatchesAndReplacesWhatDiffersEvenUnderIgnore) {
-  ASSERT_EQ(Sync({}).status, 0);
-  WriteFile(temp.Path("src/a.ttf"), "A, a new version");
-  const Result result = Sync({"--update", "--ignore", "--lang", "zh"});
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_THAT(result.out, HasSubstr("1\t替换成功\t"));
-  EXPECT_THAT(result.out, HasSubstr("2\t已是最新\t"));
-  EXPECT_THAT(result.out, HasSubstr("替换成功1个；替换失败0个；同名忽略0个；已是最新1个。"));
-  EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), "A, a new version");
-}
-
 TEST_F(CommandLineTest, QuietPrintsOnlyFailuresAndTheSummary) {
   WriteFile(temp.Path("dst/a.ttf"), "old");
   SetReadOnly(temp.Path("dst/a.ttf"), true);
