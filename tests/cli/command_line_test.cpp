@@ -111,18 +111,6 @@ TEST_F(CommandLineTest, ADryRunSaysWhatWouldHappenAndWritesNothing) {
   EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), "old");
 }
 
-TEST_F(CommandLineTest, QuietPrintsOnlyFailuresAndTheSummary) {
-  WriteFile(temp.Path("dst/a.ttf"), "old");
-  SetReadOnly(temp.Path("dst/a.ttf"), true);
-  const Result result = Sync({"--quiet", "--replace", "--lang", "en"});
-  SetReadOnly(temp.Path("dst/a.ttf"), false);
-  EXPECT_EQ(result.status, 1);
-  EXPECT_THAT(result.out, StartsWith("1\treplace-failed\t"));
-  EXPECT_EQ(CountOf(result.out, "\n"), 2u) << result.out;
-  EXPECT_THAT(result.out, EndsWith("1 copied; 0 copy failed; 0 replaced; 1 replace failed; 0 ignored.\n"));
-  EXPECT_EQ(CountOf(result.err, "\n"), 1u) << "the reason, and nothing else: " << result.err;
-}
-
 TEST_F(CommandLineTest, TheLogGetsAStartLineAndTheSameLinesRunAfterRun) {
   const std::string log = temp.Path("sync.log");
   const Result first = Sync({"--log", log, "--lang", "en"});
