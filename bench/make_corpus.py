@@ -89,15 +89,29 @@ class Content:
         self.pool = rng.randbytes(self.POOL)
 
     def write(self, path, size, index, header=None):
-        header = header or f"QVB{index:08d}".encode()
+        data = bytearray((header or f"QVB{index:08d}".encode())[:size])
+        while len(data) < size:
+            start = self.rng.randrange(self.POOL)
+            data += self.pool[start:start + size - len(data)]
+        if header:
+            with_checksums(data)
         with open(path, "wb") as out:
-            out.write(header[:size])
-            left = size - min(size, len(header))
-            while left > 0:
-                start = self.rng.randrange(self.POOL)
-                chunk = self.pool[start:start + left]
-                out.write(chunk)
-                left -= len(chunk)
+            out.write(data)
+
+
+def with_checksums(font):
+    """Writes each table's checksum into the directory, head's as if its
+    checkSumAdjustment were zero, as a font maker does: the tool refuses a
+    font whose tables do not match their checksums."""
+    import struct
+    count = struct.unpack_from(">H", font, 4)[0]
+    for entry in range(12, 12 + 16 * count, 16):
+        tag, _, offset, length = struct.unpack_from(">4sIII", font, entry)
+        table = bytes(font[offset:offset + length]) + bytes(-length % 4)
+        if tag == b"head":
+            table = table[:8] + bytes(4) + table[12:]
+        total = sum(struct.unpack(f">{len(table) // 4}I", table)) & 0xFFFFFFFF
+        struct.pack_into(">I", font, entry + 4, total)
 
 
 def unique_name(rng, taken, stem, ext):

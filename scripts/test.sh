@@ -31,13 +31,10 @@ installed() {
 # A win32 build that Wine cannot run here builds what runs without Wine (its
 # host tests) and what the package takes, quorvane.exe and quorvane-sync.exe:
 # its test programs would only be compiled, as win64 compiles and runs them.
-# The native trees build first, while the packages install.
 for preset in "${presets[@]}"; do rm -f "build/$preset.built" "build/$preset.build-seconds"; done
 build_all() {
-  local preset status targets started order=()
-  for preset in "${presets[@]}"; do [[ $preset == linux* || $preset == package ]] && order+=("$preset"); done
-  for preset in "${presets[@]}"; do [[ $preset == linux* || $preset == package ]] || order+=("$preset"); done
-  for preset in "${order[@]}"; do
+  local preset status targets started
+  for preset in "${presets[@]}"; do
     if [[ $preset != linux* && $preset != package ]] && ! installed; then
       echo "the packages it needs did not install (build/install-deps.log)" >"build/$preset.build.log"
       echo 1 >"build/$preset.built"; continue

@@ -47,6 +47,8 @@ TEST(ArgumentsTest, ReadsEveryOptionAndKeepsSourcesInOrder) {
   EXPECT_TRUE(Parsed({"--version"}).version);
   const Arguments checksum = Parsed({"--checksum", "a"});
   EXPECT_TRUE(checksum.checksum && checksum.update) << "--checksum is a way of --update";
+  const Arguments ignoring = Parsed({"--update", "--ignore", "a"});
+  EXPECT_TRUE(ignoring.update && ignoring.policy == SyncPolicy::Ignore) << "--update works under --ignore too";
   EXPECT_EQ(Parsed({"--ignore", "--ignore", "a"}).policy, SyncPolicy::Ignore) << "a repeated option is no contradiction";
 }
 

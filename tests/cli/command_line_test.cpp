@@ -133,29 +133,6 @@ TEST_F(CommandLineTest, ADryRunSaysWhatWouldHappenAndWritesNothing) {
   EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), Font("old"));
 }
 
-TEST_F(CommandLineTest, UpdateLeavesWhatMatchesAndReplacesWhatDiffersEvenUnderIgnore) {
-  ASSERT_EQ(Sync({}).status, 0);
-  WriteFile(temp.Path("src/a.ttf"), Font("A, a new version"));
-  const Result result = Sync({"--update", "--ignore", "--lang", "zh"});
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_THAT(result.out, HasSubstr("1\t替换成功\t"));
-  EXPECT_THAT(result.out, HasSubstr("2\t已是最新\t"));
-  EXPECT_THAT(result.out, HasSubstr("替换成功1个；替换失败0个；同名忽略0个；已是最新1个。"));
-  EXPECT_EQ(ReadFile(temp.Path("dst/a.ttf")), Font("A, a new version"));
-}
-
-TEST_F(CommandLineTest, QuietPrintsOnlyFailuresAndTheSummary) {
-  WriteFile(temp.Path("dst/a.ttf"), Font("old"));
-  SetReadOnly(temp.Path("dst/a.ttf"), true);
-  const Result result = Sync({"--quiet", "--replace", "--lang", "en"});
-  SetReadOnly(temp.Path("dst/a.ttf"), false);
-  EXPECT_EQ(result.status, 1);
-  EXPECT_THAT(result.out, StartsWith("1\treplace-failed\t"));
-  EXPECT_EQ(CountOf(result.out, "\n"), 2u) << result.out;
-  EXPECT_THAT(result.out, EndsWith("1 copied; 0 copy failed; 0 replaced; 1 replace failed; 0 ignored.\n"));
-  EXPECT_EQ(CountOf(result.err, "\n"), 1u) << "the reason, and nothing else: " << result.err;
-}
-
 TEST_F(CommandLineTest, TheLogGetsAStartLineAndTheSameLinesRunAfterRun) {
   const std::string log = temp.Path("sync.log");
   const Result first = Sync({"--log", log, "--lang", "en"});
@@ -402,7 +379,11 @@ TEST_F(CommandLineTest, HelpAndVersion) {
   const Result help = RunTool({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_THAT(help.out, HasSubstr("usage: quorvane-sync [--replace | --ignore] [--update | --newer] [--checksum] [--dry-run]"));
-  EXPECT_THAT(help.out, AllOf(HasSubstr("\\xNN"), HasSubstr("130"), HasSubstr("3010"), HasSubstr("up-to-date")));
+  EXPECT_THAT(help.out, AllOf(HasSubstr("\\xNN"), HasSubstr("up-to-date")));
+  // The exit status table, one status a line.
+  for (const char* status : {"\n     0  ", "\n     1  ", "\n     2  ", "\n   130  ", "\n  3010  "}) {
+    EXPECT_THAT(help.out, HasSubstr(status));
+  }
   const Result version = RunTool({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "quorvane-sync " QUORVANE_PROJECT_VERSION "\n");

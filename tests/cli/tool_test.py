@@ -26,10 +26,6 @@ import threading
 import time
 import unittest
 
-# The version the build gives the tool: the project's, in the top CMakeLists.txt.
-with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "CMakeLists.txt"), encoding="utf-8") as cmake:
-    PROJECT_VERSION = re.search(r"project\(Quorvane VERSION ([0-9.]+)", cmake.read()).group(1)
-
 BACKEND = None
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 NOBODY = 65534
@@ -276,11 +272,9 @@ class Reports(ToolCase):
             self.assertIn(back, [BACKEND.path(p) for p in paths] if BACKEND.wine else paths)
         self.assertRegex(summary, CHINESE_SUMMARY)
 
+    # The messages' language: CommandLineTest.MessagesFollowTheLanguageOfTheRows.
     def test_english_follows_lang_and_the_environment(self):
         write(os.path.join(self.src, "a.ttf"))
-        result = self.sync("--lang", "en", target=os.path.join(self.dir, "missing"))
-        self.assertEqual(result.returncode, 2)
-        self.assertTrue(result.stderr.startswith(b"quorvane-sync: target folder does not exist: "), result.stderr)
         self.assertIn(b"\tcopied\t", self.sync("--lang", "en").stdout)
         if BACKEND.wine:
             return  # the runner sets a Chinese locale for every Windows program
@@ -304,13 +298,6 @@ class Reports(ToolCase):
         self.assertEqual((summary["copied"], summary["replace-failed"], summary["exit"]), (2, 1, 1))
         err = result.stderr.decode("utf-8")
         self.assertRegex(err, r"^quorvane-sync: replace failed .*b\.ttf: open: .+\n$")
-
-    def test_version_help_and_exit_status_table(self):
-        version = BACKEND.run("--version")
-        self.assertEqual((version.returncode, version.stdout.strip()), (0, b"quorvane-sync " + PROJECT_VERSION.encode()))
-        help_text = BACKEND.run("--help").stdout.decode("utf-8")
-        for status in ("0", "1", "2", "130", "3010"):
-            self.assertRegex(help_text, rf"\n +{status}  ")
 
 
 class DoubtfulInput(ToolCase):
@@ -1105,9 +1092,14 @@ class Ansible(ToolCase):
         playbook_tool = shutil.which("ansible-playbook")
         if not playbook_tool:
             self.skipTest("no ansible-playbook (scripts/install-deps.sh installs ansible-core)")
+        # A share named like an option, with a space: the module passes no shell and puts "--" before it.
+        # Tasks run in the playbook's folder, where the relative name is found.
+        share = "-shared fonts"
+        os.rename(self.src, os.path.join(self.dir, share))
+        self.src = os.path.join(self.dir, share)
         for i in range(5):
             write(os.path.join(self.src, f"font{i}.ttf"), os.urandom(2000))
-        playbook = os.path.join(ROOT, "docs", "deploy", "quorvane-fonts.yml")
+        playbook = shutil.copy(os.path.join(ROOT, "docs", "deploy", "quorvane-fonts.yml"), self.dir)
         home = os.path.join(self.dir, "home")
         os.makedirs(home)
         env = dict(os.environ, ANSIBLE_LOCALHOST_WARNING="false", ANSIBLE_INVENTORY_UNPARSED_WARNING="false",
@@ -1115,7 +1107,8 @@ class Ansible(ToolCase):
                    ANSIBLE_LIBRARY=os.path.join(ROOT, "docs", "deploy", "library"))
         def play(*extra, failed=False):
             result = subprocess.run([playbook_tool, "-i", "localhost,", "-c", "local", playbook,
-                                     "-e", f"quorvane_sync={BACKEND.tool}", "-e", f"font_share={self.src}",
+                                     "-e", f"quorvane_sync={os.path.abspath(BACKEND.tool)}",
+                                     "-e", json.dumps({"font_share": share}),
                                      "-e", f"font_target={self.dst}", *extra],
                                     capture_output=True, env=env, timeout=300)
             if failed:

@@ -138,12 +138,17 @@ TEST_F(EdgeFolderTest, ATargetInsideTheSourceTakesEachListedFileOnce) {
   EXPECT_EQ(ReadFile(temp.Path("fonts/a.ttf")), "a");
 }
 
-TEST_F(EdgeFolderTest, AFileAsTargetFolderFailsEveryCopyAndStaysIntact) {
+TEST_F(EdgeFolderTest, AMissingFolderOrAFileAsTargetFailsEveryCopyAndStaysAsItWas) {
   WriteFile(temp.Path("src/a.ttf"), "a");
+  WriteFile(temp.Path("src/b.fon"), "b");
   WriteFile(temp.Path("not-a-folder"), "keep me");
   FontListing(temp.Path("src"), view);
-  FontSyncRun(view).Run(temp.Path("src"), temp.Path("not-a-folder"), {SyncPolicy::Replace});
-  EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("复制失败"));
+  for (const char* target : {"missing", "not-a-folder"}) {
+    const auto summary = FontSyncRun(view).Run(temp.Path("src"), temp.Path(target), {SyncPolicy::Replace});
+    EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("复制失败", "复制失败")) << target;
+    EXPECT_EQ(summary->tally.Count(FileOutcome::CopyFailed), 2) << target;
+  }
+  EXPECT_FALSE(FileExists(temp.Path("missing")));
   EXPECT_EQ(ReadFile(temp.Path("not-a-folder")), "keep me");
 }
 

@@ -244,32 +244,6 @@ TEST_F(FontChecksTest, AFontThatSharesOnlyOneNameWithAnInstalledOneIsAnotherFont
   }
 }
 
-TEST_F(FontChecksTest, ANewerVersionTakesTheInstalledOnesPlaceAndTheOldFileGoes) {
-  WriteFile(Dst("Face-1.0.ttf"), FontBytes(u"Quorvane Face", u"Version 1.000", Revision(1, 0)));
-  WriteFile(Src("Face-2.0.ttf"), FontBytes(u"Quorvane Face", u"Version 2.000", Revision(2, 0)));
-  Run(SyncPolicy::Ignore, /*newer=*/true);
-  const RowReport& report = ReportOf("Face-2.0.ttf");
-  EXPECT_EQ(report.state, RowState::ReplaceSucceeded);
-  EXPECT_EQ(report.other, Dst("Face-1.0.ttf"));
-  EXPECT_TRUE(EntryExists(Dst("Face-2.0.ttf")));
-  EXPECT_FALSE(EntryExists(Dst("Face-1.0.ttf"))) << "one face, one file";
-  EXPECT_THAT(TemporaryFilesIn(temp.Path("dst")), IsEmpty());
-}
-
-TEST_F(FontChecksTest, AnOlderVersionUnderNewerConflictsAndReplaceTakesThePlaceWhateverTheVersion) {
-  WriteFile(Dst("Face-2.0.ttf"), FontBytes(u"Quorvane Face", u"Version 2.000", Revision(2, 0)));
-  WriteFile(Src("Face-1.0.ttf"), FontBytes(u"Quorvane Face", u"Version 1.000", Revision(1, 0)));
-  Run(SyncPolicy::Ignore, /*newer=*/true);
-  EXPECT_EQ(ReportOf("Face-1.0.ttf").state, RowState::Conflict);
-  EXPECT_TRUE(EntryExists(Dst("Face-2.0.ttf")));
-
-  view = RecordingView();
-  Run(SyncPolicy::Replace);
-  EXPECT_EQ(ReportOf("Face-1.0.ttf").state, RowState::ReplaceSucceeded);
-  EXPECT_FALSE(EntryExists(Dst("Face-2.0.ttf")));
-  EXPECT_TRUE(EntryExists(Dst("Face-1.0.ttf")));
-}
-
 std::string CollectionBytes(const std::vector<std::u16string>& fullNames, std::uint16_t major) {
   std::vector<Face> faces;
   const std::u16string version = major == 1 ? u"Version 1.000" : u"Version 2.000";

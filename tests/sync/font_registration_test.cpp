@@ -4,12 +4,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -23,8 +19,6 @@
 
 #include "base/text.h"
 #include "base/win32_handles.h"
-#else
-#include <cstdio>
 #endif
 
 namespace quorvane {
@@ -331,44 +325,6 @@ TEST_F(FontRegistrarTest, ValuesMoveFromOneFileToAnotherAndTheListShowsWhereEach
   }));
   RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts",
                      L"Quorvane Move Test (TrueType)");
-}
-
-#else
-
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    while (size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, got);
-    ::pclose(pipe);
-  }
-  return out;
-}
-
-// fontconfig reads $XDG_DATA_HOME/fonts; fc-list must list the font once the
-// run has refreshed that folder's cache.
-TEST_F(FontRegistrarTest, TheFontCacheOfTheFolderIsRefreshed) {
-  const std::string data = temp.Path("data"), fonts = temp.Path("data/fonts");
-  MakeFolder(fonts);
-  ASSERT_TRUE(CopyOneFile(font, fonts + "/DejaVuSans.ttf"));
-  const std::string environment = "XDG_DATA_HOME='" + data + "' XDG_CACHE_HOME='" + temp.Path("cache") + "' ";
-  FontRegistrar registrar(fonts, FontScope::User);
-  ASSERT_EQ(registrar.Register(fonts + "/DejaVuSans.ttf").kind, RegistrationOutcome::Kind::Registered);
-  // fc-cat reads the folder's cache and nothing else: empty until fc-cache ran. An
-  // ordinary user's is under the XDG_CACHE_HOME given to the run, root's in the system's.
-  const auto cached = [&] {
-    return Output("XDG_CACHE_HOME='" + temp.Path("cache") + "' fc-cat '" + fonts + "' 2>/dev/null")
-               .find("DejaVuSans.ttf") != std::string::npos;
-  };
-  ASSERT_FALSE(cached());
-  ::setenv("XDG_CACHE_HOME", temp.Path("cache").c_str(), 1);
-  ::setenv("XDG_DATA_HOME", data.c_str(), 1);
-  const RegistrationFinish finish = registrar.Finish();
-  ::unsetenv("XDG_CACHE_HOME");
-  ::unsetenv("XDG_DATA_HOME");
-  EXPECT_TRUE(finish.notified);
-  EXPECT_TRUE(cached()) << "fc-cache wrote the folder's cache";
-  EXPECT_NE(Output(environment + "fc-list : file").find(fonts + "/DejaVuSans.ttf"), std::string::npos);
 }
 
 #endif

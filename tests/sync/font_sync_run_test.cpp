@@ -197,16 +197,6 @@ TEST_F(FontSyncRunTest, TheFirstOfTwoSameNameFilesDecidesTheTarget) {
   }
 }
 
-TEST_F(FontSyncRunTest, AMissingTargetFolderFailsEveryCopyAndCreatesNothing) {
-  WriteFile(Src("a.ttf"), "a");
-  WriteFile(Src("b.fon"), "b");
-  FontListing(temp.Path("src"), view);
-  const auto tally = TallyOf(FontSyncRun(view).Run(temp.Path("src"), temp.Path("missing"), {}));
-  EXPECT_THAT(view.Column(kStatusColumn), ElementsAre("复制失败", "复制失败"));
-  EXPECT_EQ(tally->Count(FileOutcome::CopyFailed), 2);
-  EXPECT_FALSE(FileExists(temp.Path("missing")));
-}
-
 TEST_F(FontSyncRunTest, AVanishedSourceFileFailsOnlyItsOwnRow) {
   WriteFile(Src("a.ttf"), "a");
   WriteFile(Src("b.ttf"), "b");
