@@ -551,6 +551,9 @@ class Damaged(FleetCase):
         if not fonts:
             self.skipTest("no fonts in /usr/share/fonts nor Wine's .fon files")
         backend = tool_test.BACKEND
+        if backend.wine:
+            # Faces Wine registers itself are installed-as in every round; the check is the same code natively.
+            self.skipTest("natively only: under Wine the faces its prefix registers are never copied again")
         # A face that an earlier file put in the target is not copied again (installed-as): such
         # files go to a fresh target in the next round, until every one was copied, and so checked.
         pending, copied, rounds = fonts, [], 0
@@ -568,7 +571,9 @@ class Damaged(FleetCase):
             rows, _ = json_lines(result.stdout)
             statuses = {os.path.basename(r["target"].replace("\\", "/")): r for r in rows}
             self.assertEqual([r for r in rows if r["status"] not in ("copied", "installed-as")], [])
-            copied += [by_name[name] for name, row in statuses.items() if row["status"] == "copied"]
+            taken = [by_name[name] for name, row in statuses.items() if row["status"] == "copied"]
+            self.assertTrue(taken, f"round {rounds} copied none of {len(pending)}")
+            copied += taken
             pending = [by_name[name] for name, row in statuses.items() if row["status"] == "installed-as"]
         print(f"\n{len(copied)} real fonts taken whole in {rounds} runs", file=sys.stderr)
         self.assertEqual(sorted(copied), sorted(fonts))
