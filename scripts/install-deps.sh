@@ -21,8 +21,9 @@ packages=(cmake g++ make googletest clang libclang-rt-14-dev g++-mingw-w64-x86-6
           python3 tesseract-ocr tesseract-ocr-chi-sim
           strace ansible-core python3-fonttools fonts-ipafont-gothic osslsigncode openssl libssl-dev wixl msitools)
 
-# The native presets (linux, linux-asan, linux-static) build with these alone.
-native=(cmake g++ make googletest libssl-dev)
+# The native presets (linux, linux-asan, linux-static) build with these alone;
+# configuring the tests reads a DejaVu font's digest.
+native=(cmake g++ make googletest libssl-dev fonts-dejavu-core)
 only_native=0
 [[ ${1:-} == native ]] && { only_native=1; packages=("${native[@]}"); }
 

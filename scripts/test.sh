@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 read -r -a presets <<<"${QUORVANE_PRESETS:-linux linux-asan win64 win32 package}"
 passed=0 failed=0 skipped=0 broken=()
 
-# The native builds need five packages; the rest (MinGW, Wine, fonts, the
+# The native builds need six packages; the rest (MinGW, Wine, fonts, the
 # tools the tests call) installs while they build, on a fresh machine two to
 # three minutes of fetching and unpacking. The Windows builds and every test
 # wait for it; build/install-deps.done holds its exit status once it has ended.
