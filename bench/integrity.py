@@ -11,7 +11,8 @@ The fonts are real TrueType fonts made with fontTools (tests/cli/make_font.py),
 each of a face of its own, padded after their tables to sizes of 20 KB to
 4 MB (lognormal, median ~250 KB), so the face check copies every one.
 
-  bench/integrity.py --before /tmp/i28b-before/build/linux/bin/quorvane-sync [--fonts 400] [--rounds 7]
+  bench/integrity.py --before /tmp/i28b-before/build/linux/bin/quorvane-sync [--previous BUILD/bin/quorvane-sync]
+                     [--fonts 400] [--rounds 7]
 """
 import argparse
 import math
@@ -49,6 +50,7 @@ def main():
     parser.add_argument("--work", default=os.path.join(run.ROOT, "bench", "out", "integrity"))
     parser.add_argument("--linux", default=os.path.join(run.ROOT, "build", "linux"))
     parser.add_argument("--before", required=True, help="quorvane-sync built before the check and the hash")
+    parser.add_argument("--previous", help="quorvane-sync that hashed on the copy's own thread, a third case of 16")
     parser.add_argument("--results", help="also append the table to this Markdown file")
     args = parser.parse_args()
     sync = os.path.join(os.path.abspath(args.linux), "bin", "quorvane-sync")
@@ -61,10 +63,13 @@ def main():
     copies = lambda name: os.path.join(work, "copies", name)  # noqa: E731
 
     before, now = run.FreshTarget(copies("before"), fonts), run.FreshTarget(copies("now"), fonts)
+    previous = run.FreshTarget(copies("previous"), fonts)
     first = run.Comparison(
         16, f"first copy, {args.fonts} fonts: the structure check and the hash",
         run.Case("before (55ccbf6)", lambda: [args.before, "--target", before.path, fonts], before),
-        [run.Case("with the check and the hash", lambda: [sync, "--target", now.path, fonts], now)],
+        ([run.Case("hashing on the copy's thread (4493c50)", lambda: [args.previous, "--target", previous.path, fonts],
+                   previous)] if args.previous else [])
+        + [run.Case("with the check and the hash", lambda: [sync, "--target", now.path, fonts], now)],
         target=1.1)
 
     verified = copies("verified")

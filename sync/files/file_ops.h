@@ -134,9 +134,9 @@ class CopyCheck {
   // Each block the copy writes, in order.
   virtual void Feed(std::span<const std::byte> bytes) = 0;
   // After the last block, with their SHA-256 when the copy computes it (see
-  // CopyOptions::hash): nothing when the bytes may take the target's name,
-  // else why not.
-  virtual std::optional<std::string> Finish(const std::optional<Sha256::Digest>& sha256) = 0;
+  // CopyOptions::hash; Get() waits for it): nothing when the bytes may take
+  // the target's name, else why not.
+  virtual std::optional<std::string> Finish(const PendingSha256& sha256) = 0;
 };
 
 struct CopyOptions {
@@ -177,9 +177,9 @@ struct [[nodiscard]] CopyResult {
   std::optional<FileError> error{};
   std::uint64_t bytes = 0;
   bool readOnlyCleared = false;  // CopyOptions::clearReadOnly met a read-only target
-  // With CopyOptions::hash, once every byte was written: their SHA-256, or
-  // nothing when the system's hash failed.
-  std::optional<Sha256::Digest> sha256{};
+  // With CopyOptions::hash, once every byte was written: their SHA-256, which
+  // may still be being computed (Get() waits), or nothing when the system's hash failed.
+  PendingSha256 sha256{};
   std::optional<std::string> refusal{};  // CopyOptions::check's reason, with Refused
 
   bool Succeeded() const { return status == CopyStatus::Created || status == CopyStatus::Replaced; }

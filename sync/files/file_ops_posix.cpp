@@ -193,11 +193,10 @@ class TransferLoop : private TransferProgress {
 
  private:
   Transfer ReadAndWrite() {
-    static constexpr size_t kBufferSize = 1 << 20;
-    std::unique_ptr<char[]> buffer(new char[kBufferSize]);
     for (;;) {
+      const std::span<std::byte> buffer = Block();
       if (const int fault = InjectedFault(FileStep::Read)) return Fail(Failure(FileStep::Read, fault));
-      const ssize_t got = ::read(in_, buffer.get(), kBufferSize);
+      const ssize_t got = ::read(in_, buffer.data(), buffer.size());
       if (got < 0 && errno == EINTR) {
         if (!Continue()) return Abandon();
         continue;
@@ -206,13 +205,13 @@ class TransferLoop : private TransferProgress {
       if (got == 0) return Done();
       for (ssize_t done = 0; done < got;) {
         if (const int fault = InjectedFault(FileStep::Write)) return Fail(Failure(FileStep::Write, fault));
-        const ssize_t put = ::write(out_, buffer.get() + done, static_cast<size_t>(got - done));
+        const ssize_t put = ::write(out_, buffer.data() + done, static_cast<size_t>(got - done));
         if (put < 0 && errno == EINTR) continue;
         if (put < 0) return Fail(LastError(FileStep::Write));
         if (put == 0) return Fail(Failure(FileStep::Write, EIO));
         done += put;
       }
-      Moved(std::as_bytes(std::span(buffer.get(), static_cast<size_t>(got))));
+      Moved(buffer.first(static_cast<size_t>(got)));
       if (!Continue()) return Abandon();
     }
   }

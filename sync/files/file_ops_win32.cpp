@@ -180,18 +180,19 @@ class TransferLoop : private TransferProgress {
 
   Transfer Run() {
     if (!Continue()) return Abandon();
-    static constexpr DWORD kBufferSize = 1 << 20;
-    std::unique_ptr<char[]> buffer(new char[kBufferSize]);
     for (;;) {
+      const std::span<std::byte> buffer = Block();
       DWORD got = 0;
       if (const int fault = InjectedFault(FileStep::Read)) return Fail(Failure(FileStep::Read, fault));
-      if (!ReadFile(in_, buffer.get(), kBufferSize, &got, nullptr)) return Fail(LastError(FileStep::Read));
+      if (!ReadFile(in_, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+        return Fail(LastError(FileStep::Read));
+      }
       if (got == 0) return Done();
       DWORD put = 0;
       if (const int fault = InjectedFault(FileStep::Write)) return Fail(Failure(FileStep::Write, fault));
-      if (!WriteFile(out_, buffer.get(), got, &put, nullptr)) return Fail(LastError(FileStep::Write));
+      if (!WriteFile(out_, buffer.data(), got, &put, nullptr)) return Fail(LastError(FileStep::Write));
       if (put != got) return Fail(Failure(FileStep::Write, ERROR_WRITE_FAULT));
-      Moved(std::as_bytes(std::span(buffer.get(), got)));
+      Moved(buffer.first(got));
       if (!Continue()) return Abandon();
     }
   }

@@ -5,11 +5,15 @@
 
 #include <array>
 #include <cstddef>
+#include <future>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
+
+#include "sync/files/file_error.h"
 
 namespace quorvane {
 
@@ -33,11 +37,29 @@ class Sha256 {
   std::unique_ptr<State> state_;
 };
 
+// A digest that may still be being computed (on the hashing thread, see
+// BackgroundSha256): Get() waits for it. Empty when none was asked for; Get()
+// gives nothing then, or when the system's hash failed.
+class PendingSha256 {
+ public:
+  PendingSha256() = default;
+  explicit PendingSha256(std::shared_future<std::optional<Sha256::Digest>> future) : future_(std::move(future)) {}
+
+  explicit operator bool() const { return future_.valid(); }
+  std::optional<Sha256::Digest> Get() const { return future_.valid() ? future_.get() : std::nullopt; }
+
+ private:
+  std::shared_future<std::optional<Sha256::Digest>> future_;
+};
+
 // Lowercase hexadecimal, as sha256sum prints it.
 std::string HexOf(const Sha256::Digest& digest);
 
-// The SHA-256 of a whole file, read a piece at a time; nothing when it cannot
-// be read whole or hashed.
-std::optional<Sha256::Digest> Sha256OfFile(std::string_view path);
+// The SHA-256 of a whole file, read a piece at a time, and how many bytes it read.
+struct FileHash {
+  Sha256::Digest sha256{};
+  std::uint64_t size = 0;
+};
+std::variant<FileHash, FileError> HashFile(std::string_view path);
 
 }  // namespace quorvane

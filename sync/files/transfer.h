@@ -6,11 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <utility>
 
+#include "sync/files/background_sha256.h"
 #include "sync/files/file_error.h"
 #include "sync/files/file_ops.h"
 
@@ -20,7 +22,7 @@ struct Transfer {
   FileResult result;
   bool abandoned = false;
   std::uint64_t bytes = 0;
-  std::optional<Sha256::Digest> sha256{};
+  PendingSha256 sha256{};
   std::optional<std::string> refusal{};  // the caller's check refused the bytes
 };
 
@@ -34,12 +36,19 @@ class TransferProgress {
   bool Continue() const { return !options_.progress || options_.progress(transfer_.bytes, total_); }
   // The bytes must pass through this process to be hashed or checked.
   bool Inspects() const { return options_.hash || options_.check != nullptr; }
+  // Where to read the next block: one the hashing thread takes over in
+  // Moved(), so that the copy goes on while it hashes.
+  std::span<std::byte> Block() {
+    if (hash_) return hash_->Block();
+    if (!buffer_) buffer_ = std::make_unique_for_overwrite<std::byte[]>(kBufferSize);
+    return {buffer_.get(), kBufferSize};
+  }
   // Bytes copied without passing through this process (only when !Inspects()).
   void Moved(std::uint64_t bytes) { transfer_.bytes += bytes; }
-  // Bytes written, in order.
+  // Bytes written, in order: the start of the last Block().
   void Moved(std::span<const std::byte> bytes) {
-    if (hash_) hash_->Add(bytes);
     if (options_.check) options_.check->Feed(bytes);
+    if (hash_) hash_->Add(bytes.size());
     transfer_.bytes += bytes.size();
   }
   Transfer Done() {
@@ -57,9 +66,11 @@ class TransferProgress {
   }
 
  private:
+  static constexpr std::size_t kBufferSize = 1 << 20;
   std::uint64_t total_;
   const CopyOptions& options_;
-  std::optional<Sha256> hash_;
+  std::optional<BackgroundSha256> hash_;
+  std::unique_ptr<std::byte[]> buffer_;
   Transfer transfer_;
 };
 

@@ -52,7 +52,7 @@ class FontStructureCheck {
 class FontCopyCheck final : public CopyCheck {
  public:
   void Feed(std::span<const std::byte> bytes) override { check_.Feed(bytes); }
-  std::optional<std::string> Finish(const std::optional<Sha256::Digest>&) override { return check_.Finish(); }
+  std::optional<std::string> Finish(const PendingSha256&) override { return check_.Finish(); }
 
  private:
   FontStructureCheck check_;

@@ -254,8 +254,8 @@ class PublishedBytes final : public CopyCheck {
   void Feed(std::span<const std::byte> bytes) override {
     if (structure_ != nullptr) structure_->Feed(bytes);
   }
-  std::optional<std::string> Finish(const std::optional<Sha256::Digest>& sha256) override {
-    if (sha256 != expected_) return std::string("not the bytes the manifest names");
+  std::optional<std::string> Finish(const PendingSha256& sha256) override {
+    if (sha256.Get() != expected_) return std::string("not the bytes the manifest names");
     return structure_ != nullptr ? structure_->Finish(sha256) : std::nullopt;
   }
 
@@ -354,9 +354,9 @@ RowReport FontSyncRun::Copy(std::int64_t row, std::string_view sourcePath, std::
       .check = published ? static_cast<CopyCheck*>(&*published) : structure ? &*structure : nullptr,
   };
   const CopyResult copied = CopyOneFile(sourcePath, targetPath, copyOptions);
-  if (expected && copied.status == CopyStatus::Refused && copied.sha256 != expected) {
+  if (expected && copied.status == CopyStatus::Refused && copied.sha256.Get() != expected) {
     RowReport report = RowReport::Of(RowState::NotPublished);
-    report.foundSha256 = copied.sha256;
+    report.foundSha256 = copied.sha256.Get();
     return report;
   }
   RowReport report = CopiedReport(copied, targetExists);

@@ -88,7 +88,7 @@ void RecordStage::Complete(const RowJob& job, RowReport& report) {
   entry.name = std::string(NamePart(job.targetPath));
   entry.source = std::string(job.sourcePath);
   entry.sourceFolder = SourceFolderOf(job.sourcePath);
-  if (report.sha256) entry.sha256 = HexOf(*report.sha256);
+  change.sha256 = report.sha256;
   // The copy keeps the source's size and time; one waiting for the restart is not in place yet.
   const auto stamp = StampOf(report.state == RowState::ReplaceAtReboot ? job.sourcePath : job.targetPath);
   if (stamp) {
@@ -116,6 +116,11 @@ void RecordStage::Finish(RunSummary& summary, ExtraRows& rows) {
   // A run that changed nothing in the target and prunes nothing leaves the record as it is
   // (its Fonts values too, refreshed at the next change); a dry run without a prune has no use for it.
   if (!options_.prune && (!options_.write || changes_.empty())) return;
+  // The last copies' hashes may still be on their way: waited for before the record is locked.
+  for (auto& [key, change] : changes_) {
+    if (!change) continue;
+    if (const auto digest = change->sha256.Get()) change->entry.sha256 = HexOf(*digest);
+  }
   RecordSummary record;
   record.location = RecordLocation(folder_, options_.scope);
   record.pruning = options_.prune;

@@ -52,6 +52,7 @@ class RecordStage final : public RowStage {
   // An entry written this run, and the file of the target it took the place of, if any.
   struct Change {
     RecordEntry entry;
+    PendingSha256 sha256;  // the copy's, which entry takes once it is known
     std::vector<std::string> tookPlaceOf;  // a collection may take the place of several
     bool inherited = false;  // a file it took the place of was there before the tool
   };

@@ -36,8 +36,9 @@ struct RowReport {
   // With Damaged: what is wrong with the file ("table 'glyf': checksum …").
   std::string damage;
   std::uint64_t bytes = 0;
-  // The SHA-256 of what the copy wrote, when it computed one.
-  std::optional<Sha256::Digest> sha256;
+  // The SHA-256 of what the copy wrote, when it computed one (it may still be
+  // being computed: Get() waits).
+  PendingSha256 sha256;
   // A stage found the target's bytes changed in place since the tool copied
   // them: the row replaces it from its source whatever the policy says.
   bool repair = false;

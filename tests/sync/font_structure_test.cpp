@@ -251,8 +251,9 @@ TEST(FontStructureTest, ACopyHashesAndChecksTheBytesItWrites) {
   FontCopyCheck check;
   const CopyResult copied = CopyOneFile(NativePath(kDejaVuSans), target, {.hash = true, .check = &check});
   ASSERT_EQ(copied.status, CopyStatus::Created);
-  ASSERT_TRUE(copied.sha256);
-  EXPECT_EQ(HexOf(*copied.sha256), expected);
+  const auto digest = copied.sha256.Get();
+  ASSERT_TRUE(digest);
+  EXPECT_EQ(HexOf(*digest), expected);
   EXPECT_FALSE(copied.refusal);
 
   const Bytes font = Load(kDejaVuSans);

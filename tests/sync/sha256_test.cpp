@@ -1,11 +1,15 @@
 #include "sync/files/sha256.h"
 
+#include "sync/files/background_sha256.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "test_support.h"
@@ -59,6 +63,35 @@ TEST(Sha256Test, ARealFontHashesAsSha256sumSays) {
   for (const std::size_t piece : {0, 1 << 20, 4093}) {
     EXPECT_EQ(HashInPieces(std::as_bytes(std::span(font)), piece), expected) << piece;
   }
+}
+
+// Copies hashed on the hashing thread, four at once, each far more blocks than
+// may wait, with abandoned ones among them: each digest is its own bytes'.
+TEST(Sha256Test, BackgroundHashesKeepEachCopyApart) {
+  const auto hashCopies = [](unsigned seed) {
+    std::mt19937 random(seed);
+    for (int copy = 0; copy < 6; ++copy) {
+      std::string bytes(random() % (24 << 20), '\0');
+      for (std::size_t i = 0; i < bytes.size(); i += 4) bytes[i] = static_cast<char>(random());
+      const bool abandon = copy % 3 == 2;
+      BackgroundSha256 background;
+      for (std::size_t at = 0; at < bytes.size();) {
+        const std::span<std::byte> block = background.Block();
+        const std::size_t filled = std::min<std::size_t>(random() % block.size() + 1, bytes.size() - at);
+        std::copy_n(reinterpret_cast<const std::byte*>(bytes.data() + at), filled, block.data());
+        background.Add(filled);
+        at += filled;
+        if (abandon && at > bytes.size() / 2) break;
+      }
+      if (abandon) continue;
+      const auto digest = background.Finish().Get();
+      ASSERT_TRUE(digest) << "seed " << seed << " copy " << copy;
+      EXPECT_EQ(HexOf(*digest), HashInPieces(BytesOf(bytes), 0)) << "seed " << seed << " copy " << copy;
+    }
+  };
+  std::vector<std::thread> copies;
+  for (unsigned seed = 1; seed <= 4; ++seed) copies.emplace_back(hashCopies, seed);
+  for (std::thread& copy : copies) copy.join();
 }
 
 }  // namespace
