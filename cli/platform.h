@@ -44,7 +44,7 @@ class ErrorTerminal {
  private:
   bool terminal_ = false;
   bool escapes_ = false;
-  unsigned long savedMode_ = 0;
+  [[maybe_unused]] unsigned long savedMode_ = 0;  // Windows: the console mode to restore
 };
 
 // Ctrl+C, Ctrl+Break and closing the console on Windows; SIGINT, SIGTERM and

@@ -18,20 +18,21 @@ std::string HexOf(const Sha256::Digest& digest) {
   return text;
 }
 
-std::optional<Sha256::Digest> Sha256OfFile(std::string_view path) {
+std::variant<FileHash, FileError> HashFile(std::string_view path) {
   ReadableFile file;
-  if (!file.Open(path) || file.Kind() != EntryKind::File) return std::nullopt;
+  if (FileResult opened = file.Open(path); !opened) return *opened.error;
   // As large as a copy's pieces: few calls, and the cache's pages in order.
   std::vector<std::byte> buffer(1 << 20);
   Sha256 hash;
   for (std::uint64_t at = 0; at < file.Size();) {
     const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), file.Size() - at));
     const std::span<std::byte> piece = std::span(buffer).first(length);
-    if (!file.ReadAt(at, piece)) return std::nullopt;
+    if (FileResult read = file.ReadAt(at, piece); !read) return *read.error;
     hash.Add(piece);
     at += piece.size();
   }
-  return hash.Finish();
+  if (const auto digest = hash.Finish()) return FileHash{*digest, file.Size()};
+  return FileError{FileStep::Read, hash.Error()};
 }
 
 }  // namespace quorvane

@@ -233,21 +233,6 @@ std::optional<std::string> ManifestPathOf(std::string_view sourcePath, const std
   return std::nullopt;
 }
 
-std::variant<FileHash, FileError> HashFile(std::string_view path) {
-  ReadableFile file;
-  if (FileResult opened = file.Open(path); !opened) return *opened.error;
-  Sha256 hash;
-  std::vector<std::byte> piece(1 << 20);
-  for (std::uint64_t at = 0; at < file.Size();) {
-    const auto length = static_cast<size_t>(std::min<std::uint64_t>(piece.size(), file.Size() - at));
-    if (FileResult read = file.ReadAt(at, std::span(piece).first(length)); !read) return *read.error;
-    hash.Add(std::span(piece).first(length));
-    at += length;
-  }
-  if (const auto digest = hash.Finish()) return FileHash{*digest, file.Size()};
-  return FileError{FileStep::Read, hash.Error()};
-}
-
 namespace {
 
 // Collects the listing's rows, which is all publishing wants of a view.

@@ -59,13 +59,6 @@ std::variant<std::vector<ManifestEntry>, ManifestRefusal> LoadManifest(std::stri
 // first of `sources` that holds it, '/' between folders; nothing when none does.
 std::optional<std::string> ManifestPathOf(std::string_view sourcePath, const std::vector<std::string>& sources);
 
-// The SHA-256 of a whole file, read a piece at a time, and how many bytes it read.
-struct FileHash {
-  Sha256::Digest sha256{};
-  std::uint64_t size = 0;
-};
-std::variant<FileHash, FileError> HashFile(std::string_view path);
-
 // What publishing the sources found. The manifest is whole only when no
 // folder, entry or file was left unread: one that left a font out would have
 // a fleet prune it.

@@ -30,8 +30,9 @@ bool VerifyStage::Decide(const RowJob& job, RowReport& report) {
   if (known == recorded_->end() || known->second.sha256.empty()) return false;
   const RecordEntry& entry = known->second;
   if (!SameStamp(StampOf(job.targetPath), FileStamp{entry.size, entry.modified})) return false;
-  const std::optional<Sha256::Digest> digest = Sha256OfFile(job.targetPath);
-  report.repair = digest && HexOf(*digest) != entry.sha256;
+  const auto hashed = HashFile(job.targetPath);
+  const auto* found = std::get_if<FileHash>(&hashed);
+  report.repair = found != nullptr && HexOf(found->sha256) != entry.sha256;
   return false;
 }
 

@@ -499,14 +499,16 @@ class Damaged(FleetCase):
         with open(target, "rb") as f:
             return f.read()
 
+    def flip(self, data):
+        """A bit of the glyph table flipped: the directory's checksum no longer holds."""
+        offset, length = self.table(data, b"glyf")
+        data[offset + length // 2] ^= 0x10
+        return data
+
     def test_a_damaged_font_is_refused_and_the_older_one_stays(self):
         if not os.path.isfile(os.path.join(self.WINE_FONTS, "sserife.fon")):
             self.skipTest(f"no Wine .fon files in {self.WINE_FONTS}")
-
-        def flip(data):
-            offset, length = self.table(data, b"glyf")
-            data[offset + length // 2] ^= 0x10
-            return data
+        flip = self.flip
 
         def far_face(data):
             data[12:16] = (len(data) + 4096).to_bytes(4, "big")  # face 0 starts past the end
@@ -544,6 +546,21 @@ class Damaged(FleetCase):
         self.assertEqual(chinese.returncode, 1, chinese.stderr)
         self.assertEqual(chinese.stdout.decode().count("\t字体已损坏\t"), 5, chinese.stdout.decode())
         self.assertIn("字体已损坏5个", chinese.stdout.decode())
+
+    def test_a_damaged_font_that_was_published_is_still_refused(self):
+        old = self.damage("flipped.ttf", self.flip)
+        published = backend().run("--publish", backend().path(self.src))
+        self.assertEqual(published.returncode, 0, published.stderr)
+        manifest = os.path.join(self.dir, "fonts.manifest")
+        write(manifest, published.stdout)
+        result = self.sync("--replace", "--manifest", backend().path(manifest), "--json", "--lang", "en")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        [row] = json_lines(result.stdout)[0]
+        self.assertEqual(row["status"], "damaged", row)
+        self.assertRegex(row["reason"], r"^table 'glyf': checksum ")
+        with open(os.path.join(self.dst, "flipped.ttf"), "rb") as f:
+            self.assertEqual(f.read(), old, "the older font stays")
+        self.assertEqual(temporaries(self.dst), [])
 
     def test_every_real_font_on_the_machine_is_taken(self):
         fonts = [os.path.join(root, name) for folder in ("/usr/share/fonts", self.WINE_FONTS)
