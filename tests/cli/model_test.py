@@ -140,6 +140,7 @@ class Sequence:
         self.clock = FIRST_TIME
         self.user_files = {}  # target name -> digest: fonts the user put there
         self.edited = {}  # target name -> digest: the tool's fonts the user changed
+        self.damaged = {}  # target name -> digest: the tool's fonts changed in place, size and time kept
         self.inherited = {}  # face -> the user's file a newer version took the place of: must stay
 
     # --- the file system ---------------------------------------------------------------------
@@ -255,6 +256,25 @@ class Sequence:
     def tools_files(self):
         return sorted(n for n in os.listdir(self.dst) if n not in self.user_files)
 
+    def user_damage(self):
+        """A bit flipped in one of the tool's fonts, its size and time kept: only --verify sees it."""
+        names = [n for n in self.tools_files() if n not in self.edited and n not in self.damaged]
+        if not names:
+            return self.user_add()
+        name = self.random.choice(names)
+        path = os.path.join(self.dst, name)
+        stamp = os.stat(path)
+        with open(path, "rb") as f:
+            data = bytearray(f.read())
+        faces = POOL.faces_of.get(hashlib.sha256(data).hexdigest())
+        data[self.random.randrange(len(data) // 2, len(data))] ^= 1 << self.random.randrange(8)
+        POOL.know(bytes(data), faces)
+        with open(path, "r+b") as f:
+            f.write(data)
+        os.utime(path, ns=(stamp.st_atime_ns, stamp.st_mtime_ns))
+        self.damaged[name] = hashlib.sha256(data).hexdigest()
+        return f"user: flips a bit of the tool's {name}, size and time kept"
+
     def user_add(self):
         product = self.random.choice(sorted(products()) + ["own"])
         version = self.random.choice(VERSIONS)
@@ -321,6 +341,8 @@ class Sequence:
 
     def run(self):
         options = [self.random.choice(["--update", "--newer"]), "--prune"]
+        if self.random.random() < 0.4:
+            options.append("--verify")
         limit = None
         if self.random.random() < 0.25:
             limit = self.random.randint(0, 2)
@@ -329,24 +351,27 @@ class Sequence:
         predictions = {}
         for kind in ("--check", "--dry-run") if self.random.random() < 0.5 else ("--check",):
             _, rows, _, _ = self.tool(kind, *options)
-            predictions[kind] = self.removals(rows, {"would-remove"})
+            predictions[kind] = self.removals(rows, {"would-remove"}), self.removals(rows, {"would-repair"})
             if self.written() != before:
                 raise Violation(f"{kind} {' '.join(options)} wrote into the target or the records")
         code, rows, summary, stderr = self.tool(*options)
         removed = self.removals(rows, {"removed", "remove-at-reboot", "remove-failed"})
+        repaired = self.removals(rows, {"repaired"})
         shown = ", ".join(f"{n} {s}" + (f" (other {os.path.basename(o.replace(chr(92), '/'))})" if o else "")
                           for n, s, o in rows if s != "up-to-date")
         self.steps.append(f"run {' '.join(options)}: exit {code}; {shown or 'every row up-to-date'}"
                           + (f"; stderr: {stderr}" if stderr else ""))
         self.say(self.steps[-1])
         for kind, predicted in predictions.items():
-            if predicted != removed:
-                raise Violation(f"{kind} said would-remove {predicted}, the run removed {removed}")
+            if predicted != (removed, repaired):
+                raise Violation(f"{kind} said would-remove and would-repair {predicted}, "
+                                f"the run removed {removed} and repaired {repaired}")
         shadowed = {os.path.basename(n) for n in self.shadowed()}
         conflicts = {name for name, status, _ in rows if status == "conflict"}
         if not shadowed <= conflicts:
             raise Violation(f"names listed twice {sorted(shadowed)}, but the conflicts are {sorted(conflicts)}")
         self.check_target(options[0], rows)
+        self.check_damaged("--verify" in options)
         self.check_limit(summary, limit, removed)
         if code == 0:
             again, rows, _, _ = self.tool("--check", *options)
@@ -410,6 +435,17 @@ class Sequence:
             if face not in present:
                 raise Violation(f"{face_label(face)}, from the user's own {origin}, is gone from the target")
 
+    def check_damaged(self, verified):
+        """After --verify no font of the share's is left as the user damaged it; without, it stays."""
+        files = self.target()
+        shadowed = self.shadowed()
+        for name, digest in sorted(self.damaged.items()):
+            sources = [s for s in self.share if s not in shadowed and self.same_name(os.path.basename(s), name)]
+            if files.get(name) != digest:
+                del self.damaged[name]  # repaired, updated from a changed share file, or pruned
+            elif verified and len(sources) == 1:
+                raise Violation(f"--verify left {name} as the user damaged it, though the share has {sources[0]}")
+
     def check_limit(self, summary, limit, removed):
         if limit is None:
             return
@@ -434,7 +470,7 @@ class Sequence:
             self.say(step)
         share_changes = [self.share_add, self.share_remove, self.share_rename, self.share_case_rename,
                          self.share_subfolder, self.share_new_version]
-        user_changes = [self.user_add, self.user_delete, self.user_edit]
+        user_changes = [self.user_add, self.user_delete, self.user_edit, self.user_damage]
         self.run()
         for _ in range(length):
             roll = self.random.random()
