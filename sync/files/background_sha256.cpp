@@ -50,6 +50,7 @@ class HashingThread {
     room_.wait(lock, [&] { return waiting_ < kMostWaiting; });
     if (free_.empty()) {
       blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(BackgroundSha256::kBlockSize));
+      free_.reserve(blocks_.size());  // so that giving a block back never allocates
       return blocks_.back().get();
     }
     std::byte* block = free_.back();
@@ -68,8 +69,9 @@ class HashingThread {
   void Post(Item item) {
     {
       const std::lock_guard lock(mutex_);
-      if (item.block != nullptr) ++waiting_;
+      const bool block = item.block != nullptr;
       queue_.push_back(std::move(item));
+      if (block) ++waiting_;
     }
     work_.notify_one();
   }

@@ -37,7 +37,8 @@ TEST_F(UniqueHandleTest, ClosesExactlyOnceWhateverMovesItMakes) {
     EXPECT_FALSE(a.Valid());
     UniqueHandle<CountingTraits> c;
     c = std::move(b);
-    c = std::move(c);  // self-move keeps the handle
+    auto& same = c;
+    c = std::move(same);  // self-move keeps the handle
     EXPECT_EQ(c.Get(), 7);
     EXPECT_TRUE(closed.empty());
   }
