@@ -162,7 +162,7 @@ class FontChecksTest : public ::testing::Test {
     FontListing(temp.Path("src"), view);
     // Listed first, whatever the file system's order.
     if (!listedFirst.empty()) {
-      std::ranges::stable_partition(view.rows, [&](const auto& row) { return row[kNameColumn] == listedFirst; });
+      std::stable_partition(view.rows.begin(), view.rows.end(), [&](const auto& row) { return row[kNameColumn] == listedFirst; });
     }
     FontSyncRun run(view);
     VersionStage versions(false);

@@ -103,7 +103,7 @@ TEST_F(RowPipelineTest, EachFileIsCopiedThenRegisteredAndTheViewIsToldBoth) {
 
 TEST_F(RowPipelineTest, AStoppedRunStillTellsTheSystemOfWhatItRegistered) {
   // The font's row first, so that rows are left when it stops.
-  std::ranges::stable_partition(view.rows, [](const auto& row) { return row[kNameColumn] == "DejaVuSans.ttf"; });
+  std::stable_partition(view.rows.begin(), view.rows.end(), [](const auto& row) { return row[kNameColumn] == "DejaVuSans.ttf"; });
   FontSyncRun run(view);
   run.AddStage(registration);
   view.onEvents = [&] {
